@@ -1,0 +1,88 @@
+#include "support/test_support.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace kestrel::test {
+
+std::string fixture(const std::string& name) {
+    const char* dir = std::getenv("KESTREL_FIXTURES");
+    return std::string(dir && *dir ? dir : KESTREL_FIXTURE_DIR) + "/" + name;
+}
+
+bool haveFixture(const std::string& name) { return std::filesystem::exists(fixture(name)); }
+
+TempDir::TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    char* p = ::mkdtemp(buf.data());
+    path_ = p ? p : "";
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<uint8_t> readFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+}
+
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+RecordingMessages::RecordingMessages() { setMessagePort(this); }
+RecordingMessages::~RecordingMessages() { setMessagePort(nullptr); }
+
+MsgAnswer RecordingMessages::show(const std::string& caption, const std::string& text,
+                                  MsgButtons buttons, MsgAnswer) {
+    std::lock_guard<std::mutex> lock(m_);
+    entries_.push_back({caption, text});
+    return buttons == MsgButtons::Ok ? MsgAnswer::Ok : answer;
+}
+
+std::vector<RecordingMessages::Entry> RecordingMessages::entries() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return entries_;
+}
+
+std::string RecordingMessages::lastText() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return entries_.empty() ? std::string() : entries_.back().text;
+}
+
+void RecordingMessages::clear() {
+    std::lock_guard<std::mutex> lock(m_);
+    entries_.clear();
+}
+
+int run(const std::string& command) {
+    int rc = std::system(command.c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+std::string capture(const std::string& command) {
+    std::string out;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p) return out;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+    ::pclose(p);
+    return out;
+}
+
+} // namespace kestrel::test

@@ -1,0 +1,60 @@
+// Shared helpers for the test suites.
+#pragma once
+
+#include "platform/ports.h"
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kestrel::test {
+
+// Path of a test media file made by tests/fixtures/make.sh.
+std::string fixture(const std::string& name);
+bool haveFixture(const std::string& name);
+
+// A fresh empty directory under the system temp folder, removed by the destructor.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+std::vector<uint8_t> readFile(const std::string& path);
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+void writeFile(const std::string& path, const std::string& bytes);
+
+// Records every message box; YesNo questions get `answer`.
+class RecordingMessages : public MessagePort {
+  public:
+    struct Entry {
+        std::string caption, text;
+    };
+    RecordingMessages();
+    ~RecordingMessages() override;
+    MsgAnswer show(const std::string& caption, const std::string& text, MsgButtons buttons,
+                   MsgAnswer fallback) override;
+    std::vector<Entry> entries() const;
+    std::string lastText() const;
+    void clear();
+    MsgAnswer answer = MsgAnswer::Yes;
+
+  private:
+    mutable std::mutex m_;
+    std::vector<Entry> entries_;
+};
+
+// Runs a shell command, returns its exit status.
+int run(const std::string& command);
+// Runs a shell command and returns its standard output.
+std::string capture(const std::string& command);
+
+} // namespace kestrel::test
