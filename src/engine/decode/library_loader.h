@@ -1,0 +1,55 @@
+// Loading of the run-time codec libraries.
+//
+// Each library is a shared object <name>.so in the program's library folder,
+// opened by file name and bound by export name, all or nothing: when the file
+// or any export is missing the loader shows its message, closes the library and
+// returns a negative value; the caller gives up without a further message.
+//
+// A binding lists the exports in loader order; the number shown in an
+// "export missing" message is the export's position (first + index) printed
+// with `numberFormat`.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestrel {
+
+enum class LoaderStyle {
+    Standard, // "装载动态库X错误" / "取函数NN错误，请检查是否该版本动态库"
+    Effects,  // "装载动态库X错误" / "取X函数NN错误，请检查是否该版本动态库"
+    Ac3,      // "装载AC3STREAM.SO错误" / "AC3动态库过程调用N错误"
+    Player,   // "装载X 文件出错" / "装载X 文件函数N出错"
+    Inflator, // "load X error" / "load proc error"
+};
+
+struct ExportSlot {
+    const char* name;
+    void** target; // receives the symbol address
+};
+
+struct LibraryBinding {
+    const char* fileName; // e.g. "mxscan.so"
+    LoaderStyle style = LoaderStyle::Standard;
+    const char* numberFormat = "%02d";
+    int firstNumber = 1;
+    std::vector<ExportSlot> exports;
+    void* handle = nullptr;
+};
+
+// Binds every export; >= 0 on success (also when already loaded).
+int loadLibrary(LibraryBinding& lib);
+// Clears every bound pointer and closes the library; safe when not loaded.
+void unloadLibrary(LibraryBinding& lib);
+bool isLoaded(const LibraryBinding& lib);
+
+// The texts a failure shows (for tests and for callers that report otherwise).
+std::string libraryMissingText(const LibraryBinding& lib);
+std::string exportMissingText(const LibraryBinding& lib, int index);
+
+// Binds a typed function pointer into an ExportSlot.
+template <typename Fn> ExportSlot bindExport(const char* name, Fn*& target) {
+    return ExportSlot{name, reinterpret_cast<void**>(&target)};
+}
+
+} // namespace kestrel
