@@ -1,0 +1,228 @@
+// MP3 encoding on libmp3lame. LAME hands out its bit stream in pieces that need
+// not end on a frame boundary; the bytes are queued here and only whole frames
+// are returned, so every non-empty result starts with a frame's sync byte.
+#include "mp3enc.h"
+
+#include <lame/lame.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Samples per channel that one wave_enmp3code call takes: four MPEG-1 frames,
+// enough that every full call completes at least one frame.
+constexpr int kSamplesPerChannel = 4608;
+// LAME's worst case for n samples is 1.25 n + 7200 bytes; a queued unfinished
+// frame (at most 1441 bytes) may come on top.
+constexpr int kOutBufferSize = kSamplesPerChannel * 5 / 4 + 7200 + 4096;
+
+struct Encoder {
+    lame_global_flags* gf = nullptr;
+    int channels = 0;
+    bool flushed = false;
+    bool vbrTag = false;
+    bool haveOddSample = false; // a left sample waiting for its right partner
+    short oddSample = 0;
+    std::vector<uint8_t> queue;   // encoded bytes not yet returned
+    std::vector<uint8_t> scratch; // LAME's output of one call
+    std::vector<short> staging;   // odd sample carried over + this call's samples
+};
+
+Encoder g_enc;
+
+const int kBitratesV1[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+const int kBitratesV2[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
+const int kRatesV1[3] = {44100, 48000, 32000};
+
+// Version index (0 MPEG-1, 1 MPEG-2, 2 MPEG-2.5) of a sampling rate, -1 if none.
+int versionOfRate(int rate) {
+    switch (rate) {
+    case 32000:
+    case 44100:
+    case 48000:
+        return 0;
+    case 16000:
+    case 22050:
+    case 24000:
+        return 1;
+    case 8000:
+    case 11025:
+    case 12000:
+        return 2;
+    default:
+        return -1;
+    }
+}
+
+// Length of the layer III frame whose header is at p, 0 when it is no header.
+int frameLength(const uint8_t* p) {
+    if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return 0;
+    int ver = (p[1] >> 3) & 3; // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+    if (ver == 1 || ((p[1] >> 1) & 3) != 1) return 0;
+    int bri = p[2] >> 4, sri = (p[2] >> 2) & 3;
+    if (bri == 0 || bri == 15 || sri == 3) return 0;
+    int rate = kRatesV1[sri] >> (ver == 3 ? 0 : ver == 2 ? 1 : 2);
+    int pad = (p[2] >> 1) & 1;
+    if (ver == 3) return 144000 * kBitratesV1[bri] / rate + pad;
+    return 72000 * kBitratesV2[bri] / rate + pad;
+}
+
+// Moves the whole frames at the front of the queue into out (room for cap).
+int takeFrames(uint8_t* out, int cap) {
+    auto& q = g_enc.queue;
+    size_t pos = 0;
+    int written = 0;
+    while (q.size() - pos >= 4) {
+        int len = frameLength(q.data() + pos);
+        if (len == 0) { // not at a frame start: skip to the next sync
+            ++pos;
+            continue;
+        }
+        if (q.size() - pos < static_cast<size_t>(len) || written + len > cap) break;
+        std::memcpy(out + written, q.data() + pos, static_cast<size_t>(len));
+        written += len;
+        pos += static_cast<size_t>(len);
+    }
+    q.erase(q.begin(), q.begin() + static_cast<std::ptrdiff_t>(pos));
+    return written;
+}
+
+void release() {
+    if (g_enc.gf) lame_close(g_enc.gf);
+    g_enc.gf = nullptr;
+    g_enc.queue.clear();
+    g_enc.haveOddSample = false;
+    g_enc.flushed = false;
+    g_enc.vbrTag = false;
+}
+
+// Common part of the three init calls: the stream format and the buffer sizes.
+lame_global_flags* startInit(int* spc, int* obs, int rate, int channels, int version) {
+    release();
+    if (!spc || !obs) return nullptr;
+    if (channels != 1 && channels != 2) return nullptr;
+    if (versionOfRate(rate) < 0 || versionOfRate(rate) != version) return nullptr;
+    lame_global_flags* gf = lame_init();
+    if (!gf) return nullptr;
+    lame_set_in_samplerate(gf, rate);
+    lame_set_out_samplerate(gf, rate);
+    lame_set_num_channels(gf, channels);
+    lame_set_mode(gf, channels == 1 ? MONO : JOINT_STEREO);
+    lame_set_bWriteVbrTag(gf, 0);
+    *spc = kSamplesPerChannel * channels;
+    *obs = kOutBufferSize;
+    g_enc.channels = channels;
+    return gf;
+}
+
+int finishInit(lame_global_flags* gf, bool vbrTag) {
+    lame_set_bWriteVbrTag(gf, vbrTag ? 1 : 0);
+    if (lame_init_params(gf) < 0) {
+        lame_close(gf);
+        return -2;
+    }
+    g_enc.gf = gf;
+    g_enc.vbrTag = vbrTag;
+    g_enc.scratch.resize(kOutBufferSize);
+    g_enc.staging.resize(kSamplesPerChannel * 2 + 2);
+    return 0;
+}
+
+int clampKbps(int kbps) {
+    return std::clamp(kbps, 8, 320);
+}
+
+} // namespace
+
+extern "C" {
+
+MP3ENC_API int wave_enmp3init_new(int* samples_per_call, int* out_buffer_size, int sample_rate,
+                                  int kbps, int channels, int version) {
+    lame_global_flags* gf =
+        startInit(samples_per_call, out_buffer_size, sample_rate, channels, version);
+    if (!gf) return -1;
+    lame_set_VBR(gf, vbr_off);
+    lame_set_brate(gf, clampKbps(kbps));
+    return finishInit(gf, false);
+}
+
+MP3ENC_API int wave_enmp3init_abr(int* samples_per_call, int* out_buffer_size, int sample_rate,
+                                  int /*cbr_kbps*/, int channels, int version, int abr_kbps) {
+    lame_global_flags* gf =
+        startInit(samples_per_call, out_buffer_size, sample_rate, channels, version);
+    if (!gf) return -1;
+    lame_set_VBR(gf, vbr_abr);
+    lame_set_VBR_mean_bitrate_kbps(gf, clampKbps(abr_kbps));
+    return finishInit(gf, true);
+}
+
+MP3ENC_API int wave_enmp3init_vbr(int* samples_per_call, int* out_buffer_size, int sample_rate,
+                                  int /*cbr_kbps*/, int channels, int version, int quality,
+                                  int min_kbps, int max_kbps) {
+    lame_global_flags* gf =
+        startInit(samples_per_call, out_buffer_size, sample_rate, channels, version);
+    if (!gf) return -1;
+    min_kbps = clampKbps(min_kbps);
+    max_kbps = clampKbps(max_kbps);
+    if (min_kbps > max_kbps) std::swap(min_kbps, max_kbps);
+    lame_set_VBR(gf, vbr_default);
+    lame_set_VBR_q(gf, std::clamp(quality, 0, 9));
+    lame_set_VBR_min_bitrate_kbps(gf, min_kbps);
+    lame_set_VBR_max_bitrate_kbps(gf, max_kbps);
+    lame_set_VBR_hard_min(gf, 1);
+    return finishInit(gf, true);
+}
+
+#ifndef MP3ENC_LEAVE_OUT_CODE
+MP3ENC_API int wave_enmp3code(const short* pcm, int samples, unsigned char* out) {
+    if (!g_enc.gf || g_enc.flushed || !out) return -1;
+    if (samples < 0 || samples > kSamplesPerChannel * g_enc.channels) return -1;
+    if (samples > 0 && !pcm) return -1;
+    short* buf = g_enc.staging.data();
+    int n = 0;
+    if (g_enc.haveOddSample) buf[n++] = g_enc.oddSample;
+    std::memcpy(buf + n, pcm, static_cast<size_t>(samples) * sizeof(short));
+    n += samples;
+    g_enc.haveOddSample = false;
+    if (g_enc.channels == 2 && (n & 1)) {
+        g_enc.oddSample = buf[--n];
+        g_enc.haveOddSample = true;
+    }
+    int frames = n / g_enc.channels;
+    int got = 0;
+    if (frames > 0) {
+        got = g_enc.channels == 2 ? lame_encode_buffer_interleaved(
+                                        g_enc.gf, buf, frames, g_enc.scratch.data(), kOutBufferSize)
+                                  : lame_encode_buffer(g_enc.gf, buf, buf, frames,
+                                                       g_enc.scratch.data(), kOutBufferSize);
+        if (got < 0) return -1;
+    }
+    g_enc.queue.insert(g_enc.queue.end(), g_enc.scratch.begin(), g_enc.scratch.begin() + got);
+    return takeFrames(out, kOutBufferSize);
+}
+#endif
+
+MP3ENC_API int wave_enmp3end(unsigned char* out) {
+    if (!g_enc.gf || !out) return -1;
+    if (!g_enc.flushed) {
+        int got = lame_encode_flush(g_enc.gf, g_enc.scratch.data(), kOutBufferSize);
+        if (got > 0)
+            g_enc.queue.insert(g_enc.queue.end(), g_enc.scratch.begin(),
+                               g_enc.scratch.begin() + got);
+        g_enc.flushed = true;
+    }
+    return takeFrames(out, kOutBufferSize);
+}
+
+MP3ENC_API int wave_enmp3_vbrheader(unsigned char* out, int capacity) {
+    if (!g_enc.gf || !out || capacity <= 0) return -1;
+    if (!g_enc.vbrTag) return 0;
+    size_t n = lame_get_lametag_frame(g_enc.gf, out, static_cast<size_t>(capacity));
+    if (n > static_cast<size_t>(capacity)) return -1;
+    return static_cast<int>(n);
+}
+
+} // extern "C"
