@@ -15,7 +15,8 @@ std::string g_programOverride;
 std::string g_libraryOverride;
 
 std::string stripSlash(std::string s) {
-    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    while (s.size() > 1 && s.back() == '/')
+        s.pop_back();
     return s;
 }
 
@@ -110,9 +111,17 @@ void setLibraryFolder(const std::string& dir) {
     g_libraryOverride = dir.empty() ? std::string() : stripSlash(dir);
 }
 
-std::string settingsPath() { return programFolder() + "/tavolin.ini"; }
-std::string listFilePath() { return programFolder() + "/mpginfo.dat"; }
-std::string tempFolder() { return programFolder() + "/tmp"; }
-std::string tempWavPath() { return tempFolder() + "/~tmp.wav"; }
+std::string settingsPath() {
+    return programFolder() + "/tavolin.ini";
+}
+std::string listFilePath() {
+    return programFolder() + "/mpginfo.dat";
+}
+std::string tempFolder() {
+    return programFolder() + "/tmp";
+}
+std::string tempWavPath() {
+    return tempFolder() + "/~tmp.wav";
+}
 
 } // namespace kestrel

@@ -11,16 +11,16 @@
 
 namespace kestrel {
 
-std::string executableFolder();        // without a trailing "/"
-std::string programFolder();           // without a trailing "/"
+std::string executableFolder();                // without a trailing "/"
+std::string programFolder();                   // without a trailing "/"
 void setProgramFolder(const std::string& dir); // empty: back to the default rules
-std::string libraryFolder();           // without a trailing "/"
+std::string libraryFolder();                   // without a trailing "/"
 void setLibraryFolder(const std::string& dir);
 
-std::string settingsPath();  // programFolder()/tavolin.ini
-std::string listFilePath();  // programFolder()/mpginfo.dat
-std::string tempFolder();    // programFolder()/tmp
-std::string tempWavPath();   // programFolder()/tmp/~tmp.wav
+std::string settingsPath(); // programFolder()/tavolin.ini
+std::string listFilePath(); // programFolder()/mpginfo.dat
+std::string tempFolder();   // programFolder()/tmp
+std::string tempWavPath();  // programFolder()/tmp/~tmp.wav
 
 bool isDirectory(const std::string& path);
 bool fileExists(const std::string& path);

@@ -35,10 +35,18 @@ std::atomic<WindowPort*> g_window{&g_nullWindow};
 
 } // namespace
 
-MessagePort& messages() { return *g_messages.load(); }
-WindowPort& window() { return *g_window.load(); }
-void setMessagePort(MessagePort* port) { g_messages = port ? port : &g_stderrMessages; }
-void setWindowPort(WindowPort* port) { g_window = port ? port : &g_nullWindow; }
+MessagePort& messages() {
+    return *g_messages.load();
+}
+WindowPort& window() {
+    return *g_window.load();
+}
+void setMessagePort(MessagePort* port) {
+    g_messages = port ? port : &g_stderrMessages;
+}
+void setWindowPort(WindowPort* port) {
+    g_window = port ? port : &g_nullWindow;
+}
 
 void showMessage(const std::string& caption, const std::string& text) {
     messages().show(caption, text, MsgButtons::Ok, MsgAnswer::Ok);

@@ -14,7 +14,9 @@ std::string fixture(const std::string& name) {
     return std::string(dir && *dir ? dir : KESTREL_FIXTURE_DIR) + "/" + name;
 }
 
-bool haveFixture(const std::string& name) { return std::filesystem::exists(fixture(name)); }
+bool haveFixture(const std::string& name) {
+    return std::filesystem::exists(fixture(name));
+}
 
 TempDir::TempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
@@ -36,7 +38,8 @@ std::vector<uint8_t> readFile(const std::string& path) {
 
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {
@@ -44,8 +47,12 @@ void writeFile(const std::string& path, const std::string& bytes) {
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-RecordingMessages::RecordingMessages() { setMessagePort(this); }
-RecordingMessages::~RecordingMessages() { setMessagePort(nullptr); }
+RecordingMessages::RecordingMessages() {
+    setMessagePort(this);
+}
+RecordingMessages::~RecordingMessages() {
+    setMessagePort(nullptr);
+}
 
 MsgAnswer RecordingMessages::show(const std::string& caption, const std::string& text,
                                   MsgButtons buttons, MsgAnswer) {
@@ -80,7 +87,8 @@ std::string capture(const std::string& command) {
     if (!p) return out;
     std::array<char, 4096> buf;
     size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
+        out.append(buf.data(), n);
     ::pclose(p);
     return out;
 }

@@ -24,7 +24,8 @@ std::string format2(const char* fmt, const std::string& a, const std::string& b)
 }
 
 void clearSlots(LibraryBinding& lib) {
-    for (auto& e : lib.exports) *e.target = nullptr;
+    for (auto& e : lib.exports)
+        *e.target = nullptr;
 }
 
 } // namespace
@@ -88,6 +89,8 @@ void unloadLibrary(LibraryBinding& lib) {
     lib.handle = nullptr;
 }
 
-bool isLoaded(const LibraryBinding& lib) { return lib.handle != nullptr; }
+bool isLoaded(const LibraryBinding& lib) {
+    return lib.handle != nullptr;
+}
 
 } // namespace kestrel

@@ -1,0 +1,44 @@
+// kestrel-cli: the engine driven from the command line.
+//
+// Exit status: 0 success, 1 wrong usage, 2 an operation was refused (its
+// message was printed as "caption: text" on stderr), 130 stopped by Ctrl-C.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestrel::cli {
+
+inline constexpr int kOk = 0;
+inline constexpr int kUsage = 1;
+inline constexpr int kRefused = 2;
+inline constexpr int kInterrupted = 130;
+
+using Args = std::vector<std::string>;
+
+struct Command {
+    const char* name;
+    const char* summary;
+    const char* usage; // full help text
+    int (*run)(const Args& args);
+};
+
+const std::vector<Command>& commands();
+
+// Prints "kestrel-cli: <text>" and the command's usage hint; returns kUsage.
+int usageError(const Command& cmd, const std::string& text);
+bool wantsHelp(const Args& args);
+void printHelp(const Command& cmd);
+
+// Starts the program as the window does: the settings are loaded (writing back
+// defaults); the media list is loaded when `withList` is set.
+void startEngine(bool withList);
+
+std::string jsonString(const std::string& s);
+
+// Commands.
+int cmdSettings(const Args& args);
+int cmdList(const Args& args);
+int cmdListAdd(const Args& args);
+
+} // namespace kestrel::cli

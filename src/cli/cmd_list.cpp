@@ -1,0 +1,75 @@
+#include "cli/cli.h"
+
+#include "engine/catalogue/media_list.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace kestrel::cli {
+
+namespace {
+
+const Command& self() {
+    for (const auto& c : commands())
+        if (std::string(c.name) == "list") return c;
+    return commands()[0];
+}
+
+void printRows(bool json) {
+    static const char* names[8] = {"serial", "path", "size",     "type",
+                                   "time",   "rate", "channels", "kind"};
+    if (json) std::puts("[");
+    for (size_t r = 0; r < mediaList.rows.size(); ++r) {
+        const auto& row = mediaList.rows[r];
+        if (json) {
+            std::printf("  {");
+            for (int c = 0; c < 8; ++c)
+                std::printf("%s%s: %s", c ? ", " : "", jsonString(names[c]).c_str(),
+                            jsonString(row.columns[c]).c_str());
+            std::printf("}%s\n", r + 1 < mediaList.rows.size() ? "," : "");
+        } else {
+            for (int c = 0; c < 8; ++c)
+                std::printf("%s%s", c ? "\t" : "", row.columns[c].c_str());
+            std::printf("\n");
+        }
+    }
+    if (json) std::puts("]");
+}
+
+} // namespace
+
+int cmdList(const Args& args) {
+    if (args.empty() || args[0] == "--json") {
+        if (args.size() > 1) return usageError(self(), "unexpected argument " + args[1]);
+        startEngine(true);
+        printRows(!args.empty());
+        return kOk;
+    }
+    const std::string& sub = args[0];
+    if (sub == "save") {
+        if (args.size() > 1) return usageError(self(), "unexpected argument " + args[1]);
+        startEngine(true);
+        return saveMediaList() < 0 ? kRefused : kOk;
+    }
+    if (sub == "delete") {
+        if (args.size() < 2) return usageError(self(), "delete needs at least one serial number");
+        std::vector<int> serials;
+        for (size_t i = 1; i < args.size(); ++i) {
+            char* end = nullptr;
+            long v = std::strtol(args[i].c_str(), &end, 10);
+            if (args[i].empty() || *end != '\0' || v < 0)
+                return usageError(self(), "not a serial number: " + args[i]);
+            serials.push_back(static_cast<int>(v));
+        }
+        startEngine(true);
+        for (int s : serials) {
+            if (!selectSerial(s)) std::fprintf(stderr, "kestrel-cli list: no row %d\n", s);
+        }
+        if (deleteSelectedRows() < 0) return kRefused;
+        return saveMediaList() < 0 ? kRefused : kOk;
+    }
+    if (sub == "add") return cmdListAdd(Args(args.begin() + 1, args.end()));
+    return usageError(self(), "unknown list command '" + sub + "'");
+}
+
+} // namespace kestrel::cli

@@ -1,0 +1,21 @@
+#include "cli/cli.h"
+
+#include "engine/catalogue/media_list.h"
+
+namespace kestrel::cli {
+
+int cmdListAdd(const Args& args) {
+    if (args.empty()) {
+        for (const auto& c : commands())
+            if (std::string(c.name) == "list") return usageError(c, "add needs at least one file");
+    }
+    startEngine(true);
+    int rc = kOk;
+    for (const auto& path : args) {
+        if (addMediaFile(path) < 0) rc = kRefused;
+    }
+    if (saveMediaList() < 0) rc = kRefused;
+    return rc;
+}
+
+} // namespace kestrel::cli

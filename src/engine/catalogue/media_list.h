@@ -1,0 +1,75 @@
+// The media list: the process-wide array of at most 128 records, its count
+// and serial counter, the rows of the list view tied to records by serial
+// number, and the list file mpginfo.dat (an int32 count and that many raw
+// 752-byte records).
+//
+// Threading: only the user-interface thread changes the list; workers read an
+// entry's facts from the rows before they start.
+#pragma once
+
+#include "engine/catalogue/media_record.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace kestrel {
+
+inline constexpr int kMaxRecords = 128;
+
+// One row of the list view (stored records and disc entries alike).
+struct ListRow {
+    int serial = 0;
+    std::array<std::string, 8> columns; // the eight column texts
+    int icon = 0;                       // 0 generic, 1 Windows Media, 2 QuickTime, 3 RealMedia
+    long itemData = 0;                  // serial + 1
+    bool selected = false;
+};
+
+struct MediaList {
+    MediaRecord records[kMaxRecords];
+    int count = 0;
+    int serialCounter = 0;
+    std::vector<ListRow> rows; // in view order
+};
+
+extern MediaList mediaList;
+
+// Clears records, rows and counters (start of the program, tests).
+void resetMediaList();
+
+// The eight column texts of a record, and its row icon from typeName.
+std::array<std::string, 8> columnTexts(const MediaRecord& rec);
+int iconFor(const char* typeName);
+
+// Analyse and append one file: 0 added, -1 the analysis refused it (its
+// message was shown), -2 already listed, -3 the list is full.
+int addMediaFile(const std::string& path);
+
+// Appends a record that is already analysed (after the duplicate check).
+int appendRecord(const MediaRecord& rec);
+
+// Shows a row that has no stored record (a disc entry).
+void addDiscRow(const MediaRecord& rec);
+
+// Deletes every selected row; returns the number of rows removed, or -1 when
+// none is selected (message shown).
+int deleteSelectedRows();
+
+// Selects rows by serial number (the CLI's way of picking rows).
+bool selectSerial(int serial);
+
+// List file. Saving writes a temporary file beside it and renames it over the
+// old one: >= 0 on success, negative (message shown) when it failed, in which
+// case the old file is kept.
+int saveMediaList();
+int saveMediaListTo(const std::string& path);
+// Loading: records whose file is missing or 1000 bytes or smaller are
+// dropped; loading stops at 128 records or at the end of the data.
+int loadMediaList();
+int loadMediaListFrom(const std::string& path);
+
+// The record behind a row (by serial), or nullptr for a disc entry.
+MediaRecord* recordForSerial(int serial);
+
+} // namespace kestrel

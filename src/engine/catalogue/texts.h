@@ -1,0 +1,39 @@
+// User-visible texts of the media catalogue.
+#pragma once
+
+namespace kestrel::text {
+
+inline constexpr const char* kColumnHeaders[8] = {"序号", "文件名称", "大小", "类型",
+                                                  "时间", "采样率",   "通道", "其它"};
+inline constexpr int kColumnWidths[8] = {36, 200, 60, 60, 40, 60, 40, 40};
+
+inline constexpr const char* kAlreadyListed = "多媒体文件已在列表中存在";
+inline constexpr const char* kNothingToDelete = "没有选择删除的多媒体文件记录";
+inline constexpr const char* kOpticalDriveFile = "请不要选择光驱多媒体文件，它是自动添加";
+inline constexpr const char* kListFull = "多媒体文件列表已满（最多128个记录），请先删除不用的记录";
+inline constexpr const char* kListSaveFailed = "保存多媒体文件列表%s失败，原列表文件保持不变";
+
+inline constexpr const char* kOpenFilePattern =
+    "*.MPG;*.DAT;*.VOB;*.AC3;*.MP3;*.AVI;*.WMA;*.WMV;*.ASF;*.RM;*.RMVB;*.MOV;*.QT;*.MP4;*.3GP;*."
+    "M4A;*.AMR;*.FLV;*.F4V;*.SWF;*.AMV;*.MTV";
+
+struct FileFilter {
+    const char* label;
+    const char* pattern;
+};
+inline constexpr FileFilter kOpenFileFilters[12] = {
+    {"MPG", "*.MPG;*.M1V"},
+    {"VCD", "*.DAT"},
+    {"DVD", "*.VOB"},
+    {"MPEG4", "*.AVI"},
+    {"FLASH", "*.FLV;*.F4V;*.SWF"},
+    {"Microsoft", "*.ASF;*.WMV;*.WMA"},
+    {"Real Play", "*.RM;*.RMVB;*.RMA"},
+    {"Quick Time", "*.QT;*.MOV"},
+    {"MP4", "*.MP4;*.3GP;*.M4A;*.MTV;*.AMV"},
+    {"音频", "*.AC3;*.MP3"},
+    {"铃声", "*.AMR"},
+    {"All", "*.*"},
+};
+
+} // namespace kestrel::text

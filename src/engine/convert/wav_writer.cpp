@@ -1,0 +1,96 @@
+#include "engine/convert/wav_writer.h"
+
+#include "engine/captions.h"
+#include "engine/convert/texts.h"
+#include "platform/ports.h"
+
+#include <cstring>
+
+namespace kestrel {
+
+uint32_t dataBytes = 0;
+
+namespace {
+
+bool g_limitReported = false;
+
+void put32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+void put16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+} // namespace
+
+void wav_reset() {
+    dataBytes = 0;
+    g_limitReported = false;
+}
+
+void wav_header_bytes(uint8_t h[44], uint32_t dataSize, int channels, int rate) {
+    std::memcpy(h, "RIFF", 4);
+    put32(h + 4, dataSize + 36);
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    put32(h + 16, 16);
+    put16(h + 20, 1);
+    put16(h + 22, static_cast<uint16_t>(channels));
+    put32(h + 24, static_cast<uint32_t>(rate));
+    put32(h + 28, static_cast<uint32_t>(rate * channels * 2));
+    put16(h + 32, static_cast<uint16_t>(channels * 2));
+    put16(h + 34, 16);
+    std::memcpy(h + 36, "data", 4);
+    put32(h + 40, dataSize);
+}
+
+int wav_write_header(FILE* out, int channels, int rate) {
+    if (!out) return -1;
+    uint8_t h[44];
+    wav_header_bytes(h, dataBytes, channels, rate);
+    return std::fwrite(h, 1, 44, out) == 44 ? 0 : -1;
+}
+
+void wav_count(uint32_t bytes) {
+    uint64_t sum = static_cast<uint64_t>(dataBytes) + bytes;
+    dataBytes = sum > kWavMaxDataBytes ? kWavMaxDataBytes : static_cast<uint32_t>(sum);
+}
+
+size_t wav_append(FILE* out, const uint8_t* pcm, size_t bytes, int channels,
+                  const std::string& outputName) {
+    if (!out) return 0;
+    size_t frame = static_cast<size_t>(channels > 0 ? channels : 1) * 2;
+    uint64_t room = kWavMaxDataBytes - dataBytes;
+    room -= room % frame;
+    if (bytes > room) {
+        bytes = static_cast<size_t>(room);
+        if (!g_limitReported) {
+            g_limitReported = true;
+            char msg[1100];
+            std::snprintf(msg, sizeof msg, text::kWavTooLarge, outputName.c_str());
+            showMessage(caption::kMain, msg);
+        }
+    }
+    if (bytes == 0) return 0;
+    size_t n = std::fwrite(pcm, 1, bytes, out);
+    wav_count(static_cast<uint32_t>(n));
+    return n;
+}
+
+int wav_finish(FILE* out) {
+    if (!out) return -1;
+    uint8_t b[4];
+    put32(b, dataBytes + 36);
+    int rc = 0;
+    if (std::fseek(out, 4, SEEK_SET) != 0 || std::fwrite(b, 1, 4, out) != 4) rc = -1;
+    put32(b, dataBytes);
+    if (std::fseek(out, 40, SEEK_SET) != 0 || std::fwrite(b, 1, 4, out) != 4) rc = -1;
+    if (std::fclose(out) != 0) rc = -1;
+    return rc;
+}
+
+} // namespace kestrel
