@@ -1,0 +1,303 @@
+#include "orvomp4dec/orvomp4dec.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+}
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct File {
+    AVFormatContext* fmt = nullptr;
+    int audio = -1; // stream index of the chosen tracks
+    int video = -1;
+    ~File() { avformat_close_input(&fmt); }
+};
+
+thread_local File* g_file = nullptr;
+
+void closeFile() {
+    delete g_file;
+    g_file = nullptr;
+}
+
+void fourcc(uint32_t tag, char* out) {
+    for (int i = 0; i < 4; ++i) {
+        char c = static_cast<char>((tag >> (8 * i)) & 0xFF);
+        out[i] = (c >= 0x20 && c < 0x7F) ? c : ' ';
+    }
+    out[4] = '\0';
+}
+
+uint32_t codecTag(const AVStream* st) {
+    if (st->codecpar->codec_tag) return st->codecpar->codec_tag;
+    const AVCodecTag* const audio[] = {avformat_get_mov_audio_tags(), nullptr};
+    const AVCodecTag* const video[] = {avformat_get_mov_video_tags(), nullptr};
+    return av_codec_get_tag(st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO ? audio : video,
+                            st->codecpar->codec_id);
+}
+
+const char* handlerOf(const AVStream* st) {
+    switch (st->codecpar->codec_type) {
+    case AVMEDIA_TYPE_VIDEO:
+        return "vide";
+    case AVMEDIA_TYPE_AUDIO:
+        return "soun";
+    case AVMEDIA_TYPE_SUBTITLE:
+        return "text";
+    case AVMEDIA_TYPE_DATA:
+        return st->codecpar->codec_tag == MKTAG('t', 'm', 'c', 'd') ? "tmcd" : "data";
+    default:
+        return "hint";
+    }
+}
+
+bool tagIs(uint32_t tag, const char* s) {
+    return tag == MKTAG(s[0], s[1], s[2], s[3]);
+}
+
+// Preferred track of a kind: the last one with a codec the program decodes,
+// else the first one of the kind.
+int chooseTrack(AVFormatContext* fmt, AVMediaType type, const char* const* wanted) {
+    int first = -1, chosen = -1;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream* st = fmt->streams[i];
+        if (st->codecpar->codec_type != type) continue;
+        if (first < 0) first = static_cast<int>(i);
+        uint32_t tag = codecTag(st);
+        for (const char* const* w = wanted; *w; ++w)
+            if (tagIs(tag, *w)) chosen = static_cast<int>(i);
+    }
+    return chosen >= 0 ? chosen : first;
+}
+
+AVStream* streamOf(int index) {
+    File* f = g_file;
+    if (!f || index < 0) return nullptr;
+    return f->fmt->streams[index];
+}
+
+int sampleCount(const AVStream* st) {
+    return avformat_index_get_entries_count(st);
+}
+
+double toMs(int64_t ts, AVRational tb) {
+    if (ts == AV_NOPTS_VALUE) return 0;
+    double ms = static_cast<double>(ts) * av_q2d(tb) * 1000.0;
+    return ms > 0 ? ms : 0;
+}
+
+double durationMs(const AVStream* st) {
+    if (st->duration > 0) return toMs(st->duration, st->time_base);
+    int n = sampleCount(st);
+    if (n <= 0) return 0;
+    const AVIndexEntry* e = avformat_index_get_entry(const_cast<AVStream*>(st), n - 1);
+    return e ? toMs(e->timestamp, st->time_base) : 0;
+}
+
+int64_t totalBytes(const AVStream* st) {
+    int64_t sum = 0;
+    int n = sampleCount(st);
+    for (int i = 0; i < n; ++i)
+        sum += avformat_index_get_entry(const_cast<AVStream*>(st), i)->size;
+    return sum;
+}
+
+int bitRate(const AVStream* st) {
+    if (st->codecpar->bit_rate > 0 && st->codecpar->bit_rate <= INT32_MAX)
+        return static_cast<int>(st->codecpar->bit_rate);
+    double ms = durationMs(st);
+    if (ms <= 0) return 0;
+    double bps = static_cast<double>(totalBytes(st)) * 8000.0 / ms;
+    return bps < INT32_MAX ? static_cast<int>(bps) : INT32_MAX;
+}
+
+int readSample(int streamIndex, int index, unsigned char* buffer, int capacity, double* timeMs) {
+    AVStream* st = streamOf(streamIndex);
+    if (!st || !buffer || index < 0 || index >= sampleCount(st)) return -1;
+    const AVIndexEntry* e = avformat_index_get_entry(st, index);
+    if (!e || e->size < 0) return -1;
+    if (e->size > capacity) return -2;
+    AVIOContext* pb = g_file->fmt->pb;
+    if (avio_seek(pb, e->pos, SEEK_SET) != e->pos) return -3;
+    if (e->size > 0 && avio_read(pb, buffer, e->size) != e->size) return -3;
+    if (timeMs) *timeMs = toMs(e->timestamp, st->time_base);
+    return e->size;
+}
+
+} // namespace
+
+extern "C" {
+
+ORVOMP4DEC_API int mp4de_init(const char* path) {
+    closeFile();
+    if (!path || !*path) return -1;
+    const AVInputFormat* mov = av_find_input_format("mov");
+    AVDictionary* opts = nullptr;
+    // The plain sample tables: edit lists would reorder and duplicate samples.
+    av_dict_set(&opts, "ignore_editlist", "1", 0);
+    AVFormatContext* fmt = nullptr;
+    int r = avformat_open_input(&fmt, path, mov, &opts);
+    av_dict_free(&opts);
+    if (r < 0 || !fmt || !fmt->pb) {
+        avformat_close_input(&fmt);
+        return -1;
+    }
+    if (fmt->nb_streams == 0) {
+        avformat_close_input(&fmt);
+        return -2;
+    }
+    // MPEG-4 part 2 and H.263 tracks leave their picture size to the decoder:
+    // let it look at the first frames.
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVCodecParameters* par = fmt->streams[i]->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO && (par->width <= 0 || par->height <= 0)) {
+            fmt->max_analyze_duration = 2 * AV_TIME_BASE;
+            avformat_find_stream_info(fmt, nullptr);
+            break;
+        }
+    }
+    auto* f = new File;
+    f->fmt = fmt;
+    static const char* const kAudio[] = {"samr", "sawb", "mp4a", nullptr};
+    static const char* const kVideo[] = {"s263", "mp4v", "avc1", nullptr};
+    f->audio = chooseTrack(fmt, AVMEDIA_TYPE_AUDIO, kAudio);
+    f->video = chooseTrack(fmt, AVMEDIA_TYPE_VIDEO, kVideo);
+    g_file = f;
+    return 0;
+}
+
+ORVOMP4DEC_API int mp4_getvideo(int* width, int* height, int* frames, int* bit_rate,
+                                double* duration_ms, char* codec, char* frame_rate) {
+    AVStream* st = g_file ? streamOf(g_file->video) : nullptr;
+    if (!st) return -1;
+    int n = sampleCount(st);
+    double ms = durationMs(st);
+    if (width) *width = st->codecpar->width;
+    if (height) *height = st->codecpar->height;
+    if (frames) *frames = n;
+    if (bit_rate) *bit_rate = bitRate(st);
+    if (duration_ms) *duration_ms = ms;
+    if (codec) fourcc(codecTag(st), codec);
+    if (frame_rate) {
+        double fps = 0;
+        if (st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0)
+            fps = av_q2d(st->avg_frame_rate);
+        else if (ms > 0)
+            fps = n * 1000.0 / ms;
+        std::snprintf(frame_rate, MP4DEC_VIDEO_TEXT_BYTES, "%.3f", fps);
+    }
+    return n;
+}
+
+ORVOMP4DEC_API int mp4_getaudionum(int* largest_sample, int* codec) {
+    AVStream* st = g_file ? streamOf(g_file->audio) : nullptr;
+    if (!st) return -1;
+    int n = sampleCount(st);
+    if (largest_sample) {
+        int largest = 0;
+        for (int i = 0; i < n; ++i)
+            largest = std::max(largest, avformat_index_get_entry(st, i)->size);
+        *largest_sample = largest;
+    }
+    if (codec) {
+        uint32_t tag = codecTag(st);
+        *codec = tagIs(tag, "samr") ? 1 : tagIs(tag, "sawb") ? 2 : tagIs(tag, "mp4a") ? 3 : 0;
+    }
+    return n;
+}
+
+ORVOMP4DEC_API int mp4_getaudio(int* sample_rate, int* channels, int* bit_rate,
+                                double* duration_ms) {
+    AVStream* st = g_file ? streamOf(g_file->audio) : nullptr;
+    if (!st) return -1;
+    if (sample_rate) *sample_rate = st->codecpar->sample_rate;
+    if (channels) *channels = st->codecpar->ch_layout.nb_channels;
+    if (bit_rate) *bit_rate = bitRate(st);
+    if (duration_ms) *duration_ms = durationMs(st);
+    return 0;
+}
+
+ORVOMP4DEC_API int mp4_getmp4aconfig(unsigned char* buffer, int capacity) {
+    AVStream* st = g_file ? streamOf(g_file->audio) : nullptr;
+    if (!st || !buffer) return -1;
+    int n = st->codecpar->extradata ? st->codecpar->extradata_size : 0;
+    if (n > capacity) return -2;
+    if (n > 0) std::memcpy(buffer, st->codecpar->extradata, static_cast<size_t>(n));
+    return n;
+}
+
+ORVOMP4DEC_API int mp4_readvideo(int index, unsigned char* buffer, int capacity, double* time_ms) {
+    return g_file ? readSample(g_file->video, index, buffer, capacity, time_ms) : -1;
+}
+
+ORVOMP4DEC_API int mp4_readaudio(int index, unsigned char* buffer, int capacity, double* time_ms) {
+    return g_file ? readSample(g_file->audio, index, buffer, capacity, time_ms) : -1;
+}
+
+ORVOMP4DEC_API int mp4_gettrackinfo(int index, char* handler, char* codec, int* value) {
+    File* f = g_file;
+    if (!f || index < 0 || static_cast<unsigned>(index) >= f->fmt->nb_streams) return -1;
+    const AVStream* st = f->fmt->streams[index];
+    if (handler) std::memcpy(handler, handlerOf(st), 5);
+    if (codec) fourcc(codecTag(st), codec);
+    if (value) *value = st->id;
+    return sampleCount(st);
+}
+
+ORVOMP4DEC_API int mp4_gettracknum(void) {
+    return g_file ? static_cast<int>(g_file->fmt->nb_streams) : 0;
+}
+
+#ifndef ORVOMP4DEC_INCOMPLETE
+ORVOMP4DEC_API int mp4de_close(void) {
+    closeFile();
+    return 0;
+}
+#endif
+
+ORVOMP4DEC_API int mp4_getaudioname(char* buffer) {
+    AVStream* st = g_file ? streamOf(g_file->audio) : nullptr;
+    if (!st || !buffer) return -1;
+    const char* name = nullptr;
+    switch (st->codecpar->codec_id) {
+    case AV_CODEC_ID_AAC:
+        name = "MPEG-4 Audio (14496-3)";
+        break;
+    case AV_CODEC_ID_MP1:
+    case AV_CODEC_ID_MP2:
+    case AV_CODEC_ID_MP3: {
+        // The version bits of the first frame decide; the rate when unreadable.
+        bool mpeg1 = st->codecpar->sample_rate >= 32000;
+        const AVIndexEntry* e = sampleCount(st) > 0 ? avformat_index_get_entry(st, 0) : nullptr;
+        unsigned char h[4];
+        AVIOContext* pb = g_file->fmt->pb;
+        if (e && e->size >= 4 && avio_seek(pb, e->pos, SEEK_SET) == e->pos &&
+            avio_read(pb, h, 4) == 4 && h[0] == 0xFF && (h[1] & 0xE0) == 0xE0) {
+            int version = (h[1] >> 3) & 3; // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5, 1 reserved
+            if (version != 1) mpeg1 = version == 3;
+        }
+        name = mpeg1 ? "MPEG-1 Audio (11172-3)" : "MPEG-2 Audio (13818-3)";
+        break;
+    }
+    case AV_CODEC_ID_AMR_NB:
+        name = "AMR Narrowband";
+        break;
+    case AV_CODEC_ID_AMR_WB:
+        name = "AMR Wideband";
+        break;
+    default: {
+        const AVCodecDescriptor* d = avcodec_descriptor_get(st->codecpar->codec_id);
+        name = d && d->long_name ? d->long_name : "unknown";
+    }
+    }
+    std::snprintf(buffer, MP4DEC_NAME_BYTES, "%s", name);
+    return static_cast<int>(std::strlen(buffer));
+}
+
+} // extern "C"
