@@ -1,0 +1,110 @@
+#include "platform/wave_out.h"
+
+#include <SDL.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace kestrel {
+namespace {
+
+// SDL's audio subsystem is reference-counted but not thread-safe: every
+// init/quit/open/close goes through this lock. The subsystem is started for
+// each open device (and each count) and stopped with it, so SDL_AUDIODRIVER is
+// read afresh whenever no device is open.
+std::mutex g_sdlLock;
+
+bool startAudioLocked() {
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+}
+
+void stopAudioLocked() {
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+// SDL's period in frames: 20 ms (or 40 ms) where the rate allows it exactly, so
+// that drivers that pace themselves by sleeping one period (dummy, disk) keep
+// the real rate; otherwise a power of two near 25 ms.
+Uint16 periodFrames(int rate) {
+    if (rate % 50 == 0 && rate / 50 <= 8192) return static_cast<Uint16>(rate / 50);
+    if (rate % 25 == 0 && rate / 25 <= 8192) return static_cast<Uint16>(rate / 25);
+    Uint16 frames = 64;
+    while (frames < 8192 && frames * 40 < rate)
+        frames = static_cast<Uint16>(frames * 2);
+    return frames;
+}
+
+class SdlWaveOut : public WaveOutDevice {
+  public:
+    ~SdlWaveOut() override { close(); }
+
+    int open(int rate, int channels, WaveOutPull pull, void* user) override {
+        close();
+        if (rate <= 0 || channels < 1 || channels > 2 || !pull) return -1;
+        std::lock_guard<std::mutex> lock(g_sdlLock);
+        if (!startAudioLocked()) return -1;
+        pull_ = pull;
+        user_ = user;
+        SDL_AudioSpec want{};
+        want.freq = rate;
+        want.format = AUDIO_S16SYS;
+        want.channels = static_cast<Uint8>(channels);
+        want.samples = periodFrames(rate);
+        want.callback = &SdlWaveOut::callback;
+        want.userdata = this;
+        SDL_AudioSpec have{};
+        // No allowed changes: SDL converts to whatever the card takes.
+        id_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+        if (id_ == 0) {
+            stopAudioLocked();
+            return -1;
+        }
+        SDL_PauseAudioDevice(id_, 0);
+        return 0;
+    }
+
+    void close() override {
+        if (id_ == 0) return;
+        std::lock_guard<std::mutex> lock(g_sdlLock);
+        SDL_CloseAudioDevice(id_); // joins SDL's audio thread
+        id_ = 0;
+        stopAudioLocked();
+    }
+
+  private:
+    static void SDLCALL callback(void* userdata, Uint8* stream, int len) {
+        auto* self = static_cast<SdlWaveOut*>(userdata);
+        self->pull_(self->user_, stream, len);
+    }
+
+    SDL_AudioDeviceID id_ = 0;
+    WaveOutPull pull_ = nullptr;
+    void* user_ = nullptr;
+};
+
+std::unique_ptr<WaveOutDevice> makeSdl() {
+    return std::make_unique<SdlWaveOut>();
+}
+
+std::atomic<WaveOutDeviceFactory> g_factory{&makeSdl};
+
+} // namespace
+
+int waveOutDeviceCount() {
+    std::lock_guard<std::mutex> lock(g_sdlLock);
+    if (!startAudioLocked()) return 0;
+    int n = SDL_GetNumAudioDevices(0);
+    stopAudioLocked();
+    return n > 0 ? n : 0;
+}
+
+std::unique_ptr<WaveOutDevice> makeWaveOutDevice() {
+    return g_factory.load()();
+}
+
+void setWaveOutDeviceFactory(WaveOutDeviceFactory factory) {
+    g_factory = factory ? factory : &makeSdl;
+}
+
+} // namespace kestrel
