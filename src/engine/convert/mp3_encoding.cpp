@@ -1,0 +1,105 @@
+#include "engine/convert/mp3_encoding.h"
+
+#include "engine/decode/lib_mp3enc.h"
+#include "engine/settings/settings.h"
+
+#include <cstring>
+
+namespace kestrel {
+
+Mp3EncoderState mp3State;
+
+int mp3_encoder_setup(int outputType) {
+    Mp3EncoderState& st = mp3State;
+    st = Mp3EncoderState();
+    if (!mp3enc_loaded() && load_mp3enc() < 0) return -1;
+    const Settings& s = settings;
+    const EffectiveOutputFormat& f = outputFormat;
+    int rc;
+    int mode = s.mp3_rate_mode;
+    if (outputType == kOutFlv || outputType == kOutAvi) {
+        rc = mp3enc.wave_enmp3init_new(&st.samplesPerCall, &st.outBufferSize, f.out_rate,
+                                       f.out_version == 0 ? 128 : 64, f.out_channels,
+                                       f.out_version);
+        mode = 0;
+    } else if (mode == 1) {
+        rc = mp3enc.wave_enmp3init_vbr(&st.samplesPerCall, &st.outBufferSize, f.out_rate,
+                                       s.mp3_cbr_kbps, f.out_channels, f.out_version,
+                                       s.mp3_vbr_quality, s.mp3_vbr_min_kbps, s.mp3_vbr_max_kbps);
+    } else if (mode == 2 && outputType != kOutExe) {
+        rc = mp3enc.wave_enmp3init_abr(&st.samplesPerCall, &st.outBufferSize, f.out_rate,
+                                       s.mp3_cbr_kbps, f.out_channels, f.out_version,
+                                       s.mp3_abr_kbps);
+    } else {
+        rc = mp3enc.wave_enmp3init_new(&st.samplesPerCall, &st.outBufferSize, f.out_rate,
+                                       s.mp3_cbr_kbps, f.out_channels, f.out_version);
+        mode = 0;
+    }
+    if (rc < 0 || st.samplesPerCall <= 0 || st.outBufferSize <= 0) return -1;
+    st.inBytes = st.samplesPerCall * 2;
+    st.inBuffer.assign(static_cast<size_t>(st.inBytes), 0);
+    st.outBuffer.assign(static_cast<size_t>(st.outBufferSize), 0);
+    st.ready = true;
+    st.tagged = mode != 0;
+    return 0;
+}
+
+namespace {
+
+// Only frame data is used: the returned bytes must start with a frame sync.
+void deliver(int n, Mp3FrameSink sink, void* context) {
+    if (n > 0 && mp3State.outBuffer[0] == 0xFF) sink(mp3State.outBuffer.data(), n, context);
+}
+
+} // namespace
+
+int mp3_encode_block(const uint8_t* pcm, int length, Mp3FrameSink sink, void* context) {
+    Mp3EncoderState& st = mp3State;
+    if (!st.ready) return -1;
+    int produced = 0;
+    int p = 0;
+    auto* out = st.outBuffer.data();
+    while (length - p > 0) {
+        int take = length - p > st.inBytes ? st.inBytes : length - p;
+        take &= ~1;
+        if (take <= 0) break;
+        std::memcpy(st.inBuffer.data(), pcm + p, static_cast<size_t>(take));
+        p += take;
+        int n = mp3enc.wave_enmp3code(reinterpret_cast<const short*>(st.inBuffer.data()),
+                                      take / 2, out);
+        // 0 only means the encoder is still filling its look-ahead.
+        if (n < 0) return -1;
+        deliver(n, sink, context);
+        produced += n;
+    }
+    return produced;
+}
+
+int mp3_encoder_finish(Mp3FrameSink sink, void* context, FILE* stream) {
+    Mp3EncoderState& st = mp3State;
+    if (!st.ready) return 0;
+    int n = mp3enc.wave_enmp3end(st.outBuffer.data());
+    if (n > 0) deliver(n, sink, context);
+    if (st.tagged && stream && st.firstFrameAt >= 0) {
+        std::vector<uint8_t> tag(8192);
+        int t = mp3enc.wave_enmp3_vbrheader(tag.data(), static_cast<int>(tag.size()));
+        if (t > 0) {
+            long end = std::ftell(stream);
+            if (std::fseek(stream, st.firstFrameAt, SEEK_SET) == 0) {
+                std::fwrite(tag.data(), 1, static_cast<size_t>(t), stream);
+            }
+            std::fseek(stream, end, SEEK_SET);
+        }
+    }
+    st.ready = false;
+    return n > 0 ? n : 0;
+}
+
+void mp3_write_to_file(const uint8_t* bytes, int length, void* context) {
+    FILE* f = static_cast<FILE*>(context);
+    if (!f) return;
+    if (mp3State.firstFrameAt < 0) mp3State.firstFrameAt = std::ftell(f);
+    std::fwrite(bytes, 1, static_cast<size_t>(length), f);
+}
+
+} // namespace kestrel

@@ -1,0 +1,50 @@
+// MP3 encoding of the PCM stage's blocks through the mp3enc library.
+//
+// One encoder serves one output: it is set up when the output opens (per-file
+// mode: every entry; joined mode: once for the job, so the joined file stays
+// gapless) and flushed when the output is finished, so that no output loses
+// its last frames and none receives the tail of another. Variable and average
+// bit-rate outputs get their Xing/LAME tag written over their first frame when
+// they are finished, so players show the right duration.
+//
+// Threading: used by the conversion thread only.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace kestrel {
+
+struct Mp3EncoderState {
+    int32_t samplesPerCall = 0;
+    int32_t outBufferSize = 0;
+    int32_t inBytes = 0;
+    std::vector<uint8_t> inBuffer;
+    std::vector<uint8_t> outBuffer;
+    bool ready = false;
+    bool tagged = false;     // VBR/ABR: the first frame is the tag's placeholder
+    long firstFrameAt = -1;  // file offset of the first frame written
+};
+
+extern Mp3EncoderState mp3State;
+
+// Sets up the encoder for `outputType` from the settings and the derived
+// output format; 0, or negative when the library refused the parameters.
+int mp3_encoder_setup(int outputType);
+
+// Encodes one block of 16-bit PCM (out_channels interleaved) and hands every
+// frame run to `sink`. Returns the MP3 bytes produced, or -1 when the encoder
+// failed (the rest of the block is dropped).
+using Mp3FrameSink = void (*)(const uint8_t* bytes, int length, void* context);
+int mp3_encode_block(const uint8_t* pcm, int length, Mp3FrameSink sink, void* context);
+
+// Flushes the encoder into `sink`; then, when `stream` is a plain MP3 file,
+// writes the VBR/ABR tag frame over the first frame. Returns the bytes flushed.
+int mp3_encoder_finish(Mp3FrameSink sink, void* context, FILE* stream);
+
+// The frame sink of a plain MP3 file: appends to the FILE* given as context
+// and remembers where the first frame went.
+void mp3_write_to_file(const uint8_t* bytes, int length, void* context);
+
+} // namespace kestrel

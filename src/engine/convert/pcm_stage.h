@@ -1,0 +1,64 @@
+// The PCM stage: the one place decoded PCM goes, in playback and conversion
+// alike. `pcm_sink` converts pcm_buffer's pending bytes to the effective
+// output format (rate, channels, channel pick), applies the encode gains and
+// the sound effects, then writes or encodes the block while `converting` is
+// set, feeds the level meter, plays it while `sound_on` is set and feeds the
+// display while `display_on` is set.
+//
+// Threading: runs on the thread of whichever reader calls it (one at a time);
+// flags and gains are polled once per step.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+class Corvopcmchange;
+
+namespace kestrel {
+
+// The output an entry writes, as the sink sees it. `stream` is null when the
+// output could not be opened: the sink then writes nothing.
+struct PcmOutput {
+    int type = -1; // output type 0..9
+    FILE* stream = nullptr;
+    std::string name;
+    uint64_t pcmBytes = 0; // PCM bytes passed to the writer/encoder
+};
+
+// The process-wide rate and channel changer.
+Corvopcmchange& pcmChanger();
+
+// Prepares the change for an entry when `ratio` != 1.0 or the source's channel
+// count differs from out_channels. Returns 0 when ready (or not needed), -1
+// when the changer could not be set up: the entry must not be converted.
+int prepare_pcm_change(double ratio, int sourceChannels);
+bool pcm_change_active();
+// Flushes the changer's held-back samples through the rest of the stage
+// (into `out`, with the same ratio) and closes it.
+void close_pcm_change(PcmOutput* out, double ratio);
+
+// Step size in bytes for a rate ratio.
+int pcm_step_bytes(double ratio);
+
+// Consumes pcm_pending bytes of pcm_buffer (it does not clear pcm_pending).
+int pcm_sink(PcmOutput* out, double ratio);
+
+// Applies the encode gains to one block in place (stereo: left/right; mono:
+// gain_left). Products are clamped and truncated toward zero.
+void apply_gains(int16_t* samples, int count, int channels, double left, double right);
+
+// Called for every block while converting; set by the conversion driver.
+// Without a writer, MP3 and WAV outputs are written by the stage itself.
+extern uint64_t job_pcm_bytes; // PCM bytes converted in the current job
+
+// Hooks of the later stages (the device ring, meters, display). Each may be
+// null; they run in this order after the output is written.
+struct PcmSinkHooks {
+    void (*meter)(const uint8_t* pcm, int bytes) = nullptr;
+    void (*play)(const uint8_t* pcm, int bytes) = nullptr;
+    void (*display)(const uint8_t* pcm, int bytes) = nullptr;
+};
+extern PcmSinkHooks pcmHooks;
+
+} // namespace kestrel
