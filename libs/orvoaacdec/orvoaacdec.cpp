@@ -1,0 +1,523 @@
+#include "orvoaacdec/orvoaacdec.h"
+
+#include "orvoaacdec/av_pcm.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const int kAacRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                           22050, 16000, 12000, 11025, 8000,  7350};
+
+// libavcodec's AAC decoder with the conversion to the promised PCM.
+struct AacDecoder {
+    AVCodecContext* ctx = nullptr;
+    AVPacket* pkt = nullptr;
+    AVFrame* frame = nullptr;
+    orvo::PcmConverter pcm;
+
+    AacDecoder() = default;
+    AacDecoder(const AacDecoder&) = delete;
+    AacDecoder& operator=(const AacDecoder&) = delete;
+    ~AacDecoder() {
+        avcodec_free_context(&ctx);
+        av_packet_free(&pkt);
+        av_frame_free(&frame);
+    }
+
+    // Opens from container parameters, or from a bare configuration.
+    bool open(const AVCodecParameters* par, const uint8_t* config, int configSize) {
+        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
+        if (!codec) return false;
+        ctx = avcodec_alloc_context3(codec);
+        pkt = av_packet_alloc();
+        frame = av_frame_alloc();
+        if (!ctx || !pkt || !frame) return false;
+        if (par && avcodec_parameters_to_context(ctx, par) < 0) return false;
+        if (config && configSize > 0) {
+            av_freep(&ctx->extradata);
+            ctx->extradata =
+                static_cast<uint8_t*>(av_mallocz(configSize + AV_INPUT_BUFFER_PADDING_SIZE));
+            if (!ctx->extradata) return false;
+            std::memcpy(ctx->extradata, config, static_cast<size_t>(configSize));
+            ctx->extradata_size = configSize;
+        }
+        return avcodec_open2(ctx, codec, nullptr) >= 0;
+    }
+
+    // Output layout: what the decoder states, else the fallbacks; at most 2 channels.
+    void fixTarget(int fallbackRate, int fallbackChannels) {
+        int rate = ctx->sample_rate > 0 ? ctx->sample_rate : fallbackRate;
+        int ch = ctx->ch_layout.nb_channels > 0 ? ctx->ch_layout.nb_channels : fallbackChannels;
+        pcm.setTarget(rate > 0 ? rate : 44100, std::clamp(ch, 1, 2));
+    }
+
+    int send(const uint8_t* data, int size) {
+        if (!data) return avcodec_send_packet(ctx, nullptr);
+        if (av_new_packet(pkt, size) < 0) return AVERROR(ENOMEM);
+        std::memcpy(pkt->data, data, static_cast<size_t>(size));
+        int r = avcodec_send_packet(ctx, pkt);
+        av_packet_unref(pkt);
+        return r;
+    }
+
+    int sendPacket(AVPacket* p) { return avcodec_send_packet(ctx, p); }
+
+    // Receives one frame and converts it; >= 0 bytes, AVERROR(EAGAIN),
+    // AVERROR_EOF or another error for a damaged frame.
+    int receive(uint8_t* out, int capacity) {
+        int r = avcodec_receive_frame(ctx, frame);
+        if (r < 0) return r;
+        int n = pcm.convert(frame, out, capacity);
+        av_frame_unref(frame);
+        return n < 0 ? 0 : n;
+    }
+
+    int drainPending(uint8_t* out, int capacity) {
+        return pcm.pending() > 0 ? std::max(0, pcm.convert(nullptr, out, capacity)) : 0;
+    }
+};
+
+// ---- buffer form ----
+
+thread_local AacDecoder* g_buf = nullptr;
+
+// ---- file form ----
+
+enum class Kind { Adts, Adif, Mp4 };
+
+struct AacFile {
+    Kind kind = Kind::Adts;
+    AacDecoder dec;
+    FILE* fp = nullptr;
+    int64_t fileSize = 0;
+    int64_t pos = 0;       // ADTS: next byte to read
+    int64_t dataStart = 0; // first byte of AAC data
+    bool flushed = false;
+    bool ended = false;
+    int rate = 0, channels = 0, bitRate = 0;
+    double durationMs = 0;
+    // ADIF
+    int64_t framesOut = 0;
+    // MP4
+    AVFormatContext* fmt = nullptr;
+    int stream = -1;
+    AVPacket* pkt = nullptr;
+    int progress = 0;
+
+    ~AacFile() {
+        if (fp) std::fclose(fp);
+        av_packet_free(&pkt);
+        avformat_close_input(&fmt);
+    }
+};
+
+thread_local AacFile* g_file = nullptr;
+
+struct AdtsHeader {
+    int sfIndex = 0, channels = 0, length = 0, headerBytes = 7;
+};
+
+bool parseAdts(const uint8_t* b, AdtsHeader& h) {
+    if (b[0] != 0xFF || (b[1] & 0xF6) != 0xF0) return false;
+    h.headerBytes = (b[1] & 1) ? 7 : 9;
+    h.sfIndex = (b[2] >> 2) & 0xF;
+    h.channels = ((b[2] & 1) << 2) | (b[3] >> 6);
+    h.length = ((b[3] & 3) << 11) | (b[4] << 3) | (b[5] >> 5);
+    return h.sfIndex < 13 && h.length >= h.headerBytes;
+}
+
+bool readAt(FILE* fp, int64_t pos, uint8_t* buf, size_t n) {
+    return fseeko(fp, pos, SEEK_SET) == 0 && std::fread(buf, 1, n, fp) == n;
+}
+
+// Size of an ID3v2 tag at the start of the file (0 when none).
+int64_t id3Size(FILE* fp) {
+    uint8_t h[10];
+    if (!readAt(fp, 0, h, 10) || std::memcmp(h, "ID3", 3) != 0) return 0;
+    if ((h[6] | h[7] | h[8] | h[9]) & 0x80) return 0;
+    int64_t size = (int64_t(h[6]) << 21) | (h[7] << 14) | (h[8] << 7) | h[9];
+    return 10 + size + ((h[5] & 0x10) ? 10 : 0);
+}
+
+// Next ADTS header at or after `from`. A header counts when the frame it
+// describes fits the file and is followed by another header of the same
+// stream (or ends the file), so stray sync bytes inside other data are not
+// taken for frames. -1 when there is none.
+int64_t findAdts(FILE* fp, int64_t from, int64_t fileSize, AdtsHeader& h) {
+    uint8_t b[7];
+    for (int64_t p = from; p + 7 <= fileSize; ++p) {
+        if (!readAt(fp, p, b, 7)) return -1;
+        if (!parseAdts(b, h) || p + h.length > fileSize) continue;
+        if (p + h.length == fileSize) return p;
+        AdtsHeader next;
+        uint8_t n[7];
+        if (p + h.length + 7 <= fileSize && readAt(fp, p + h.length, n, 7) && parseAdts(n, next) &&
+            next.sfIndex == h.sfIndex && next.channels == h.channels)
+            return p;
+    }
+    return -1;
+}
+
+// Minimal MSB-first bit reader and writer for the ADIF header.
+struct BitReader {
+    const uint8_t* p;
+    size_t size, bit = 0;
+    bool overrun = false;
+    unsigned get(int n) {
+        unsigned v = 0;
+        for (int i = 0; i < n; ++i) {
+            if (bit >= size * 8) {
+                overrun = true;
+                return 0;
+            }
+            v = (v << 1) | ((p[bit >> 3] >> (7 - (bit & 7))) & 1);
+            ++bit;
+        }
+        return v;
+    }
+};
+
+struct BitWriter {
+    std::vector<uint8_t> out;
+    size_t bit = 0;
+    void put(unsigned v, int n) {
+        for (int i = n - 1; i >= 0; --i) {
+            if ((bit >> 3) >= out.size()) out.push_back(0);
+            if ((v >> i) & 1) out[bit >> 3] |= uint8_t(0x80 >> (bit & 7));
+            ++bit;
+        }
+    }
+};
+
+// Reads an ADIF header; fills the decoder configuration (the program config
+// element carried over into an AudioSpecificConfig), the header size, the
+// bit rate, the rate and channel count.
+bool parseAdif(const std::vector<uint8_t>& head, std::vector<uint8_t>& config, int64_t& headerBytes,
+               int& bitRate, int& rate, int& channels) {
+    BitReader br{head.data(), head.size()};
+    if (br.get(32) != 0x41444946u) return false;      // "ADIF"
+    if (br.get(1)) br.get(32), br.get(32), br.get(8); // copyright id
+    br.get(1);                                        // original/copy
+    br.get(1);                                        // home
+    unsigned streamType = br.get(1);
+    bitRate = static_cast<int>(br.get(23));
+    unsigned numPce = br.get(4) + 1;
+    if (numPce != 1) return false; // one program only
+    if (streamType == 0) br.get(20);
+    // program_config_element
+    size_t pceStart = br.bit;
+    br.get(4);
+    unsigned objectType = br.get(2);
+    unsigned sfIndex = br.get(4);
+    unsigned nFront = br.get(4), nSide = br.get(4), nBack = br.get(4), nLfe = br.get(2);
+    unsigned nAssoc = br.get(3), nCc = br.get(4);
+    if (br.get(1)) br.get(4);
+    if (br.get(1)) br.get(4);
+    if (br.get(1)) br.get(3);
+    int ch = 0;
+    for (unsigned i = 0; i < nFront + nSide + nBack; ++i)
+        ch += br.get(1) ? 2 : 1, br.get(4);
+    for (unsigned i = 0; i < nLfe; ++i)
+        br.get(4), ++ch;
+    for (unsigned i = 0; i < nAssoc; ++i)
+        br.get(4);
+    for (unsigned i = 0; i < nCc; ++i)
+        br.get(5);
+    br.bit = (br.bit + 7) & ~size_t(7);
+    unsigned comment = br.get(8);
+    for (unsigned i = 0; i < comment; ++i)
+        br.get(8);
+    size_t pceEnd = br.bit;
+    br.bit = (br.bit + 7) & ~size_t(7); // the header ends byte-aligned
+    if (br.overrun || sfIndex >= 13 || ch == 0) return false;
+
+    BitWriter bw;
+    bw.put(objectType + 1, 5);
+    bw.put(sfIndex, 4);
+    bw.put(0, 4); // channel configuration 0: the PCE follows
+    bw.put(0, 1); // 1024-sample frames
+    bw.put(0, 1); // no core coder
+    bw.put(0, 1); // no extension
+    BitReader copy{head.data(), head.size(), pceStart};
+    // Copy the PCE up to its byte alignment, realign in the new position.
+    size_t alignAt = 0;
+    {
+        BitReader probe{head.data(), head.size(), pceStart};
+        probe.get(4 + 2 + 4 + 4 + 4 + 4 + 2 + 3 + 4);
+        if (probe.get(1)) probe.get(4);
+        if (probe.get(1)) probe.get(4);
+        if (probe.get(1)) probe.get(3);
+        for (unsigned i = 0; i < nFront + nSide + nBack; ++i)
+            probe.get(5);
+        probe.get(4 * (nLfe + nAssoc));
+        for (unsigned i = 0; i < nCc; ++i)
+            probe.get(5);
+        alignAt = probe.bit;
+    }
+    while (copy.bit < alignAt)
+        bw.put(copy.get(1), 1);
+    bw.bit = (bw.bit + 7) & ~size_t(7);
+    copy.bit = (alignAt + 7) & ~size_t(7);
+    while (copy.bit < pceEnd)
+        bw.put(copy.get(1), 1);
+    config = bw.out;
+    headerBytes = static_cast<int64_t>(br.bit / 8);
+    rate = kAacRates[sfIndex];
+    channels = ch;
+    return true;
+}
+
+int openStreamFile(AacFile& f, bool adif) {
+    if (adif) {
+        std::vector<uint8_t> head(
+            static_cast<size_t>(std::min<int64_t>(f.fileSize - f.dataStart, 4096)));
+        if (head.empty() || !readAt(f.fp, f.dataStart, head.data(), head.size())) return -2;
+        std::vector<uint8_t> config;
+        int64_t headerBytes = 0;
+        if (!parseAdif(head, config, headerBytes, f.bitRate, f.rate, f.channels)) return -2;
+        f.kind = Kind::Adif;
+        f.pos = f.dataStart + headerBytes;
+        if (!f.dec.open(nullptr, config.data(), static_cast<int>(config.size()))) return -3;
+        f.dec.fixTarget(f.rate, f.channels);
+        if (f.bitRate > 0) f.durationMs = double(f.fileSize - f.pos) * 8000.0 / f.bitRate;
+        return 0;
+    }
+    AdtsHeader h;
+    int64_t first = findAdts(f.fp, f.dataStart, f.fileSize, h);
+    if (first < 0) return -2;
+    f.kind = Kind::Adts;
+    f.pos = first;
+    f.rate = kAacRates[h.sfIndex];
+    f.channels = h.channels ? h.channels : 2;
+    if (!f.dec.open(nullptr, nullptr, 0)) return -3;
+    f.dec.pcm.setTarget(f.rate, std::clamp(f.channels, 1, 2));
+    // Bit rate from the first frames (up to 64).
+    int64_t p = first, bytes = 0;
+    int frames = 0;
+    uint8_t b[7];
+    while (frames < 64 && p + 7 <= f.fileSize && readAt(f.fp, p, b, 7) && parseAdts(b, h)) {
+        bytes += h.length;
+        p += h.length;
+        ++frames;
+    }
+    if (frames > 0) {
+        f.bitRate = static_cast<int>(bytes * 8 * f.rate / (int64_t(frames) * 1024));
+        if (f.bitRate > 0) f.durationMs = double(f.fileSize - first) * 8000.0 / f.bitRate;
+    }
+    return 0;
+}
+
+int openMp4File(AacFile& f, const char* path) {
+    if (avformat_open_input(&f.fmt, path, av_find_input_format("mov"), nullptr) < 0) return -1;
+    for (unsigned i = 0; i < f.fmt->nb_streams; ++i)
+        if (f.fmt->streams[i]->codecpar->codec_id == AV_CODEC_ID_AAC) {
+            f.stream = static_cast<int>(i);
+            break;
+        }
+    if (f.stream < 0) return -2;
+    AVStream* st = f.fmt->streams[f.stream];
+    f.kind = Kind::Mp4;
+    f.pkt = av_packet_alloc();
+    if (!f.pkt || !f.dec.open(st->codecpar, nullptr, 0)) return -3;
+    f.dec.fixTarget(st->codecpar->sample_rate, st->codecpar->ch_layout.nb_channels);
+    f.rate = f.dec.pcm.rate();
+    f.channels = f.dec.pcm.channels();
+    f.bitRate = st->codecpar->bit_rate > 0 ? static_cast<int>(st->codecpar->bit_rate) : 0;
+    if (st->duration > 0) f.durationMs = st->duration * av_q2d(st->time_base) * 1000.0;
+    if (f.bitRate == 0 && f.durationMs > 0)
+        f.bitRate = static_cast<int>(f.fileSize * 8000.0 / f.durationMs);
+    return 0;
+}
+
+// Feeds the next unit of the file to the decoder; false when there is none.
+bool feedNext(AacFile& f) {
+    switch (f.kind) {
+    case Kind::Adts: {
+        // A frame right where the last one ended is taken as it is; after
+        // damage the search for the next frame is strict.
+        AdtsHeader h;
+        uint8_t b[7];
+        int64_t p = f.pos;
+        if (!(p + 7 <= f.fileSize && readAt(f.fp, p, b, 7) && parseAdts(b, h) &&
+              p + h.length <= f.fileSize))
+            p = findAdts(f.fp, f.pos, f.fileSize, h);
+        if (p < 0) return false;
+        std::vector<uint8_t> frame(static_cast<size_t>(h.length));
+        if (!readAt(f.fp, p, frame.data(), frame.size())) return false;
+        f.pos = p + h.length;
+        f.progress = static_cast<int>(f.pos * 1000 / std::max<int64_t>(f.fileSize, 1));
+        f.dec.send(frame.data(), h.length); // a damaged frame is dropped by the decoder
+        return true;
+    }
+    case Kind::Adif: {
+        // Raw data blocks carry no lengths: hand the rest of the file over at
+        // once; the decoder takes one block per frame.
+        if (f.pos >= f.fileSize) return false;
+        int64_t n = f.fileSize - f.pos;
+        if (n > (int64_t(1) << 30)) return false;
+        std::vector<uint8_t> data(static_cast<size_t>(n));
+        if (!readAt(f.fp, f.pos, data.data(), data.size())) return false;
+        f.pos = f.fileSize;
+        f.dec.send(data.data(), static_cast<int>(n));
+        return true;
+    }
+    case Kind::Mp4:
+        for (;;) {
+            if (av_read_frame(f.fmt, f.pkt) < 0) return false;
+            if (f.pkt->stream_index != f.stream) {
+                av_packet_unref(f.pkt);
+                continue;
+            }
+            AVStream* st = f.fmt->streams[f.stream];
+            if (f.pkt->pts != AV_NOPTS_VALUE && f.durationMs > 0)
+                f.progress = static_cast<int>(f.pkt->pts * av_q2d(st->time_base) * 1000.0 * 1000.0 /
+                                              f.durationMs);
+            else if (f.pkt->pos >= 0)
+                f.progress = static_cast<int>(f.pkt->pos * 1000 / std::max<int64_t>(f.fileSize, 1));
+            f.dec.sendPacket(f.pkt);
+            av_packet_unref(f.pkt);
+            return true;
+        }
+    }
+    return false;
+}
+
+int adifProgress(const AacFile& f) {
+    if (f.durationMs <= 0 || f.rate <= 0) return 0;
+    return static_cast<int>(double(f.framesOut) * 1024.0 * 1000.0 / f.rate * 1000.0 / f.durationMs);
+}
+
+} // namespace
+
+extern "C" {
+
+ORVOAACDEC_API int aacdecodebuf_init(const unsigned char* config, int length, int, int sample_rate,
+                                     int* out_rate, int* out_channels) {
+    aacdecodebuf_close();
+    if (length < 0 || (length > 0 && !config)) return -1;
+    auto* d = new AacDecoder;
+    if (!d->open(nullptr, config, length)) {
+        bool decoderMissing = !avcodec_find_decoder(AV_CODEC_ID_AAC);
+        delete d;
+        return decoderMissing ? -3 : -2;
+    }
+    d->fixTarget(sample_rate, 2);
+    if (out_rate) *out_rate = d->pcm.rate();
+    if (out_channels) *out_channels = d->pcm.channels();
+    g_buf = d;
+    return 0;
+}
+
+ORVOAACDEC_API int aacbuf_decode(const unsigned char* data, int length, unsigned char* pcm,
+                                 int capacity) {
+    AacDecoder* d = g_buf;
+    if (!d || !data || !pcm || length < 0 || capacity < 0) return -1;
+    int written = d->drainPending(pcm, capacity);
+    if (length == 0) return written;
+    int r = d->send(data, length);
+    bool damaged = r < 0 && r != AVERROR(EAGAIN);
+    for (;;) {
+        r = d->receive(pcm + written, capacity - written);
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
+        if (r < 0) {
+            damaged = true;
+            break;
+        }
+        written += r;
+    }
+    return damaged && written == 0 ? -2 : written;
+}
+
+ORVOAACDEC_API int aacdecodebuf_close(void) {
+    delete g_buf;
+    g_buf = nullptr;
+    return 0;
+}
+
+ORVOAACDEC_API int aacdecode_init(const char* path, int mode, int* sample_rate, int* channels) {
+    aacdecode_close();
+    if (!path) return -1;
+    auto* f = new AacFile;
+    int r = 0;
+    f->fp = std::fopen(path, "rb");
+    if (!f->fp || fseeko(f->fp, 0, SEEK_END) != 0 || (f->fileSize = ftello(f->fp)) <= 0) {
+        r = -1;
+    } else {
+        f->dataStart = id3Size(f->fp);
+        uint8_t magic[8] = {};
+        readAt(f->fp, f->dataStart, magic, 8);
+        bool adif = std::memcmp(magic, "ADIF", 4) == 0;
+        bool mp4 = std::memcmp(magic + 4, "ftyp", 4) == 0 ||
+                   std::memcmp(magic + 4, "moov", 4) == 0 ||
+                   std::memcmp(magic + 4, "mdat", 4) == 0 || std::memcmp(magic + 4, "wide", 4) == 0;
+        if (mode == AACDEC_MODE_MP4 || (mode == AACDEC_MODE_AUTO && mp4 && !adif))
+            r = openMp4File(*f, path);
+        else if (mode == AACDEC_MODE_STREAM || mode == AACDEC_MODE_AUTO)
+            r = openStreamFile(*f, adif);
+        else
+            r = -1;
+    }
+    if (r < 0) {
+        delete f;
+        return r;
+    }
+    if (sample_rate) *sample_rate = f->dec.pcm.rate();
+    if (channels) *channels = f->dec.pcm.channels();
+    g_file = f;
+    return 0;
+}
+
+ORVOAACDEC_API int aac_decode(unsigned char* pcm, int capacity, int* pcm_length) {
+    if (pcm_length) *pcm_length = 0;
+    AacFile* f = g_file;
+    if (!f || !pcm || !pcm_length || capacity < 0) return -1;
+    int n = f->dec.drainPending(pcm, capacity);
+    if (n > 0) {
+        *pcm_length = n;
+        return std::clamp(f->kind == Kind::Adif ? adifProgress(*f) : f->progress, 0, 1000);
+    }
+    if (f->ended) return -1;
+    for (int guard = 0; guard < 1 << 20; ++guard) {
+        int r = f->dec.receive(pcm, capacity);
+        if (r >= 0) {
+            *pcm_length = r;
+            ++f->framesOut;
+            return std::clamp(f->kind == Kind::Adif ? adifProgress(*f) : f->progress, 0, 1000);
+        }
+        if (r == AVERROR_EOF) break;
+        if (r != AVERROR(EAGAIN)) continue; // damaged frame: skip it
+        if (feedNext(*f)) continue;
+        if (f->flushed) break;
+        f->flushed = true;
+        f->dec.send(nullptr, 0);
+    }
+    f->ended = true;
+    return -1;
+}
+
+ORVOAACDEC_API int get_mp4info(int* sample_rate, int* channels, int* bit_rate,
+                               double* duration_ms) {
+    AacFile* f = g_file;
+    if (!f) return -1;
+    if (sample_rate) *sample_rate = f->dec.pcm.rate();
+    if (channels) *channels = f->dec.pcm.channels();
+    if (bit_rate) *bit_rate = f->bitRate;
+    if (duration_ms) *duration_ms = f->durationMs;
+    return 0;
+}
+
+ORVOAACDEC_API int aacdecode_close(void) {
+    delete g_file;
+    g_file = nullptr;
+    return 0;
+}
+
+} // extern "C"
