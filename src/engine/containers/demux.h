@@ -1,0 +1,97 @@
+// MPEG stream demultiplexer: transport, program and PES streams and MPEG
+// audio / AC-3 elementary streams are fed in chunks of at most 4096 bytes;
+// the audio is assembled into frames and handed to the installed outlet (the
+// decoders), or, in fast-copy mode, MPEG audio frames are written unchanged to
+// the fast-copy stream. All parsing state is process-wide and survives
+// between calls, so a chunk may end anywhere.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+
+namespace kestrel {
+
+inline constexpr int kMaxDemuxChunk = 4096;
+inline constexpr int kFrameSlotBytes = 1600;
+inline constexpr int kFrameBatch = 32;
+
+// `demuxMode` values.
+enum DemuxMode : int32_t {
+    kDemuxTsRunning = 0, // transport stream with known PIDs
+    kDemuxPs = 1,        // program or PES stream (also 5, 6)
+    kDemuxTsNoPat = 3,   // transport stream, program table not yet found
+    kDemuxTsNoPmt = 4,   // transport stream, program map not yet found
+    kDemuxPsAc3 = 5,
+    kDemuxPsMpeg = 6,
+    kDemuxMpegAudio = 10, // MPEG audio elementary stream
+    kDemuxAc3 = 11,       // AC-3 elementary stream
+};
+
+// Which decoder a batch of MPEG audio frames is meant for.
+enum class DecoderRoute : int32_t {
+    MpegAudioLibrary = 0, // MPEG-1 (any layer), MPEG-2/2.5 Layer I and II
+    BuiltIn = 1,          // MPEG-2/2.5 Layer III
+};
+DecoderRoute routeForHeader(const uint8_t* header);
+
+// One frame of a batch: up to 1600 bytes of frame and its length (1604 bytes).
+struct FrameSlot {
+    uint8_t data[kFrameSlotBytes];
+    int32_t length;
+};
+static_assert(sizeof(FrameSlot) == 1604);
+
+// Receives the assembled audio. Installed by the caller (playback thread,
+// conversion driver); without one the audio is dropped.
+struct DemuxOutlet {
+    virtual ~DemuxOutlet() = default;
+    // `count` (1..32) MPEG audio frames in stream order; `first` is true for
+    // the batch holding the first frame of the stream (open the decoder then).
+    virtual void mpegFrames(const FrameSlot* slots, int count, DecoderRoute route, bool first) = 0;
+    // One AC-3 frame (shorter than 2000 bytes).
+    virtual void ac3Frame(const uint8_t* frame, int length) = 0;
+};
+void setDemuxOutlet(DemuxOutlet* outlet);
+
+// Fast copy: when the flag is set and the stream is open, MPEG audio frames
+// (any version and layer) are written to the stream unchanged and nothing is
+// decoded. A failed write sets fast_copy_failed.
+extern std::atomic<bool> fast_copy;
+extern FILE* fast_copy_stream;
+extern std::atomic<bool> fast_copy_failed;
+
+// Current mode (see DemuxMode); set by demuxReset.
+extern int32_t demuxMode;
+
+// Clears all state (PIDs, buffers, counters, program-stream state) and sets
+// the mode, normally from the entry's `kind` (0 and 3 start the table search
+// of a transport stream).
+void demuxReset(int32_t mode);
+// Drops partial data after a seek in the source (keeps mode, PIDs and the
+// reference header).
+void demuxSeek();
+// Feeds one chunk. 0 on success; -1 when the chunk is longer than 4096 bytes
+// or the mode is unknown; -2 when a transport packet in modes 3 and 4 did not
+// start with 0x47 (the demultiplexer resynchronises on its own).
+int demuxChunk(const uint8_t* bytes, int length);
+// End of the source: hands over the last complete frame still held back.
+void demuxFinish();
+
+// The second entry of the frame assembler, for callers that feed MPEG audio
+// directly with their own decoder route: frames of 61 to 1599 bytes; after a
+// frame the search continues 10 bytes further when `shortStep` is set.
+void feedMpegAudio(const uint8_t* bytes, int length, DecoderRoute route, bool shortStep);
+
+// Counters for diagnostics and tests.
+struct DemuxStats {
+    uint64_t mpegFrames = 0;    // frames handed on or written
+    uint64_t droppedFrames = 0; // frames longer than 1599 bytes
+    uint64_t ac3Frames = 0;
+    int32_t videoPid = -1, audioPid = -1;
+    bool audioIsAc3 = false;
+    int stuffingMessages = 0;
+};
+const DemuxStats& demuxStats();
+
+} // namespace kestrel

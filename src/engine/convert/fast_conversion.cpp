@@ -1,0 +1,232 @@
+#include "engine/convert/fast_conversion.h"
+
+#include "engine/captions.h"
+#include "engine/containers/demux.h"
+#include "engine/convert/fast_texts.h"
+#include "engine/playback/run_state.h"
+#include "platform/paths.h"
+#include "platform/ports.h"
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace kestrel {
+namespace {
+
+constexpr size_t kReadBlock = 3760; // 20 transport packets
+
+std::string format(const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    va_list ap2;
+    va_copy(ap2, ap);
+    int n = std::vsnprintf(nullptr, 0, fmt, ap);
+    va_end(ap);
+    std::string s(n > 0 ? size_t(n) : 0, '\0');
+    if (n > 0) std::vsnprintf(s.data(), s.size() + 1, fmt, ap2);
+    va_end(ap2);
+    return s;
+}
+
+std::string folderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// A new empty file beside `target`, opened for writing; its name in `tempPath`.
+FILE* createTemp(const std::string& target, std::string& tempPath) {
+    std::string tmpl = folderOf(target) + "/.~kestrel-fast-XXXXXX";
+    std::vector<char> name(tmpl.begin(), tmpl.end());
+    name.push_back('\0');
+    int fd = mkstemp(name.data());
+    if (fd < 0) return nullptr;
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    FILE* f = fdopen(fd, "wb");
+    if (!f) {
+        close(fd);
+        unlink(name.data());
+        return nullptr;
+    }
+    tempPath = name.data();
+    return f;
+}
+
+const int kButtonsOff[] = {kConvertButton, kPauseRecordButton, kPlayButton,
+                           kFastButton,    kSoundSwitch,       kDisplaySwitch};
+const int kButtonsOn[] = {kConvertButton, kPauseRecordButton, kPlayButton,   kStopButton,
+                          kFastButton,    kSoundSwitch,       kDisplaySwitch};
+
+} // namespace
+
+bool fastConversionSupported(int32_t kind) {
+    return kind == 0 || kind == 3 || kind == 6 || kind == 10;
+}
+
+int checkFastConversionKind(int32_t kind) {
+    if (fastConversionSupported(kind)) return 0;
+    showMessage(caption::kMain, text::kFastUnsupported);
+    return -1;
+}
+
+std::string fastOutputPath(const FastSource& src) {
+    std::string base = src.path;
+    size_t slash = base.rfind('/');
+    if (slash != std::string::npos) base = base.substr(slash + 1);
+    size_t dot = base.rfind('.');
+    if (dot != std::string::npos) base = base.substr(0, dot);
+    return format("%s%s", src.savePath.c_str(), (base + ".mp3").c_str());
+}
+
+int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
+    FastOutcome local;
+    FastOutcome& out = outcome ? *outcome : local;
+    out = FastOutcome{};
+    if (running.exchange(true)) return 0; // another worker is active
+
+    WindowPort& win = window();
+    const int duration = src.durationSec > 0 ? src.durationSec : 0;
+    uint64_t size = src.fileSize ? src.fileSize : fileSize(src.path);
+
+    // The current source, shared with playback.
+    current.path = src.path;
+    current.fileSize = uint32_t(size > 0xFFFFFFFFu ? 0xFFFFFFFFu : size);
+    current.durationSec = duration;
+    current.sourceRate = src.sourceRate;
+    current.sourceChannels = src.channels > 2 ? 2 : src.channels;
+    current.kind = src.kind;
+
+    pcm_buffer();
+    for (int id : kButtonsOff)
+        win.enable(id, false);
+    win.enable(kStopButton, true);
+    win.setRange(kProgressBar, 0, duration);
+    win.setPos(kProgressBar, 0);
+    win.setText(kStatusLine, format(text::kFastStart, src.path.c_str()));
+    win.setRange(kPositionSlider, 0, duration);
+    win.setPos(kPositionSlider, 0);
+
+    out.outputPath = fastOutputPath(src);
+    out.status = FastStatus::Done;
+    std::string tempPath;
+    FILE* output = nullptr;
+    FILE* input = nullptr;
+
+    if (sameFile(out.outputPath, src.path)) {
+        showMessage(caption::kMain, format(text::kFastSameAsSource, out.outputPath.c_str()));
+        out.status = FastStatus::SameAsSource;
+    } else if (!(output = createTemp(out.outputPath, tempPath))) {
+        showMessage(caption::kMain, format(text::kFastOpenOutputFailed, out.outputPath.c_str()));
+        out.status = FastStatus::OutputFailed;
+    } else {
+        demuxReset(src.kind);
+        input = std::fopen(src.path.c_str(), "rb");
+        if (!input) {
+            showMessage(caption::kMainWide, format(text::kFastOpenSourceFailed, src.path.c_str()));
+            out.status = FastStatus::SourceFailed;
+        }
+    }
+
+    if (input) {
+        paused = false;
+        seek_request = 0;
+        seek_dragging = false;
+        fast_copy_failed = false;
+        fast_copy_stream = output;
+        fast_copy = true;
+        uint8_t block[kReadBlock];
+        uint64_t consumed = 0;
+        int shown = -1;
+        bool ended = false;
+        while (running.load()) {
+            while (paused.load() && running.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (!running.load()) break;
+            int32_t seek = seek_request.load();
+            if (seek != 0) {
+                uint64_t offset = 0;
+                if (duration > 0 && seek > 100)
+                    offset = uint64_t(double(seek - 100) / duration * double(size));
+                offset -= offset % 188;
+                if (fseeko(input, off_t(offset), SEEK_SET) == 0) consumed = offset;
+                demuxSeek();
+                seek_dragging = false;
+                seek_request = 0;
+                continue;
+            }
+            size_t n = std::fread(block, 1, kReadBlock, input);
+            // A short last block is copied too: its frames are part of the source.
+            if (n > 0) {
+                consumed += n;
+                demuxChunk(block, int(n));
+            }
+            if (fast_copy_failed.load()) break;
+            if (n < kReadBlock) {
+                ended = true;
+                break;
+            }
+            int second = size > 0 ? int(double(consumed) / double(size) * duration) : 0;
+            if (second != shown && !seek_dragging.load()) {
+                shown = second;
+                win.setText(kStatusLine,
+                            format(text::kFastProgress, src.path.c_str(), second, duration));
+                win.setPos(kProgressBar, second);
+                win.setPos(kPositionSlider, second);
+                win.notify(kNotifyClock, second);
+            }
+        }
+        if (ended && !fast_copy_failed.load()) demuxFinish();
+        out.frames = demuxStats().mpegFrames;
+        if (!ended && out.status == FastStatus::Done) out.status = FastStatus::Stopped;
+        win.setText(kStatusLine, format(text::kFastEnd, src.path.c_str()));
+        std::fclose(input);
+    }
+
+    if (output) {
+        fast_copy = false;
+        fast_copy_stream = nullptr;
+        bool writeOk = !fast_copy_failed.load() && std::fflush(output) == 0;
+        long long written = ftello(output);
+        writeOk = (std::fclose(output) == 0) && writeOk;
+        if (input && !writeOk) {
+            showMessage(caption::kMain, format(text::kFastWriteFailed, out.outputPath.c_str()));
+            out.status = FastStatus::WriteFailed;
+        }
+        bool keep = out.status == FastStatus::Done || out.status == FastStatus::Stopped;
+        if (keep && std::rename(tempPath.c_str(), out.outputPath.c_str()) != 0) {
+            showMessage(caption::kMain,
+                        format(text::kFastOpenOutputFailed, out.outputPath.c_str()));
+            out.status = FastStatus::OutputFailed;
+            keep = false;
+        }
+        if (!keep)
+            unlink(tempPath.c_str());
+        else
+            out.bytesWritten = written > 0 ? uint64_t(written) : 0;
+    }
+
+    fast_copy = false;
+    fast_copy_stream = nullptr;
+    paused = false;
+    sound_on = true;
+    win.setCheck(kSoundSwitch, false);
+    win.setCheck(kDisplaySwitch, false);
+    display_on = true;
+    for (int id : kButtonsOn)
+        win.enable(id, true);
+    win.setRange(kPositionSlider, 0, duration);
+    win.setPos(kPositionSlider, 0);
+    win.setPos(kProgressBar, 0);
+    running = false;
+    return 0;
+}
+
+} // namespace kestrel
