@@ -23,14 +23,13 @@ void stopAudioLocked() {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
-// SDL's period in frames: 20 ms (or 40 ms) where the rate allows it exactly, so
-// that drivers that pace themselves by sleeping one period (dummy, disk) keep
-// the real rate; otherwise a power of two near 25 ms.
+// SDL's period in frames: the power of two nearest to 50 ms. SDL re-blocks
+// other sizes through a stream that the dummy and disk drivers, which pace
+// themselves by sleeping one device period, then underfeed.
 Uint16 periodFrames(int rate) {
-    if (rate % 50 == 0 && rate / 50 <= 8192) return static_cast<Uint16>(rate / 50);
-    if (rate % 25 == 0 && rate / 25 <= 8192) return static_cast<Uint16>(rate / 25);
+    const double want = rate / 20.0;
     Uint16 frames = 64;
-    while (frames < 8192 && frames * 40 < rate)
+    while (frames < 8192 && frames * 2 - want < want - frames)
         frames = static_cast<Uint16>(frames * 2);
     return frames;
 }
