@@ -1,0 +1,145 @@
+// The stream probe through the program's binding: form, audio facts and play
+// time of real files against ffprobe, and the loader's messages.
+#include "engine/decode/lib_mxscan.h"
+#include "engine/decode/library_loader.h"
+#include "platform/paths.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+using namespace kestrel;
+using kestrel::test::fixture;
+
+namespace {
+
+class Mxscan : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        setLibraryFolder(KESTREL_BIN_DIR);
+        ASSERT_GE(load_mxscan(), 0);
+    }
+    static void TearDownTestSuite() { unload_mxscan(); }
+};
+
+double ffprobeNumber(const std::string& path, const std::string& entries) {
+    return std::atof(test::capture("ffprobe -v error -select_streams a:0 -show_entries " + entries +
+                                   " -of csv=p=0 '" + path + "'")
+                         .c_str());
+}
+
+struct Expect {
+    const char* file;
+    int mainStream;
+    int audioMode; // 0 MPEG audio, 1 AC-3, -99 none
+    int videoMode;
+};
+
+} // namespace
+
+TEST_F(Mxscan, FormsAndAudioFactsOfRealFiles) {
+    const Expect cases[] = {
+        {"mpeg_vcd.mpg", 1, 0, 1},           {"mpeg_mpeg2.mpg", 1, 0, 1},
+        {"mpeg_dvd.vob", 1, 1, 1},           {"mpeg_ts_mp2.ts", 0, 0, 1},
+        {"mpeg_ts_audio.ts", 0, 0, 0},       {"mpeg_ts_ac3.ts", 0, 1, 1},
+        {"mpeg_l2_48k.mp2", 3, 0, 0},        {"mpeg_l3_vbr_44k.mp3", 3, 0, 0},
+        {"mpeg_l3_mpeg25_11k.mp3", 3, 0, 0}, {"mpeg_l3_id3.mp3", 3, 0, 0},
+        {"mpeg_ac3.ac3", 3, 1, 0},           {"mpeg_video.m1v", 3, -99, 1},
+    };
+    for (const Expect& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::string path = fixture(c.file);
+        mxscan.mux_init();
+        ASSERT_GE(mxscan.open_stream(path.c_str()), 0);
+        EXPECT_EQ(mxscan.mux_get_main_stream(), c.mainStream);
+        EXPECT_EQ(mxscan.mux_get_audio_mode(), c.audioMode);
+        EXPECT_EQ(mxscan.mux_get_video_mode(), c.videoMode);
+        EXPECT_EQ(uint64_t(mxscan.mux_get_filelen()), fileSize(path));
+        if (c.audioMode == -99) continue;
+
+        double rate = ffprobeNumber(path, "stream=sample_rate");
+        int channels = int(ffprobeNumber(path, "stream=channels"));
+        MxAudioDisp audio;
+        std::memset(&audio, 0x55, sizeof audio);
+        mxscan.mux_get_audio_disp(&audio);
+        MxAc3Disp ac3;
+        mxscan.mux_get_ac3_disp(&ac3);
+        if (c.audioMode == 0) {
+            EXPECT_GT(audio.bitRate, 0);
+            EXPECT_EQ(audio.sampleRate, rate);
+            EXPECT_EQ(audio.channels, channels);
+            EXPECT_EQ(ac3.bitRate, 0);
+        } else {
+            EXPECT_EQ(audio.bitRate, 0); // the analysis then reads the AC-3 description
+            EXPECT_GT(ac3.bitRate, 0);
+            EXPECT_EQ(ac3.sampleRate, float(rate));
+            EXPECT_EQ(ac3.channels, channels);
+        }
+        double seconds =
+            std::atof(test::capture("ffprobe -v error -show_entries format=duration -of csv=p=0 '" +
+                                    path + "'")
+                          .c_str());
+        EXPECT_NEAR(double(mxscan.mux_play_time()), seconds, 1.0);
+        EXPECT_GE(mxscan.mux_play_num(), 1);
+    }
+}
+
+TEST_F(Mxscan, Mpeg4AviBlocksAndIndexCounts) {
+    std::string path = fixture("mpeg_mpeg4.avi");
+    mxscan.mux_init();
+    ASSERT_GE(mxscan.open_stream(path.c_str()), 0);
+    ASSERT_EQ(mxscan.mux_get_main_stream(), 9);
+    uint8_t video[80], audio[64];
+    mxscan.get_mpeg4_video(video);
+    mxscan.get_mpeg4_audio(audio);
+    double fps;
+    int32_t channels, rate;
+    std::memcpy(&fps, video + 48, 8);
+    std::memcpy(&channels, audio + 52, 4);
+    std::memcpy(&rate, audio + 56, 4);
+    EXPECT_DOUBLE_EQ(fps, 25.0);
+    EXPECT_EQ(channels, 2);
+    EXPECT_EQ(rate, 44100);
+    // 3 s at 25 frames per second; the audio chunks are counted as well.
+    EXPECT_NEAR(mxscan.get_mpeg4_vindex_num(), 75, 2);
+    EXPECT_GT(mxscan.get_mpeg4_aindex_num(), 0);
+}
+
+TEST_F(Mxscan, UnknownMissingAndHostileFiles) {
+    test::TempDir dir;
+    mxscan.mux_init();
+    EXPECT_LT(mxscan.open_stream(dir.file("missing.mpg").c_str()), 0);
+    std::vector<uint8_t> noise(50000);
+    uint32_t s = 1;
+    for (auto& b : noise)
+        b = uint8_t((s = s * 1103515245u + 12345u) >> 24);
+    test::writeFile(dir.file("noise.dat"), noise);
+    mxscan.mux_init();
+    ASSERT_GE(mxscan.open_stream(dir.file("noise.dat").c_str()), 0);
+    EXPECT_EQ(mxscan.mux_get_main_stream(), 999);
+    // A program stream cut off inside a pack, and one whose lengths point far
+    // beyond the end: facts or nothing, never a crash.
+    std::vector<uint8_t> ps = test::readFile(fixture("mpeg_vcd.mpg"));
+    ps.resize(5000);
+    for (size_t i = 0; i + 6 < ps.size(); ++i)
+        if (ps[i] == 0 && ps[i + 1] == 0 && ps[i + 2] == 1 && ps[i + 3] >= 0xBB) ps[i + 4] = 0xFF;
+    test::writeFile(dir.file("cut.mpg"), ps);
+    mxscan.mux_init();
+    ASSERT_GE(mxscan.open_stream(dir.file("cut.mpg").c_str()), 0);
+    EXPECT_EQ(mxscan.mux_get_main_stream(), 1);
+    // Exports that are bound but report nothing.
+    EXPECT_EQ(mxscan.mux_get_20num(), 0);
+    EXPECT_EQ(mxscan.get_mpeg4_index(nullptr, 0), 0);
+}
+
+TEST(MxscanLoader, MissingLibraryShowsItsMessage) {
+    test::RecordingMessages messages;
+    setLibraryFolder("/nonexistent-folder");
+    EXPECT_LT(load_mxscan(), 0);
+    EXPECT_EQ(messages.lastText(), "装载动态库mxscan.so错误");
+    EXPECT_FALSE(mxscan_loaded());
+    EXPECT_EQ(mxscan.open_stream, nullptr);
+    setLibraryFolder(KESTREL_BIN_DIR);
+}
