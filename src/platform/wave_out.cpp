@@ -59,8 +59,11 @@ class SdlWaveOut : public WaveOutDevice {
             stopAudioLocked();
             return -1;
         }
-        SDL_PauseAudioDevice(id_, 0);
         return 0;
+    }
+
+    void start() override {
+        if (id_ != 0) SDL_PauseAudioDevice(id_, 0);
     }
 
     void close() override {

@@ -1,10 +1,11 @@
 // The sound card, on SDL2 audio.
 //
 // A WaveOutDevice plays 16-bit signed native-endian PCM at a given rate and
-// channel count. It does not buffer anything itself: once open, it calls the
+// channel count. It does not buffer anything itself: once started, it calls the
 // pull function on its own thread (SDL's audio thread) whenever the card wants
 // more sound, and the caller fills exactly the bytes asked for (silence when it
-// has nothing). The buffer ring of the players (engine/playback/wave_out_ring.h)
+// has nothing). It opens stopped, so that playing begins with the first sound
+// and not with silence. The buffer ring of the players (engine/playback/wave_out_ring.h)
 // sits on top of this.
 //
 // Driver choice is SDL's: SDL_AUDIODRIVER picks one by name. SDL never falls
@@ -29,8 +30,10 @@ class WaveOutDevice {
   public:
     virtual ~WaveOutDevice() = default;
     // Opens the default output for 16-bit PCM with `channels` (1 or 2) at `rate`
-    // Hz and starts pulling. 0 on success, negative when no device can be opened.
+    // Hz, stopped. 0 on success, negative when no device can be opened.
     virtual int open(int rate, int channels, WaveOutPull pull, void* user) = 0;
+    // Starts pulling (once; further calls do nothing).
+    virtual void start() = 0;
     // Stops the device: once it returns, `pull` is never called again. Does
     // nothing when the device is not open.
     virtual void close() = 0;

@@ -78,6 +78,7 @@ int WaveOutRing::open(const WaveFormat& format) {
     buffer_size_ = size.buffer_size;
     buffer_count_ = size.buffer_count;
     current_ = 0;
+    started_ = false;
     play_index_ = 0;
     play_offset_ = 0;
     {
@@ -124,6 +125,10 @@ void WaveOutRing::write(const void* data, uint32_t len) {
         {
             std::lock_guard<std::mutex> g(lock_);
             --free_count_; // sent: the device plays it after the ones before it
+        }
+        if (!started_) {
+            device_->start(); // the first sound starts the device
+            started_ = true;
         }
         waitFree(2);
         current_ = (current_ + 1) % buffer_count_;

@@ -24,6 +24,9 @@
 // has sent. getVolume/setVolume may be called from any thread (the main
 // window's volume sliders) and take effect within one device period.
 //
+// The device starts with the first buffer sent, so what it plays begins with
+// the first written byte; after the last buffer it plays silence until close.
+//
 // Volume: a software gain per channel applied to the sound on its way to the
 // device, on the 16-bit scale of the volume sliders: left in the low word,
 // right in the high word, 0..65535 linear amplitude. Values from 65500 (the top
@@ -125,6 +128,7 @@ class WaveOutRing {
     std::unique_ptr<uint8_t[]> buffers_; // buffer_count x buffer_size, zero-filled
     std::vector<uint32_t> fill_;         // fill level per buffer (producer only)
     uint32_t current_ = 0;               // buffer being filled (producer only)
+    bool started_ = false;               // the first buffer has been sent
     mutable std::mutex lock_;            // guards free_count_
     int32_t free_count_ = 0;
     // Device thread only: the oldest sent buffer and how much of it is played.

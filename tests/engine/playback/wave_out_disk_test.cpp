@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,9 +14,9 @@ using namespace kestrel;
 
 namespace {
 
-// The disk file holds silence wherever the ring had nothing queued (before the
-// first buffer and after the last); the test sound has no zero sample, so the
-// played sound is the file without its zero samples.
+// The disk file starts with the first buffer and holds silence after the last
+// (and wherever the ring had nothing queued); the test sound has no zero
+// sample, so the played sound is the file without its zero samples.
 std::vector<int16_t> playedSamples(const std::string& path) {
     const auto bytes = test::readFile(path);
     std::vector<int16_t> out;
@@ -76,6 +77,11 @@ TEST_F(WaveOutDisk, WhatIsWrittenIsWhatIsPlayed) {
     const auto played = playedSamples(file);
     ASSERT_EQ(played.size(), sent / 2);
     EXPECT_TRUE(std::equal(played.begin(), played.end(), sound.begin()));
+    // No silence before the first byte: the file is the sound, then silence.
+    const auto raw = test::readFile(file);
+    ASSERT_GE(raw.size(), sent);
+    EXPECT_EQ(std::memcmp(raw.data(), sound.data(), sent), 0);
+    EXPECT_TRUE(std::all_of(raw.begin() + sent, raw.end(), [](uint8_t b) { return b == 0; }));
 }
 
 TEST_F(WaveOutDisk, VolumeScalesEachChannelBeforeTheDevice) {

@@ -24,6 +24,7 @@ class HandDevice : public WaveOutDevice {
         user_ = user;
         return 0;
     }
+    void start() override { started = true; }
     void close() override {
         closed = true;
         pull_ = nullptr;
@@ -37,6 +38,7 @@ class HandDevice : public WaveOutDevice {
     static inline bool failOpen = false;
     int rate = 0, channels = 0;
     bool closed = false;
+    bool started = false;
 
   private:
     WaveOutPull pull_ = nullptr;
@@ -104,12 +106,14 @@ TEST_F(WaveOutRingTest, ShortRunIsOnlyCopiedAndSentWhenTheBufferFills) {
     ring.write(data.data(), 1000);
     EXPECT_EQ(ring.free_count(), 10);
     EXPECT_EQ(ring.fill_level(), 1000u);
+    EXPECT_FALSE(g_device->started);
     EXPECT_EQ(g_device->consume(64), std::vector<uint8_t>(64, 0)); // nothing sent: silence
 
     ring.write(data.data() + 1000, 24); // exactly fills the buffer: sent
     EXPECT_EQ(ring.free_count(), 9);
     EXPECT_EQ(ring.current(), 1u);
     EXPECT_EQ(ring.fill_level(), 0u);
+    EXPECT_TRUE(g_device->started);
     EXPECT_EQ(g_device->consume(1024), data);
     EXPECT_EQ(ring.free_count(), 10);
     ring.close();
