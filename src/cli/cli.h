@@ -24,6 +24,7 @@ struct Command {
 };
 
 const std::vector<Command>& commands();
+const Command* findCommand(const char* name);
 
 // Prints "kestrel-cli: <text>" and the command's usage hint; returns kUsage.
 int usageError(const Command& cmd, const std::string& text);
@@ -32,7 +33,7 @@ void printHelp(const Command& cmd);
 
 // Starts the program as the window does: the settings are loaded (writing back
 // defaults); the media list is loaded when `withList` is set.
-void startEngine(bool withList);
+void startEngine(bool withList, bool withProbe = true);
 
 std::string jsonString(const std::string& s);
 
@@ -40,5 +41,9 @@ std::string jsonString(const std::string& s);
 int cmdSettings(const Args& args);
 int cmdList(const Args& args);
 int cmdListAdd(const Args& args);
+int cmdInfo(const Args& args);
+int cmdFast(const Args& args);
+int cmdConvert(const Args& args);
+int cmdPlay(const Args& args);
 
 } // namespace kestrel::cli

@@ -8,7 +8,7 @@ namespace kestrel::cli {
 
 int cmdSettings(const Args& args) {
     if (!args.empty()) return usageError(commands()[0], "unexpected argument " + args[0]);
-    startEngine(false);
+    startEngine(false, false);
     for (const auto& line : settingLines(settings))
         std::printf("%s=%s\n", line.key, line.value.c_str());
     std::printf("out_rate=%d\nout_channels=%d\nchannel_pick=%d\nout_version=%d\n",

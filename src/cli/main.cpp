@@ -2,9 +2,11 @@
 
 #include "engine/settings/settings.h"
 #include "engine/catalogue/media_list.h"
+#include "engine/decode/lib_mxscan.h"
 #include "platform/paths.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace kestrel::cli {
@@ -26,8 +28,44 @@ const std::vector<Command>& commands() {
          "'delete' removes the rows with those serial numbers and saves the list;\n"
          "'save' writes the list back (dropping records whose files are gone).\n",
          cmdList},
+        {"info", "analyse media files and print what was found",
+         "usage: kestrel-cli info [--json] FILE...\n"
+         "Runs the media analysis on each file and prints the facts of its record\n"
+         "(typeName, kind, sampleRate, channels, durationSec, fileSize, bitRate,\n"
+         "bitsPerSample, formatDetail, streamDetail, startInfo). A refused file prints\n"
+         "the analysis message; the command then exits with status 2.\n",
+         cmdInfo},
+        {"fast", "copy the MPEG audio of a file into an .mp3 without re-encoding",
+         "usage: kestrel-cli fast [-o DIR] FILE\n"
+         "Copies every MPEG audio frame of an MPEG program or transport stream, or of an\n"
+         "MPEG audio file, unchanged into DIR/<name>.mp3 (DIR: the save path setting).\n"
+         "Ctrl-C stops and keeps every frame copied so far.\n",
+         cmdFast},
+        {"convert", "convert the sound of media files",
+         "usage: kestrel-cli convert [-t TYPE] [--join] [--mode realtime|double|silent] [-o DIR]\n"
+         "         [-b KBPS | --vbr Q [--min K --max K] | --abr KBPS] [-r RATE]\n"
+         "         [--mono mix|left|right] FILE...\n"
+         "Converts the files' sound to TYPE (mp3 wav; exe wma aac adts m4a amr flv avi\n"
+         "are not yet available), one output per file or all joined (--join), silently\n"
+         "as fast as possible (default) or with sound in real time or at double speed.\n"
+         "Options override the settings for this run only; -r also picks the MPEG\n"
+         "version that has that rate. Prints every output produced with its seconds.\n"
+         "Ctrl-C finishes the current output properly and skips the rest (status 130).\n",
+         cmdConvert},
+        {"play", "play a media file",
+         "usage: kestrel-cli play [--seconds N] [--seek S] FILE\n"
+         "Plays the file's sound as a conversion would produce it. On a terminal, space\n"
+         "or p pauses and resumes, q stops. --seconds stops after N seconds, --seek\n"
+         "starts at second S.\n",
+         cmdPlay},
     };
     return list;
+}
+
+const Command* findCommand(const char* name) {
+    for (const auto& c : commands())
+        if (std::string(c.name) == name) return &c;
+    return &commands()[0];
 }
 
 int usageError(const Command& cmd, const std::string& text) {
@@ -46,8 +84,10 @@ void printHelp(const Command& cmd) {
     std::fputs(cmd.usage, stdout);
 }
 
-void startEngine(bool withList) {
+void startEngine(bool withList, bool withProbe) {
     loadSettings();
+    // The stream probe is loaded once for the whole run, as at start-up.
+    if (withProbe && !mxscan_loaded() && load_mxscan() < 0) std::exit(kRefused);
     derive_output_format();
     if (withList) loadMediaList();
 }

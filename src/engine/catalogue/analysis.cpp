@@ -1,17 +1,157 @@
 #include "engine/catalogue/analysis.h"
 
 #include "engine/captions.h"
+#include "engine/catalogue/texts.h"
+#include "engine/containers/mpeg_audio_frame.h"
+#include "engine/decode/lib_mxscan.h"
+#include "platform/paths.h"
 #include "platform/ports.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 namespace kestrel {
 
-int analyzeMedia(const std::string& path, MediaRecord&) {
-    char msg[1100];
-    std::snprintf(msg, sizeof msg, "文件%s:不确定文件类型错", path.c_str());
-    showMessage(caption::kMainWide, msg);
-    return -2;
+namespace {
+
+void refuse(const char* caption, const char* format, const std::string& path) {
+    std::vector<char> b(path.size() + 256);
+    std::snprintf(b.data(), b.size(), format, path.c_str());
+    showMessage(caption, b.data());
+}
+
+std::string upperTail(const std::string& path, size_t n) {
+    std::string t = path.size() >= n ? path.substr(path.size() - n) : path;
+    for (auto& c : t)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return t;
+}
+
+// MPEG audio file: 0, or negative when its frames cannot be parsed.
+int analyzeMp3(const std::string& path, MediaRecord& rec) {
+    MpegAudioFileInfo info;
+    if (mpegAudioInfo(path, info) < 0) return -1;
+    setField(rec.typeName, sizeof rec.typeName, "MP3");
+    rec.kind = 10;
+    rec.fileSize = static_cast<uint32_t>(info.fileSize);
+    rec.sampleRate = info.sampleRate;
+    rec.channels = info.channels;
+    rec.streamDetail = 1;
+    rec.durationSec = static_cast<int32_t>(info.durationSec);
+    return 0;
+}
+
+int analyzeWithProbe(const std::string& path, MediaRecord& rec) {
+    if (!mxscan_loaded() && load_mxscan() < 0) return -2;
+    mxscan.mux_init();
+    if (mxscan.open_stream(path.c_str()) < 0) {
+        refuse(caption::kMainWide, text::kOpenMediaFailed, path);
+        return -1;
+    }
+    int m = mxscan.mux_get_main_stream();
+    if (m < 0 || m == 998 || m == 999) {
+        // The platform media graph would be the last resort here.
+        refuse(caption::kMainWide, text::kUndeterminedType, path);
+        return -2;
+    }
+    if (m == 9) {
+        setField(rec.typeName, sizeof rec.typeName, "MPEG4 AVI");
+        rec.kind = 99;
+        rec.videoIndex = mxscan.get_mpeg4_vindex_num();
+        rec.audioIndex = mxscan.get_mpeg4_aindex_num();
+        mxscan.get_mpeg4_video(rec.mpeg4Video);
+        mxscan.get_mpeg4_audio(rec.mpeg4Audio);
+        double frameRate;
+        std::memcpy(&frameRate, rec.mpeg4Video + 48, 8);
+        if (rec.audioIndex < 1) {
+            refuse(caption::kMain, text::kNoAudioInfo, path);
+            return -4;
+        }
+        if (!(frameRate > 0.0 && frameRate < 1e6)) {
+            refuse(caption::kMain, text::kMpeg4Bad, path);
+            return -4;
+        }
+        int32_t ch, rate;
+        std::memcpy(&ch, rec.mpeg4Audio + 52, 4);
+        std::memcpy(&rate, rec.mpeg4Audio + 56, 4);
+        rec.streamDetail = static_cast<int32_t>(1200 / frameRate);
+        rec.sampleRate = rate;
+        rec.channels = ch;
+        rec.formatDetail = ch;
+        rec.durationSec = static_cast<int32_t>(rec.videoIndex / frameRate);
+        rec.fileSize = static_cast<uint32_t>(mxscan.mux_get_filelen());
+        if (rec.sampleRate < 500) rec.sampleRate *= 1000;
+        return 0;
+    }
+    static const char* names[4] = {"MPEG2 TS", "MPEG1/2 PS", "MPEG1/2 PES", "MPEG1/2 ES"};
+    if (m > 3) {
+        refuse(caption::kMainWide, text::kUndeterminedType, path);
+        return -2;
+    }
+    setField(rec.typeName, sizeof rec.typeName, names[m]);
+    rec.streamDetail = mxscan.mux_play_num();
+    rec.durationSec = mxscan.mux_play_time();
+    rec.fileSize = static_cast<uint32_t>(mxscan.mux_get_filelen());
+    MxAudioDisp ad;
+    std::memset(&ad, 0, sizeof ad);
+    mxscan.mux_get_audio_disp(&ad);
+    int a = mxscan.mux_get_audio_mode();
+    int v = mxscan.mux_get_video_mode();
+    rec.startInfo = mxscan.mux_get_begin();
+    switch (m) {
+    case 0:
+        rec.kind = 3;
+        break;
+    case 1:
+        rec.kind = a == 0 ? 6 : a == 1 ? 5 : 0;
+        break;
+    case 2:
+        rec.kind = 6;
+        break;
+    case 3:
+        rec.kind = (v == 1 && a == -99) ? 2 : a == 0 ? 10 : a == 1 ? 11 : 0;
+        break;
+    }
+    if (rec.kind == 2) {
+        refuse(caption::kMain, text::kNoAudioMedia, path);
+        return -8;
+    }
+    if (ad.bitRate > 0) {
+        rec.bitsPerSample = ad.bitsPerSample;
+        rec.bitRate = ad.bitRate;
+        rec.sampleRate = ad.sampleRate;
+        rec.formatDetail = rec.channels = ad.channels;
+    } else {
+        MxAc3Disp ac{};
+        mxscan.mux_get_ac3_disp(&ac);
+        if (ac.bitRate <= 0) {
+            refuse(caption::kMain, text::kNoAudioFormat, path);
+            return -1;
+        }
+        rec.bitRate = ac.bitRate;
+        rec.sampleRate = ac.sampleRate;
+        rec.formatDetail = rec.channels = ac.channels;
+        rec.bitsPerSample = 0;
+    }
+    if (rec.sampleRate < 500) rec.sampleRate *= 1000;
+    return 0;
+}
+
+} // namespace
+
+int analyzeMedia(const std::string& path, MediaRecord& rec) {
+    std::string ext3 = upperTail(path, 3);
+    if (ext3 == "MP3" && analyzeMp3(path, rec) == 0) {
+        setField(rec.path, sizeof rec.path, path.c_str());
+        return 0;
+    }
+    // Extensions whose readers are not part of this build go to the probe
+    // like any unknown extension.
+    int rc = analyzeWithProbe(path, rec);
+    if (rc >= 0) setField(rec.path, sizeof rec.path, path.c_str());
+    return rc;
 }
 
 } // namespace kestrel

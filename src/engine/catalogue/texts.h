@@ -37,3 +37,15 @@ inline constexpr FileFilter kOpenFileFilters[12] = {
 };
 
 } // namespace kestrel::text
+
+namespace kestrel::text {
+
+// Media analysis.
+inline constexpr const char* kOpenMediaFailed = "文件%s:打开多媒体文件出错";
+inline constexpr const char* kUndeterminedType = "文件%s:不确定文件类型错";
+inline constexpr const char* kNoAudioInfo = "文件%s:无音频信息";
+inline constexpr const char* kMpeg4Bad = "文件%s:MPEG4分析属性错";
+inline constexpr const char* kNoAudioMedia = "文件%s:无音频的多媒体文件";
+inline constexpr const char* kNoAudioFormat = "文件%s:无音频格式的多媒体文件";
+
+} // namespace kestrel::text

@@ -18,9 +18,9 @@ int mp3_encoder_setup(int outputType) {
     int rc;
     int mode = s.mp3_rate_mode;
     if (outputType == kOutFlv || outputType == kOutAvi) {
-        rc = mp3enc.wave_enmp3init_new(&st.samplesPerCall, &st.outBufferSize, f.out_rate,
-                                       f.out_version == 0 ? 128 : 64, f.out_channels,
-                                       f.out_version);
+        rc =
+            mp3enc.wave_enmp3init_new(&st.samplesPerCall, &st.outBufferSize, f.out_rate,
+                                      f.out_version == 0 ? 128 : 64, f.out_channels, f.out_version);
         mode = 0;
     } else if (mode == 1) {
         rc = mp3enc.wave_enmp3init_vbr(&st.samplesPerCall, &st.outBufferSize, f.out_rate,
@@ -65,8 +65,8 @@ int mp3_encode_block(const uint8_t* pcm, int length, Mp3FrameSink sink, void* co
         if (take <= 0) break;
         std::memcpy(st.inBuffer.data(), pcm + p, static_cast<size_t>(take));
         p += take;
-        int n = mp3enc.wave_enmp3code(reinterpret_cast<const short*>(st.inBuffer.data()),
-                                      take / 2, out);
+        int n = mp3enc.wave_enmp3code(reinterpret_cast<const short*>(st.inBuffer.data()), take / 2,
+                                      out);
         // 0 only means the encoder is still filling its look-ahead.
         if (n < 0) return -1;
         deliver(n, sink, context);

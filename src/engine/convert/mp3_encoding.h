@@ -23,8 +23,8 @@ struct Mp3EncoderState {
     std::vector<uint8_t> inBuffer;
     std::vector<uint8_t> outBuffer;
     bool ready = false;
-    bool tagged = false;     // VBR/ABR: the first frame is the tag's placeholder
-    long firstFrameAt = -1;  // file offset of the first frame written
+    bool tagged = false;    // VBR/ABR: the first frame is the tag's placeholder
+    long firstFrameAt = -1; // file offset of the first frame written
 };
 
 extern Mp3EncoderState mp3State;

@@ -86,7 +86,8 @@ void apply_gains(int16_t* s, int count, int channels, double left, double right)
             if (right != 1.0) s[i + 1] = scale(s[i + 1], right);
         }
     } else if (left != 1.0) {
-        for (int i = 0; i < count; ++i) s[i] = scale(s[i], left);
+        for (int i = 0; i < count; ++i)
+            s[i] = scale(s[i], left);
     }
 }
 
@@ -105,7 +106,9 @@ int prepare_pcm_change(double ratio, int sourceChannels) {
     return 0;
 }
 
-bool pcm_change_active() { return g_changeActive; }
+bool pcm_change_active() {
+    return g_changeActive;
+}
 
 void close_pcm_change(PcmOutput* out, double) {
     if (!g_changeActive) return;

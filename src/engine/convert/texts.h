@@ -11,3 +11,22 @@ inline constexpr const char* kWavTooLarge =
     "生成文件%s已达到WAV文件4GB的大小上限，其后的声音没有写入";
 
 } // namespace kestrel::text
+
+namespace kestrel::text {
+
+// Conversion driver.
+inline constexpr const char* kNothingSelected = "没有选择播放的多媒体文件";
+inline constexpr const char* kSwfUnsupported = "文件%s:暂时不支持FLASH SWF的音频编码格式";
+inline constexpr const char* kAmrRate = "请选择8000或11025采样率";
+inline constexpr const char* kDeviceOpenFailed = "打开声卡设备失败，请检查重试";
+inline constexpr const char* kOutputOpenFailed = "打开生成文件%s失败，请检查路径";
+inline constexpr const char* kStartRecording = "开始录制文件%s";
+inline constexpr const char* kConvertingStatus = "正在转换文件%s生成文件%s  [%d/%d]秒";
+inline constexpr const char* kPausedRecordingStatus = "暂停转换 播放文件%s  [%d/%d]秒";
+inline constexpr const char* kEntryDone = "文件%s转换结束";
+inline constexpr const char* kJobDone = "文件[%s]转换完成";
+inline constexpr const char* kOpenSourceFailed = "打开文件%s错误";
+inline constexpr const char* kPcmChangeFailed = "文件%s:无法转换采样率或声道，该文件不转换";
+inline constexpr const char* kOutputManagerPrompt = "转换完成，请选择";
+
+} // namespace kestrel::text

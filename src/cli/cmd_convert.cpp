@@ -1,0 +1,189 @@
+#include "cli/cli.h"
+
+#include "cli/terminal.h"
+#include "engine/catalogue/media_list.h"
+#include "engine/convert/conversion_driver.h"
+#include "engine/decode/lib_orvosoundmix.h"
+#include "engine/playback/run_state.h"
+#include "engine/settings/settings.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+namespace kestrel::cli {
+
+namespace {
+
+bool parseInt(const std::string& s, int& out) {
+    char* end = nullptr;
+    long v = std::strtol(s.c_str(), &end, 10);
+    if (s.empty() || *end != '\0' || v < -1000000000 || v > 1000000000) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+} // namespace
+
+int loadEffects() {
+    if (orvosoundmix_loaded()) return 0;
+    if (load_orvosoundmix() < 0) return -1;
+    orvosoundmix.orvomix_begin();
+    return 0;
+}
+
+int cmdConvert(const Args& args) {
+    const Command& self = *findCommand("convert");
+    static const std::map<std::string, int> types = {
+        {"mp3", 0},  {"exe", 1}, {"wav", 2}, {"wma", 3}, {"aac", 4},
+        {"adts", 5}, {"m4a", 6}, {"amr", 7}, {"flv", 8}, {"avi", 9}};
+    int type = -1, join = 0, mode = 2, rate = -1, mono = -1;
+    int cbr = -1, vbr = -1, vmin = -1, vmax = -1, abr = -1;
+    std::string outDir;
+    std::vector<std::string> files;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
+            return true;
+        };
+        auto number = [&](int& out) {
+            std::string v;
+            return value(v) && parseInt(v, out);
+        };
+        std::string v;
+        if (a == "-t") {
+            if (!value(v) || !types.count(v))
+                return usageError(self, "-t needs one of mp3 exe wav wma aac adts m4a amr flv avi");
+            type = types.at(v);
+        } else if (a == "--join") {
+            join = 1;
+        } else if (a == "--mode") {
+            if (!value(v)) return usageError(self, "--mode needs realtime, double or silent");
+            if (v == "realtime")
+                mode = 0;
+            else if (v == "double")
+                mode = 1;
+            else if (v == "silent")
+                mode = 2;
+            else
+                return usageError(self, "--mode needs realtime, double or silent");
+        } else if (a == "-o") {
+            if (!value(outDir)) return usageError(self, "-o needs a folder");
+        } else if (a == "-b") {
+            if (!number(cbr)) return usageError(self, "-b needs a bit rate in kbit/s");
+        } else if (a == "--vbr") {
+            if (!number(vbr) || vbr < 0 || vbr > 9)
+                return usageError(self, "--vbr needs a quality 0..9");
+        } else if (a == "--min") {
+            if (!number(vmin) || vmin < 8 || vmin > 160)
+                return usageError(self, "--min needs 8..160 kbit/s");
+        } else if (a == "--max") {
+            if (!number(vmax) || vmax < 8 || vmax > 320)
+                return usageError(self, "--max needs 8..320 kbit/s");
+        } else if (a == "--abr") {
+            if (!number(abr) || abr < 80 || abr > 320)
+                return usageError(self, "--abr needs 80..320 kbit/s");
+        } else if (a == "-r") {
+            if (!number(rate) || versionOfRate(rate) < 0)
+                return usageError(self, "-r needs an MPEG audio rate (8000 ... 48000 Hz)");
+        } else if (a == "--mono") {
+            if (!value(v)) return usageError(self, "--mono needs mix, left or right");
+            if (v == "mix")
+                mono = 0;
+            else if (v == "left")
+                mono = 1;
+            else if (v == "right")
+                mono = 2;
+            else
+                return usageError(self, "--mono needs mix, left or right");
+        } else if (a.rfind("-", 0) == 0) {
+            return usageError(self, "unknown option " + a);
+        } else {
+            files.push_back(a);
+        }
+    }
+    if (files.empty()) return usageError(self, "no file given");
+    if ((cbr >= 0) + (vbr >= 0) + (abr >= 0) > 1)
+        return usageError(self, "choose one of -b, --vbr and --abr");
+    if ((vmin >= 0 || vmax >= 0) && vbr < 0)
+        return usageError(self, "--min and --max go with --vbr");
+
+    startEngine(false);
+    Settings& s = settings;
+    if (type >= 0) s.output_type = type;
+    if (!outputTypeAvailable(s.output_type)) {
+        std::fprintf(stderr, "kestrel-cli convert: output type %s is not yet available\n",
+                     outputExtension(s.output_type) + 1);
+        return kRefused;
+    }
+    s.save_mode = join;
+    s.conversion_mode = mode;
+    if (rate > 0) {
+        s.mp3_sample_rate = rate;
+        s.mp3_version = versionOfRate(rate);
+    }
+    if (cbr >= 0) {
+        if (!isLayer3Rate(s.mp3_version, cbr))
+            return usageError(self, "-b " + std::to_string(cbr) +
+                                        " is not a Layer III bit rate of the chosen MPEG version");
+        s.mp3_rate_mode = 0;
+        s.mp3_cbr_kbps = cbr;
+    } else if (!isLayer3Rate(s.mp3_version, s.mp3_cbr_kbps)) {
+        s.mp3_cbr_kbps = s.mp3_version == 0 ? 128 : 64;
+    }
+    if (vbr >= 0) {
+        s.mp3_rate_mode = 1;
+        s.mp3_vbr_quality = vbr;
+        if (vmin >= 0) s.mp3_vbr_min_kbps = vmin;
+        if (vmax >= 0) s.mp3_vbr_max_kbps = vmax;
+    }
+    if (abr >= 0) {
+        s.mp3_rate_mode = 2;
+        s.mp3_abr_kbps = abr;
+    }
+    if (mono >= 0) {
+        s.mp3_channels = 1;
+        s.mp3_mono_mode = mono;
+    }
+    if (!outDir.empty()) {
+        if (outDir.back() != '/') outDir += '/';
+        s.save_path = outDir;
+    }
+    if (loadEffects() < 0) return kRefused;
+
+    resetMediaList();
+    int rc = kOk;
+    for (const auto& f : files)
+        if (addMediaFile(f) < 0) rc = kRefused;
+    for (auto& row : mediaList.rows)
+        row.selected = true;
+    if (mediaList.rows.empty()) return kRefused;
+
+    installTerminalWindow();
+    installInterruptHandler();
+    if (start_conversion() < 0) return kRefused;
+    wait_conversion();
+    endProgressLine();
+
+    // One line per output: its path and seconds (a joined output once).
+    std::vector<std::pair<std::string, uint64_t>> outs;
+    for (const auto& r : outputRecords) {
+        bool found = false;
+        for (auto& o : outs)
+            if (o.first == r.outputPath) {
+                o.second += r.pcmBytes;
+                found = true;
+            }
+        if (!found) outs.push_back({r.outputPath, r.pcmBytes});
+    }
+    uint64_t perSec = static_cast<uint64_t>(outputFormat.out_rate) * outputFormat.out_channels * 2;
+    for (const auto& o : outs)
+        std::printf("%s\t%.2f\n", o.first.c_str(), perSec ? double(o.second) / perSec : 0.0);
+    if (interrupted()) return kInterrupted;
+    if (outs.empty()) return kRefused;
+    return rc;
+}
+
+} // namespace kestrel::cli

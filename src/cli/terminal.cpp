@@ -1,0 +1,112 @@
+#include "cli/terminal.h"
+
+#include "engine/playback/run_state.h"
+#include "platform/ports.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+
+namespace kestrel::cli {
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+void onInterrupt(int) {
+    if (g_interrupted.exchange(true)) {
+        std::signal(SIGINT, SIG_DFL);
+        std::raise(SIGINT);
+        return;
+    }
+    running.store(false);
+}
+
+// Per-second status texts end like "[12/300]秒".
+bool isProgressText(const std::string& s) {
+    return s.size() > 4 && s.compare(s.size() - 4, 4, "]秒") == 0;
+}
+
+class TerminalWindow : public WindowPort {
+  public:
+    TerminalWindow() : tty_(::isatty(STDERR_FILENO) != 0) {}
+
+    void setText(int control, const std::string& text) override {
+        if (control != kStatusLine) return;
+        std::lock_guard<std::mutex> lock(m_);
+        if (tty_) {
+            std::fprintf(stderr, "\r\033[K%s", text.c_str());
+            lineOpen_ = true;
+            if (!isProgressText(text)) {
+                std::fputc('\n', stderr);
+                lineOpen_ = false;
+            }
+            std::fflush(stderr);
+        } else if (!isProgressText(text)) {
+            std::fprintf(stderr, "%s\n", text.c_str());
+        }
+    }
+    void setPos(int control, int pos) override {
+        if (control != kProgressBar || tty_) return;
+        std::lock_guard<std::mutex> lock(m_);
+        if (hi_ <= lo_) return;
+        int pct = static_cast<int>((static_cast<long long>(pos - lo_) * 100) / (hi_ - lo_));
+        if (pct / 10 != lastDecile_ && pct > 0) {
+            lastDecile_ = pct / 10;
+            std::fprintf(stderr, "%d%%\n", lastDecile_ * 10);
+        }
+    }
+    void setRange(int control, int lo, int hi) override {
+        if (control != kProgressBar) return;
+        std::lock_guard<std::mutex> lock(m_);
+        lo_ = lo;
+        hi_ = hi;
+        lastDecile_ = 0;
+    }
+    void enable(int, bool) override {}
+    void setCheck(int, bool) override {}
+    void notify(int, long) override {}
+
+    void endLine() {
+        std::lock_guard<std::mutex> lock(m_);
+        if (lineOpen_) std::fputc('\n', stderr);
+        lineOpen_ = false;
+    }
+
+  private:
+    std::mutex m_;
+    bool tty_;
+    bool lineOpen_ = false;
+    int lo_ = 0, hi_ = 0, lastDecile_ = 0;
+};
+
+TerminalWindow* g_window = nullptr;
+
+} // namespace
+
+void installTerminalWindow() {
+    static TerminalWindow w;
+    g_window = &w;
+    setWindowPort(&w);
+}
+
+void installInterruptHandler() {
+    struct sigaction sa {};
+    sa.sa_handler = onInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+bool interrupted() {
+    return g_interrupted.load();
+}
+
+void endProgressLine() {
+    if (g_window) g_window->endLine();
+}
+
+} // namespace kestrel::cli

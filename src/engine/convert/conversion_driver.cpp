@@ -1,0 +1,407 @@
+#include "engine/convert/conversion_driver.h"
+
+#include "engine/captions.h"
+#include "engine/catalogue/media_list.h"
+#include "engine/convert/mp3_encoding.h"
+#include "engine/convert/output_naming.h"
+#include "engine/convert/pcm_stage.h"
+#include "engine/convert/texts.h"
+#include "engine/convert/wav_writer.h"
+#include "engine/decode/lib_ac3stream.h"
+#include "engine/decode/lib_mpadec_ext.h"
+#include "engine/decode/lib_orvoaacdec.h"
+#include "engine/decode/lib_orvoaacenc.h"
+#include "engine/decode/lib_orvoadpcmdec.h"
+#include "engine/decode/lib_orvoamrdec.h"
+#include "engine/decode/lib_orvoamrenc.h"
+#include "engine/decode/lib_orvomtvdec.h"
+#include "engine/decode/lib_orvosoundmix.h"
+#include "engine/playback/display_feed.h"
+#include "engine/playback/mpeg_readers.h"
+#include "engine/playback/run_state.h"
+#include "engine/playback/sink_wiring.h"
+#include "engine/playback/wave_out_ring.h"
+#include "engine/settings/settings.h"
+#include "platform/paths.h"
+#include "platform/ports.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace kestrel {
+
+std::vector<JobEntry> jobTable;
+std::vector<OutputRecord> outputRecords;
+
+namespace {
+
+std::thread g_thread;
+
+std::string fmt(const char* f, const std::string& a) {
+    std::vector<char> b(a.size() + 256);
+    std::snprintf(b.data(), b.size(), f, a.c_str());
+    return b.data();
+}
+
+bool startsWith(const std::string& s, const char* p) {
+    return s.rfind(p, 0) == 0;
+}
+
+// Per-job state of the open output.
+struct OpenOutput {
+    PcmOutput pcm;
+    std::string finalName; // where the output goes once finished
+    std::string partName;  // written while the output is open
+    bool open = false;
+};
+
+// Loads the per-job decoder libraries in their order; unloads in reverse
+// order on failure. Returns the count loaded, negative on failure.
+struct LoadedLibs {
+    bool adpcm = false, aacdec = false, aacenc = false, amrenc = false, amrdec = false, mtv = false,
+         mpa = false, ac3 = false;
+};
+
+void unloadLibs(LoadedLibs& l) {
+    if (l.ac3) unload_ac3stream();
+    if (l.mpa) unload_mpadec_ext();
+    if (l.aacenc) unload_orvoaacenc();
+    if (l.amrenc) unload_orvoamrenc();
+    if (l.amrdec) unload_orvoamrdec();
+    if (l.aacdec) unload_orvoaacdec();
+    if (l.mtv) unload_orvomtvdec();
+    if (l.adpcm) unload_orvoadpcmdec();
+    l = LoadedLibs();
+}
+
+int loadLibs(LoadedLibs& l) {
+    if (!(l.adpcm = load_orvoadpcmdec() >= 0)) return unloadLibs(l), -1;
+    if (!(l.aacdec = load_orvoaacdec() >= 0)) return unloadLibs(l), -1;
+    if (!(l.aacenc = load_orvoaacenc() >= 0)) return unloadLibs(l), -1;
+    if (!(l.amrenc = load_orvoamrenc() >= 0)) return unloadLibs(l), -1;
+    if (!(l.amrdec = load_orvoamrdec() >= 0)) return unloadLibs(l), -1;
+    if (!(l.mtv = load_orvomtvdec() >= 0)) return unloadLibs(l), -1;
+    if (!(l.mpa = load_mpadec_ext() >= 0)) return unloadLibs(l), -1;
+    if (!(l.ac3 = load_ac3stream() >= 0)) return unloadLibs(l), -1;
+    return 0;
+}
+
+std::tm localNow() {
+    std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    return tm;
+}
+
+// Opens the output of an entry: MP3 and WAV files are written under a
+// temporary name beside the final one and renamed when finished.
+bool openOutput(OpenOutput& o, const std::string& name, int type) {
+    o = OpenOutput();
+    o.pcm.type = type;
+    o.pcm.name = name;
+    o.finalName = name;
+    o.partName = name + ".part";
+    o.pcm.stream = std::fopen(o.partName.c_str(), "wb");
+    if (!o.pcm.stream) {
+        showMessage(caption::kMain, fmt(text::kOutputOpenFailed, name));
+        return false;
+    }
+    o.open = true;
+    if (type == kOutWav) {
+        wav_reset();
+        wav_write_header(o.pcm.stream, outputFormat.out_channels, outputFormat.out_rate);
+    } else if (type == kOutMp3) {
+        mp3_encoder_setup(type);
+    }
+    return true;
+}
+
+void finishOutput(OpenOutput& o) {
+    if (!o.open) return;
+    int rc = 0;
+    if (o.pcm.type == kOutWav) {
+        rc = wav_finish(o.pcm.stream);
+    } else {
+        if (o.pcm.type == kOutMp3)
+            mp3_encoder_finish(mp3_write_to_file, o.pcm.stream, o.pcm.stream);
+        rc = std::fclose(o.pcm.stream) == 0 ? 0 : -1;
+    }
+    o.pcm.stream = nullptr;
+    o.open = false;
+    if (rc == 0 && std::rename(o.partName.c_str(), o.finalName.c_str()) == 0) return;
+    std::remove(o.partName.c_str());
+    showMessage(caption::kMain, fmt(text::kOutputOpenFailed, o.finalName));
+}
+
+struct EntryReport {
+    const JobEntry* entry;
+    const std::string* outputName;
+};
+
+void reportConversion(int second, void* ctx) {
+    auto* r = static_cast<EntryReport*>(ctx);
+    char buf[2200];
+    if (converting.load())
+        std::snprintf(buf, sizeof buf, text::kConvertingStatus, r->entry->path.c_str(),
+                      r->outputName->c_str(), second, r->entry->durationSec);
+    else
+        std::snprintf(buf, sizeof buf, text::kPausedRecordingStatus, r->entry->path.c_str(), second,
+                      r->entry->durationSec);
+    WindowPort& w = window();
+    w.setText(kStatusLine, buf);
+    w.setPos(kProgressBar, second);
+    w.setPos(kPositionSlider, second);
+    w.notify(kNotifyClock, second);
+}
+
+void runEntry(JobEntry& e, OpenOutput& out) {
+    ReaderEntry re;
+    re.path = e.path;
+    re.fileSize = e.fileSize;
+    re.durationSec = e.durationSec;
+    re.sourceRate = e.sourceRate;
+    re.kind = e.kind;
+    re.rateRatio = e.rateRatio;
+    EntryReport rep{&e, &e.outputName};
+    PcmOutput* po = out.open ? &out.pcm : nullptr;
+    if (e.route == kRouteMpegAudio) {
+        read_mpeg_audio_file(re, po, reportConversion, &rep);
+    } else if (e.route == kRouteMpegStream) {
+        read_mpeg_stream(re, po, reportConversion, &rep);
+    }
+    // Other routes produce an output without audio until their readers exist.
+}
+
+} // namespace
+
+int routeFor(const std::string& t, int kind) {
+    if (kind == 10) return kRouteMpegAudio;
+    if (startsWith(t, "MPEG1") || startsWith(t, "MPEG2") || startsWith(t, "VCD") ||
+        startsWith(t, "DVD"))
+        return kRouteMpegStream;
+    if (startsWith(t, "MPEG4")) return kRouteMpeg4Avi;
+    if (startsWith(t, "ASF")) return kRouteAsf;
+    if (startsWith(t, "AAC")) return kRouteAac;
+    if (startsWith(t, "MTV")) return kRouteMtv;
+    if (startsWith(t, "AMV")) return kRouteAmv;
+    if (startsWith(t, "FLV")) return kRouteFlv;
+    if (startsWith(t, "SWF")) return kRouteSwf;
+    if (startsWith(t, "AMR")) return kRouteAmr;
+    if (kind == 6000 || kind == 7000 || kind == 8000) return kRouteDirectShow;
+    if (kind >= 10001 && kind <= 10004) return kRouteMp4;
+    return kRouteNone;
+}
+
+bool outputTypeAvailable(int t) {
+    return t == kOutMp3 || t == kOutWav;
+}
+
+int start_conversion() {
+    if (running.load()) return -1;
+    wait_conversion();
+    derive_output_format();
+    jobTable.clear();
+    const EffectiveOutputFormat& f = outputFormat;
+    for (const auto& row : mediaList.rows) {
+        if (!row.selected || jobTable.size() >= kMaxJobEntries) continue;
+        JobEntry e;
+        e.serial = std::atoi(row.columns[0].c_str());
+        e.path = row.columns[1];
+        e.fileSize = static_cast<uint32_t>(std::strtoul(row.columns[2].c_str(), nullptr, 10));
+        e.typeName = row.columns[3];
+        e.durationSec = std::atoi(row.columns[4].c_str());
+        e.sourceRate = std::atoi(row.columns[5].c_str());
+        e.sourceChannels = std::min(2, std::max(1, std::atoi(row.columns[6].c_str())));
+        e.kind = std::atoi(row.columns[7].c_str());
+        // AC-3 decodes to two channels whatever the stream carries.
+        if (e.kind == 5 || e.kind == 11) e.sourceChannels = 2;
+        e.rateRatio = makeRateRatio(f.out_rate, e.sourceRate);
+        e.route = routeFor(e.typeName, e.kind);
+        if (e.route == kRouteSwf && e.kind >= 8023) {
+            showMessage(caption::kMain, fmt(text::kSwfUnsupported, e.path));
+            jobTable.clear();
+            return -2;
+        }
+        if (e.route == kRouteAmr && f.out_rate > 11025) {
+            showMessage(caption::kProduct, text::kAmrRate);
+            jobTable.clear();
+            return -2;
+        }
+        jobTable.push_back(e);
+    }
+    if (jobTable.empty()) {
+        showMessage(caption::kPlay, text::kNothingSelected);
+        return -1;
+    }
+    sound_on = true;
+    display_on = true;
+    window().setCheck(kSoundSwitch, false);
+    window().setCheck(kDisplaySwitch, false);
+    if (orvosoundmix_loaded()) {
+        orvosoundmix.orvomix_setdisp(0);
+        orvosoundmix.orvomix_init(f.out_rate, f.out_channels, 0);
+        orvosoundmix.orvomix_datarefresh();
+    }
+    if (settings.conversion_mode == 2) sound_on = false;
+    gain_left = 1.0;
+    gain_right = 1.0;
+    window().setPos(kGainLeft, 40);
+    window().setPos(kGainRight, 40);
+    meter_window_prepare(f.out_rate, f.out_channels);
+    running = true; // claimed here so that no second start slips in
+    g_thread = std::thread([] { conversion_thread(); });
+    return 0;
+}
+
+void wait_conversion() {
+    if (g_thread.joinable()) g_thread.join();
+}
+
+int conversion_thread() {
+    const EffectiveOutputFormat& f = outputFormat;
+    const Settings& s = settings;
+    makeDirectories(tempFolder());
+    LoadedLibs libs;
+    if (loadLibs(libs) < 0) {
+        running = false;
+        return 0;
+    }
+    (void)pcm_buffer();
+    wav_reset();
+    const int mode = s.conversion_mode;
+    const bool optionalDevice = mode == 2;
+    if (open_main_device(mode == 1 ? f.out_rate * 2 : f.out_rate, f.out_channels, optionalDevice) <
+        0) {
+        showMessage(mode == 1 ? caption::kMainWide : caption::kMain, text::kDeviceOpenFailed);
+        unloadLibs(libs);
+        running = false;
+        return 0;
+    }
+    uint32_t vol = main_wave_out().getVolume();
+    window().setPos(kVolumeLeft, static_cast<int>(vol & 0xFFFF));
+    window().setPos(kVolumeRight, static_cast<int>(vol >> 16));
+    display_setup_transform(f.out_rate);
+    wire_pcm_sink(1.0);
+    job_pcm_bytes = 0;
+    outputRecords.clear();
+
+    running = true;
+    paused = false;
+    converting = true;
+    pcm_pending = 0;
+    WindowPort& w = window();
+    w.enable(kConvertButton, false);
+    w.enable(kPlayButton, false);
+    w.enable(kFastButton, false);
+    w.enable(kPauseRecordButton, true);
+    w.enable(kStopButton, true);
+    w.enable(kSoundSwitch, mode != 2);
+    int total = 0;
+    for (const auto& e : jobTable)
+        total += e.durationSec;
+    w.setRange(kProgressBar, 0, total);
+    w.setPos(kProgressBar, 0);
+    w.setRange(kPositionSlider, 0, 10000);
+    w.setPos(kPositionSlider, 0);
+
+    std::vector<std::string> sources;
+    for (const auto& e : jobTable)
+        sources.push_back(e.path);
+    JobNames names;
+    OpenOutput out;
+    std::string joinedName;
+    std::string lastOutput;
+    const int type = s.output_type;
+    const bool joined = s.save_mode == 1;
+
+    for (size_t i = 0; i < jobTable.size(); ++i) {
+        JobEntry& e = jobTable[i];
+        if (!running.load()) break; // a stop skips the remaining entries
+        if (orvosoundmix_loaded()) orvosoundmix.orvomix_datarefresh();
+        std::tm now = localNow();
+        bool newOutput = !joined || i == 0;
+        if (newOutput) {
+            std::string name =
+                make_output_name(static_cast<int>(i), e.path, type, s.save_mode, now, s.save_path);
+            if (!joined) name = uniqueInJob(names, name);
+            if (outputIsSource(name, sources)) {
+                showMessage(caption::kMain, fmt(text::kOutputIsSource, name));
+                if (joined) break;
+                continue;
+            }
+            if (!joined) {
+                wav_reset();
+            }
+            openOutput(out, name, type);
+            joinedName = name;
+        }
+        e.outputName = joined ? joinedName : out.finalName;
+        lastOutput = e.outputName;
+        w.setText(kStatusLine, fmt(text::kStartRecording, e.outputName));
+
+        current.fileSize = e.fileSize;
+        current.durationSec = e.durationSec;
+        current.sourceRate = e.sourceRate;
+        current.sourceChannels = e.sourceChannels;
+        current.kind = e.kind;
+        current.typeName = e.typeName;
+        current.path = e.path;
+        current.displayName = e.path;
+        rateRatio = e.rateRatio;
+        set_wired_rate_ratio(e.rateRatio);
+
+        uint64_t before = out.pcm.pcmBytes;
+        if (prepare_pcm_change(e.rateRatio, e.sourceChannels) < 0) {
+            showMessage(caption::kMain, fmt(text::kPcmChangeFailed, e.path));
+        } else {
+            w.setRange(kPositionSlider, 0, e.durationSec);
+            w.setPos(kPositionSlider, 0);
+            seek_request = 0;
+            seek_dragging = false;
+            runEntry(e, out);
+            close_pcm_change(out.open ? &out.pcm : nullptr, e.rateRatio);
+            w.setText(kStatusLine, fmt(text::kEntryDone, e.path));
+        }
+        uint64_t written = out.pcm.pcmBytes - before;
+        if (!joined) finishOutput(out);
+        if (outputRecords.size() < kMaxOutputRecords) {
+            OutputRecord r;
+            r.listNumber = e.serial;
+            uint64_t perSec = static_cast<uint64_t>(f.out_rate) * f.out_channels * 2;
+            r.pcmBytes = static_cast<uint32_t>(written);
+            r.duration = perSec ? static_cast<int32_t>(written / perSec) : 0;
+            r.sourcePath = e.path;
+            r.mp3RateMode = s.mp3_rate_mode;
+            r.mpegVersion = f.out_version;
+            r.outChannels = f.out_channels;
+            r.outRate = f.out_rate;
+            r.outputType = type;
+            r.outputPath = e.outputName;
+            outputRecords.push_back(r);
+        }
+    }
+    if (joined) finishOutput(out);
+    w.setCheck(kSoundSwitch, false);
+    w.setCheck(kDisplaySwitch, false);
+    if (orvosoundmix_loaded()) orvosoundmix.orvomix_setdisp(0);
+    w.setText(kStatusLine, fmt(text::kJobDone, lastOutput));
+    running = false;
+    paused = false;
+    unloadLibs(libs);
+    close_main_device();
+    w.enable(kConvertButton, true);
+    w.enable(kPauseRecordButton, true);
+    w.enable(kPlayButton, true);
+    w.enable(kStopButton, true);
+    w.enable(kFastButton, true);
+    w.enable(kSoundSwitch, true);
+    w.setRange(kPositionSlider, 0, jobTable.empty() ? 0 : jobTable.back().durationSec);
+    w.setPos(kPositionSlider, 0);
+    w.setPos(kProgressBar, 0);
+    std::remove(tempWavPath().c_str());
+    return 0;
+}
+
+} // namespace kestrel

@@ -1,0 +1,86 @@
+// The conversion driver: `start_conversion` copies the selected list entries
+// into the job table, derives the output format and starts
+// `conversion_thread`, which loads the decoder libraries, opens the sound
+// device, and for each entry names and opens the output, reads the source
+// through the reader of its route, hands every decoded block to pcm_sink and
+// finishes the output.
+//
+// Cancellation: clearing `running` ends the current entry's reading loop; its
+// output is finished properly (headers patched, every written frame kept) and
+// the remaining entries are skipped.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kestrel {
+
+inline constexpr int kMaxJobEntries = 128;
+inline constexpr int kMaxOutputRecords = 16;
+
+// Reader routes.
+enum Route : int32_t {
+    kRouteNone = -1,
+    kRouteMpegStream = 1,
+    kRouteMpeg4Avi = 2,
+    kRouteAsf = 3,
+    kRouteDirectShow = 6,
+    kRouteMp4 = 7,
+    kRouteMpegAudio = 8,
+    kRouteAmr = 88,
+    kRouteAac = 89,
+    kRouteFlv = 90,
+    kRouteSwf = 92,
+    kRouteMtv = 93,
+    kRouteAmv = 94,
+};
+
+struct JobEntry {
+    int32_t serial = 0;
+    double rateRatio = 1.0;
+    int32_t sourceChannels = 2;
+    int32_t sourceRate = 44100;
+    int32_t durationSec = 0;
+    uint32_t fileSize = 0;
+    int32_t route = kRouteNone;
+    std::string path;
+    std::string outputName;
+    int32_t kind = 0;
+    std::string typeName;
+};
+
+struct OutputRecord {
+    int32_t listNumber = 0;
+    int32_t duration = 0;
+    std::string sourcePath;
+    int32_t mp3RateMode = 0;
+    int32_t mpegVersion = 0;
+    int32_t outChannels = 2;
+    int32_t outRate = 44100;
+    int32_t outputType = 0;
+    std::string outputPath;
+    int32_t exeKeys[5] = {0, 0, 0, 0, 0};
+    uint32_t pcmBytes = 0;
+    int32_t exePeriod = 0;
+};
+
+extern std::vector<JobEntry> jobTable;
+extern std::vector<OutputRecord> outputRecords;
+
+// The route of an entry from its type text and kind; kRouteNone when none.
+int routeFor(const std::string& typeName, int kind);
+
+// Output types the driver can produce now.
+bool outputTypeAvailable(int outputType);
+
+// Builds the job from the selected rows of the media list and starts the
+// thread. 0 when started; negative when nothing started (message shown).
+int start_conversion();
+// Waits for the conversion thread to end.
+void wait_conversion();
+// The thread body (also callable directly); returns 0.
+int conversion_thread();
+
+} // namespace kestrel

@@ -1,0 +1,207 @@
+#include "engine/playback/players.h"
+
+#include "engine/captions.h"
+#include "engine/catalogue/media_list.h"
+#include "engine/containers/mpeg_audio_frame.h"
+#include "engine/convert/pcm_stage.h"
+#include "engine/decode/lib_ac3stream.h"
+#include "engine/decode/lib_mpadec_ext.h"
+#include "engine/decode/lib_orvosoundmix.h"
+#include "engine/playback/display_feed.h"
+#include "engine/playback/mpeg_readers.h"
+#include "engine/playback/run_state.h"
+#include "engine/playback/sink_wiring.h"
+#include "engine/playback/texts_players.h"
+#include "engine/playback/wave_out_ring.h"
+#include "engine/settings/settings.h"
+#include "platform/ports.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+namespace kestrel {
+
+namespace {
+
+std::thread g_player;
+
+bool startsWith(const std::string& s, const char* p) {
+    return s.rfind(p, 0) == 0;
+}
+
+std::string fmt(const char* f, const std::string& a) {
+    std::vector<char> b(a.size() + 256);
+    std::snprintf(b.data(), b.size(), f, a.c_str());
+    return b.data();
+}
+
+void reportPlay(int second, void*) {
+    char buf[1400];
+    std::snprintf(buf, sizeof buf, text::kPlayStatus, current.path.c_str(), second,
+                  current.durationSec);
+    WindowPort& w = window();
+    w.setText(kStatusLine, buf);
+    w.setPos(kProgressBar, second);
+    w.setPos(kPositionSlider, second);
+    w.notify(kNotifyClock, second);
+}
+
+void mpegThread(PlayerKind k) {
+    if (running.load()) return;
+    const EffectiveOutputFormat& f = outputFormat;
+    if (k == PlayerKind::MpegAudio) {
+        int64_t first = 0;
+        int vbr = 0;
+        if (mpegAudioStart(current.path, first, vbr) < 0) return;
+    }
+    if (load_mpadec_ext() < 0) return;
+    if (load_ac3stream() < 0) {
+        unload_mpadec_ext();
+        return;
+    }
+    (void)pcm_buffer();
+    WindowPort& w = window();
+    for (int id : {kPlayButton, kConvertButton, kPauseRecordButton, kFastButton, kSoundSwitch})
+        w.enable(id, false);
+    w.setRange(kProgressBar, 0, current.durationSec);
+    w.setPos(kProgressBar, 0);
+    w.setText(kStatusLine, fmt(text::kPlayStart, current.path));
+    w.setRange(kPositionSlider, 0, current.durationSec);
+    w.setPos(kPositionSlider, 0);
+    int rc = open_main_device(f.out_rate, f.out_channels, false);
+    uint32_t vol = main_wave_out().getVolume();
+    w.setPos(kVolumeLeft, static_cast<int>(vol & 0xFFFF));
+    w.setPos(kVolumeRight, static_cast<int>(vol >> 16));
+    display_setup_transform(f.out_rate);
+    wire_pcm_sink(rateRatio);
+    ReaderEntry re;
+    re.path = current.path;
+    re.fileSize = current.fileSize;
+    re.durationSec = current.durationSec;
+    re.sourceRate = current.sourceRate;
+    re.kind = current.kind;
+    re.rateRatio = rateRatio;
+    bool prepared = prepare_pcm_change(rateRatio, current.sourceChannels) >= 0;
+    if (rc == 0 && prepared) {
+        running = true;
+        paused = false;
+        seek_request = 0;
+        seek_dragging = false;
+        if (k == PlayerKind::MpegAudio)
+            read_mpeg_audio_file(re, nullptr, reportPlay, nullptr);
+        else
+            read_mpeg_stream(re, nullptr, reportPlay, nullptr);
+        w.setText(kStatusLine, fmt(text::kPlayEnded, current.path));
+    }
+    close_pcm_change(nullptr, rateRatio);
+    w.setText(kStatusLine, fmt(text::kPlayStopped, current.path));
+    w.setCheck(kSoundSwitch, false);
+    w.setCheck(kDisplaySwitch, false);
+    sound_on = true;
+    display_on = true;
+    effects_window_on = false;
+    if (orvosoundmix_loaded()) orvosoundmix.orvomix_setdisp(0);
+    w.setText(kStatusLine, text::kPlayIdle);
+    running = false;
+    paused = false;
+    unload_ac3stream();
+    unload_mpadec_ext();
+    close_main_device();
+    for (int id : {kPlayButton, kConvertButton, kPauseRecordButton, kFastButton, kSoundSwitch})
+        w.enable(id, true);
+    w.setRange(kPositionSlider, 0, current.durationSec);
+    w.setPos(kPositionSlider, 0);
+    w.setPos(kProgressBar, 0);
+}
+
+} // namespace
+
+PlayerKind playerFor(const std::string& t, int kind) {
+    if (kind == 10) return PlayerKind::MpegAudio;
+    if (startsWith(t, "MPEG1") || startsWith(t, "MPEG2") || startsWith(t, "VCD") ||
+        startsWith(t, "DVD"))
+        return PlayerKind::MpegStream;
+    if (startsWith(t, "MPEG4")) return PlayerKind::Avi;
+    if (startsWith(t, "ASF")) return PlayerKind::WindowsMedia;
+    if (kind == 6000 || kind == 7000 || kind == 8000) return PlayerKind::DirectShow;
+    if (startsWith(t, "AAC")) return PlayerKind::Aac;
+    if (startsWith(t, "M4A") || startsWith(t, "MP4") || startsWith(t, "3GP"))
+        return PlayerKind::Mp4;
+    if (startsWith(t, "AMR")) return PlayerKind::Amr;
+    if (startsWith(t, "SWF")) return PlayerKind::Swf;
+    if (startsWith(t, "AMV") || startsWith(t, "MTV")) return PlayerKind::MtvAmv;
+    if (startsWith(t, "FLV")) return PlayerKind::Flv;
+    return PlayerKind::None;
+}
+
+int play_request(int index) {
+    if (running.load()) {
+        showMessage(caption::kMain, fmt(text::kPlayBusy, current.displayName));
+        return -1;
+    }
+    wait_playback();
+    if (mediaList.rows.empty()) return -1;
+    if (index < 0 || static_cast<size_t>(index) >= mediaList.rows.size()) index = 0;
+    const ListRow& row = mediaList.rows[static_cast<size_t>(index)];
+    current.path = row.columns[1];
+    current.fileSize = static_cast<uint32_t>(std::strtoul(row.columns[2].c_str(), nullptr, 10));
+    current.typeName = row.columns[3];
+    current.durationSec = std::atoi(row.columns[4].c_str());
+    current.sourceRate = std::atoi(row.columns[5].c_str());
+    current.sourceChannels = std::min(2, std::max(1, std::atoi(row.columns[6].c_str())));
+    current.kind = std::atoi(row.columns[7].c_str());
+    if (current.kind == 5 || current.kind == 11) current.sourceChannels = 2;
+    derive_output_format();
+    const EffectiveOutputFormat& f = outputFormat;
+    gain_left = 1.0;
+    gain_right = 1.0;
+    window().setPos(kGainLeft, 40);
+    window().setPos(kGainRight, 40);
+    rateRatio = makeRateRatio(f.out_rate, current.sourceRate);
+    window().setCheck(kSoundSwitch, false);
+    window().setCheck(kDisplaySwitch, false);
+    sound_on = true;
+    display_on = true;
+    effects_window_on = false;
+    pcm_pending = 0;
+    if (orvosoundmix_loaded()) {
+        orvosoundmix.orvomix_setdisp(0);
+        orvosoundmix.orvomix_init(f.out_rate, f.out_channels, 0);
+        orvosoundmix.orvomix_datarefresh();
+    }
+    converting = false;
+    current.displayName = current.path;
+    meter_window_prepare(f.out_rate, f.out_channels);
+    PlayerKind k = playerFor(current.typeName, current.kind);
+    if (k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream) return -2;
+    g_player = std::thread([k] { mpegThread(k); });
+    return 0;
+}
+
+void wait_playback() {
+    if (g_player.joinable()) g_player.join();
+}
+
+void stop_command() {
+    if (running.load()) running = false;
+}
+
+void pause_command() {
+    if (!running.load()) return;
+    if (paused.load()) {
+        paused = false;
+        return;
+    }
+    window().setText(kStatusLine, fmt(text::kPausePlay, current.displayName));
+    paused = true;
+}
+
+void seek_command(int second) {
+    if (!running.load()) return;
+    seek_dragging = true;
+    seek_request = second + 100;
+}
+
+} // namespace kestrel

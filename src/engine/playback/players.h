@@ -1,0 +1,44 @@
+// Playback: the play request reads an entry's facts from the list, derives
+// the output format and starts the playback thread of the entry's type. The
+// threads read and decode like the conversion routes and call the same
+// pcm_sink with `converting` cleared, so what is heard is what a conversion
+// would write.
+//
+// Threading: play_request and the transport commands run on the window's
+// thread; one playback thread at a time.
+#pragma once
+
+#include <string>
+
+namespace kestrel {
+
+enum class PlayerKind {
+    None,
+    MpegAudio,
+    MpegStream,
+    Avi,
+    WindowsMedia,
+    DirectShow,
+    Aac,
+    Mp4,
+    Amr,
+    Swf,
+    MtvAmv,
+    Flv
+};
+
+PlayerKind playerFor(const std::string& typeName, int kind);
+
+// Plays list row `index` (the first row when out of range). 0 when a thread
+// started; negative when nothing started (a message was shown where the
+// design has one).
+int play_request(int index);
+// Waits for the playback thread to end.
+void wait_playback();
+
+// Transport commands.
+void stop_command();
+void pause_command();
+void seek_command(int second); // the position slider released at `second`
+
+} // namespace kestrel
