@@ -50,10 +50,11 @@ ORVOAACENC_API int aac_init(int sample_rate, int channels, int bit_rate, int out
                             int profile, const char* path, const char* tag);
 
 /*
- * Encodes `bytes` bytes of PCM (a trailing odd byte or partial sample frame
- * is kept for the next call). Returns the number of bytes written to the file
- * by this call (>= 0), -1 when no encoder is open or the arguments are bad,
- * -2 when encoding or writing failed.
+ * Encodes `bytes` bytes of PCM (whatever does not fill a whole 1024-sample
+ * frame, even a split sample, is kept for the next call). Returns the number
+ * of encoded AAC bytes this call produced (>= 0; container headers not
+ * counted), -1 when no encoder is open or the arguments are bad, -2 when
+ * encoding or writing failed.
  */
 ORVOAACENC_API int aac_encode(const unsigned char* pcm, int bytes);
 

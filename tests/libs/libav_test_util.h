@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -65,6 +67,22 @@ inline std::string probeFormat(const std::string& file, const std::string& field
                               " -of default=nw=1:nk=1 '" + file + "'");
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
         out.pop_back();
+    return out;
+}
+
+// Several fields in one ffprobe run: `entries` as for -show_entries (e.g.
+// "stream=sample_rate,channels:format=duration:format_tags=major_brand"),
+// of the first audio stream; `extra` goes before the file name.
+inline std::map<std::string, std::string>
+probeAll(const std::string& file, const std::string& entries, const std::string& extra = "") {
+    std::istringstream in(capture("ffprobe -v error -select_streams a:0 " + extra +
+                                  " -show_entries " + entries + " -of default=nw=1 '" + file +
+                                  "'"));
+    std::map<std::string, std::string> out;
+    for (std::string line; std::getline(in, line);) {
+        auto eq = line.find('=');
+        if (eq != std::string::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
+    }
     return out;
 }
 

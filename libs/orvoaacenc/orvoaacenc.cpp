@@ -1,0 +1,226 @@
+#include "orvoaacenc/orvoaacenc.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+}
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+struct Encoder {
+    int type = 0;
+    int channels = 0;
+    AVCodecContext* ctx = nullptr;
+    AVFrame* frame = nullptr;
+    AVPacket* pkt = nullptr;
+    AVFormatContext* fmt = nullptr; // ADTS and MP4
+    AVStream* stream = nullptr;
+    FILE* raw = nullptr;          // raw AAC
+    std::vector<int16_t> pending; // interleaved samples not yet encoded
+    int oddByte = -1;             // low byte of a sample split between calls
+    int64_t pts = 0;
+    bool headerWritten = false;
+
+    ~Encoder() {
+        avcodec_free_context(&ctx);
+        av_frame_free(&frame);
+        av_packet_free(&pkt);
+        if (fmt) {
+            if (!(fmt->oformat->flags & AVFMT_NOFILE)) avio_closep(&fmt->pb);
+            avformat_free_context(fmt);
+        }
+        if (raw) std::fclose(raw);
+    }
+};
+
+std::mutex g_mutex;
+Encoder* g_enc = nullptr;
+
+// Writes every packet the encoder has ready; bytes written or a negative error.
+int drainPackets(Encoder& e) {
+    int bytes = 0;
+    for (;;) {
+        int r = avcodec_receive_packet(e.ctx, e.pkt);
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return bytes;
+        if (r < 0) return r;
+        int size = e.pkt->size;
+        if (e.raw) {
+            r = std::fwrite(e.pkt->data, 1, static_cast<size_t>(size), e.raw) ==
+                        static_cast<size_t>(size)
+                    ? 0
+                    : AVERROR(EIO);
+            av_packet_unref(e.pkt);
+        } else {
+            e.pkt->stream_index = 0;
+            av_packet_rescale_ts(e.pkt, e.ctx->time_base, e.stream->time_base);
+            r = av_write_frame(e.fmt, e.pkt);
+            av_packet_unref(e.pkt);
+        }
+        if (r < 0) return r;
+        bytes += size;
+    }
+}
+
+// Encodes `samples` samples per channel from the front of `pending`.
+int encodeFrame(Encoder& e, int samples) {
+    av_frame_unref(e.frame);
+    e.frame->nb_samples = samples;
+    e.frame->format = e.ctx->sample_fmt;
+    e.frame->sample_rate = e.ctx->sample_rate;
+    if (av_channel_layout_copy(&e.frame->ch_layout, &e.ctx->ch_layout) < 0) return AVERROR(ENOMEM);
+    if (av_frame_get_buffer(e.frame, 0) < 0) return AVERROR(ENOMEM);
+    for (int c = 0; c < e.channels; ++c) {
+        auto* dst = reinterpret_cast<float*>(e.frame->extended_data[c]);
+        for (int i = 0; i < samples; ++i)
+            dst[i] = e.pending[size_t(i) * e.channels + c] / 32768.0f;
+    }
+    e.frame->pts = e.pts;
+    e.pts += samples;
+    e.pending.erase(e.pending.begin(), e.pending.begin() + long(samples) * e.channels);
+    int r = avcodec_send_frame(e.ctx, e.frame);
+    if (r < 0) return r;
+    return drainPackets(e);
+}
+
+int closeLocked() {
+    Encoder* e = g_enc;
+    if (!e) return -1;
+    g_enc = nullptr;
+    int result = 0;
+    int perChannel = static_cast<int>(e->pending.size()) / e->channels;
+    if (perChannel > 0 && encodeFrame(*e, perChannel) < 0) result = -2;
+    if (avcodec_send_frame(e->ctx, nullptr) < 0 || drainPackets(*e) < 0) result = -2;
+    if (e->fmt && e->headerWritten && av_write_trailer(e->fmt) < 0) result = -2;
+    if (e->raw && std::fflush(e->raw) != 0) result = -2;
+    delete e;
+    return result;
+}
+
+} // namespace
+
+extern "C" {
+
+ORVOAACENC_API int aac_init(int sample_rate, int channels, int bit_rate, int output_type,
+                            int profile, const char* path, const char* tag) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_enc) closeLocked();
+    if (sample_rate < 7350 || sample_rate > 96000 || channels < 1 || channels > 2 ||
+        bit_rate <= 0 || output_type < AACENC_RAW || output_type > AACENC_MP4 || !path || !*path)
+        return -1;
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    if (!codec) return -2;
+
+    auto* e = new Encoder;
+    e->type = output_type;
+    e->channels = channels;
+    e->ctx = avcodec_alloc_context3(codec);
+    e->frame = av_frame_alloc();
+    e->pkt = av_packet_alloc();
+    if (!e->ctx || !e->frame || !e->pkt) {
+        delete e;
+        return -2;
+    }
+    AVCodecContext* c = e->ctx;
+    c->sample_rate = sample_rate;
+    av_channel_layout_default(&c->ch_layout, channels);
+    c->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    c->bit_rate = bit_rate;
+    c->time_base = AVRational{1, sample_rate};
+    c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    c->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL; // LTP and Main prediction
+    bool mpeg2 = output_type == AACENC_ADTS_MPEG2;
+    switch (profile) {
+    case AACENC_PROFILE_MAIN:
+        c->profile = FF_PROFILE_AAC_MAIN;
+        break;
+    case AACENC_PROFILE_LTP:
+        // MPEG-2 AAC has no long-term prediction: Main is its nearest profile.
+        c->profile = mpeg2 ? FF_PROFILE_AAC_MAIN : FF_PROFILE_AAC_LTP;
+        break;
+    default: // LC; SSR has no encoder and is encoded as LC
+        c->profile = mpeg2 ? FF_PROFILE_MPEG2_AAC_LOW : FF_PROFILE_AAC_LOW;
+        break;
+    }
+    AVDictionary* codecOpts = nullptr;
+    if (mpeg2) av_dict_set(&codecOpts, "aac_pns", "0", 0); // noise substitution is an MPEG-4 tool
+    int r = avcodec_open2(c, codec, &codecOpts);
+    av_dict_free(&codecOpts);
+    if (r < 0) {
+        delete e;
+        return -2;
+    }
+
+    if (output_type == AACENC_RAW) {
+        e->raw = std::fopen(path, "wb");
+        if (!e->raw) {
+            delete e;
+            return -3;
+        }
+    } else {
+        const char* muxer = mpeg2 ? "adts" : "ipod";
+        if (avformat_alloc_output_context2(&e->fmt, nullptr, muxer, path) < 0 || !e->fmt) {
+            delete e;
+            return -2;
+        }
+        e->stream = avformat_new_stream(e->fmt, nullptr);
+        if (!e->stream || avcodec_parameters_from_context(e->stream->codecpar, c) < 0) {
+            delete e;
+            return -2;
+        }
+        e->stream->time_base = c->time_base;
+        if (tag && *tag && !mpeg2) av_dict_set(&e->fmt->metadata, "encoder", tag, 0);
+        if (avio_open(&e->fmt->pb, path, AVIO_FLAG_WRITE) < 0) {
+            delete e;
+            return -3;
+        }
+        AVDictionary* muxOpts = nullptr;
+        if (mpeg2) av_dict_set(&muxOpts, "write_mpeg2", "1", 0);
+        r = avformat_write_header(e->fmt, &muxOpts);
+        av_dict_free(&muxOpts);
+        if (r < 0) {
+            delete e;
+            return -2;
+        }
+        e->headerWritten = true;
+    }
+    g_enc = e;
+    return 0;
+}
+
+ORVOAACENC_API int aac_encode(const unsigned char* pcm, int bytes) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    Encoder* e = g_enc;
+    if (!e || !pcm || bytes < 0) return -1;
+    int i = 0;
+    if (e->oddByte >= 0 && bytes > 0) {
+        e->pending.push_back(static_cast<int16_t>(e->oddByte | (pcm[0] << 8)));
+        e->oddByte = -1;
+        i = 1;
+    }
+    for (; i + 1 < bytes; i += 2)
+        e->pending.push_back(static_cast<int16_t>(pcm[i] | (pcm[i + 1] << 8)));
+    if (i < bytes) e->oddByte = pcm[i];
+
+    int written = 0;
+    const size_t frame = static_cast<size_t>(e->ctx->frame_size > 0 ? e->ctx->frame_size : 1024);
+    while (e->pending.size() >= frame * e->channels) {
+        int r = encodeFrame(*e, static_cast<int>(frame));
+        if (r < 0) return -2;
+        written += r;
+    }
+    return written;
+}
+
+ORVOAACENC_API int aac_close(void) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return closeLocked();
+}
+
+} // extern "C"
