@@ -43,44 +43,58 @@ class SdlWaveOut : public WaveOutDevice {
         if (rate <= 0 || channels < 1 || channels > 2 || !pull) return -1;
         std::lock_guard<std::mutex> lock(g_sdlLock);
         if (!startAudioLocked()) return -1;
+        audio_ = true;
         pull_ = pull;
         user_ = user;
-        SDL_AudioSpec want{};
-        want.freq = rate;
-        want.format = AUDIO_S16SYS;
-        want.channels = static_cast<Uint8>(channels);
-        want.samples = periodFrames(rate);
-        want.callback = &SdlWaveOut::callback;
-        want.userdata = this;
-        SDL_AudioSpec have{};
-        // No allowed changes: SDL converts to whatever the card takes.
-        id_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+        want_ = SDL_AudioSpec{};
+        want_.freq = rate;
+        want_.format = AUDIO_S16SYS;
+        want_.channels = static_cast<Uint8>(channels);
+        want_.samples = periodFrames(rate);
+        want_.callback = &SdlWaveOut::callback;
+        want_.userdata = this;
+        id_ = openLocked();
         if (id_ == 0) {
-            stopAudioLocked();
+            stopLocked();
             return -1;
         }
         return 0;
     }
 
-    void start() override {
-        if (id_ != 0) SDL_PauseAudioDevice(id_, 0);
+    int start() override {
+        std::lock_guard<std::mutex> lock(g_sdlLock);
+        if (id_ == 0) return -1;
+        SDL_PauseAudioDevice(id_, 0);
+        return 0;
     }
 
     void close() override {
-        if (id_ == 0) return;
         std::lock_guard<std::mutex> lock(g_sdlLock);
-        SDL_CloseAudioDevice(id_); // joins SDL's audio thread
-        id_ = 0;
-        stopAudioLocked();
+        stopLocked();
     }
 
   private:
+    SDL_AudioDeviceID openLocked() {
+        SDL_AudioSpec have{};
+        // No allowed changes: SDL converts to whatever the card takes.
+        return SDL_OpenAudioDevice(nullptr, 0, &want_, &have, 0);
+    }
+
+    void stopLocked() {
+        if (id_ != 0) SDL_CloseAudioDevice(id_); // joins SDL's audio thread
+        id_ = 0;
+        if (audio_) stopAudioLocked();
+        audio_ = false;
+    }
+
     static void SDLCALL callback(void* userdata, Uint8* stream, int len) {
         auto* self = static_cast<SdlWaveOut*>(userdata);
         self->pull_(self->user_, stream, len);
     }
 
     SDL_AudioDeviceID id_ = 0;
+    bool audio_ = false; // holds a reference on SDL's audio subsystem
+    SDL_AudioSpec want_{};
     WaveOutPull pull_ = nullptr;
     void* user_ = nullptr;
 };

@@ -5,8 +5,8 @@
 // pull function on its own thread (SDL's audio thread) whenever the card wants
 // more sound, and the caller fills exactly the bytes asked for (silence when it
 // has nothing). It opens stopped, so that playing begins with the first sound
-// and not with silence. The buffer ring of the players (engine/playback/wave_out_ring.h)
-// sits on top of this.
+// rather than with silence (SDL may still play one period of silence first). The buffer ring of the
+// players (engine/playback/wave_out_ring.h) sits on top of this.
 //
 // Driver choice is SDL's: SDL_AUDIODRIVER picks one by name. SDL never falls
 // back to its "dummy" or "disk" drivers by itself, so a machine without a sound
@@ -32,8 +32,9 @@ class WaveOutDevice {
     // Opens the default output for 16-bit PCM with `channels` (1 or 2) at `rate`
     // Hz, stopped. 0 on success, negative when no device can be opened.
     virtual int open(int rate, int channels, WaveOutPull pull, void* user) = 0;
-    // Starts pulling (once; further calls do nothing).
-    virtual void start() = 0;
+    // Starts pulling (once; further calls return 0). Negative when the device
+    // cannot be started; it must then be closed.
+    virtual int start() = 0;
     // Stops the device: once it returns, `pull` is never called again. Does
     // nothing when the device is not open.
     virtual void close() = 0;

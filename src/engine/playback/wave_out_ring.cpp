@@ -127,7 +127,15 @@ void WaveOutRing::write(const void* data, uint32_t len) {
             --free_count_; // sent: the device plays it after the ones before it
         }
         if (!started_) {
-            device_->start(); // the first sound starts the device
+            // The first sound starts the device. A device that cannot start
+            // would never hand buffers back: the ring closes instead, and
+            // the worker goes on without sound.
+            if (device_->start() < 0) {
+                device_->close();
+                device_.reset();
+                release();
+                return;
+            }
             started_ = true;
         }
         waitFree(2);

@@ -25,7 +25,8 @@
 // window's volume sliders) and take effect within one device period.
 //
 // The device starts with the first buffer sent, so what it plays begins with
-// the first written byte; after the last buffer it plays silence until close.
+// the first written byte (after at most one device period of silence); after
+// the last buffer it plays silence until close.
 //
 // Volume: a software gain per channel applied to the sound on its way to the
 // device, on the 16-bit scale of the volume sliders: left in the low word,

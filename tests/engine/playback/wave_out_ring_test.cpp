@@ -24,7 +24,11 @@ class HandDevice : public WaveOutDevice {
         user_ = user;
         return 0;
     }
-    void start() override { started = true; }
+    int start() override {
+        if (failStart) return -1;
+        started = true;
+        return 0;
+    }
     void close() override {
         closed = true;
         pull_ = nullptr;
@@ -36,6 +40,7 @@ class HandDevice : public WaveOutDevice {
         return out;
     }
     static inline bool failOpen = false;
+    static inline bool failStart = false;
     int rate = 0, channels = 0;
     bool closed = false;
     bool started = false;
@@ -65,6 +70,7 @@ class WaveOutRingTest : public ::testing::Test {
     void SetUp() override {
         setWaveOutDeviceFactory(&makeHand);
         HandDevice::failOpen = false;
+        HandDevice::failStart = false;
         flag = true;
     }
     void TearDown() override { setWaveOutDeviceFactory(nullptr); }
@@ -177,6 +183,19 @@ TEST_F(WaveOutRingTest, NotOpenRingWritesAndClosesAtOnce) {
     HandDevice::failOpen = false;
     EXPECT_EQ(ring.open({44100, 3}), kWaveOutOpenFailed); // not a 16-bit mono/stereo format
     EXPECT_EQ(ring.open({0, 2}), kWaveOutOpenFailed);
+}
+
+TEST_F(WaveOutRingTest, ADeviceThatCannotStartClosesTheRing) {
+    WaveOutRing ring(flag, RingSizing::ByFormat);
+    HandDevice::failStart = true;
+    ASSERT_EQ(ring.open({8000, 1}), 0);
+    const auto data = pattern(40 * 1024);
+    const auto t0 = std::chrono::steady_clock::now();
+    ring.write(data.data(), static_cast<uint32_t>(data.size())); // would wait forever
+    EXPECT_FALSE(ring.isOpen());
+    ring.write(data.data(), static_cast<uint32_t>(data.size()));
+    EXPECT_EQ(ring.close(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 100ms);
 }
 
 TEST_F(WaveOutRingTest, ClearingRunningReleasesAWaitingWriterAndCloseStillDrains) {
