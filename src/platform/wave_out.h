@@ -5,17 +5,20 @@
 // pull function on its own thread (SDL's audio thread) whenever the card wants
 // more sound, and the caller fills exactly the bytes asked for (silence when it
 // has nothing). It opens stopped, so that playing begins with the first sound
-// rather than with silence (SDL may still play one period of silence first). The buffer ring of the
-// players (engine/playback/wave_out_ring.h) sits on top of this.
+// rather than with silence (SDL may still play one period of silence first).
+// The buffer ring of the players (engine/playback/wave_out_ring.h) sits on top
+// of this.
 //
 // Driver choice is SDL's: SDL_AUDIODRIVER picks one by name. SDL never falls
 // back to its "dummy" or "disk" drivers by itself, so a machine without a sound
 // card reports 0 devices unless SDL_AUDIODRIVER=dummy (or disk) is set; the
 // test suite sets dummy.
 //
-// Threading: open, close and waveOutDeviceCount may be called from any thread;
-// the SDL calls are serialised inside. The pull function runs on the device's
-// thread and must not call back into the device.
+// Threading: open, start, close and waveOutDeviceCount may be called from any
+// thread; the SDL calls are serialised inside. The pull function runs on the
+// device's thread and must not call back into the device. Drivers that serve
+// one device only (SDL's dummy and disk) refuse a second open device; sound
+// servers take both players' rings at once.
 #pragma once
 
 #include <cstdint>

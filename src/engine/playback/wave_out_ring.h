@@ -33,10 +33,11 @@
 // right in the high word, 0..65535 linear amplitude. Values from 65500 (the top
 // of the sliders' 1..65500 range) upwards are full volume, where the bytes go
 // to the device unchanged. The volume belongs to the ring and survives close
-// and reopen, like a mixer setting; a new ring starts at full volume, so the
-// sliders are placed at their top by the first open (their start position
-// 32000 is only what they show before the first playback). Mono uses the left
-// volume.
+// and reopen, like a mixer setting. A new ring starts at full volume: the
+// players place the sliders from getVolume() after each open, so the first
+// playback shows them at their top and plays the sound unchanged (the sliders'
+// start position 32000 is only what they show before the first playback; as a
+// gain it would be -6 dB). Mono uses the left volume.
 #pragma once
 
 #include "platform/wave_out.h"
