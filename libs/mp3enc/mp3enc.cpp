@@ -29,6 +29,10 @@ struct Encoder {
     std::vector<uint8_t> queue;   // encoded bytes not yet returned
     std::vector<uint8_t> scratch; // LAME's output of one call
     std::vector<short> staging;   // odd sample carried over + this call's samples
+
+    ~Encoder() {
+        if (gf) lame_close(gf); // the library is unloaded with an encoder still set up
+    }
 };
 
 Encoder g_enc;

@@ -13,6 +13,10 @@ namespace {
 
 struct Instance {
     mpg123_handle* handle = nullptr;
+
+    ~Instance() {
+        if (handle) mpg123_delete(handle); // unloaded with the instance still open
+    }
 };
 
 std::mutex g_mutex; // guards library start-up and the opening and closing of instances
@@ -112,7 +116,10 @@ MPADEC_API int mp3_play(int instance, const unsigned char* slots, int count, uns
         if (len > 0 && mpg123_feed(h, s, static_cast<size_t>(len)) != MPG123_OK) return -1;
     }
     size_t written = 0;
-    while (written < static_cast<size_t>(capacity)) {
+    // Each turn either writes PCM or ends the loop; the bound only guards
+    // against a decoder that keeps announcing format changes.
+    for (int turn = 0; turn < 4 * MPADEC_MAX_FRAMES_PER_CALL && written < size_t(capacity);
+         ++turn) {
         size_t done = 0;
         int rc = mpg123_read(h, pcm + written, static_cast<size_t>(capacity) - written, &done);
         written += done;

@@ -12,6 +12,13 @@ constexpr int kBodyBytes[16] = {12, 13, 15, 17, 19, 20, 26, 31, 5, 0, 0, 0, 0, 0
 
 void* g_decoder = nullptr;
 
+// Frees a decoder left open when the library is unloaded.
+struct Cleanup {
+    ~Cleanup() {
+        if (g_decoder) Decoder_Interface_exit(g_decoder);
+    }
+} g_cleanup;
+
 } // namespace
 
 extern "C" {

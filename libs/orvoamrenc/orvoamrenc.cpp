@@ -20,6 +20,12 @@ struct Encoder {
 };
 
 Encoder g_enc;
+void shutDown();
+
+// Closes an encoder left open when the library is unloaded.
+struct Cleanup {
+    ~Cleanup() { shutDown(); }
+} g_cleanup;
 
 bool modeFromValue(int value, Mode* mode) {
     switch (value) {

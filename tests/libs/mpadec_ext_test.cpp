@@ -181,3 +181,30 @@ TEST_F(MpadecExtLib, RefusesBadArgumentsAndSurvivesGarbage) {
     EXPECT_EQ(mpadec_ext.mp3_close(3), 0);
     EXPECT_EQ(mpadec_ext.mp3_close(3), 0);
 }
+
+TEST_F(MpadecExtLib, RandomBytesInValidSlotsNeitherCrashNorHang) {
+    auto file = readFile(fixture("libcodec_l2_v1_48000_2ch.mp2"));
+    int count = 0;
+    auto slots = slotsOf(file, &count);
+    ASSERT_EQ(mpadec_ext.mp3_open(5, slots.data()), 1);
+    std::vector<uint8_t> pcm(184320);
+    uint32_t x = 99;
+    std::vector<uint8_t> noise(32 * size_t(MPADEC_SLOT_BYTES));
+    for (int round = 0; round < 20; ++round) {
+        for (int i = 0; i < 32; ++i) {
+            uint8_t* s = &noise[size_t(i) * MPADEC_SLOT_BYTES];
+            for (int k = 0; k < MPADEC_FRAME_BYTES; ++k)
+                s[k] = uint8_t((x = x * 1103515245 + 12345) >> 16);
+            if (i % 3 == 0) { // a plausible header in front of the noise
+                s[0] = 0xFF;
+                s[1] = 0xF0 | (x & 0x0F);
+            }
+            int32_t len = int32_t(x % (MPADEC_FRAME_BYTES + 1));
+            std::memcpy(s + MPADEC_FRAME_BYTES, &len, 4);
+        }
+        int got = mpadec_ext.mp3_play(5, noise.data(), 32, pcm.data(), int(pcm.size()));
+        ASSERT_GE(got, 0);
+        ASSERT_LE(got, int(pcm.size()));
+    }
+    EXPECT_EQ(mpadec_ext.mp3_close(5), 0);
+}

@@ -101,3 +101,16 @@ TEST_F(OrvoAmrDecLib, DecodesSeveralFramesPerCallAndKeepsCutFramesOut) {
     orvoamrdec.amrdecode_close();
     EXPECT_EQ(orvoamrdec.amr_decode(&file[6], 32, pcm.data(), 320), -1);
 }
+
+TEST_F(OrvoAmrDecLib, RandomBytesDecodeWithinBounds) {
+    std::vector<uint8_t> data(5000), pcm(3200);
+    uint32_t x = 7;
+    for (auto& b : data)
+        b = uint8_t((x = x * 1103515245 + 12345) >> 16);
+    for (size_t at = 0; at + 200 <= data.size(); at += 200) {
+        int got = orvoamrdec.amr_decode(&data[at], 200, pcm.data(), int(pcm.size()));
+        ASSERT_GE(got, 0);
+        ASSERT_LE(got, int(pcm.size()));
+        ASSERT_EQ(got % 320, 0);
+    }
+}
