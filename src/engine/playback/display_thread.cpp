@@ -23,7 +23,12 @@ constexpr int kMaxQueuedToDraw = 25000;
 
 std::atomic<DisplayPainter*> g_painter{nullptr};
 std::mutex g_threadLock; // start/stop
-std::thread g_thread;
+// Never destroyed: a thread still running at exit must not end the process
+// through std::thread's destructor.
+std::thread& displayThread() {
+    static auto* t = new std::thread;
+    return *t;
+}
 
 double zoomFactor(int zoom) {
     return 1.0 + 0.2 * (zoom - 1);
@@ -63,16 +68,18 @@ void setDisplayPainter(DisplayPainter* painter) {
 
 void display_thread_start() {
     std::lock_guard<std::mutex> g(g_threadLock);
-    if (display_thread_running.load() && g_thread.joinable()) return;
-    if (g_thread.joinable()) g_thread.join(); // ended by a cleared flag
+    std::thread& t = displayThread();
+    if (display_thread_running.load() && t.joinable()) return;
+    if (t.joinable()) t.join(); // ended by a cleared flag
     display_thread_running = true;
-    g_thread = std::thread(threadMain);
+    t = std::thread(threadMain);
 }
 
 void display_thread_stop() {
     std::lock_guard<std::mutex> g(g_threadLock);
     display_thread_running = false;
-    if (g_thread.joinable()) g_thread.join();
+    std::thread& t = displayThread();
+    if (t.joinable()) t.join();
 }
 
 long long spectrum_energy(const std::vector<float>& x, int width) {
