@@ -104,11 +104,15 @@ void release() {
 }
 
 // Common part of the three init calls: the stream format and the buffer sizes.
-lame_global_flags* startInit(int* spc, int* obs, int rate, int channels, int version) {
+// The sizes are filled in even when the call fails, since callers may size
+// their buffers without looking at the result; the encoder then refuses input.
+lame_global_flags* startInit(int* spc, int* obs, int rate, int channels) {
     release();
     if (!spc || !obs) return nullptr;
+    *spc = kSamplesPerChannel * (channels == 1 ? 1 : 2);
+    *obs = kOutBufferSize;
     if (channels != 1 && channels != 2) return nullptr;
-    if (versionOfRate(rate) < 0 || versionOfRate(rate) != version) return nullptr;
+    if (versionOfRate(rate) < 0) return nullptr;
     lame_global_flags* gf = lame_init();
     if (!gf) return nullptr;
     lame_set_in_samplerate(gf, rate);
@@ -116,8 +120,6 @@ lame_global_flags* startInit(int* spc, int* obs, int rate, int channels, int ver
     lame_set_num_channels(gf, channels);
     lame_set_mode(gf, channels == 1 ? MONO : JOINT_STEREO);
     lame_set_bWriteVbrTag(gf, 0);
-    *spc = kSamplesPerChannel * channels;
-    *obs = kOutBufferSize;
     g_enc.channels = channels;
     return gf;
 }
@@ -144,9 +146,8 @@ int clampKbps(int kbps) {
 extern "C" {
 
 MP3ENC_API int wave_enmp3init_new(int* samples_per_call, int* out_buffer_size, int sample_rate,
-                                  int kbps, int channels, int version) {
-    lame_global_flags* gf =
-        startInit(samples_per_call, out_buffer_size, sample_rate, channels, version);
+                                  int kbps, int channels, int /*version*/) {
+    lame_global_flags* gf = startInit(samples_per_call, out_buffer_size, sample_rate, channels);
     if (!gf) return -1;
     lame_set_VBR(gf, vbr_off);
     lame_set_brate(gf, clampKbps(kbps));
@@ -154,9 +155,8 @@ MP3ENC_API int wave_enmp3init_new(int* samples_per_call, int* out_buffer_size, i
 }
 
 MP3ENC_API int wave_enmp3init_abr(int* samples_per_call, int* out_buffer_size, int sample_rate,
-                                  int /*cbr_kbps*/, int channels, int version, int abr_kbps) {
-    lame_global_flags* gf =
-        startInit(samples_per_call, out_buffer_size, sample_rate, channels, version);
+                                  int /*cbr_kbps*/, int channels, int /*version*/, int abr_kbps) {
+    lame_global_flags* gf = startInit(samples_per_call, out_buffer_size, sample_rate, channels);
     if (!gf) return -1;
     lame_set_VBR(gf, vbr_abr);
     lame_set_VBR_mean_bitrate_kbps(gf, clampKbps(abr_kbps));
@@ -164,10 +164,9 @@ MP3ENC_API int wave_enmp3init_abr(int* samples_per_call, int* out_buffer_size, i
 }
 
 MP3ENC_API int wave_enmp3init_vbr(int* samples_per_call, int* out_buffer_size, int sample_rate,
-                                  int /*cbr_kbps*/, int channels, int version, int quality,
+                                  int /*cbr_kbps*/, int channels, int /*version*/, int quality,
                                   int min_kbps, int max_kbps) {
-    lame_global_flags* gf =
-        startInit(samples_per_call, out_buffer_size, sample_rate, channels, version);
+    lame_global_flags* gf = startInit(samples_per_call, out_buffer_size, sample_rate, channels);
     if (!gf) return -1;
     min_kbps = clampKbps(min_kbps);
     max_kbps = clampKbps(max_kbps);
@@ -188,7 +187,7 @@ MP3ENC_API int wave_enmp3code(const short* pcm, int samples, unsigned char* out)
     short* buf = g_enc.staging.data();
     int n = 0;
     if (g_enc.haveOddSample) buf[n++] = g_enc.oddSample;
-    std::memcpy(buf + n, pcm, static_cast<size_t>(samples) * sizeof(short));
+    if (samples > 0) std::memcpy(buf + n, pcm, static_cast<size_t>(samples) * sizeof(short));
     n += samples;
     g_enc.haveOddSample = false;
     if (g_enc.channels == 2 && (n & 1)) {

@@ -8,8 +8,9 @@
  *
  * The MPEG version follows the sample rate: 32000, 44100, 48000 Hz give MPEG-1,
  * 16000, 22050, 24000 Hz MPEG-2 and 8000, 11025, 12000 Hz MPEG-2.5. The
- * `version` argument (0 MPEG-1, 1 MPEG-2, 2 MPEG-2.5) must agree with the rate.
- * A bit rate that the version does not offer is replaced by the nearest one.
+ * `version` argument (0 MPEG-1, 1 MPEG-2, 2 MPEG-2.5) is informative only: the
+ * rate decides. A bit rate that the version does not offer is replaced by the
+ * nearest one.
  *
  * Output: every call returns whole frames only, each starting with its 0xFF
  * sync byte; bytes of an unfinished frame are kept for a later call.
@@ -19,8 +20,9 @@
  *
  * Init calls return 0, or a negative value (the encoder is then unusable and
  * wave_enmp3code returns -1): -1 for a null pointer, a channel count other than
- * 1 or 2, or a version that does not match the rate; -2 when the encoder
- * refuses the parameters.
+ * 1 or 2 or a sampling rate not listed above; -2 when the encoder refuses the
+ * parameters. `*samples_per_call` and `*out_buffer_size` are set even when the
+ * call fails.
  *
  * Threading: all calls from one thread at a time.
  */

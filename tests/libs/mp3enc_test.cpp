@@ -234,6 +234,24 @@ TEST_F(Mp3EncLib, AverageBitRateComesWithinTenPercent) {
     }
 }
 
+TEST_F(Mp3EncLib, TheRateDecidesTheMpegVersion) {
+    auto pcm = readFile(fixture("libcodec_src_22050_1ch.s16"));
+    // Version index 0 (MPEG-1) with an MPEG-2 rate: the rate wins.
+    ASSERT_EQ(mp3enc.wave_enmp3init_new(&samplesPerCall, &outBufferSize, 22050, 64, 1, 0), 0);
+    auto stream = encode(pcm, 4096);
+    std::vector<Frame> frames;
+    ASSERT_TRUE(framesOf(stream, &frames));
+    ASSERT_FALSE(frames.empty());
+    for (const Frame& f : frames)
+        ASSERT_EQ(f.version, 1);
+    // A bit rate MPEG-2 lacks is replaced by its nearest one.
+    ASSERT_EQ(mp3enc.wave_enmp3init_new(&samplesPerCall, &outBufferSize, 22050, 320, 1, 1), 0);
+    frames.clear();
+    ASSERT_TRUE(framesOf(encode(pcm, 4096), &frames));
+    for (const Frame& f : frames)
+        ASSERT_EQ(f.kbps, 160);
+}
+
 TEST_F(Mp3EncLib, WithoutTheFlushTheStreamEndsWithTheLastReturnedFrames) {
     auto pcm = readFile(fixture("libcodec_src_44100_2ch.s16"));
     ASSERT_EQ(mp3enc.wave_enmp3init_new(&samplesPerCall, &outBufferSize, 44100, 128, 2, 0), 0);
@@ -250,8 +268,10 @@ TEST_F(Mp3EncLib, WithoutTheFlushTheStreamEndsWithTheLastReturnedFrames) {
 TEST_F(Mp3EncLib, RefusesWrongParameters) {
     std::vector<short> in(100000);
     std::vector<uint8_t> out(100000);
-    EXPECT_EQ(mp3enc.wave_enmp3init_new(&samplesPerCall, &outBufferSize, 44100, 128, 2, 1), -1);
     EXPECT_EQ(mp3enc.wave_enmp3init_new(&samplesPerCall, &outBufferSize, 44100, 128, 3, 0), -1);
+    // A failed init still sizes the caller's buffers; the encoder refuses input.
+    EXPECT_GT(samplesPerCall, 0);
+    EXPECT_GT(outBufferSize, 0);
     EXPECT_EQ(mp3enc.wave_enmp3init_new(&samplesPerCall, &outBufferSize, 96000, 128, 2, 0), -1);
     EXPECT_EQ(mp3enc.wave_enmp3init_new(nullptr, &outBufferSize, 44100, 128, 2, 0), -1);
     EXPECT_EQ(mp3enc.wave_enmp3code(in.data(), 100, out.data()), -1);
