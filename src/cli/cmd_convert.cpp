@@ -114,7 +114,9 @@ int cmdConvert(const Args& args) {
     Settings& s = settings;
     if (type >= 0) s.output_type = type;
     if (!outputTypeAvailable(s.output_type)) {
-        std::fprintf(stderr, "kestrel-cli convert: output type %s is not yet available\n",
+        std::fprintf(stderr,
+                     "kestrel-cli convert: output type %s is not yet available (choose one with -t "
+                     "mp3 or -t wav)\n",
                      outputExtension(s.output_type) + 1);
         return kRefused;
     }

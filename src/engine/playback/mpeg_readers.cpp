@@ -5,11 +5,14 @@
 #include "engine/containers/mpeg_audio_frame.h"
 #include "engine/convert/texts.h"
 #include "engine/decode/mpeg_decoding.h"
+#include "engine/playback/gapless.h"
 #include "engine/playback/run_state.h"
 #include "platform/ports.h"
 
 #include <chrono>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -33,9 +36,44 @@ void openFailed(const std::string& path) {
 }
 
 // The loop common to both forms: `feed` takes one chunk.
-template <typename Feed>
+struct NoTrim {
+    void operator()() const {}
+    void seeked() const {}
+};
+
+// Drops the encoder delay and padding of a gapless MPEG audio file from the
+// decoded PCM.
+struct GaplessTrim {
+    int64_t skipFrames = 0;       // sample frames still to drop at the start
+    int64_t remainingFrames = -1; // sample frames still to keep (-1: all)
+    void operator()() {
+        int ch = mpeg_decoded_channels();
+        if (ch <= 0 || pcm_pending <= 0) return;
+        int frameBytes = ch * 2;
+        int64_t have = pcm_pending / frameBytes;
+        if (skipFrames > 0) {
+            int64_t drop = std::min(skipFrames, have);
+            std::memmove(pcm_buffer(), pcm_buffer() + drop * frameBytes,
+                         static_cast<size_t>(pcm_pending - drop * frameBytes));
+            pcm_pending -= static_cast<int32_t>(drop * frameBytes);
+            skipFrames -= drop;
+            have -= drop;
+        }
+        if (remainingFrames >= 0) {
+            if (have > remainingFrames)
+                pcm_pending = static_cast<int32_t>(remainingFrames * frameBytes);
+            remainingFrames -= std::min(have, remainingFrames);
+        }
+    }
+    void seeked() {
+        skipFrames = 0;
+        remainingFrames = -1;
+    }
+};
+
+template <typename Feed, typename Trim>
 void readLoop(FILE* f, const ReaderEntry& e, size_t chunk, uint64_t startOffset, PcmOutput* out,
-              PositionReport report, void* context, Feed feed) {
+              PositionReport report, void* context, Feed feed, Trim& trim) {
     std::vector<uint8_t> buf(chunk);
     uint64_t consumed = startOffset;
     int lastSecond = -1;
@@ -51,6 +89,7 @@ void readLoop(FILE* f, const ReaderEntry& e, size_t chunk, uint64_t startOffset,
             if (std::fseek(f, static_cast<long>(off), SEEK_SET) == 0) consumed = off;
             demuxSeek();
             mpeg_decoding_reset();
+            trim.seeked();
             seek_request = 0;
             seek_dragging = false;
             continue;
@@ -70,6 +109,7 @@ void readLoop(FILE* f, const ReaderEntry& e, size_t chunk, uint64_t startOffset,
             if (report) report(second, context);
         }
         feed(buf.data(), static_cast<int>(n));
+        trim();
         if (pcm_pending > 0) {
             pcm_sink(out, e.rateRatio);
             pcm_pending = 0;
@@ -79,6 +119,7 @@ void readLoop(FILE* f, const ReaderEntry& e, size_t chunk, uint64_t startOffset,
     if (running.load()) {
         // Hand over the last frame held back by the assembler.
         demuxFinish();
+        trim();
         if (pcm_pending > 0) pcm_sink(out, e.rateRatio);
     }
     pcm_pending = 0;
@@ -96,16 +137,32 @@ ReaderResult read_mpeg_audio_file(const ReaderEntry& e, PcmOutput* out, Position
         openFailed(e.path);
         return ReaderResult::OpenFailed;
     }
-    uint8_t head[4] = {0, 0, 0, 0};
+    uint8_t head[2048] = {0};
     std::fseek(f, static_cast<long>(first), SEEK_SET);
     DecoderRoute route = DecoderRoute::MpegAudioLibrary;
-    if (std::fread(head, 1, 4, f) == 4) route = routeForHeader(head);
+    size_t got = std::fread(head, 1, sizeof head, f);
+    if (got >= 4) route = routeForHeader(head);
+    // A Xing/Info frame is no sound: start after it, and drop the encoder's
+    // delay and padding when its LAME extension gives them.
+    GaplessTrim trim;
+    GaplessInfo g = parseGaplessTag(head, got);
+    if (g.tagFrame && g.frameBytes > 0) {
+        first += g.frameBytes;
+        if (g.delay >= 0) {
+            trim.skipFrames = g.delay + kDecoderDelay;
+            if (g.frames > 0 && g.padding >= 0) {
+                int64_t total = int64_t(g.frames) * g.samplesPerFrame - g.delay - g.padding;
+                if (total > 0) trim.remainingFrames = total;
+            }
+        }
+    }
     std::fseek(f, static_cast<long>(first), SEEK_SET);
     demuxReset(kDemuxMpegAudio);
     mpeg_decoding_start();
     size_t chunk = e.sourceRate < 32000 ? 256 : 1024;
-    readLoop(f, e, chunk, static_cast<uint64_t>(first), out, report, context,
-             [route](const uint8_t* b, int n) { feedMpegAudio(b, n, route, true); });
+    readLoop(
+        f, e, chunk, static_cast<uint64_t>(first), out, report, context,
+        [route](const uint8_t* b, int n) { feedMpegAudio(b, n, route, true); }, trim);
     mpeg_decoding_stop();
     std::fclose(f);
     return ReaderResult::Ended;
@@ -120,8 +177,10 @@ ReaderResult read_mpeg_stream(const ReaderEntry& e, PcmOutput* out, PositionRepo
     }
     demuxReset(e.kind);
     mpeg_decoding_start();
-    readLoop(f, e, 3760, 0, out, report, context,
-             [](const uint8_t* b, int n) { demuxChunk(b, n); });
+    NoTrim none;
+    readLoop(
+        f, e, 3760, 0, out, report, context, [](const uint8_t* b, int n) { demuxChunk(b, n); },
+        none);
     mpeg_decoding_stop();
     std::fclose(f);
     return ReaderResult::Ended;

@@ -1,0 +1,211 @@
+// End-to-end conversions of the MPEG fixtures through kestrel-cli, checked
+// against ffmpeg's decode of the same files.
+#include "support/audio_compare.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <dirent.h>
+#include <regex>
+
+using namespace kestrel;
+using namespace kestrel::test;
+
+namespace {
+
+const std::string kCli = std::string(KESTREL_BIN_DIR) + "/kestrel-cli";
+
+// Runs a silent conversion; returns the output paths listed by the command.
+std::vector<std::string> convert(const TempDir& home, const TempDir& out, const std::string& args,
+                                 int* status = nullptr) {
+    std::string cmd = "SDL_AUDIODRIVER=dummy '" + kCli + "' --home '" + home.path() +
+                      "' convert -o '" + out.path() + "' " + args + " 2>/dev/null";
+    std::string text = capture(cmd + "; echo \"rc=$?\"");
+    std::vector<std::string> paths;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t nl = text.find('\n', pos);
+        std::string line = text.substr(pos, nl - pos);
+        if (line.rfind("rc=", 0) == 0 && status) *status = std::atoi(line.c_str() + 3);
+        size_t tab = line.find('\t');
+        if (tab != std::string::npos) paths.push_back(line.substr(0, tab));
+        if (nl == std::string::npos) break;
+        pos = nl + 1;
+    }
+    return paths;
+}
+
+struct Probe {
+    int rate = 0, channels = 0;
+    double duration = 0;
+    std::string codec;
+};
+
+Probe ffprobe(const std::string& path) {
+    Probe p;
+    std::string s = capture("ffprobe -v error -select_streams a:0 -show_entries "
+                            "stream=sample_rate,channels,codec_name -show_entries "
+                            "format=duration -of default=nw=1 '" +
+                            path + "'");
+    std::smatch m;
+    if (std::regex_search(s, m, std::regex("sample_rate=(\\d+)"))) p.rate = std::stoi(m[1]);
+    if (std::regex_search(s, m, std::regex("channels=(\\d+)"))) p.channels = std::stoi(m[1]);
+    if (std::regex_search(s, m, std::regex("duration=([0-9.]+)"))) p.duration = std::stod(m[1]);
+    if (std::regex_search(s, m, std::regex("codec_name=(\\w+)"))) p.codec = m[1];
+    return p;
+}
+
+struct WavCase {
+    const char* fixture;
+    const char* args;      // extra convert options
+    int rate, channels;    // expected output format
+    const char* filter;    // reference filter (channel pick)
+    const char* inputOpts; // reference decoder options
+    double minSnr;
+    int srcFrame; // samples per frame of the source, at the source rate
+    int srcRate;
+};
+
+} // namespace
+
+TEST(Conversion, SilentWavMatchesFfmpegDecode) {
+    const WavCase cases[] = {
+        {"mpeg_vcd.mpg", "-r 44100", 44100, 2, "", "", 60, 1152, 44100},
+        {"mpeg_mpeg2.mpg", "-r 48000", 48000, 2, "", "", 60, 1152, 48000},
+        {"mpeg_dvd.vob", "-r 48000", 48000, 2, "", "-downmix stereo", 40, 1536, 48000},
+        {"mpeg_ts_mp2.ts", "-r 48000", 48000, 2, "", "", 60, 1152, 48000},
+        {"mpeg_ts_audio.ts", "-r 24000", 24000, 2, "", "", 60, 1152, 24000},
+        {"mpeg_l3_cbr_44k.mp3", "-r 44100", 44100, 2, "", "", 60, 1152, 44100},
+        {"mpeg_l3_mpeg2_22k.mp3", "-r 22050", 22050, 2, "", "", 60, 576, 22050},
+        {"mpeg_l3_mpeg25_11k.mp3", "-r 11025", 11025, 2, "", "", 60, 576, 11025},
+        {"mpeg_l3_cbr_32k_mono.mp3", "-r 32000 --mono mix", 32000, 1, "", "", 60, 1152, 32000},
+        // Resampled and mixed, left or right.
+        {"mpeg_vcd.mpg", "-r 22050 --mono mix", 22050, 1, "pan=mono|c0=0.5*c0+0.5*c1", "", 40, 1152,
+         44100},
+        {"mpeg_vcd.mpg", "-r 22050 --mono left", 22050, 1, "pan=mono|c0=c0", "", 40, 1152, 44100},
+        {"mpeg_vcd.mpg", "-r 22050 --mono right", 22050, 1, "pan=mono|c0=c1", "", 40, 1152, 44100},
+        {"mpeg_dvd.vob", "-r 44100", 44100, 2, "", "-downmix stereo", 40, 1536, 48000},
+        {"mpeg_l3_mpeg2_22k.mp3", "-r 44100", 44100, 2, "", "", 40, 576, 22050},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.fixture) + " " + c.args);
+        ASSERT_TRUE(haveFixture(c.fixture));
+        TempDir home, out;
+        auto outs =
+            convert(home, out, std::string("-t wav ") + c.args + " '" + fixture(c.fixture) + "'");
+        ASSERT_EQ(outs.size(), 1u);
+        int rate = 0, ch = 0;
+        auto got = wavSamples(outs[0], &rate, &ch);
+        EXPECT_EQ(rate, c.rate);
+        EXPECT_EQ(ch, c.channels);
+        auto ref = ffmpegDecode(fixture(c.fixture), c.rate == c.srcRate ? 0 : c.rate,
+                                c.filter[0] ? 0 : c.channels, c.filter, c.inputOpts);
+        ASSERT_FALSE(ref.empty());
+        auto cmp = compareAudio(got, ref, c.channels, 3000, 2000);
+        long frame = static_cast<long>(c.srcFrame) * c.rate / c.srcRate;
+        EXPECT_LE(std::labs(cmp.lengthDiff), frame) << "lag " << cmp.lag;
+        EXPECT_GE(cmp.snrDb, c.minSnr) << "lag " << cmp.lag;
+    }
+}
+
+TEST(Conversion, Mp3OutputsInEveryRateModeAndVersion) {
+    struct Mp3Case {
+        const char* args;
+        int rate, channels;
+        int versionBits; // of the first header: 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+    };
+    const Mp3Case cases[] = {
+        {"-b 128 -r 44100", 44100, 2, 3},
+        {"--vbr 4 -r 48000", 48000, 2, 3},
+        {"--abr 128 -r 32000", 32000, 2, 3},
+        {"-b 64 -r 22050", 22050, 2, 2},
+        {"--vbr 2 --min 32 --max 128 -r 24000", 24000, 2, 2},
+        {"--abr 96 -r 16000 --mono mix", 16000, 1, 2},
+        {"-b 32 -r 11025 --mono left", 11025, 1, 0},
+        {"--vbr 5 -r 8000", 8000, 2, 0},
+        {"--abr 80 -r 12000", 12000, 2, 0},
+    };
+    const double srcSeconds = 4.0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        TempDir home, out;
+        auto outs = convert(home, out,
+                            std::string("-t mp3 ") + c.args + " '" + fixture("mpeg_vcd.mpg") + "'");
+        ASSERT_EQ(outs.size(), 1u);
+        Probe p = ffprobe(outs[0]);
+        EXPECT_EQ(p.codec, "mp3");
+        EXPECT_EQ(p.rate, c.rate);
+        EXPECT_EQ(p.channels, c.channels);
+        auto bytes = readFile(outs[0]);
+        ASSERT_GT(bytes.size(), 4u);
+        EXPECT_EQ(bytes[0], 0xFF);
+        EXPECT_EQ((bytes[1] >> 3) & 3, c.versionBits);
+        // Decoded length: the source's, plus the encoder's delay and padding
+        // where no tag tells the decoder to drop them.
+        auto pcm = ffmpegDecode(outs[0]);
+        double seconds = double(pcm.size()) / c.channels / c.rate;
+        double slack = 0.1 + 2.0 * 1152 / c.rate;
+        EXPECT_NEAR(seconds, srcSeconds, slack);
+    }
+}
+
+TEST(Conversion, JoinedAndPerFileModes) {
+    TempDir home, out;
+    std::string a = fixture("mpeg_vcd.mpg"), b = fixture("mpeg_l3_cbr_44k.mp3");
+    auto joined = convert(home, out, "-t wav -r 44100 --join '" + a + "' '" + b + "'");
+    ASSERT_EQ(joined.size(), 1u);
+    EXPECT_TRUE(std::regex_search(joined[0], std::regex("/合并\\d{14}\\.wav$"))) << joined[0];
+    auto both = wavSamples(joined[0]);
+
+    TempDir out2;
+    auto single = convert(home, out2, "-t wav -r 44100 '" + a + "' '" + b + "'");
+    ASSERT_EQ(single.size(), 2u);
+    EXPECT_TRUE(std::regex_search(single[0], std::regex("/\\d{14}mpeg_vcd\\.wav$"))) << single[0];
+    EXPECT_TRUE(std::regex_search(single[1], std::regex("/\\d{14}mpeg_l3_cbr_44k\\.wav$")));
+    // The joined output holds the PCM of both entries, under one header.
+    EXPECT_EQ(both.size(), wavSamples(single[0]).size() + wavSamples(single[1]).size());
+    auto bytes = readFile(joined[0]);
+    uint32_t dataSize;
+    std::memcpy(&dataSize, bytes.data() + 40, 4);
+    EXPECT_EQ(dataSize + 44, bytes.size());
+
+    // Two sources with the same base name in one per-file job: the second
+    // output gets a suffix instead of replacing the first.
+    TempDir out3, src;
+    run("mkdir -p '" + src.path() + "/x' '" + src.path() + "/y' && cp '" + a + "' '" + src.path() +
+        "/x/' && cp '" + a + "' '" + src.path() + "/y/'");
+    auto twice = convert(home, out3,
+                         "-t mp3 -b 128 '" + src.path() + "/x/mpeg_vcd.mpg' '" + src.path() +
+                             "/y/mpeg_vcd.mpg'");
+    ASSERT_EQ(twice.size(), 2u);
+    EXPECT_NE(twice[0], twice[1]);
+    // Within the same second the names would be equal: then the suffix.
+    std::string second = twice[0].substr(0, twice[0].size() - 4) + "_2.mp3";
+    if (twice[1] != second)
+        EXPECT_NE(twice[0].substr(out3.path().size(), 15), twice[1].substr(out3.path().size(), 15));
+    EXPECT_GT(readFile(twice[0]).size(), 10000u);
+    EXPECT_EQ(readFile(twice[0]), readFile(twice[1]));
+
+    // No temporary file is left behind.
+    DIR* d = opendir(out3.path().c_str());
+    int files = 0;
+    while (dirent* e = readdir(d))
+        if (e->d_name[0] != '.') ++files;
+    closedir(d);
+    EXPECT_EQ(files, 2);
+}
+
+TEST(Conversion, RefusalsAndUnavailableTypes) {
+    TempDir home, out;
+    int status = 0;
+    auto outs = convert(home, out, "-t wma '" + fixture("mpeg_vcd.mpg") + "'", &status);
+    EXPECT_TRUE(outs.empty());
+    EXPECT_EQ(status, 2);
+    outs = convert(home, out, "-t mp3 '" + fixture("mpeg_video.m1v") + "'", &status);
+    EXPECT_TRUE(outs.empty());
+    EXPECT_EQ(status, 2);
+    outs = convert(home, out, "-t mp3 -b 130 '" + fixture("mpeg_vcd.mpg") + "'", &status);
+    EXPECT_EQ(status, 1);
+}
