@@ -31,12 +31,20 @@ struct BitReader {
         return 0;
     }
 
+    // The two words from word number w on, as one 32-bit value.
+    uint32_t twoWords(uint32_t w) const {
+        uint32_t byte = w * 2;
+        if (byte + 4 <= (sizeBits >> 3)) {
+            const uint8_t* p = data + byte;
+            return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+        }
+        return (word(w) << 16) | word(w + 1);
+    }
+
     // The next n bits (0 <= n <= 16) without consuming them.
     uint32_t peek(int n) const {
         if (n == 0) return 0;
-        uint32_t w = pos >> 4;
-        uint32_t twoWords = (word(w) << 16) | word(w + 1);
-        return (twoWords << (pos & 15)) >> (32 - n);
+        return (twoWords(pos >> 4) << (pos & 15)) >> (32 - n);
     }
     void skip(uint32_t n) { pos += n; }
     uint32_t get(int n) {

@@ -112,7 +112,115 @@ inline uint32_t lookup(const Decoder& d, BitReader& br) {
     return e & 0xFF;
 }
 
+// A 64-bit window over the reader's 16-bit words, refilled a word at a time.
+struct WordCache {
+    const BitReader& br;
+    uint32_t pos;      // bit position of the window's first bit
+    uint32_t nextWord; // next word to load
+    uint64_t win = 0;  // bits from pos on, left-aligned
+    int avail = 0;
+
+    explicit WordCache(const BitReader& r) : br(r), pos(r.pos), nextWord(r.pos >> 4) {
+        int skip = int(pos & 15);
+        win = uint64_t(br.word(nextWord++)) << (48 + skip);
+        avail = 16 - skip;
+        fill();
+    }
+    void fill() {
+        while (avail <= 48) {
+            win |= uint64_t(br.word(nextWord++)) << (48 - avail);
+            avail += 16;
+        }
+    }
+    uint32_t peek(int n) const { return uint32_t(win >> (64 - n)); }
+    void skip(int n) {
+        win <<= n;
+        avail -= n;
+        pos += uint32_t(n);
+    }
+    uint32_t get(int n) {
+        uint32_t v = peek(n);
+        skip(n);
+        return v;
+    }
+    // Applies the sign bit that follows a non-zero value (none follows 0),
+    // without a branch on the sign.
+    int withSign(int v) {
+        int present = v != 0;
+        int negative = int(win >> 63) & present;
+        win <<= present;
+        avail -= present;
+        pos += uint32_t(present);
+        return negative ? -v : v;
+    }
+};
+
+inline uint32_t lookupCached(const Decoder& d, WordCache& c) {
+    int bits = d.rootBits;
+    uint32_t e = d.pool[c.peek(bits)];
+    while (e & kLink) {
+        c.skip(bits);
+        bits = int((e >> 24) & 31);
+        e = d.pool[(e & 0xFFFFF) + c.peek(bits)];
+    }
+    c.skip(int((e >> 8) & 31));
+    return e & 0xFF;
+}
+
 } // namespace
+
+int decodePairs(BitReader& br, int table, int* out, int count, uint32_t end) {
+    const Decoder& d = gPair[table];
+    if (d.pool.empty()) {
+        for (int i = 0; i < count; ++i)
+            out[i] = 0;
+        return count;
+    }
+    int linbits = kHuffSources[table].linbits;
+    WordCache c(br);
+    int i = 0;
+    for (; i < count; i += 2) {
+        if (c.pos > end) break;
+        uint32_t v = lookupCached(d, c);
+        int x = int(v >> 4);
+        int y = int(v & 15);
+        if (linbits) {
+            if (x == 15) x += int(c.get(linbits));
+            x = c.withSign(x);
+            c.fill();
+            if (y == 15) y += int(c.get(linbits));
+            y = c.withSign(y);
+        } else {
+            x = c.withSign(x);
+            y = c.withSign(y);
+        }
+        out[i] = x;
+        out[i + 1] = y;
+        c.fill();
+    }
+    br.pos = c.pos;
+    return i;
+}
+
+int decodeQuads(BitReader& br, int table, int* out, int room, uint32_t end) {
+    WordCache c(br);
+    int i = 0;
+    while (i + 4 <= room && c.pos < end) {
+        uint32_t q = table ? (15 - c.get(4)) : lookupCached(gQuadA, c);
+        int v[4] = {int((q >> 3) & 1), int((q >> 2) & 1), int((q >> 1) & 1), int(q & 1)};
+        for (int k = 0; k < 4; ++k)
+            v[k] = c.withSign(v[k]);
+        c.fill();
+        if (c.pos > end) break; // ran past the granule's bits: dropped
+        out[i] = v[0];
+        out[i + 1] = v[1];
+        out[i + 2] = v[2];
+        out[i + 3] = v[3];
+        i += 4;
+    }
+    br.pos = c.pos;
+    return i;
+}
 
 void initHuffman() {
     std::call_once(gOnce, initOnce);

@@ -25,6 +25,16 @@ void initHuffman();
 // linbits included. Table 0 gives (0, 0) without reading.
 void decodePair(BitReader& br, int table, int& x, int& y);
 
+// Decodes the pairs of lines [0, count) of one region into out (count even)
+// with table `table`, stopping early once the reader is past `end`; returns
+// the number of lines decoded.
+int decodePairs(BitReader& br, int table, int* out, int count, uint32_t end);
+
+// Decodes count1 quadruples into out (at most `room` lines, a multiple of 4)
+// while the reader is before `end`; a quadruple that runs past `end` is
+// dropped. Returns the number of lines decoded.
+int decodeQuads(BitReader& br, int table, int* out, int room, uint32_t end);
+
 // Decodes one count1 quadruple with table A (0) or B (1), signs included.
 void decodeQuad(BitReader& br, int table, int& v, int& w, int& x, int& y);
 

@@ -2,6 +2,7 @@
 
 #include "engine/decode/mpa_bits.h"
 #include "engine/decode/mpa_huffman.h"
+#include "engine/decode/mpa_simd.h"
 #include "engine/decode/mpa_tables.h"
 
 #include <algorithm>
@@ -189,23 +190,14 @@ void readSpectrum(BitReader& br, const GranuleInfo& g, uint32_t end, int* is, in
     int i = 0;
     int regionEnd[3] = {r1, r2, bigEnd};
     for (int r = 0; r < 3; ++r) {
-        int table = g.tableSelect[r];
-        for (; i < regionEnd[r]; i += 2) {
-            if (br.pos > end) break;
-            decodePair(br, table, is[i], is[i + 1]);
-        }
+        if (i >= regionEnd[r]) continue;
+        int want = regionEnd[r] - i;
+        int got = decodePairs(br, g.tableSelect[r], is + i, want, end);
+        i += got;
+        if (got < want) break; // ran past the granule's bits
     }
     // Count1 region: quadruples until the granule's bits are used up.
-    while (i + 4 <= 576 && br.pos < end) {
-        int v, w, x, y;
-        decodeQuad(br, g.count1Table, v, w, x, y);
-        if (br.pos > end) break; // the last quadruple ran past the end: dropped
-        is[i] = v;
-        is[i + 1] = w;
-        is[i + 2] = x;
-        is[i + 3] = y;
-        i += 4;
-    }
+    if (i < 576 && br.pos < end) i += decodeQuads(br, g.count1Table, is + i, 576 - i, end);
     if (i > 576) i = 576;
     nz = i;
     for (int k = i; k < 576; ++k)
@@ -214,9 +206,16 @@ void readSpectrum(BitReader& br, const GranuleInfo& g, uint32_t end, int* is, in
 
 // ---- Requantisation (2.4.3.4.7) ----
 
+// sign(v) |v|^(4/3) scale, without branches on the sign.
 inline float requant(int v, float scale, const Tables& t) {
-    if (v == 0) return 0.0f;
-    return v > 0 ? t.pow43[v] * scale : -t.pow43[-v] * scale;
+    uint32_t sign = uint32_t(v) & 0x80000000u;
+    int a = v < 0 ? -v : v;
+    float m = t.pow43[a] * scale;
+    uint32_t bits;
+    std::memcpy(&bits, &m, 4);
+    bits ^= sign;
+    std::memcpy(&m, &bits, 4);
+    return m;
 }
 
 void requantise(const FrameHeader& h, const GranuleInfo& g, const int* is, Channel& c) {
@@ -428,12 +427,11 @@ void aliasReduce(const GranuleInfo& g, float* xr, int nz) {
 
 // ---- IMDCT, windowing and overlap-add (2.4.3.4.10.2-3) ----
 
-void imdctLong(const float* in, const float* win, float* overlap, float* out /*18, stride 32*/) {
-    const Tables& t = tables();
+KESTREL_MPA_SIMD void imdctLong(const Tables& t, const float* in, const float* win, float* overlap,
+                                float* out /*18, stride 32*/) {
     alignas(16) float y[20] = {};
     for (int k = 0; k < 18; ++k) {
         float v = in[k];
-        if (v == 0.0f) continue;
         const float* row = t.dct18[k];
         for (int j = 0; j < 20; ++j)
             y[j] += v * row[j];
@@ -452,8 +450,7 @@ void imdctLong(const float* in, const float* win, float* overlap, float* out /*1
     }
 }
 
-void imdctShort(const float* in, float* overlap, float* out) {
-    const Tables& t = tables();
+void imdctShort(const Tables& t, const float* in, float* overlap, float* out) {
     const float* win = t.imdctWin[2];
     float z[36] = {};
     for (int w = 0; w < 3; ++w) {
@@ -489,9 +486,9 @@ void hybrid(const GranuleInfo& g, const float* xr, int nz, float (*overlap)[18],
             int type = g.windowSwitching ? g.blockType : 0;
             if (g.mixedBlock && sb < 2) type = 0;
             if (type == 2)
-                imdctShort(xr + sb * 18, overlap[sb], out);
+                imdctShort(t, xr + sb * 18, overlap[sb], out);
             else
-                imdctLong(xr + sb * 18, t.imdctWin[type], overlap[sb], out);
+                imdctLong(t, xr + sb * 18, t.imdctWin[type], overlap[sb], out);
         }
         if (sb & 1)
             for (int i = 1; i < 18; i += 2)

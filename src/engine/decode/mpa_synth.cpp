@@ -1,5 +1,6 @@
 #include "engine/decode/mpa_synth.h"
 
+#include "engine/decode/mpa_simd.h"
 #include "engine/decode/mpa_tables.h"
 
 #include <cmath>
@@ -56,6 +57,26 @@ inline int16_t toPcm(float v) {
     return int16_t(bits - 0x4B400000);
 }
 
+// Windowing of the last 16 slots: sample j is the sum over the taps of the
+// even-aged slots' first halves and the odd-aged slots' second halves.
+template <int N>
+KESTREL_MPA_SIMD void window(const float (*ringA)[32], const float (*ringB)[32], int p,
+                             const float (*win)[32], int16_t* out, int stride) {
+    float acc[N];
+    for (int j = 0; j < N; ++j)
+        acc[j] = 0.0f;
+    for (int i = 0; i < 8; ++i) {
+        const float* va = ringA[(p + 2 * i) & 15];
+        const float* vb = ringB[(p + 2 * i + 1) & 15];
+        const float* wa = win[2 * i];
+        const float* wb = win[2 * i + 1];
+        for (int j = 0; j < N; ++j)
+            acc[j] += va[j] * wa[j] + vb[j] * wb[j];
+    }
+    for (int j = 0; j < N; ++j)
+        out[j * stride] = toPcm(acc[j]);
+}
+
 template <int N>
 void synthN(SynthState& s, int ch, int step, const float* subbands, int16_t* out, int stride) {
     float x[N];
@@ -76,20 +97,7 @@ void synthN(SynthState& s, int ch, int step, const float* subbands, int16_t* out
     for (int i = 3 * N / 2 + 1; i < 2 * N; ++i)
         B[i - N] = -x[i - 3 * N / 2];
 
-    const auto& win = tables().synthWin[step];
-    float acc[N];
-    for (int j = 0; j < N; ++j)
-        acc[j] = 0.0f;
-    for (int i = 0; i < 8; ++i) {
-        const float* va = s.ringA[ch][(p + 2 * i) & 15];
-        const float* vb = s.ringB[ch][(p + 2 * i + 1) & 15];
-        const float* wa = win[2 * i];
-        const float* wb = win[2 * i + 1];
-        for (int j = 0; j < N; ++j)
-            acc[j] += va[j] * wa[j] + vb[j] * wb[j];
-    }
-    for (int j = 0; j < N; ++j)
-        out[j * stride] = toPcm(acc[j]);
+    window<N>(s.ringA[ch], s.ringB[ch], p, tables().synthWin[step], out, stride);
 }
 
 } // namespace
