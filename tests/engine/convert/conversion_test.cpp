@@ -183,8 +183,9 @@ TEST(Conversion, JoinedAndPerFileModes) {
     EXPECT_NE(twice[0], twice[1]);
     // Within the same second the names would be equal: then the suffix.
     std::string second = twice[0].substr(0, twice[0].size() - 4) + "_2.mp3";
-    if (twice[1] != second)
+    if (twice[1] != second) {
         EXPECT_NE(twice[0].substr(out3.path().size(), 15), twice[1].substr(out3.path().size(), 15));
+    }
     EXPECT_GT(readFile(twice[0]).size(), 10000u);
     EXPECT_EQ(readFile(twice[0]), readFile(twice[1]));
 
