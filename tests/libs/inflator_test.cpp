@@ -1,5 +1,5 @@
-// inflator.so through its export: a zlib stream made by Python's zlib, and
-// every way a buffer can be wrong.
+// inflator.so through its export: a zlib stream made by perl's Compress::Zlib,
+// and every way a buffer can be wrong.
 #include "engine/captions.h"
 #include "engine/decode/lib_inflator.h"
 #include "platform/paths.h"
