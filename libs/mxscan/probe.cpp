@@ -42,6 +42,8 @@ class File {
         return std::fread(dst, 1, n, f_);
     }
     std::vector<uint8_t> region(int64_t off, size_t n) {
+        if (off < 0 || off >= size_) return {};
+        n = size_t(std::min<int64_t>(int64_t(n), size_ - off));
         std::vector<uint8_t> v(n);
         v.resize(read(off, v.data(), n));
         return v;
@@ -105,7 +107,7 @@ int64_t findMpa(const uint8_t* b, size_t n, Mpa& out) {
 
 // Counts the frames of an MPEG audio elementary stream from `start` to the end.
 int64_t countMpaFrames(File& f, int64_t start, const uint8_t* ref) {
-    std::vector<uint8_t> buf(1 << 20);
+    std::vector<uint8_t> buf(size_t(std::clamp<int64_t>(f.size() - start, 4, 1 << 20)));
     int64_t pos = start, frames = 0;
     while (pos + 4 <= f.size()) {
         size_t got = f.read(pos, buf.data(), buf.size());

@@ -103,8 +103,10 @@ struct Assembler {
     FrameSlot batch[kFrameBatch];
     int count = 0;
     bool shortStep = false;
+    int resume = 0; // where the search for the end of the frame at 0 goes on
 
     void reset() {
+        resume = 0;
         size = 0;
         syncState = 0;
         haveRef = false;
@@ -187,6 +189,7 @@ void assemble(Assembler& a, const uint8_t* data, int n, const AssemblerConfig& c
         if (a.size + n > Assembler::kCap) {
             a.size = 0;
             a.syncState = 0;
+            a.resume = 0;
         }
         std::memcpy(a.buf + a.size, data, size_t(n));
         a.size += n;
@@ -197,6 +200,7 @@ void assemble(Assembler& a, const uint8_t* data, int n, const AssemblerConfig& c
         a.size = 0;
         a.syncState = 0;
         a.haveRef = false;
+        a.resume = 0;
         return;
     }
     if (!flush && ((a.syncState == 0 && a.size < 1200) || (a.syncState != 0 && a.size < 400)))
@@ -232,6 +236,7 @@ void assemble(Assembler& a, const uint8_t* data, int n, const AssemblerConfig& c
         if (!running.load(std::memory_order_relaxed)) {
             a.count = 0; // stopping: the batch is emptied
             a.size = 0;
+            a.resume = 0;
             return;
         }
         if (!matchesRef(a, a.buf + pos)) break; // only after the last frame of a stream
@@ -247,12 +252,15 @@ void assemble(Assembler& a, const uint8_t* data, int n, const AssemblerConfig& c
             }
         }
         if (end < 0) {
-            for (int j = pos + searchStep(a, cfg, computed); j + 4 <= a.size; ++j) {
+            int j = pos + searchStep(a, cfg, computed);
+            if (pos == 0) j = std::max(j, a.resume);
+            for (; j + 4 <= a.size; ++j) {
                 if (a.buf[j] == a.ref[0] && matchesRef(a, a.buf + j)) {
                     end = j;
                     break;
                 }
             }
+            if (end < 0 && pos == 0) a.resume = std::max(0, a.size - 3);
         }
         if (end < 0 && flush) {
             // The last frame of the stream: no header follows it.
@@ -262,13 +270,17 @@ void assemble(Assembler& a, const uint8_t* data, int n, const AssemblerConfig& c
                 end = a.size; // free format
         }
         if (end < 0) break;
+        a.resume = 0;
         emitFrame(a, a.buf + pos, end - pos, cfg);
         if (a.firstLen == 0) a.firstLen = end - pos;
         pos = end;
     }
     if (flush) pos = a.size; // whatever is left is not a whole frame
-    std::memmove(a.buf, a.buf + pos, size_t(a.size - pos));
-    a.size -= pos;
+    if (pos > 0) {
+        std::memmove(a.buf, a.buf + pos, size_t(a.size - pos));
+        a.size -= pos;
+        a.resume = 0;
+    }
     flushBatch(a);
 }
 
@@ -281,11 +293,13 @@ struct Ac3Splitter {
     bool synced = false;
     uint8_t ref[3] = {};
     int firstLen = 0;
+    int resume = 0; // where the search for the end of the frame at 0 goes on
 
     void reset() {
         size = 0;
         synced = false;
         firstLen = 0;
+        resume = 0;
     }
 };
 Ac3Splitter gAc3;
@@ -335,14 +349,17 @@ void ac3Feed(const uint8_t* data, int n, bool flush) {
             if (end < 0) {
                 int from = pos + std::max(2, std::min(computed > 0 ? computed - 5 : 300,
                                                       s.firstLen > 0 ? s.firstLen - 5 : 300));
+                if (pos == 0) from = std::max(from, s.resume);
                 for (int j = from; j + 7 <= s.size; ++j) {
                     if (s.buf[j] == 0x0B && ac3MatchesRef(s.buf + j)) {
                         end = j;
                         break;
                     }
                 }
+                if (end < 0 && pos == 0) s.resume = std::max(0, s.size - 6);
             }
             if (end < 0) break;
+            s.resume = 0;
             emitAc3(s.buf + pos, end - pos);
             if (s.firstLen == 0) s.firstLen = end - pos;
             pos = end;
@@ -350,13 +367,15 @@ void ac3Feed(const uint8_t* data, int n, bool flush) {
         if (flush) {
             s.size = 0;
             s.synced = false;
+            s.resume = 0;
             return;
         }
         if (pos == 0 && s.size == Ac3Splitter::kCap) {
             s.reset(); // a full buffer without a frame: start again
-        } else {
+        } else if (pos > 0) {
             std::memmove(s.buf, s.buf + pos, size_t(s.size - pos));
             s.size -= pos;
+            s.resume = 0;
         }
     }
 }
@@ -745,10 +764,13 @@ void demuxSeek() {
     gMain.size = 0;
     gMain.syncState = 0;
     gMain.count = 0;
+    gMain.resume = 0;
     gDirect.size = 0;
     gDirect.syncState = 0;
+    gDirect.resume = 0;
     gAc3.size = 0;
     gAc3.synced = false;
+    gAc3.resume = 0;
     gAc3Pes.active = false;
     gPs.state = kSeek;
     gPs.owed = 0;

@@ -136,6 +136,9 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
     }
 
     if (input) {
+        // Large buffers: the copy is bound by reading the source.
+        std::setvbuf(input, nullptr, _IOFBF, 1 << 20);
+        std::setvbuf(output, nullptr, _IOFBF, 256 << 10);
         paused = false;
         seek_request = 0;
         seek_dragging = false;
