@@ -93,3 +93,157 @@ INSTANTIATE_TEST_SUITE_P(
             if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
         return n;
     });
+
+namespace {
+
+// A window that stops the copy at the first progress step it is shown.
+struct StoppingWindow : WindowPort {
+    void setText(int control, const std::string& text) override {
+        if (control == kStatusLine) texts.push_back(text);
+        if (control == kStatusLine && text.find("  [") != std::string::npos) running = false;
+    }
+    void setPos(int, int) override {}
+    void setRange(int, int, int) override {}
+    void enable(int, bool) override {}
+    void setCheck(int, bool) override {}
+    void notify(int, long) override {}
+    std::vector<std::string> texts;
+};
+
+FastSource sourceIn(const TempDir& dir, const std::string& fixtureName, int kind) {
+    FastSource src;
+    src.path = fixture(fixtureName);
+    src.kind = kind;
+    src.durationSec = 4;
+    src.savePath = dir.path() + "/";
+    return src;
+}
+
+} // namespace
+
+TEST(FastConversion, RefusesToWriteOverItsOwnSource) {
+    TempDir dir;
+    test::writeFile(dir.file("song.mp3"), readFile(fixture("mpeg_l3_cbr_44k.mp3")));
+    test::RecordingMessages messages;
+    FastSource src;
+    src.path = dir.file("song.mp3");
+    src.kind = 10;
+    src.savePath = dir.path() + "/";
+    FastOutcome outcome;
+    fast_conversion_thread(src, &outcome);
+    EXPECT_EQ(outcome.status, FastStatus::SameAsSource);
+    ASSERT_EQ(messages.entries().size(), 1u);
+    EXPECT_NE(messages.lastText().find(dir.file("song.mp3")), std::string::npos);
+    EXPECT_EQ(readFile(dir.file("song.mp3")), readFile(fixture("mpeg_l3_cbr_44k.mp3")));
+    EXPECT_FALSE(running.load());
+}
+
+TEST(FastConversion, FailureKeepsTheEarlierOutputAndLeavesNoTemporaryFile) {
+    TempDir dir;
+    test::RecordingMessages messages;
+    test::writeFile(dir.file("gone.mp3"), std::string("earlier output"));
+    FastSource src;
+    src.path = dir.path() + "/sub/gone.mpg"; // cannot be opened
+    src.kind = 6;
+    src.savePath = dir.path() + "/";
+    FastOutcome outcome;
+    fast_conversion_thread(src, &outcome);
+    EXPECT_EQ(outcome.status, FastStatus::SourceFailed);
+    EXPECT_EQ(messages.lastText(), "打开文件" + src.path + "错误");
+    EXPECT_EQ(test::capture("ls -A '" + dir.path() + "'"), "gone.mp3\n");
+    EXPECT_EQ(readFile(dir.file("gone.mp3")),
+              std::vector<uint8_t>(
+                  {'e', 'a', 'r', 'l', 'i', 'e', 'r', ' ', 'o', 'u', 't', 'p', 'u', 't'}));
+    // An output folder that does not exist.
+    src = sourceIn(dir, "mpeg_vcd.mpg", 6);
+    src.savePath = dir.path() + "/missing/";
+    fast_conversion_thread(src, &outcome);
+    EXPECT_EQ(outcome.status, FastStatus::OutputFailed);
+    EXPECT_EQ(messages.lastText(), "打开生成文件" + dir.path() + "/missing/mpeg_vcd.mp3错误");
+}
+
+TEST(FastConversion, StopKeepsTheFramesCopiedSoFarAndASecondRunReplaces) {
+    TempDir dir;
+    StoppingWindow win;
+    setWindowPort(&win);
+    FastOutcome stopped;
+    fast_conversion_thread(sourceIn(dir, "mpeg_vcd.mpg", 6), &stopped);
+    setWindowPort(nullptr);
+    EXPECT_EQ(stopped.status, FastStatus::Stopped);
+    ASSERT_GE(win.texts.size(), 3u);
+    EXPECT_EQ(win.texts.front(), "开始快速转换文件" + fixture("mpeg_vcd.mpg"));
+    EXPECT_EQ(win.texts.back(), "快速转换文件" + fixture("mpeg_vcd.mpg") + "结束");
+    std::vector<uint8_t> part = readFile(stopped.outputPath);
+
+    FastOutcome full;
+    fast_conversion_thread(sourceIn(dir, "mpeg_vcd.mpg", 6), &full);
+    EXPECT_EQ(full.status, FastStatus::Done);
+    std::vector<uint8_t> whole = readFile(full.outputPath);
+    EXPECT_EQ(full.outputPath, stopped.outputPath);
+    EXPECT_LT(part.size(), whole.size());
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), whole.begin()));
+    EXPECT_EQ(test::capture("ls -A '" + dir.path() + "'"), "mpeg_vcd.mp3\n");
+}
+
+TEST(FastConversion, UnsupportedKindsAreRefused) {
+    test::RecordingMessages messages;
+    for (int kind : {0, 3, 6, 10})
+        EXPECT_EQ(checkFastConversionKind(kind), 0);
+    for (int kind : {5, 11, 99, 8002})
+        EXPECT_EQ(checkFastConversionKind(kind), -1);
+    EXPECT_EQ(messages.entries().size(), 4u);
+    EXPECT_EQ(messages.lastText(), text::kFastUnsupported);
+}
+
+// A VCD track as read from a disc: RIFF/CDXA with raw 2352-byte sectors, each
+// holding one 2324-byte pack behind its sync, header and subheader.
+TEST(FastConversion, VcdTrackWithCdxaSectorsCopiesLikeItsProgramStream) {
+    TempDir dir;
+    std::vector<uint8_t> ps = readFile(fixture("mpeg_vcd.mpg"));
+    ASSERT_EQ(ps.size() % 2324, 0u);
+    std::vector<uint8_t> dat = {'R', 'I', 'F', 'F', 0,   0,   0,   0, 'C', 'D', 'X',
+                                'A', 'f', 'm', 't', ' ', 16,  0,   0, 0,   0,   0,
+                                0,   0,   0,   0,   0,   0,   0,   0, 0,   0,   0,
+                                0,   0,   0,   'd', 'a', 't', 'a', 0, 0,   0,   0};
+    for (size_t s = 0; s * 2324 < ps.size(); ++s) {
+        size_t lba = s + 150;
+        auto bcd = [](size_t v) { return uint8_t(((v / 10) << 4) | (v % 10)); };
+        std::vector<uint8_t> sector = {0x00,
+                                       0xFF,
+                                       0xFF,
+                                       0xFF,
+                                       0xFF,
+                                       0xFF,
+                                       0xFF,
+                                       0xFF,
+                                       0xFF,
+                                       0xFF,
+                                       0xFF,
+                                       0x00,
+                                       bcd(lba / 4500),
+                                       bcd(lba / 75 % 60),
+                                       bcd(lba % 75),
+                                       0x02,
+                                       1,
+                                       1,
+                                       0x62,
+                                       0x0F,
+                                       1,
+                                       1,
+                                       0x62,
+                                       0x0F};
+        sector.insert(sector.end(), ps.begin() + long(s * 2324),
+                      ps.begin() + long(s * 2324 + 2324));
+        sector.insert(sector.end(), {0x5A, 0x00, 0x13, 0x37}); // EDC
+        dat.insert(dat.end(), sector.begin(), sector.end());
+    }
+    test::writeFile(dir.file("AVSEQ01.DAT"), dat);
+    FastSource src = sourceIn(dir, "mpeg_vcd.mpg", 6);
+    src.path = dir.file("AVSEQ01.DAT");
+    FastOutcome fromDat, fromMpg;
+    fast_conversion_thread(src, &fromDat);
+    fast_conversion_thread(sourceIn(dir, "mpeg_vcd.mpg", 6), &fromMpg);
+    ASSERT_EQ(fromDat.status, FastStatus::Done);
+    EXPECT_GT(fromMpg.bytesWritten, 100000u);
+    EXPECT_EQ(readFile(fromDat.outputPath), readFile(fromMpg.outputPath));
+}
