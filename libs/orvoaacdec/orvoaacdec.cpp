@@ -147,21 +147,28 @@ int64_t id3Size(FILE* fp) {
     return 10 + size + ((h[5] & 0x10) ? 10 : 0);
 }
 
-// Next ADTS header at or after `from`. A header counts when the frame it
+// Next ADTS header in [from, limit). A header counts when the frame it
 // describes fits the file and is followed by another header of the same
 // stream (or ends the file), so stray sync bytes inside other data are not
-// taken for frames. -1 when there is none.
-int64_t findAdts(FILE* fp, int64_t from, int64_t fileSize, AdtsHeader& h) {
-    uint8_t b[7];
-    for (int64_t p = from; p + 7 <= fileSize; ++p) {
-        if (!readAt(fp, p, b, 7)) return -1;
-        if (!parseAdts(b, h) || p + h.length > fileSize) continue;
-        if (p + h.length == fileSize) return p;
-        AdtsHeader next;
-        uint8_t n[7];
-        if (p + h.length + 7 <= fileSize && readAt(fp, p + h.length, n, 7) && parseAdts(n, next) &&
-            next.sfIndex == h.sfIndex && next.channels == h.channels)
-            return p;
+// taken for frames. -1 when there is none. Scans in memory, chunk by chunk.
+int64_t findAdts(FILE* fp, int64_t from, int64_t limit, int64_t fileSize, AdtsHeader& h) {
+    constexpr size_t kChunk = 65536;
+    std::vector<uint8_t> buf(kChunk + 7);
+    limit = std::min(limit, fileSize);
+    for (int64_t base = from; base + 7 <= fileSize && base < limit; base += int64_t(kChunk)) {
+        size_t n = static_cast<size_t>(std::min<int64_t>(int64_t(kChunk) + 7, fileSize - base));
+        if (!readAt(fp, base, buf.data(), n)) return -1;
+        for (size_t i = 0; i + 7 <= n && i < kChunk && base + int64_t(i) < limit; ++i) {
+            if (buf[i] != 0xFF || !parseAdts(&buf[i], h)) continue;
+            int64_t p = base + int64_t(i);
+            if (p + h.length > fileSize) continue;
+            if (p + h.length == fileSize) return p;
+            AdtsHeader next;
+            uint8_t b[7];
+            if (p + h.length + 7 <= fileSize && readAt(fp, p + h.length, b, 7) &&
+                parseAdts(b, next) && next.sfIndex == h.sfIndex && next.channels == h.channels)
+                return p;
+        }
     }
     return -1;
 }
@@ -291,7 +298,9 @@ int openStreamFile(AacFile& f, bool adif) {
         return 0;
     }
     AdtsHeader h;
-    int64_t first = findAdts(f.fp, f.dataStart, f.fileSize, h);
+    // A stream file starts with a frame (perhaps after some junk): the first
+    // one must come within 64 KiB.
+    int64_t first = findAdts(f.fp, f.dataStart, f.dataStart + 65536, f.fileSize, h);
     if (first < 0) return -2;
     f.kind = Kind::Adts;
     f.pos = first;
@@ -348,7 +357,7 @@ bool feedNext(AacFile& f) {
         int64_t p = f.pos;
         if (!(p + 7 <= f.fileSize && readAt(f.fp, p, b, 7) && parseAdts(b, h) &&
               p + h.length <= f.fileSize))
-            p = findAdts(f.fp, f.pos, f.fileSize, h);
+            p = findAdts(f.fp, f.pos, f.fileSize, f.fileSize, h);
         if (p < 0) return false;
         std::vector<uint8_t> frame(static_cast<size_t>(h.length));
         if (!readAt(f.fp, p, frame.data(), frame.size())) return false;
@@ -362,7 +371,7 @@ bool feedNext(AacFile& f) {
         // once; the decoder takes one block per frame.
         if (f.pos >= f.fileSize) return false;
         int64_t n = f.fileSize - f.pos;
-        if (n > (int64_t(1) << 30)) return false;
+        if (n > (int64_t(256) << 20)) return false; // no ADIF file is that large
         std::vector<uint8_t> data(static_cast<size_t>(n));
         if (!readAt(f.fp, f.pos, data.data(), data.size())) return false;
         f.pos = f.fileSize;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <thread>
 
 using namespace kestrel;
@@ -224,6 +225,37 @@ TEST_F(AacDecoder, DamagedAndWrongInputIsHandled) {
     auto ref = ffmpegDecode(fixture("libav_aac_lc.aac"));
     EXPECT_GE(out.size(), ref.size() - 1024 * 2); // at most the damaged frame is lost
     EXPECT_LE(out.size(), ref.size());
+}
+
+TEST_F(AacDecoder, DamagedHeadersAndLargeJunkEndQuickly) {
+    TempDir tmp;
+    std::string path = tmp.file("j.aac");
+    // Sync-like bytes everywhere but no stream: refused without a long search.
+    std::vector<uint8_t> junk(4 << 20);
+    for (size_t i = 0; i < junk.size(); ++i)
+        junk[i] = (i & 1) ? 0xF1 : 0xFF;
+    writeFile(path, junk);
+    int rate, ch;
+    EXPECT_EQ(a.aacdecode_init(path.c_str(), AACDEC_MODE_AUTO, &rate, &ch), -2);
+
+    // Damaged ADIF headers: refused or decoded, never a crash or a hang.
+    auto adif = adifFromAdts(adtsFrames(readFile(fixture("libav_aac_lc.aac"))));
+    std::mt19937 rng(11);
+    std::vector<uint8_t> pcm(AACDEC_FRAME_PCM_BYTES);
+    for (int round = 0; round < 100; ++round) {
+        auto f = adif;
+        for (int k = 0; k < 3; ++k)
+            f[4 + rng() % 12] ^= uint8_t(1u << (rng() % 8));
+        f.resize(2000);
+        writeFile(path, f);
+        if (a.aacdecode_init(path.c_str(), AACDEC_MODE_STREAM, &rate, &ch) < 0) continue;
+        EXPECT_GE(ch, 1);
+        EXPECT_LE(ch, 2);
+        int len = 0, frames = 0;
+        while (a.aac_decode(pcm.data(), int(pcm.size()), &len) >= 0 && frames < 1000)
+            ++frames;
+        EXPECT_LT(frames, 1000);
+    }
 }
 
 TEST_F(AacDecoder, FileAndBufferFormsArePerThread) {
