@@ -1,0 +1,161 @@
+// kestrel-cli as a user runs it: exit codes, settings, the media list file and
+// the analysis of every MPEG fixture.
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <regex>
+
+using namespace kestrel::test;
+
+namespace {
+
+const std::string kCli = std::string(KESTREL_BIN_DIR) + "/kestrel-cli";
+
+struct Result {
+    int status = -1;
+    std::string out;
+};
+
+Result cli(const TempDir& home, const std::string& args) {
+    Result r;
+    std::string text =
+        capture("'" + kCli + "' --home '" + home.path() + "' " + args + " 2>&1; echo \"@rc=$?\"");
+    size_t at = text.rfind("@rc=");
+    r.status = std::atoi(text.c_str() + at + 4);
+    r.out = text.substr(0, at);
+    return r;
+}
+
+double ffprobeDuration(const std::string& path) {
+    std::string s =
+        capture("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "'");
+    return std::atof(s.c_str());
+}
+
+} // namespace
+
+TEST(Cli, UsageAndExitCodes) {
+    TempDir home;
+    EXPECT_EQ(cli(home, "--help").status, 0);
+    EXPECT_EQ(cli(home, "").status, 1);
+    EXPECT_EQ(cli(home, "bogus").status, 1);
+    EXPECT_EQ(cli(home, "--bogus settings").status, 1);
+    for (const char* c : {"settings", "list", "info", "fast", "convert", "play"}) {
+        Result r = cli(home, std::string(c) + " --help");
+        EXPECT_EQ(r.status, 0) << c;
+        EXPECT_NE(r.out.find("usage:"), std::string::npos) << c;
+    }
+    EXPECT_EQ(cli(home, "info").status, 1);
+    EXPECT_EQ(cli(home, "list delete x").status, 1);
+    EXPECT_EQ(cli(home, "convert --mode fast x").status, 1);
+}
+
+TEST(Cli, SettingsPrintsEveryKeyInLoadOrderThenTheDerivedFormat) {
+    TempDir home;
+    Result r = cli(home, "settings");
+    ASSERT_EQ(r.status, 0);
+    std::vector<std::string> lines;
+    std::regex line("([^\n]*)\n");
+    for (std::sregex_iterator it(r.out.begin(), r.out.end(), line), end; it != end; ++it)
+        lines.push_back((*it)[1]);
+    ASSERT_EQ(lines.size(), 33u + 4u);
+    EXPECT_EQ(lines[0], "界面显示=1");
+    EXPECT_EQ(lines[27], "转换文件类型=1");
+    EXPECT_EQ(lines[32], "转换文件保存路径=" + home.path() + "/");
+    EXPECT_EQ(lines[33], "out_rate=44100");
+    EXPECT_EQ(lines[36], "out_version=0");
+    EXPECT_FALSE(readFile(home.file("tavolin.ini")).empty());
+}
+
+TEST(Cli, ListAddDeleteAndSave) {
+    TempDir home;
+    std::string a = fixture("mpeg_vcd.mpg"), b = fixture("mpeg_l3_cbr_44k.mp3");
+    EXPECT_EQ(cli(home, "list add '" + a + "' '" + b + "'").status, 0);
+    Result dup = cli(home, "list add '" + a + "'");
+    EXPECT_EQ(dup.status, 2);
+    EXPECT_NE(dup.out.find("多媒体文件增加: 多媒体文件已在列表中存在"), std::string::npos);
+    EXPECT_EQ(readFile(home.file("mpginfo.dat")).size(), 4u + 2 * 752);
+
+    Result list = cli(home, "list");
+    ASSERT_EQ(list.status, 0);
+    EXPECT_NE(list.out.find("0\t" + a + "\t"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("\tMPEG1/2 PS\t4\t44100\t2\t6"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("1\t" + b + "\t"), std::string::npos);
+    Result json = cli(home, "list --json");
+    EXPECT_NE(json.out.find("\"type\": \"MP3\""), std::string::npos) << json.out;
+
+    EXPECT_EQ(cli(home, "list delete 0").status, 0);
+    list = cli(home, "list");
+    EXPECT_EQ(list.out.find(a), std::string::npos);
+    EXPECT_NE(list.out.find("0\t" + b), std::string::npos); // renumbered at the next start
+    EXPECT_EQ(cli(home, "list delete 5").status, 2);        // no such row: nothing selected
+    EXPECT_EQ(cli(home, "list save").status, 0);
+    EXPECT_EQ(readFile(home.file("mpginfo.dat")).size(), 4u + 752);
+}
+
+TEST(Cli, InfoOfEveryMpegFixture) {
+    struct Case {
+        const char* file;
+        const char* type;
+        int kind, rate, channels;
+    };
+    const Case cases[] = {
+        {"mpeg_vcd.mpg", "MPEG1/2 PS", 6, 44100, 2},
+        {"mpeg_mpeg2.mpg", "MPEG1/2 PS", 6, 48000, 2},
+        {"mpeg_dvd.vob", "MPEG1/2 PS", 5, 48000, 6},
+        {"mpeg_ts_mp2.ts", "MPEG2 TS", 3, 48000, 2},
+        {"mpeg_ts_audio.ts", "MPEG2 TS", 3, 24000, 2},
+        {"mpeg_ts_ac3.ts", "MPEG2 TS", 3, 48000, 2},
+        {"mpeg_l2_48k.mp2", "MPEG1/2 ES", 10, 48000, 2},
+        {"mpeg_l2_mpeg2_24k.mp2", "MPEG1/2 ES", 10, 24000, 2},
+        {"mpeg_ac3.ac3", "MPEG1/2 ES", 11, 48000, 2},
+        {"mpeg_l3_cbr_44k.mp3", "MP3", 10, 44100, 2},
+        {"mpeg_l3_cbr_32k_mono.mp3", "MP3", 10, 32000, 1},
+        {"mpeg_l3_vbr_44k.mp3", "MP3", 10, 44100, 2},
+        {"mpeg_l3_mpeg2_22k.mp3", "MP3", 10, 22050, 2},
+        {"mpeg_l3_mpeg2_vbr_22k.mp3", "MP3", 10, 22050, 2},
+        {"mpeg_l3_mpeg25_11k.mp3", "MP3", 10, 11025, 2},
+        {"mpeg_l3_id3.mp3", "MP3", 10, 44100, 2},
+        {"mpeg_mpeg4.avi", "MPEG4 AVI", 99, 44100, 2},
+    };
+    TempDir home;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::string path = fixture(c.file);
+        Result r = cli(home, "info --json '" + path + "'");
+        ASSERT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find(std::string("\"typeName\": \"") + c.type + "\""), std::string::npos)
+            << r.out;
+        EXPECT_NE(r.out.find("\"kind\": " + std::to_string(c.kind) + ","), std::string::npos);
+        EXPECT_NE(r.out.find("\"sampleRate\": " + std::to_string(c.rate) + ","), std::string::npos);
+        EXPECT_NE(r.out.find("\"channels\": " + std::to_string(c.channels) + ","),
+                  std::string::npos);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(r.out, m, std::regex("\"durationSec\": (\\d+)")));
+        // MPEG audio files without a VBR header take the size over the bit
+        // rate counted in units of 1024 bit/s.
+        double scale = std::string(c.type) == "MP3" ? 1000.0 / 1024.0 : 1.0;
+        EXPECT_NEAR(std::stod(m[1]), ffprobeDuration(path) * scale, 1.0);
+    }
+    // A video-only stream is refused with the analysis message.
+    Result v = cli(home, "info '" + fixture("mpeg_video.m1v") + "'");
+    EXPECT_EQ(v.status, 2);
+    EXPECT_NE(v.out.find("无音频的多媒体文件"), std::string::npos);
+    Result missing = cli(home, "info '" + home.file("none.mpg") + "'");
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.out.find("打开多媒体文件出错"), std::string::npos) << missing.out;
+}
+
+TEST(Cli, FastCopiesIntoTheOutputFolder) {
+    TempDir home, out;
+    Result r = cli(home, "fast -o '" + out.path() + "' '" + fixture("mpeg_vcd.mpg") + "'");
+    ASSERT_EQ(r.status, 0) << r.out;
+    auto mp3 = readFile(out.file("mpeg_vcd.mp3"));
+    ASSERT_GT(mp3.size(), 1000u);
+    EXPECT_EQ(mp3[0], 0xFF);
+    Result bad = cli(home, "fast -o '" + out.path() + "' '" + fixture("mpeg_dvd.vob") + "'");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.out.find("不支持该类型文件的快速转换"), std::string::npos);
+}
