@@ -1,0 +1,39 @@
+#!/bin/sh
+# Silent conversion of a 10-minute VCD-like file (MPEG-1 program stream with
+# MP2 224 kbit/s, 44100 Hz stereo) to MP3 128 kbit/s and to WAV, against
+# ffmpeg doing the same, with hyperfine.
+#
+# Usage: bench/convert.sh [BUILD_DIR]
+#   BUILD_DIR  a configured and built tree (default: build-bench, configured
+#              and built here as a release build when missing)
+# Results go to BUILD_DIR/bench-convert/convert.md.
+set -e
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${1:-$root/build-bench}"
+if [ ! -f "$build/build.ninja" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTREL_GUI=OFF \
+        -DKESTREL_TESTS=OFF
+fi
+cmake --build "$build" -j2
+build="$(cd "$build" && pwd)"
+work="$build/bench-convert"
+mkdir -p "$work/home" "$work/out-kestrel" "$work/out-ffmpeg"
+src="$work/vcd-10min.mpg"
+if [ ! -e "$src" ]; then
+    echo "making $src (10 minutes) ..."
+    ffmpeg -nostdin -hide_banner -loglevel error -y \
+        -f lavfi -i "testsrc=size=352x288:rate=25:duration=600" \
+        -f lavfi -i "aevalsrc=0.4*sin(2*PI*440*t)+0.05*random(0)|0.3*sin(2*PI*660*t)+0.05*random(1):s=44100:d=600" \
+        -target pal-vcd -f vcd "$src.part"
+    mv "$src.part" "$src"
+fi
+cli="$build/bin/kestrel-cli"
+export SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-dummy}"
+k="$cli --home $work/home convert --mode silent -r 44100 -o $work/out-kestrel/"
+hyperfine --warmup 1 --runs 5 --export-markdown "$work/convert.md" \
+    --prepare "rm -f $work/out-kestrel/*" \
+    -n "kestrel mp3 128k" "$k -t mp3 -b 128 $src" \
+    -n "ffmpeg mp3 128k" "ffmpeg -nostdin -loglevel error -y -i $src -vn -c:a libmp3lame -b:a 128k $work/out-ffmpeg/out.mp3" \
+    -n "kestrel wav" "$k -t wav $src" \
+    -n "ffmpeg wav" "ffmpeg -nostdin -loglevel error -y -i $src -vn $work/out-ffmpeg/out.wav"
+cat "$work/convert.md"
