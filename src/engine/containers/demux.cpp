@@ -337,14 +337,13 @@ void ac3Feed(const uint8_t* data, int n, bool flush) {
                 s.synced = true;
                 pos = i;
             }
+            if (pos + 7 > s.size || !ac3MatchesRef(s.buf + pos)) break;
             int computed = ac3FrameBytes(s.buf[pos + 4]);
             int end = -1;
             if (computed > 0 && pos + computed + 7 <= s.size) {
                 if (ac3MatchesRef(s.buf + pos + computed)) end = pos + computed;
-            } else if (computed > 0 && flush && pos + computed <= s.size) {
-                end = pos + computed;
-            } else if (computed > 0) {
-                break;
+            } else if (computed > 0 && !flush) {
+                break; // wait for the rest of the frame and the next sync
             }
             if (end < 0) {
                 int from = pos + std::max(2, std::min(computed > 0 ? computed - 5 : 300,
@@ -358,6 +357,8 @@ void ac3Feed(const uint8_t* data, int n, bool flush) {
                 }
                 if (end < 0 && pos == 0) s.resume = std::max(0, s.size - 6);
             }
+            if (end < 0 && flush && computed > 0 && pos + computed <= s.size)
+                end = pos + computed; // the last frame: no sync follows it
             if (end < 0) break;
             s.resume = 0;
             emitAc3(s.buf + pos, end - pos);

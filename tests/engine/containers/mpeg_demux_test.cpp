@@ -350,3 +350,21 @@ TEST_F(MpegDemux, RealFilesAgainstFfmpeg) {
     feed(kDemuxPsMpeg, ps, 7);
     EXPECT_TRUE(rec.mpeg == whole);
 }
+
+TEST_F(MpegDemux, LastFramesBeforeTrailingJunkAreKept) {
+    Bytes ac3;
+    for (uint32_t i = 0; i < 5; ++i)
+        append(ac3, ac3Frame(i + 1));
+    Bytes es = ac3;
+    append(es, body(0, 100, 42));
+    feed(kDemuxAc3, es, 333);
+    EXPECT_EQ(rec.ac3, ac3);
+
+    Bytes mpa = frames(0xFFFB9064, 5);
+    es = mpa;
+    append(es, {'T', 'A', 'G'});
+    append(es, body(3, 128, 43));
+    rec = Recorder{};
+    feed(kDemuxMpegAudio, es, 333);
+    EXPECT_EQ(rec.mpeg, mpa);
+}
