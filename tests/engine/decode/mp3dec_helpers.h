@@ -6,6 +6,7 @@
 #include "engine/decode/frame_decoder.h"
 #include "engine/decode/mp3dec.h"
 #include "engine/decode/mpa_header.h"
+#include "engine/decode/mpa_huffman.h"
 #include "support/test_support.h"
 
 #include <algorithm>
