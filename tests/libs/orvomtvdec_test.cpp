@@ -121,6 +121,22 @@ TEST_F(MtvAmvDemuxer, BadMtvFilesAreRefused) {
     EXPECT_EQ(d.mtv_getvideo(nullptr, nullptr, nullptr, nullptr, nullptr), 2);
     d.mtv_close();
     EXPECT_EQ(d.mtv_getaudio(nullptr, nullptr, nullptr), -1);
+
+    // Random damage to the header fields: refused or read within the file.
+    auto good = makeMtv(mp3, 4, 16, 12, 128, 5);
+    std::mt19937 rng(3);
+    std::vector<uint8_t> block(MTVDEC_MAX_BLOCK);
+    for (int round = 0; round < 200; ++round) {
+        auto bad = good;
+        for (int k = 0; k < 4; ++k)
+            bad[40 + rng() % 24] = uint8_t(rng());
+        writeFile(path, bad);
+        if (d.mtv_init(path.c_str()) < 0) continue;
+        int blocks = 0;
+        d.mtv_getaudio(nullptr, nullptr, &blocks);
+        for (int i = 0; i < blocks; ++i)
+            EXPECT_GE(d.mtv_getdata(i, block.data(), int(block.size())), 0);
+    }
 }
 
 TEST_F(MtvAmvDemuxer, AmvFactsAndBlocksMatchFfmpeg) {
