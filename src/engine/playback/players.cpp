@@ -204,4 +204,63 @@ void seek_command(int second) {
     seek_request = second + 100;
 }
 
+void drag_command(int second) {
+    if (!running.load()) return;
+    char buf[1400];
+    std::snprintf(buf, sizeof buf, converting.load() ? text::kDragRecord : text::kDragPlay,
+                  current.displayName.c_str(), second, current.durationSec);
+    window().setText(kStatusLine, buf);
+    seek_dragging = true;
+}
+
+void record_toggle_command() {
+    if (running.load()) converting = !converting.load();
+}
+
+void sound_switch_command(bool checked) {
+    if (!running.load()) {
+        window().setText(kStatusLine, text::kSoundSwitchIdle);
+        window().setCheck(kSoundSwitch, false);
+        return;
+    }
+    sound_on = !checked;
+}
+
+void display_switch_command(bool checked) {
+    if (!running.load()) {
+        window().setText(kStatusLine, text::kDisplaySwitchIdle);
+        window().setCheck(kDisplaySwitch, false);
+        return;
+    }
+    display_on = !checked;
+}
+
+void gain_slider_command(bool left, int position) {
+    (left ? gain_left : gain_right) = gainFromSlider(position);
+}
+
+void volume_slider_command(bool left, int position) {
+    WaveOutRing& ring = main_wave_out();
+    if (!ring.isOpen()) return;
+    uint32_t v = ring.getVolume();
+    uint32_t p = static_cast<uint32_t>(position < 0 ? 0 : position > 65535 ? 65535 : position);
+    v = left ? ((v & 0xFFFF0000u) | p) : ((v & 0xFFFFu) | (p << 16));
+    ring.setVolume(v);
+}
+
+void effects_window_command() {
+    if (!running.load()) {
+        window().setText(kStatusLine, text::kEffectsIdle);
+        return;
+    }
+    effects_window_on = !effects_window_on.load();
+    if (!orvosoundmix_loaded()) return;
+    if (orvosoundmix.orvomix_get_dispstatus() == 0) {
+        effects_window_on = true;
+        orvosoundmix.orvomix_setdisp(1);
+    } else {
+        orvosoundmix.orvomix_setdisp(effects_window_on.load() ? 1 : 0);
+    }
+}
+
 } // namespace kestrel

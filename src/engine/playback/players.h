@@ -40,5 +40,15 @@ void wait_playback();
 void stop_command();
 void pause_command();
 void seek_command(int second); // the position slider released at `second`
+void drag_command(int second); // the position slider moved to `second`
+void record_toggle_command();  // pause or resume writing the output
+// The sound and display switches (`checked` = switched off).
+void sound_switch_command(bool checked);
+void display_switch_command(bool checked);
+// Encode-gain sliders 0..80 and playback-volume sliders 1..65500.
+void gain_slider_command(bool left, int position);
+void volume_slider_command(bool left, int position);
+// Shows or hides the sound-effects window.
+void effects_window_command();
 
 } // namespace kestrel

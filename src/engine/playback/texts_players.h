@@ -12,6 +12,10 @@ inline constexpr const char* kPlayIdle = "文件播放完成，请选择其他�
 inline constexpr const char* kPausePlay = "暂停文件[%s]播放";
 inline constexpr const char* kDragPlay = "拖动播放文件%s位置 [%d/%d]秒";
 inline constexpr const char* kDragRecord = "拖动录制文件%s位置 [%d/%d]秒";
+inline constexpr const char* kSoundSwitchIdle = "只有播放或转换状态下才能开启或关闭声音播放开关";
+inline constexpr const char* kDisplaySwitchIdle =
+    "只有播放或转换状态下才能开启或关闭频谱及波形显示开关";
+inline constexpr const char* kEffectsIdle = "只有播放或转换状态下才能开启音频效果窗口";
 inline constexpr const char* kNoPlayerForType = "暂时不支持该类型文件的播放";
 
 } // namespace kestrel::text
