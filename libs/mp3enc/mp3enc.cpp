@@ -151,7 +151,9 @@ MP3ENC_API int wave_enmp3init_new(int* samples_per_call, int* out_buffer_size, i
     if (!gf) return -1;
     lame_set_VBR(gf, vbr_off);
     lame_set_brate(gf, clampKbps(kbps));
-    return finishInit(gf, false);
+    // A constant bit rate stream gets the "Info" form of the tag: its encoder
+    // delay and padding let players drop them and show the exact length.
+    return finishInit(gf, true);
 }
 
 MP3ENC_API int wave_enmp3init_abr(int* samples_per_call, int* out_buffer_size, int sample_rate,

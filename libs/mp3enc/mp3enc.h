@@ -14,8 +14,8 @@
  *
  * Output: every call returns whole frames only, each starting with its 0xFF
  * sync byte; bytes of an unfinished frame are kept for a later call.
- * With a variable or average bit rate the first frame is a placeholder for the
- * Xing/LAME tag (see wave_enmp3_vbrheader); left as it is, it decodes as one
+ * The first frame of every stream is a placeholder for the Xing/LAME tag
+ * ("Info" at a constant bit rate) (see wave_enmp3_vbrheader); left as it is, it decodes as one
  * frame of silence.
  *
  * Init calls return 0, or a negative value (the encoder is then unusable and
@@ -73,10 +73,10 @@ MP3ENC_API int wave_enmp3code(const short* pcm, int samples, unsigned char* out)
 MP3ENC_API int wave_enmp3end(unsigned char* out);
 
 /*
- * Writes the Xing/LAME tag frame of a variable or average bit rate stream to
+ * Writes the Xing/LAME tag frame (the "Info" tag at a constant bit rate) to
  * `out` (room for `capacity` bytes); call it after wave_enmp3end and write the
  * frame over the stream's first frame (same size). Returns the frame's size;
- * 0 for a constant bit rate stream (it has no tag); -1 when no encoder was set
+ * -1 when no encoder was set
  * up, `out` is null or `capacity` is too small.
  */
 MP3ENC_API int wave_enmp3_vbrheader(unsigned char* out, int capacity);

@@ -16,12 +16,11 @@ int mp3_encoder_setup(int outputType) {
     const Settings& s = settings;
     const EffectiveOutputFormat& f = outputFormat;
     int rc;
-    int mode = s.mp3_rate_mode;
+    const int mode = s.mp3_rate_mode;
     if (outputType == kOutFlv || outputType == kOutAvi) {
         rc =
             mp3enc.wave_enmp3init_new(&st.samplesPerCall, &st.outBufferSize, f.out_rate,
                                       f.out_version == 0 ? 128 : 64, f.out_channels, f.out_version);
-        mode = 0;
     } else if (mode == 1) {
         rc = mp3enc.wave_enmp3init_vbr(&st.samplesPerCall, &st.outBufferSize, f.out_rate,
                                        s.mp3_cbr_kbps, f.out_channels, f.out_version,
@@ -33,14 +32,15 @@ int mp3_encoder_setup(int outputType) {
     } else {
         rc = mp3enc.wave_enmp3init_new(&st.samplesPerCall, &st.outBufferSize, f.out_rate,
                                        s.mp3_cbr_kbps, f.out_channels, f.out_version);
-        mode = 0;
     }
     if (rc < 0 || st.samplesPerCall <= 0 || st.outBufferSize <= 0) return -1;
     st.inBytes = st.samplesPerCall * 2;
     st.inBuffer.assign(static_cast<size_t>(st.inBytes), 0);
     st.outBuffer.assign(static_cast<size_t>(st.outBufferSize), 0);
     st.ready = true;
-    st.tagged = mode != 0;
+    // Every stream starts with the tag's placeholder frame (a constant bit
+    // rate gets the "Info" form), written when the output is finished.
+    st.tagged = true;
     return 0;
 }
 

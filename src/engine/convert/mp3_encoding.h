@@ -3,9 +3,10 @@
 // One encoder serves one output: it is set up when the output opens (per-file
 // mode: every entry; joined mode: once for the job, so the joined file stays
 // gapless) and flushed when the output is finished, so that no output loses
-// its last frames and none receives the tail of another. Variable and average
-// bit-rate outputs get their Xing/LAME tag written over their first frame when
-// they are finished, so players show the right duration.
+// its last frames and none receives the tail of another. Every output gets its
+// Xing/LAME tag ("Info" at a constant bit rate) written over its first frame
+// when it is finished, so players show the right duration and drop the
+// encoder's delay and padding.
 //
 // Threading: used by the conversion thread only.
 #pragma once
