@@ -60,6 +60,23 @@ FILE* createTemp(const std::string& target, std::string& tempPath) {
     return f;
 }
 
+// Moves `from` to `to`. An earlier `to` is first moved aside and removed only
+// once the new file is in place (renaming over it directly makes the file
+// system flush the new data first, which costs more than the copy itself).
+int replaceFile(const std::string& from, const std::string& to) {
+    std::string aside;
+    if (fileExists(to)) {
+        aside = from + ".old";
+        if (std::rename(to.c_str(), aside.c_str()) != 0) aside.clear();
+    }
+    if (std::rename(from.c_str(), to.c_str()) != 0) {
+        if (!aside.empty()) std::rename(aside.c_str(), to.c_str());
+        return -1;
+    }
+    if (!aside.empty()) unlink(aside.c_str());
+    return 0;
+}
+
 const int kButtonsOff[] = {kConvertButton, kPauseRecordButton, kPlayButton,
                            kFastButton,    kSoundSwitch,       kDisplaySwitch};
 const int kButtonsOn[] = {kConvertButton, kPauseRecordButton, kPlayButton,   kStopButton,
@@ -117,6 +134,7 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
     out.outputPath = fastOutputPath(src);
     out.status = FastStatus::Done;
     std::string tempPath;
+    std::vector<char> inBuffer(1 << 20), outBuffer(256 << 10); // outlive both streams
     FILE* output = nullptr;
     FILE* input = nullptr;
 
@@ -137,8 +155,8 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
 
     if (input) {
         // Large buffers: the copy is bound by reading the source.
-        std::setvbuf(input, nullptr, _IOFBF, 1 << 20);
-        std::setvbuf(output, nullptr, _IOFBF, 256 << 10);
+        std::setvbuf(input, inBuffer.data(), _IOFBF, inBuffer.size());
+        std::setvbuf(output, outBuffer.data(), _IOFBF, outBuffer.size());
         paused = false;
         seek_request = 0;
         seek_dragging = false;
@@ -204,7 +222,7 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
             out.status = FastStatus::WriteFailed;
         }
         bool keep = out.status == FastStatus::Done || out.status == FastStatus::Stopped;
-        if (keep && std::rename(tempPath.c_str(), out.outputPath.c_str()) != 0) {
+        if (keep && replaceFile(tempPath, out.outputPath) != 0) {
             showMessage(caption::kMain,
                         format(text::kFastOpenOutputFailed, out.outputPath.c_str()));
             out.status = FastStatus::OutputFailed;
