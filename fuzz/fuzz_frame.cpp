@@ -18,12 +18,18 @@ struct SilentMessages : kestrel::MessagePort {
     }
 };
 
+char gTempName[] = "/tmp/fuzz_frame_XXXXXX";
+
+void removeTemp() {
+    unlink(gTempName);
+}
+
 std::string tempFile() {
-    char name[] = "/tmp/fuzz_frame_XXXXXX";
-    int fd = mkstemp(name);
+    int fd = mkstemp(gTempName);
     if (fd < 0) std::abort();
     close(fd);
-    return name;
+    std::atexit(removeTemp);
+    return gTempName;
 }
 
 } // namespace

@@ -10,12 +10,18 @@
 
 namespace {
 
+char gTempName[] = "/tmp/fuzz_probe_XXXXXX";
+
+void removeTemp() {
+    unlink(gTempName);
+}
+
 std::string tempFile() {
-    char name[] = "/tmp/fuzz_probe_XXXXXX";
-    int fd = mkstemp(name);
+    int fd = mkstemp(gTempName);
     if (fd < 0) std::abort();
     close(fd);
-    return name;
+    std::atexit(removeTemp);
+    return gTempName;
 }
 
 } // namespace
