@@ -143,3 +143,33 @@ TEST(MxscanLoader, MissingLibraryShowsItsMessage) {
     EXPECT_EQ(mxscan.open_stream, nullptr);
     setLibraryFolder(KESTREL_BIN_DIR);
 }
+
+// A VCD track as read from a disc (RIFF/CDXA, 2352-byte raw sectors around
+// each 2324-byte pack) is a program stream with the facts of its packs.
+TEST_F(Mxscan, VcdSectorFileIsAProgramStream) {
+    test::TempDir dir;
+    std::vector<uint8_t> ps = test::readFile(fixture("mpeg_vcd.mpg"));
+    std::vector<uint8_t> dat = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'C', 'D', 'X', 'A'};
+    dat.resize(44, 0);
+    for (size_t s = 0; s * 2324 + 2324 <= ps.size(); ++s) {
+        const uint8_t head[24] = {0,    0xFF, 0xFF, 0xFF, 0xFF,
+                                  0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                  0xFF, 0,    0,    0x02, uint8_t(s % 75),
+                                  2,    1,    1,    0x62, 0x0F,
+                                  1,    1,    0x62, 0x0F};
+        dat.insert(dat.end(), head, head + 24);
+        dat.insert(dat.end(), ps.begin() + long(s * 2324), ps.begin() + long(s * 2324 + 2324));
+        dat.insert(dat.end(), {0x12, 0x34, 0x56, 0x78});
+    }
+    test::writeFile(dir.file("AVSEQ01.DAT"), dat);
+    mxscan.mux_init();
+    ASSERT_GE(mxscan.open_stream(dir.file("AVSEQ01.DAT").c_str()), 0);
+    EXPECT_EQ(mxscan.mux_get_main_stream(), 1);
+    EXPECT_EQ(mxscan.mux_get_audio_mode(), 0);
+    MxAudioDisp audio;
+    mxscan.mux_get_audio_disp(&audio);
+    EXPECT_EQ(audio.sampleRate, 44100.0);
+    EXPECT_EQ(audio.channels, 2);
+    EXPECT_EQ(audio.bitRate, 224000);
+    EXPECT_NEAR(mxscan.mux_play_time(), 4, 1);
+}
