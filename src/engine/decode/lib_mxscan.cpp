@@ -2,16 +2,11 @@
 
 #include "engine/decode/library_loader.h"
 
-#include <mutex>
-
 namespace kestrel {
 
 MxscanApi mxscan;
 
 namespace {
-
-std::mutex g_mutex;
-int g_loads = 0;
 
 LibraryBinding& binding() {
     static LibraryBinding b{"mxscan.so",
@@ -56,24 +51,14 @@ LibraryBinding& binding() {
 } // namespace
 
 int load_mxscan() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    int r = loadLibrary(binding());
-    if (r >= 0) ++g_loads;
-    return r;
+    return loadLibrary(binding());
 }
 
 void unload_mxscan() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_loads > 1) {
-        --g_loads;
-        return;
-    }
-    g_loads = 0;
     unloadLibrary(binding());
 }
 
 bool mxscan_loaded() {
-    std::lock_guard<std::mutex> lock(g_mutex);
     return isLoaded(binding());
 }
 

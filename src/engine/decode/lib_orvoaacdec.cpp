@@ -2,16 +2,11 @@
 
 #include "engine/decode/library_loader.h"
 
-#include <mutex>
-
 namespace kestrel {
 
 OrvoaacdecApi orvoaacdec;
 
 namespace {
-
-std::mutex g_mutex;
-int g_loads = 0;
 
 LibraryBinding& binding() {
     static LibraryBinding b{"orvoaacdec.so",
@@ -33,19 +28,10 @@ LibraryBinding& binding() {
 } // namespace
 
 int load_orvoaacdec() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    int r = loadLibrary(binding());
-    if (r >= 0) ++g_loads;
-    return r;
+    return loadLibrary(binding());
 }
 
 void unload_orvoaacdec() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_loads > 1) {
-        --g_loads;
-        return;
-    }
-    g_loads = 0;
     unloadLibrary(binding());
 }
 

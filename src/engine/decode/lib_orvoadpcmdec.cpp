@@ -2,16 +2,11 @@
 
 #include "engine/decode/library_loader.h"
 
-#include <mutex>
-
 namespace kestrel {
 
 OrvoadpcmdecApi orvoadpcmdec;
 
 namespace {
-
-std::mutex g_mutex;
-int g_loads = 0;
 
 LibraryBinding& binding() {
     static LibraryBinding b{"orvoadpcmdec.so",
@@ -29,19 +24,10 @@ LibraryBinding& binding() {
 } // namespace
 
 int load_orvoadpcmdec() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    int r = loadLibrary(binding());
-    if (r >= 0) ++g_loads;
-    return r;
+    return loadLibrary(binding());
 }
 
 void unload_orvoadpcmdec() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_loads > 1) {
-        --g_loads;
-        return;
-    }
-    g_loads = 0;
     unloadLibrary(binding());
 }
 

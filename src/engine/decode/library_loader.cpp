@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 namespace kestrel {
 namespace {
@@ -60,8 +61,17 @@ std::string exportMissingText(const LibraryBinding& lib, int index) {
     }
 }
 
+std::mutex& loaderMutex() {
+    static std::mutex m;
+    return m;
+}
+
 int loadLibrary(LibraryBinding& lib) {
-    if (lib.handle) return 0;
+    std::lock_guard<std::mutex> lock(loaderMutex());
+    if (lib.handle) {
+        ++lib.loads;
+        return 0;
+    }
     void* h = openLibrary(lib.fileName);
     if (!h) {
         if (std::getenv("KESTREL_DEBUG"))
@@ -80,16 +90,24 @@ int loadLibrary(LibraryBinding& lib) {
         *lib.exports[i].target = sym;
     }
     lib.handle = h;
+    lib.loads = 1;
     return 0;
 }
 
 void unloadLibrary(LibraryBinding& lib) {
+    std::lock_guard<std::mutex> lock(loaderMutex());
+    if (lib.loads > 1) {
+        --lib.loads;
+        return;
+    }
+    lib.loads = 0;
     clearSlots(lib);
     closeLibrary(lib.handle);
     lib.handle = nullptr;
 }
 
 bool isLoaded(const LibraryBinding& lib) {
+    std::lock_guard<std::mutex> lock(loaderMutex());
     return lib.handle != nullptr;
 }
 

@@ -35,11 +35,17 @@ struct LibraryBinding {
     int firstNumber = 1;
     std::vector<ExportSlot> exports;
     void* handle = nullptr;
+    int loads = 0; // successful loads not yet matched by an unload
 };
 
-// Binds every export; >= 0 on success (also when already loaded).
+// Binds every export; >= 0 on success. Loads are counted: loading a library
+// that is already loaded only counts, and the library is released when every
+// successful load has been matched by an unload, so that an analysis and a
+// playback that overlap never pull a library from under each other.
+// Thread-safe.
 int loadLibrary(LibraryBinding& lib);
-// Clears every bound pointer and closes the library; safe when not loaded.
+// Matches one load; the last one clears every bound pointer and closes the
+// library. Safe when not loaded.
 void unloadLibrary(LibraryBinding& lib);
 bool isLoaded(const LibraryBinding& lib);
 
