@@ -25,7 +25,8 @@ extern std::atomic<bool> display_thread_running; // cleared at exit to end the t
 // it to (fft_size + 1) / 2, and each pass lowers it to the number of queued
 // spectra when it is larger.
 extern std::atomic<int32_t> spectrum_width;
-extern std::atomic<int32_t> spectrum_zoom; // pixels per spectrum bar, 1..10
+// Width of one bar of the spectrum view in pixels (1 to 10).
+extern std::atomic<int32_t> spectrum_zoom;
 extern std::atomic<int32_t> spectrum_bars; // spectrum_width / spectrum_zoom
 
 // Zoom commands of the display buttons: in while the zoom stays <= 10, out

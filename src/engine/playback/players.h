@@ -30,8 +30,8 @@ enum class PlayerKind {
 PlayerKind playerFor(const std::string& typeName, int kind);
 
 // Plays list row `index` (the first row when out of range). 0 when a thread
-// started; negative when nothing started (a message was shown where the
-// design has one).
+// started; negative when nothing started (a busy player shows its message;
+// a type without a player here starts nothing).
 int play_request(int index);
 // Waits for the playback thread to end.
 void wait_playback();
