@@ -3,6 +3,8 @@
 #include "engine/containers/mpeg_audio_frame.h"
 #include "platform/ports.h"
 
+#include "fuzz_scratch.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,25 +20,11 @@ struct SilentMessages : kestrel::MessagePort {
     }
 };
 
-char gTempName[] = "/tmp/fuzz_frame_XXXXXX";
-
-void removeTemp() {
-    unlink(gTempName);
-}
-
-std::string tempFile() {
-    int fd = mkstemp(gTempName);
-    if (fd < 0) std::abort();
-    close(fd);
-    std::atexit(removeTemp);
-    return gTempName;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static SilentMessages silent;
-    static const std::string path = tempFile();
+    static const std::string path = fuzz::scratchFile();
     kestrel::setMessagePort(&silent);
 
     kestrel::MpegAudioHeader h;

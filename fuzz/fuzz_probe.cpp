@@ -2,32 +2,16 @@
 // probe's parser analyses it as open_stream would.
 #include "mxscan/probe.cpp" // the probe is a separate library; its parser is built in here
 
+#include "fuzz_scratch.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
 
-namespace {
-
-char gTempName[] = "/tmp/fuzz_probe_XXXXXX";
-
-void removeTemp() {
-    unlink(gTempName);
-}
-
-std::string tempFile() {
-    int fd = mkstemp(gTempName);
-    if (fd < 0) std::abort();
-    close(fd);
-    std::atexit(removeTemp);
-    return gTempName;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = tempFile();
+    static const std::string path = fuzz::scratchFile();
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return 0;
     std::fwrite(data, 1, size, f);

@@ -4,6 +4,7 @@
 #include "engine/catalogue/texts.h"
 #include "engine/containers/mpeg_audio_frame.h"
 #include "engine/decode/lib_mxscan.h"
+#include "engine/text_format.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
 
@@ -17,9 +18,7 @@ namespace kestrel {
 namespace {
 
 void refuse(const char* caption, const char* format, const std::string& path) {
-    std::vector<char> b(path.size() + 256);
-    std::snprintf(b.data(), b.size(), format, path.c_str());
-    showMessage(caption, b.data());
+    showMessage(caption, formatText(format, path));
 }
 
 std::string upperTail(const std::string& path, size_t n) {

@@ -6,7 +6,9 @@
 #include "platform/paths.h"
 #include "platform/ports.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
@@ -125,6 +127,20 @@ bool selectSerial(int serial) {
         }
     }
     return false;
+}
+
+EntryFacts entryFacts(const ListRow& row) {
+    EntryFacts f;
+    f.serial = std::atoi(row.columns[0].c_str());
+    f.path = row.columns[1];
+    f.fileSize = static_cast<uint32_t>(std::strtoul(row.columns[2].c_str(), nullptr, 10));
+    f.typeName = row.columns[3];
+    f.durationSec = std::atoi(row.columns[4].c_str());
+    f.sourceRate = std::atoi(row.columns[5].c_str());
+    f.sourceChannels = std::min(2, std::max(1, std::atoi(row.columns[6].c_str())));
+    f.kind = std::atoi(row.columns[7].c_str());
+    if (f.kind == 5 || f.kind == 11) f.sourceChannels = 2;
+    return f;
 }
 
 MediaRecord* recordForSerial(int serial) {

@@ -22,6 +22,7 @@
 #include "engine/playback/sink_wiring.h"
 #include "engine/playback/wave_out_ring.h"
 #include "engine/settings/settings.h"
+#include "engine/text_format.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
 
@@ -38,16 +39,6 @@ std::vector<OutputRecord> outputRecords;
 namespace {
 
 std::thread g_thread;
-
-std::string fmt(const char* f, const std::string& a) {
-    std::vector<char> b(a.size() + 256);
-    std::snprintf(b.data(), b.size(), f, a.c_str());
-    return b.data();
-}
-
-bool startsWith(const std::string& s, const char* p) {
-    return s.rfind(p, 0) == 0;
-}
 
 // Per-job state of the open output.
 struct OpenOutput {
@@ -105,7 +96,7 @@ bool openOutput(OpenOutput& o, const std::string& name, int type) {
     o.partName = name + ".part";
     o.pcm.stream = std::fopen(o.partName.c_str(), "wb");
     if (!o.pcm.stream) {
-        showMessage(caption::kMain, fmt(text::kOutputOpenFailed, name));
+        showMessage(caption::kMain, formatText(text::kOutputOpenFailed, name));
         return false;
     }
     o.open = true;
@@ -132,7 +123,7 @@ void finishOutput(OpenOutput& o) {
     o.open = false;
     if (rc == 0 && std::rename(o.partName.c_str(), o.finalName.c_str()) == 0) return;
     std::remove(o.partName.c_str());
-    showMessage(caption::kMain, fmt(text::kOutputOpenFailed, o.finalName));
+    showMessage(caption::kMain, formatText(text::kOutputOpenFailed, o.finalName));
 }
 
 struct EntryReport {
@@ -207,20 +198,19 @@ int start_conversion() {
     for (const auto& row : mediaList.rows) {
         if (!row.selected || jobTable.size() >= kMaxJobEntries) continue;
         JobEntry e;
-        e.serial = std::atoi(row.columns[0].c_str());
-        e.path = row.columns[1];
-        e.fileSize = static_cast<uint32_t>(std::strtoul(row.columns[2].c_str(), nullptr, 10));
-        e.typeName = row.columns[3];
-        e.durationSec = std::atoi(row.columns[4].c_str());
-        e.sourceRate = std::atoi(row.columns[5].c_str());
-        e.sourceChannels = std::min(2, std::max(1, std::atoi(row.columns[6].c_str())));
-        e.kind = std::atoi(row.columns[7].c_str());
-        // AC-3 decodes to two channels whatever the stream carries.
-        if (e.kind == 5 || e.kind == 11) e.sourceChannels = 2;
+        EntryFacts facts = entryFacts(row);
+        e.serial = facts.serial;
+        e.path = facts.path;
+        e.fileSize = facts.fileSize;
+        e.typeName = facts.typeName;
+        e.durationSec = facts.durationSec;
+        e.sourceRate = facts.sourceRate;
+        e.sourceChannels = facts.sourceChannels;
+        e.kind = facts.kind;
         e.rateRatio = makeRateRatio(f.out_rate, e.sourceRate);
         e.route = routeFor(e.typeName, e.kind);
         if (e.route == kRouteSwf && e.kind >= 8023) {
-            showMessage(caption::kMain, fmt(text::kSwfUnsupported, e.path));
+            showMessage(caption::kMain, formatText(text::kSwfUnsupported, e.path));
             jobTable.clear();
             return -2;
         }
@@ -327,7 +317,7 @@ int conversion_thread() {
                 make_output_name(static_cast<int>(i), e.path, type, s.save_mode, now, s.save_path);
             if (!joined) name = uniqueInJob(names, name);
             if (outputIsSource(name, sources)) {
-                showMessage(caption::kMain, fmt(text::kOutputIsSource, name));
+                showMessage(caption::kMain, formatText(text::kOutputIsSource, name));
                 if (joined) break;
                 continue;
             }
@@ -339,7 +329,7 @@ int conversion_thread() {
         }
         e.outputName = joined ? joinedName : out.finalName;
         lastOutput = e.outputName;
-        w.setText(kStatusLine, fmt(text::kStartRecording, e.outputName));
+        w.setText(kStatusLine, formatText(text::kStartRecording, e.outputName));
 
         current.fileSize = e.fileSize;
         current.durationSec = e.durationSec;
@@ -354,7 +344,7 @@ int conversion_thread() {
 
         uint64_t before = out.pcm.pcmBytes;
         if (prepare_pcm_change(e.rateRatio, e.sourceChannels) < 0) {
-            showMessage(caption::kMain, fmt(text::kPcmChangeFailed, e.path));
+            showMessage(caption::kMain, formatText(text::kPcmChangeFailed, e.path));
         } else {
             w.setRange(kPositionSlider, 0, e.durationSec);
             w.setPos(kPositionSlider, 0);
@@ -362,7 +352,7 @@ int conversion_thread() {
             seek_dragging = false;
             runEntry(e, out);
             close_pcm_change(out.open ? &out.pcm : nullptr, e.rateRatio);
-            w.setText(kStatusLine, fmt(text::kEntryDone, e.path));
+            w.setText(kStatusLine, formatText(text::kEntryDone, e.path));
         }
         uint64_t written = out.pcm.pcmBytes - before;
         if (!joined) finishOutput(out);
@@ -386,7 +376,7 @@ int conversion_thread() {
     w.setCheck(kSoundSwitch, false);
     w.setCheck(kDisplaySwitch, false);
     if (orvosoundmix_loaded()) orvosoundmix.orvomix_setdisp(0);
-    w.setText(kStatusLine, fmt(text::kJobDone, lastOutput));
+    w.setText(kStatusLine, formatText(text::kJobDone, lastOutput));
     running = false;
     paused = false;
     unloadLibs(libs);

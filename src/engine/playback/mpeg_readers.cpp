@@ -7,6 +7,7 @@
 #include "engine/decode/mpeg_decoding.h"
 #include "engine/playback/gapless.h"
 #include "engine/playback/run_state.h"
+#include "engine/text_format.h"
 #include "platform/ports.h"
 
 #include <chrono>
@@ -30,9 +31,7 @@ uint64_t seek_offset(int second, int durationSec, uint64_t fileSize) {
 namespace {
 
 void openFailed(const std::string& path) {
-    char msg[1100];
-    std::snprintf(msg, sizeof msg, text::kOpenSourceFailed, path.c_str());
-    showMessage(caption::kMainWide, msg);
+    showMessage(caption::kMainWide, formatText(text::kOpenSourceFailed, path));
 }
 
 // The loop common to both forms: `feed` takes one chunk.

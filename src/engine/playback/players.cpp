@@ -14,6 +14,7 @@
 #include "engine/playback/texts_players.h"
 #include "engine/playback/wave_out_ring.h"
 #include "engine/settings/settings.h"
+#include "engine/text_format.h"
 #include "platform/ports.h"
 
 #include <chrono>
@@ -26,16 +27,6 @@ namespace kestrel {
 namespace {
 
 std::thread g_player;
-
-bool startsWith(const std::string& s, const char* p) {
-    return s.rfind(p, 0) == 0;
-}
-
-std::string fmt(const char* f, const std::string& a) {
-    std::vector<char> b(a.size() + 256);
-    std::snprintf(b.data(), b.size(), f, a.c_str());
-    return b.data();
-}
 
 void reportPlay(int second, void*) {
     char buf[1400];
@@ -67,7 +58,7 @@ void mpegThread(PlayerKind k) {
         w.enable(id, false);
     w.setRange(kProgressBar, 0, current.durationSec);
     w.setPos(kProgressBar, 0);
-    w.setText(kStatusLine, fmt(text::kPlayStart, current.path));
+    w.setText(kStatusLine, formatText(text::kPlayStart, current.path));
     w.setRange(kPositionSlider, 0, current.durationSec);
     w.setPos(kPositionSlider, 0);
     int rc = open_main_device(f.out_rate, f.out_channels, false);
@@ -93,10 +84,10 @@ void mpegThread(PlayerKind k) {
             read_mpeg_audio_file(re, nullptr, reportPlay, nullptr);
         else
             read_mpeg_stream(re, nullptr, reportPlay, nullptr);
-        w.setText(kStatusLine, fmt(text::kPlayEnded, current.path));
+        w.setText(kStatusLine, formatText(text::kPlayEnded, current.path));
     }
     close_pcm_change(nullptr, rateRatio);
-    w.setText(kStatusLine, fmt(text::kPlayStopped, current.path));
+    w.setText(kStatusLine, formatText(text::kPlayStopped, current.path));
     w.setCheck(kSoundSwitch, false);
     w.setCheck(kDisplaySwitch, false);
     sound_on = true;
@@ -138,21 +129,21 @@ PlayerKind playerFor(const std::string& t, int kind) {
 
 int play_request(int index) {
     if (running.load()) {
-        showMessage(caption::kMain, fmt(text::kPlayBusy, current.displayName));
+        showMessage(caption::kMain, formatText(text::kPlayBusy, current.displayName));
         return -1;
     }
     wait_playback();
     if (mediaList.rows.empty()) return -1;
     if (index < 0 || static_cast<size_t>(index) >= mediaList.rows.size()) index = 0;
     const ListRow& row = mediaList.rows[static_cast<size_t>(index)];
-    current.path = row.columns[1];
-    current.fileSize = static_cast<uint32_t>(std::strtoul(row.columns[2].c_str(), nullptr, 10));
-    current.typeName = row.columns[3];
-    current.durationSec = std::atoi(row.columns[4].c_str());
-    current.sourceRate = std::atoi(row.columns[5].c_str());
-    current.sourceChannels = std::min(2, std::max(1, std::atoi(row.columns[6].c_str())));
-    current.kind = std::atoi(row.columns[7].c_str());
-    if (current.kind == 5 || current.kind == 11) current.sourceChannels = 2;
+    EntryFacts facts = entryFacts(row);
+    current.path = facts.path;
+    current.fileSize = facts.fileSize;
+    current.typeName = facts.typeName;
+    current.durationSec = facts.durationSec;
+    current.sourceRate = facts.sourceRate;
+    current.sourceChannels = facts.sourceChannels;
+    current.kind = facts.kind;
     derive_output_format();
     const EffectiveOutputFormat& f = outputFormat;
     gain_left = 1.0;
@@ -194,7 +185,7 @@ void pause_command() {
         paused = false;
         return;
     }
-    window().setText(kStatusLine, fmt(text::kPausePlay, current.displayName));
+    window().setText(kStatusLine, formatText(text::kPausePlay, current.displayName));
     paused = true;
 }
 
