@@ -46,6 +46,7 @@ std::thread g_thread;
 // Per-job state of the open output.
 struct OpenOutput {
     PcmOutput pcm;
+    std::string askedName; // the time-stamped name, before any suffix
     std::string finalName; // where the output goes once finished
     std::string partName;  // written while the output is open
     bool open = false;
@@ -106,6 +107,7 @@ bool openOutput(OpenOutput& o, const std::string& name, int type) {
     std::setvbuf(f, nullptr, _IONBF, 0);
     o.pcm.stream = f;
     o.pcm.name = chosen;
+    o.askedName = name;
     o.finalName = chosen;
     o.partName = chosen + ".part";
     o.open = true;
@@ -168,7 +170,7 @@ int finishOutput(OpenOutput& o) {
     }
     o.pcm.stream = nullptr;
     o.open = false;
-    std::string placed = placeOutputFile(o.partName, o.finalName);
+    std::string placed = placeOutputFile(o.partName, o.askedName);
     if (placed.empty()) {
         int e = errno;
         showMessage(caption::kMain, formatText(text::kOutputPlaceFailed, o.partName, o.finalName,

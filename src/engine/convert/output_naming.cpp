@@ -119,8 +119,8 @@ FILE* createOutputFile(std::string& name) {
 std::string placeOutputFile(const std::string& partName, const std::string& name) {
     for (int k = 1; k <= kMaxSuffix; ++k) {
         std::string candidate = suffixedName(name, k);
-        // The ".part" of another run's output is its name too.
-        if (k > 1 && pathExists(candidate + ".part")) continue;
+        // The ".part" of another output is its name too.
+        if (candidate + ".part" != partName && pathExists(candidate + ".part")) continue;
         if (moveNoReplace(partName, candidate) == 0) return candidate;
         if (errno != EEXIST) return std::string();
     }

@@ -44,8 +44,10 @@ std::string suffixedName(const std::string& name, int k);
 // the open stream is returned; null with errno set on failure.
 FILE* createOutputFile(std::string& name);
 
-// Moves the finished `partName` to `name` without replacing a file: when
-// `name` has appeared meanwhile, to the next free suffix. Returns the name the
+// Moves the finished `partName` to the first free one of `name`, name_2,
+// name_3 ... (`name` as asked of createOutputFile), never replacing a file:
+// normally the name the ".part" file stands for, the next free one when that
+// has appeared meanwhile. Returns the name the
 // file now has; empty (errno set) when it could not be moved.
 std::string placeOutputFile(const std::string& partName, const std::string& name);
 
