@@ -39,7 +39,8 @@ const std::vector<Command>& commands() {
          "usage: kestrel-cli fast [-o DIR] FILE\n"
          "Copies every MPEG audio frame of an MPEG program or transport stream, or of an\n"
          "MPEG audio file, unchanged into DIR/<name>.mp3 (DIR: the save path setting).\n"
-         "Ctrl-C stops and keeps every frame copied so far.\n",
+         "Ctrl-C stops and keeps every frame copied so far. Prints PATH<TAB>N frames<TAB>\n"
+         "M bytes. Exit status 2 when the file gave no MPEG audio frame (no sound).\n",
          cmdFast},
         {"convert", "convert the sound of media files",
          "usage: kestrel-cli convert [-t TYPE] [--join] [--mode realtime|double|silent] [-o DIR]\n"

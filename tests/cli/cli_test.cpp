@@ -155,6 +155,10 @@ TEST(Cli, FastCopiesIntoTheOutputFolder) {
     auto mp3 = readFile(out.file("mpeg_vcd.mp3"));
     ASSERT_GT(mp3.size(), 1000u);
     EXPECT_EQ(mp3[0], 0xFF);
+    // A stream whose only audio is AC-3 gives no MPEG audio frame: no sound.
+    Result none = cli(home, "fast -o '" + out.path() + "' '" + fixture("mpeg_ts_ac3.ts") + "'");
+    EXPECT_EQ(none.status, 2) << none.out;
+    EXPECT_NE(none.out.find("no sound"), std::string::npos) << none.out;
     Result bad = cli(home, "fast -o '" + out.path() + "' '" + fixture("mpeg_dvd.vob") + "'");
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.out.find("不支持该类型文件的快速转换"), std::string::npos);
