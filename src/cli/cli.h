@@ -1,7 +1,9 @@
 // kestrel-cli: the engine driven from the command line.
 //
-// Exit status: 0 success, 1 wrong usage, 2 an operation was refused (its
-// message was printed as "caption: text" on stderr), 130 stopped by Ctrl-C.
+// Exit status: 0 success, 1 wrong usage, 2 an operation was refused or did not
+// give its result (its message was printed as "caption: text" on stderr; a
+// conversion entry without output, without sound or with an incomplete
+// output), 130 stopped by Ctrl-C.
 #pragma once
 
 #include <string>
@@ -24,6 +26,7 @@ struct Command {
 };
 
 const std::vector<Command>& commands();
+// The command of that exact name; null when there is none.
 const Command* findCommand(const char* name);
 
 // Prints "kestrel-cli: <text>" and the command's usage hint; returns kUsage.

@@ -169,22 +169,58 @@ int cmdConvert(const Args& args) {
     wait_conversion();
     endProgressLine();
 
-    // One line per output: its path and seconds (a joined output once).
-    std::vector<std::pair<std::string, uint64_t>> outs;
-    for (const auto& r : outputRecords) {
-        bool found = false;
-        for (auto& o : outs)
-            if (o.first == r.outputPath) {
-                o.second += r.pcmBytes;
-                found = true;
-            }
-        if (!found) outs.push_back({r.outputPath, r.pcmBytes});
+    // One line per output, in job order (a joined output once): its path and
+    // seconds, and a mark when it is not whole. Every entry that was not
+    // converted is named on stderr.
+    struct Output {
+        std::string path;
+        uint64_t pcmBytes = 0;
+        bool incomplete = false;
+    };
+    std::vector<Output> outs;
+    for (const auto& e : jobTable) {
+        if (e.result == EntryResult::NotRun || e.result == EntryResult::NoOutput) continue;
+        Output* o = nullptr;
+        for (auto& x : outs)
+            if (x.path == e.outputName) o = &x;
+        if (!o) {
+            outs.push_back({e.outputName, 0, false});
+            o = &outs.back();
+        }
+        o->pcmBytes += e.pcmBytes;
+        if (e.result == EntryResult::Incomplete) o->incomplete = true;
     }
     uint64_t perSec = static_cast<uint64_t>(outputFormat.out_rate) * outputFormat.out_channels * 2;
-    for (const auto& o : outs)
-        std::printf("%s\t%.2f\n", o.first.c_str(), perSec ? double(o.second) / perSec : 0.0);
+    for (const auto& o : outs) {
+        const char* mark = o.incomplete ? "\tincomplete" : o.pcmBytes == 0 ? "\tno-sound" : "";
+        std::printf("%s\t%.2f%s\n", o.path.c_str(), perSec ? double(o.pcmBytes) / perSec : 0.0,
+                    mark);
+    }
+    std::fflush(stdout);
+    for (const auto& e : jobTable) {
+        const char* what = nullptr;
+        switch (e.result) {
+        case EntryResult::Converted:
+            continue;
+        case EntryResult::NotRun:
+            what = "not converted";
+            break;
+        case EntryResult::NoOutput:
+            what = "no output: its file could not be created";
+            break;
+        case EntryResult::NoSound:
+            what = "no sound converted into";
+            break;
+        case EntryResult::Incomplete:
+            what = "incomplete: only part of its sound is in";
+            break;
+        }
+        rc = kRefused;
+        bool named = e.result == EntryResult::NoSound || e.result == EntryResult::Incomplete;
+        std::fprintf(stderr, "kestrel-cli convert: %s: %s%s%s\n", e.path.c_str(), what,
+                     named ? " " : "", named ? e.outputName.c_str() : "");
+    }
     if (interrupted()) return kInterrupted;
-    if (outs.empty()) return kRefused;
     return rc;
 }
 

@@ -51,7 +51,15 @@ int cmdFast(const Args& args) {
         std::printf("%s\t%llu frames\t%llu bytes\n", outcome.outputPath.c_str(),
                     static_cast<unsigned long long>(outcome.frames),
                     static_cast<unsigned long long>(outcome.bytesWritten));
-        return interrupted() ? kInterrupted : kOk;
+        if (interrupted()) return kInterrupted;
+        if (outcome.frames == 0) {
+            // A file without a single MPEG audio frame holds no sound.
+            std::fflush(stdout);
+            std::fprintf(stderr, "kestrel-cli fast: %s: no sound: no MPEG audio frame copied\n",
+                         src.path.c_str());
+            return kRefused;
+        }
+        return kOk;
     default:
         return interrupted() ? kInterrupted : kRefused;
     }

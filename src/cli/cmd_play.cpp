@@ -64,7 +64,7 @@ int cmdPlay(const Args& args) {
         bool r = running.load();
         if (r) started = true;
         if (started && !r) break;
-        if (!started && std::chrono::steady_clock::now() - start > std::chrono::seconds(5)) break;
+        if (!started && !playback_active()) break; // it ended before the sound started
         if (started && !seeked) {
             seek_command(seek);
             seeked = true;
@@ -89,7 +89,8 @@ int cmdPlay(const Args& args) {
     wait_playback();
     if (keys) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
     endProgressLine();
-    return interrupted() ? kInterrupted : kOk;
+    if (interrupted()) return kInterrupted;
+    return playback_result() < 0 ? kRefused : kOk;
 }
 
 } // namespace kestrel::cli

@@ -39,7 +39,8 @@ const std::vector<Command>& commands() {
          "usage: kestrel-cli fast [-o DIR] FILE\n"
          "Copies every MPEG audio frame of an MPEG program or transport stream, or of an\n"
          "MPEG audio file, unchanged into DIR/<name>.mp3 (DIR: the save path setting).\n"
-         "Ctrl-C stops and keeps every frame copied so far.\n",
+         "Ctrl-C stops and keeps every frame copied so far. Prints PATH<TAB>N frames<TAB>\n"
+         "M bytes. Exit status 2 when the file gave no MPEG audio frame (no sound).\n",
          cmdFast},
         {"convert", "convert the sound of media files",
          "usage: kestrel-cli convert [-t TYPE] [--join] [--mode realtime|double|silent] [-o DIR]\n"
@@ -49,14 +50,27 @@ const std::vector<Command>& commands() {
          "are not yet available), one output per file or all joined (--join), silently\n"
          "as fast as possible (default) or with sound in real time or at double speed.\n"
          "Options override the settings for this run only; -r also picks the MPEG\n"
-         "version that has that rate. Prints every output produced with its seconds.\n"
-         "Ctrl-C finishes the current output properly and skips the rest (status 130).\n",
+         "version that has that rate.\n"
+         "An output never replaces an existing file: a name that is taken gets _2, _3 ...\n"
+         "A write that fails (disk full) stops that file's conversion; its output keeps\n"
+         "what was written, finished so that it plays.\n"
+         "\n"
+         "Prints one line per output file on stdout: PATH<TAB>SECONDS, followed by\n"
+         "<TAB>incomplete when a write or its finishing failed (it holds only part of\n"
+         "the sound) or <TAB>no-sound when it holds no sound. Every file whose sound was\n"
+         "not converted is named on stderr (no output, no sound, incomplete, not\n"
+         "converted).\n"
+         "\n"
+         "Exit status: 0 every file converted; 1 wrong usage; 2 a file was refused or\n"
+         "gave no output, no sound or an incomplete output; 130 stopped by Ctrl-C (the\n"
+         "current output is finished properly, the rest skipped).\n",
          cmdConvert},
         {"play", "play a media file",
          "usage: kestrel-cli play [--seconds N] [--seek S] FILE\n"
          "Plays the file's sound as a conversion would produce it. On a terminal, space\n"
          "or p pauses and resumes, q stops. --seconds stops after N seconds, --seek\n"
-         "starts at second S.\n",
+         "starts at second S. Exit status 2 when nothing can be heard (no sound device,\n"
+         "or the rate and channels cannot be changed), with the reason on stderr.\n",
          cmdPlay},
     };
     return list;
@@ -65,7 +79,7 @@ const std::vector<Command>& commands() {
 const Command* findCommand(const char* name) {
     for (const auto& c : commands())
         if (std::string(c.name) == name) return &c;
-    return &commands()[0];
+    return nullptr;
 }
 
 int usageError(const Command& cmd, const std::string& text) {
@@ -140,8 +154,10 @@ void printToolHelp() {
               "Commands:");
     for (const auto& c : commands())
         std::printf("  %-10s %s\n", c.name, c.summary);
-    std::puts("\nExit status: 0 success, 1 wrong usage, 2 an operation was refused,\n"
-              "130 stopped by Ctrl-C.");
+    std::puts("\nExit status: 0 success; 1 wrong usage (an unknown command or option);\n"
+              "2 an operation was refused or failed: a file refused, a conversion entry\n"
+              "without output, without sound or with an incomplete output, playback without\n"
+              "a sound device; 130 stopped by Ctrl-C.");
 }
 
 } // namespace
@@ -181,16 +197,17 @@ int main(int argc, char** argv) {
     }
     const std::string name = args[i];
     Args rest(args.begin() + static_cast<long>(i) + 1, args.end());
-    for (const auto& c : commands()) {
-        if (name == c.name) {
-            if (wantsHelp(rest)) {
-                printHelp(c);
-                return kOk;
-            }
-            return c.run(rest);
-        }
+    const Command* c = findCommand(name.c_str());
+    if (!c) {
+        std::fprintf(stderr, "kestrel-cli: unknown command '%s'; the commands are:\n",
+                     name.c_str());
+        for (const auto& k : commands())
+            std::fprintf(stderr, "  %-10s %s\n", k.name, k.summary);
+        return kUsage;
     }
-    std::fprintf(stderr, "kestrel-cli: unknown command '%s' (see 'kestrel-cli --help')\n",
-                 name.c_str());
-    return kUsage;
+    if (wantsHelp(rest)) {
+        printHelp(*c);
+        return kOk;
+    }
+    return c->run(rest);
 }

@@ -14,6 +14,16 @@ inline std::string formatText(const char* format, const std::string& arg) {
     return buf.data();
 }
 
+// The same with two or more "%s" filled in, in order.
+template <typename... More>
+std::string formatText(const char* format, const std::string& a, const std::string& b,
+                       const More&... more) {
+    std::vector<char> buf(a.size() + b.size() + (std::string(more).size() + ... + 0) + 512);
+    std::snprintf(buf.data(), buf.size(), format, a.c_str(), b.c_str(),
+                  std::string(more).c_str()...);
+    return buf.data();
+}
+
 inline bool startsWith(const std::string& s, const char* prefix) {
     return s.rfind(prefix, 0) == 0;
 }

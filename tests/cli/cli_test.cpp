@@ -155,7 +155,42 @@ TEST(Cli, FastCopiesIntoTheOutputFolder) {
     auto mp3 = readFile(out.file("mpeg_vcd.mp3"));
     ASSERT_GT(mp3.size(), 1000u);
     EXPECT_EQ(mp3[0], 0xFF);
+    // A stream whose only audio is AC-3 gives no MPEG audio frame: no sound.
+    Result none = cli(home, "fast -o '" + out.path() + "' '" + fixture("mpeg_ts_ac3.ts") + "'");
+    EXPECT_EQ(none.status, 2) << none.out;
+    EXPECT_NE(none.out.find("no sound"), std::string::npos) << none.out;
     Result bad = cli(home, "fast -o '" + out.path() + "' '" + fixture("mpeg_dvd.vob") + "'");
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.out.find("不支持该类型文件的快速转换"), std::string::npos);
+}
+
+TEST(Cli, MisspeltCommandIsRefusedWithTheListOfCommands) {
+    TempDir home;
+    for (const char* name : {"setings", "conver", "Settings"}) {
+        SCOPED_TRACE(name);
+        Result r = cli(home, name);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.out.find(std::string("unknown command '") + name + "'"), std::string::npos)
+            << r.out;
+        for (const char* c : {"settings", "list", "info", "fast", "convert", "play"})
+            EXPECT_TRUE(std::regex_search(r.out, std::regex(std::string("\n  ") + c + " +\\S")))
+                << c << "\n"
+                << r.out;
+        EXPECT_EQ(r.out.find("界面显示="), std::string::npos); // settings did not run
+    }
+    // --help names the exit statuses of a conversion.
+    Result help = cli(home, "convert --help");
+    EXPECT_NE(help.out.find("incomplete"), std::string::npos);
+    EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+}
+
+TEST(Cli, PlayWithoutSoundDeviceSaysWhyAndExits2) {
+    TempDir home;
+    // An audio driver that does not exist: no device can be opened.
+    std::string text =
+        capture("SDL_AUDIODRIVER=none-such '" + kCli + "' --home '" + home.path() + "' play '" +
+                fixture("mpeg_l3_cbr_44k.mp3") + "' 2>&1; echo \"@rc=$?\"");
+    size_t at = text.rfind("@rc=");
+    EXPECT_EQ(std::atoi(text.c_str() + at + 4), 2) << text;
+    EXPECT_NE(text.find("打开声卡设备失败"), std::string::npos) << text;
 }

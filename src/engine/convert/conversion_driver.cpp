@@ -26,10 +26,13 @@
 #include "platform/paths.h"
 #include "platform/ports.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kestrel {
 
@@ -43,6 +46,7 @@ std::thread g_thread;
 // Per-job state of the open output.
 struct OpenOutput {
     PcmOutput pcm;
+    std::string askedName; // the time-stamped name, before any suffix
     std::string finalName; // where the output goes once finished
     std::string partName;  // written while the output is open
     bool open = false;
@@ -87,43 +91,99 @@ std::tm localNow() {
 }
 
 // Opens the output of an entry: MP3 and WAV files are written under a
-// temporary name beside the final one and renamed when finished.
+// temporary ".part" name beside the final one and moved to it when finished;
+// neither ever replaces an existing file (see createOutputFile). The stream is
+// unbuffered, so a failed write leaves exactly the bytes that reached the
+// file.
 bool openOutput(OpenOutput& o, const std::string& name, int type) {
     o = OpenOutput();
     o.pcm.type = type;
-    o.pcm.name = name;
-    o.finalName = name;
-    o.partName = name + ".part";
-    o.pcm.stream = std::fopen(o.partName.c_str(), "wb");
-    if (!o.pcm.stream) {
+    std::string chosen = name;
+    FILE* f = createOutputFile(chosen);
+    if (!f) {
         showMessage(caption::kMain, formatText(text::kOutputOpenFailed, name));
         return false;
     }
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    o.pcm.stream = f;
+    o.pcm.name = chosen;
+    o.askedName = name;
+    o.finalName = chosen;
+    o.partName = chosen + ".part";
     o.open = true;
     if (type == kOutWav) {
         wav_reset();
         wav_write_header(o.pcm.stream, outputFormat.out_channels, outputFormat.out_rate);
+        if (std::ferror(f)) {
+            o.pcm.writeError = errno ? errno : EIO;
+            showMessage(caption::kMain, formatText(text::kOutputWriteFailed, chosen,
+                                                   writeFailureReason(o.pcm.writeError)));
+        }
     } else if (type == kOutMp3) {
         mp3_encoder_setup(type);
     }
     return true;
 }
 
-void finishOutput(OpenOutput& o) {
-    if (!o.open) return;
-    int rc = 0;
+// After a failed write: cuts a WAV back to whole sample frames and makes the
+// count the header gets tell what the file holds.
+void cutWavToWhole(FILE* f) {
+    struct stat st;
+    if (::fstat(fileno(f), &st) != 0) return;
+    uint64_t size = static_cast<uint64_t>(st.st_size);
+    uint64_t have = size > 44 ? size - 44 : 0;
+    uint32_t align = static_cast<uint32_t>(outputFormat.out_channels) * 2;
+    have -= have % align;
+    if (have < dataBytes) dataBytes = static_cast<uint32_t>(have);
+    if (size > 44 + static_cast<uint64_t>(dataBytes))
+        (void)::ftruncate(fileno(f), static_cast<off_t>(44 + static_cast<uint64_t>(dataBytes)));
+}
+
+// Finishes the output as far as it can and moves it to its name. After a
+// failed write the file keeps what was written whole: a WAV its whole sample
+// frames under a header that counts them, an MP3 its whole frames without the
+// tag (which would claim the frames that are missing). Returns 0 when the
+// output is whole, -1 when it is incomplete (its message has been shown).
+// `o.finalName` is then the name the file has.
+int finishOutput(OpenOutput& o) {
+    if (!o.open) return 0;
+    FILE* f = o.pcm.stream;
+    const bool writeFailed = o.pcm.writeError != 0;
+    int finishError = 0;
     if (o.pcm.type == kOutWav) {
-        rc = wav_finish(o.pcm.stream);
+        if (writeFailed) cutWavToWhole(f);
+        errno = 0;
+        if (wav_finish(f) < 0) finishError = errno ? errno : EIO;
     } else {
-        if (o.pcm.type == kOutMp3)
-            mp3_encoder_finish(mp3_write_to_file, o.pcm.stream, o.pcm.stream);
-        rc = std::fclose(o.pcm.stream) == 0 ? 0 : -1;
+        if (o.pcm.type == kOutMp3) {
+            if (writeFailed) {
+                mp3_encoder_abandon();
+            } else {
+                mp3_encoder_finish(mp3_write_to_file, f, f);
+                if (mp3State.writeFailed)
+                    finishError = mp3State.writeErrno ? mp3State.writeErrno : EIO;
+            }
+            if (mp3State.writeFailed) (void)::ftruncate(fileno(f), mp3State.wholeEnd);
+        }
+        errno = 0;
+        if (std::fclose(f) != 0 && !finishError) finishError = errno ? errno : EIO;
     }
     o.pcm.stream = nullptr;
     o.open = false;
-    if (rc == 0 && std::rename(o.partName.c_str(), o.finalName.c_str()) == 0) return;
-    std::remove(o.partName.c_str());
-    showMessage(caption::kMain, formatText(text::kOutputOpenFailed, o.finalName));
+    std::string placed = placeOutputFile(o.partName, o.askedName);
+    if (placed.empty()) {
+        int e = errno;
+        showMessage(caption::kMain, formatText(text::kOutputPlaceFailed, o.partName, o.finalName,
+                                               writeFailureReason(e), o.partName));
+        o.finalName = o.partName;
+        return -1;
+    }
+    o.finalName = placed;
+    if (finishError && !writeFailed) {
+        showMessage(caption::kMain,
+                    formatText(text::kOutputFinishFailed, placed, writeFailureReason(finishError)));
+    }
+    return writeFailed || finishError ? -1 : 0;
 }
 
 struct EntryReport {
@@ -308,7 +368,8 @@ int conversion_thread() {
 
     for (size_t i = 0; i < jobTable.size(); ++i) {
         JobEntry& e = jobTable[i];
-        if (!running.load()) break; // a stop skips the remaining entries
+        if (!running.load()) break;                   // a stop skips the remaining entries
+        if (joined && output_failed(&out.pcm)) break; // the joined output takes no more
         if (orvosoundmix_loaded()) orvosoundmix.orvomix_datarefresh();
         std::tm now = localNow();
         bool newOutput = !joined || i == 0;
@@ -318,6 +379,7 @@ int conversion_thread() {
             if (!joined) name = uniqueInJob(names, name);
             if (outputIsSource(name, sources)) {
                 showMessage(caption::kMain, formatText(text::kOutputIsSource, name));
+                e.result = EntryResult::NoOutput;
                 if (joined) break;
                 continue;
             }
@@ -325,10 +387,15 @@ int conversion_thread() {
                 wav_reset();
             }
             openOutput(out, name, type);
-            joinedName = name;
+            joinedName = out.open ? out.finalName : name;
         }
-        e.outputName = joined ? joinedName : out.finalName;
-        lastOutput = e.outputName;
+        e.outputName = joined ? joinedName : (out.open ? out.finalName : joinedName);
+        if (!out.open) {
+            // Nothing can be written: the entry is not read at all.
+            e.result = EntryResult::NoOutput;
+            if (joined) break;
+            continue;
+        }
         w.setText(kStatusLine, formatText(text::kStartRecording, e.outputName));
 
         current.fileSize = e.fileSize;
@@ -345,17 +412,26 @@ int conversion_thread() {
         uint64_t before = out.pcm.pcmBytes;
         if (prepare_pcm_change(e.rateRatio, e.sourceChannels) < 0) {
             showMessage(caption::kMain, formatText(text::kPcmChangeFailed, e.path));
-        } else {
+        } else if (!output_failed(&out.pcm)) {
             w.setRange(kPositionSlider, 0, e.durationSec);
             w.setPos(kPositionSlider, 0);
             seek_request = 0;
             seek_dragging = false;
             runEntry(e, out);
-            close_pcm_change(out.open ? &out.pcm : nullptr, e.rateRatio);
+            close_pcm_change(&out.pcm, e.rateRatio);
             w.setText(kStatusLine, formatText(text::kEntryDone, e.path));
         }
         uint64_t written = out.pcm.pcmBytes - before;
-        if (!joined) finishOutput(out);
+        e.pcmBytes = written;
+        if (output_failed(&out.pcm))
+            e.result = EntryResult::Incomplete;
+        else
+            e.result = written > 0 ? EntryResult::Converted : EntryResult::NoSound;
+        if (!joined) {
+            if (finishOutput(out) < 0 && e.result == EntryResult::Converted)
+                e.result = EntryResult::Incomplete;
+            e.outputName = out.finalName;
+        }
         if (outputRecords.size() < kMaxOutputRecords) {
             OutputRecord r;
             r.listNumber = e.serial;
@@ -372,11 +448,33 @@ int conversion_thread() {
             outputRecords.push_back(r);
         }
     }
-    if (joined) finishOutput(out);
+    if (joined && out.open) {
+        bool whole = finishOutput(out) == 0;
+        // The joined output's entries take the name it finally has.
+        for (auto& e : jobTable) {
+            if (e.outputName != joinedName) continue;
+            if (!whole && e.result == EntryResult::Converted) e.result = EntryResult::Incomplete;
+            e.outputName = out.finalName;
+        }
+        for (auto& r : outputRecords)
+            if (r.outputPath == joinedName) r.outputPath = out.finalName;
+    }
     w.setCheck(kSoundSwitch, false);
     w.setCheck(kDisplaySwitch, false);
     if (orvosoundmix_loaded()) orvosoundmix.orvomix_setdisp(0);
-    w.setText(kStatusLine, formatText(text::kJobDone, lastOutput));
+    // The last output that holds sound; the job is done only when every
+    // entry was converted.
+    bool allConverted = true;
+    for (const auto& e : jobTable) {
+        if (e.result == EntryResult::Converted || e.result == EntryResult::Incomplete)
+            lastOutput = e.outputName;
+        if (e.result != EntryResult::Converted) allConverted = false;
+    }
+    if (lastOutput.empty())
+        w.setText(kStatusLine, text::kJobNothingConverted);
+    else
+        w.setText(kStatusLine,
+                  formatText(allConverted ? text::kJobDone : text::kJobDonePartly, lastOutput));
     running = false;
     paused = false;
     unloadLibs(libs);

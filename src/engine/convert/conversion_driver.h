@@ -37,6 +37,16 @@ enum Route : int32_t {
     kRouteAmv = 94,
 };
 
+// What became of a job entry. Only an entry whose sound reached its output
+// is converted; the others are reported as such.
+enum class EntryResult : int32_t {
+    NotRun,     // not reached: the job was stopped or its output had failed
+    Converted,  // sound was written and the output finished whole
+    NoOutput,   // its output could not be created
+    NoSound,    // its output holds no sound of it
+    Incomplete, // a write or the finishing failed: the output holds part of it
+};
+
 struct JobEntry {
     int32_t serial = 0;
     double rateRatio = 1.0;
@@ -49,6 +59,8 @@ struct JobEntry {
     std::string outputName;
     int32_t kind = 0;
     std::string typeName;
+    EntryResult result = EntryResult::NotRun;
+    uint64_t pcmBytes = 0; // PCM bytes of this entry in its output
 };
 
 struct OutputRecord {
@@ -66,7 +78,10 @@ struct OutputRecord {
     int32_t exePeriod = 0;
 };
 
+// The job's entries, with each one's output name and result once it has run.
 extern std::vector<JobEntry> jobTable;
+// The output manager's records: at most kMaxOutputRecords, one per entry that
+// had an output; jobTable tells about every entry.
 extern std::vector<OutputRecord> outputRecords;
 
 // The route of an entry from its type text and kind; kRouteNone when none.

@@ -3,6 +3,7 @@
 #include "engine/decode/lib_mp3enc.h"
 #include "engine/settings/settings.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace kestrel {
@@ -80,7 +81,7 @@ int mp3_encoder_finish(Mp3FrameSink sink, void* context, FILE* stream) {
     if (!st.ready) return 0;
     int n = mp3enc.wave_enmp3end(st.outBuffer.data());
     if (n > 0) deliver(n, sink, context);
-    if (st.tagged && stream && st.firstFrameAt >= 0) {
+    if (st.tagged && stream && st.firstFrameAt >= 0 && !st.writeFailed) {
         std::vector<uint8_t> tag(8192);
         int t = mp3enc.wave_enmp3_vbrheader(tag.data(), static_cast<int>(tag.size()));
         if (t > 0) {
@@ -95,11 +96,23 @@ int mp3_encoder_finish(Mp3FrameSink sink, void* context, FILE* stream) {
     return n > 0 ? n : 0;
 }
 
+void mp3_encoder_abandon() {
+    mp3State.ready = false;
+}
+
 void mp3_write_to_file(const uint8_t* bytes, int length, void* context) {
     FILE* f = static_cast<FILE*>(context);
-    if (!f) return;
-    if (mp3State.firstFrameAt < 0) mp3State.firstFrameAt = std::ftell(f);
-    std::fwrite(bytes, 1, static_cast<size_t>(length), f);
+    Mp3EncoderState& st = mp3State;
+    if (!f || st.writeFailed) return;
+    long at = std::ftell(f);
+    if (st.firstFrameAt < 0) st.firstFrameAt = at;
+    if (std::fwrite(bytes, 1, static_cast<size_t>(length), f) != static_cast<size_t>(length)) {
+        st.writeFailed = true;
+        st.writeErrno = errno;
+        st.wholeEnd = at;
+        return;
+    }
+    st.wholeEnd = at + length;
 }
 
 } // namespace kestrel

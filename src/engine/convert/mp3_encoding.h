@@ -26,6 +26,12 @@ struct Mp3EncoderState {
     bool ready = false;
     bool tagged = false;    // VBR/ABR: the first frame is the tag's placeholder
     long firstFrameAt = -1; // file offset of the first frame written
+    // A frame run could not be written whole: nothing more is written, and
+    // the file is to be cut back to `wholeEnd`, the end of the last run
+    // written whole.
+    bool writeFailed = false;
+    int writeErrno = 0;
+    long wholeEnd = 0;
 };
 
 extern Mp3EncoderState mp3State;
@@ -40,12 +46,18 @@ int mp3_encoder_setup(int outputType);
 using Mp3FrameSink = void (*)(const uint8_t* bytes, int length, void* context);
 int mp3_encode_block(const uint8_t* pcm, int length, Mp3FrameSink sink, void* context);
 
-// Flushes the encoder into `sink`; then, when `stream` is a plain MP3 file,
-// writes the VBR/ABR tag frame over the first frame. Returns the bytes flushed.
+// Flushes the encoder into `sink`; then, when `stream` is a plain MP3 file
+// whose frames were all written, writes the VBR/ABR tag frame over the first
+// frame. Returns the bytes flushed.
 int mp3_encoder_finish(Mp3FrameSink sink, void* context, FILE* stream);
+// Ends the output without flushing: after a failed write the tag would claim
+// frames the file does not hold, so the first frame stays the placeholder
+// (it decodes as one frame of silence).
+void mp3_encoder_abandon();
 
 // The frame sink of a plain MP3 file: appends to the FILE* given as context
-// and remembers where the first frame went.
+// and remembers where the first frame went; after a short write it writes
+// nothing more (the stream's error flag is set).
 void mp3_write_to_file(const uint8_t* bytes, int length, void* context);
 
 } // namespace kestrel

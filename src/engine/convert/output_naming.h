@@ -3,6 +3,7 @@
 // name with the output type's extension.
 #pragma once
 
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -29,8 +30,33 @@ struct JobNames {
 };
 std::string uniqueInJob(JobNames& job, const std::string& name);
 
+// `name` with "_k" before its extension (k >= 2; k <= 1 gives `name`), the
+// stem cut so that the whole stays within 511 bytes.
+std::string suffixedName(const std::string& name, int k);
+
+// A time-stamped output never replaces an existing file, of this run or of
+// another one started in the same second. The output is written under
+// `name` + ".part" and moved to its name when it is finished.
+//
+// Creates the ".part" file of the first of `name`, name_2, name_3 ... whose
+// file and ".part" file both do not exist, exclusively (a run that starts at
+// the same moment gets another one). On success `name` is the chosen name and
+// the open stream is returned; null with errno set on failure.
+FILE* createOutputFile(std::string& name);
+
+// Moves the finished `partName` to the first free one of `name`, name_2,
+// name_3 ... (`name` as asked of createOutputFile), never replacing a file:
+// normally the name the ".part" file stands for, the next free one when that
+// has appeared meanwhile. Returns the name the
+// file now has; empty (errno set) when it could not be moved.
+std::string placeOutputFile(const std::string& partName, const std::string& name);
+
 // True when an output name would be one of the job's sources (the same text,
 // or the same file reached through another name).
 bool outputIsSource(const std::string& outputName, const std::vector<std::string>& sources);
+
+// The reason of a failed write or close for the messages: the disk is full,
+// the file passed the system's size limit, or the system's own text.
+std::string writeFailureReason(int err);
 
 } // namespace kestrel

@@ -1,12 +1,18 @@
 #include "engine/convert/pcm_stage.h"
 
+#include "engine/captions.h"
 #include "engine/convert/mp3_encoding.h"
+#include "engine/convert/output_naming.h"
+#include "engine/convert/texts.h"
 #include "engine/convert/wav_writer.h"
 #include "engine/decode/lib_orvosoundmix.h"
 #include "engine/playback/run_state.h"
 #include "engine/settings/settings.h"
+#include "engine/text_format.h"
 #include "orvopcmchange/orvopcmchange.h"
+#include "platform/ports.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -24,8 +30,8 @@ std::vector<uint8_t> g_changeBuffer; // N x 8 bytes
 
 void writeBlock(PcmOutput* out, const uint8_t* block, int len) {
     job_pcm_bytes += static_cast<uint64_t>(len);
-    if (!out || !out->stream) return;
-    out->pcmBytes += static_cast<uint64_t>(len);
+    if (!out || !out->stream || out->writeError) return;
+    errno = 0;
     switch (out->type) {
     case kOutWav:
     case kOutWma:
@@ -34,10 +40,19 @@ void writeBlock(PcmOutput* out, const uint8_t* block, int len) {
         break;
     case kOutMp3:
         mp3_encode_block(block, len, mp3_write_to_file, out->stream);
+        if (mp3State.writeFailed) errno = mp3State.writeErrno;
         break;
     default:
         break;
     }
+    if (std::ferror(out->stream)) {
+        // Disk full or the like: stop here; what was written stays.
+        out->writeError = errno ? errno : EIO;
+        showMessage(caption::kMain, formatText(text::kOutputWriteFailed, out->name,
+                                               writeFailureReason(out->writeError)));
+        return;
+    }
+    out->pcmBytes += static_cast<uint64_t>(len);
 }
 
 // Everything after the format change: gains, effects, writer, meter, device,

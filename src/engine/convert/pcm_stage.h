@@ -24,7 +24,16 @@ struct PcmOutput {
     FILE* stream = nullptr;
     std::string name;
     uint64_t pcmBytes = 0; // PCM bytes passed to the writer/encoder
+    // errno of the first failed write (0: none). The failing write shows its
+    // message; nothing more is written to the output, and the reading loop
+    // ends the entry.
+    int writeError = 0;
 };
+
+// True when the reading loop feeding `out` must end: a write to it failed.
+inline bool output_failed(const PcmOutput* out) {
+    return out && out->writeError != 0;
+}
 
 // The process-wide rate and channel changer.
 Corvopcmchange& pcmChanger();

@@ -25,8 +25,19 @@ inline constexpr const char* kConvertingStatus = "正在转换文件%s生成文�
 inline constexpr const char* kPausedRecordingStatus = "暂停转换 播放文件%s  [%d/%d]秒";
 inline constexpr const char* kEntryDone = "文件%s转换结束";
 inline constexpr const char* kJobDone = "文件[%s]转换完成";
+inline constexpr const char* kJobDonePartly = "转换结束，有文件没有完整转换，最后生成文件[%s]";
+inline constexpr const char* kJobNothingConverted = "转换结束，没有生成含有声音的文件";
 inline constexpr const char* kOpenSourceFailed = "打开文件%s错误";
 inline constexpr const char* kPcmChangeFailed = "文件%s:无法转换采样率或声道，该文件不转换";
 inline constexpr const char* kOutputManagerPrompt = "转换完成，请选择";
+
+// Outputs that could not be written whole. The second %s is the system's
+// reason.
+inline constexpr const char* kOutputWriteFailed =
+    "写入生成文件%s失败：%s。该文件的转换已停止，文件只含此前写入的部分";
+inline constexpr const char* kOutputFinishFailed = "生成文件%s没有正常完成：%s。文件可能不完整";
+inline constexpr const char* kOutputPlaceFailed = "生成文件%s不能改名为%s：%s。写入的内容保留在%s";
+inline constexpr const char* kReasonDiskFull = "磁盘空间已满";
+inline constexpr const char* kReasonFileTooLarge = "文件大小超过了系统的限制";
 
 } // namespace kestrel::text

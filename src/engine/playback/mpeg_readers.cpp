@@ -77,7 +77,7 @@ void readLoop(FILE* f, const ReaderEntry& e, size_t chunk, uint64_t startOffset,
     uint64_t consumed = startOffset;
     int lastSecond = -1;
     pcm_pending = 0;
-    while (running.load()) {
+    while (running.load() && !output_failed(out)) {
         if (paused.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
@@ -115,7 +115,7 @@ void readLoop(FILE* f, const ReaderEntry& e, size_t chunk, uint64_t startOffset,
         }
         if (last) break;
     }
-    if (running.load()) {
+    if (running.load() && !output_failed(out)) {
         // Hand over the last frame held back by the assembler.
         demuxFinish();
         trim();

@@ -11,12 +11,14 @@
 #include "engine/playback/mpeg_readers.h"
 #include "engine/playback/run_state.h"
 #include "engine/playback/sink_wiring.h"
+#include "engine/playback/texts_device.h"
 #include "engine/playback/texts_players.h"
 #include "engine/playback/wave_out_ring.h"
 #include "engine/settings/settings.h"
 #include "engine/text_format.h"
 #include "platform/ports.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -27,6 +29,8 @@ namespace kestrel {
 namespace {
 
 std::thread g_player;
+std::atomic<bool> g_playerActive{false};
+std::atomic<int> g_playResult{0};
 
 void reportPlay(int second, void*) {
     char buf[1400];
@@ -42,6 +46,7 @@ void reportPlay(int second, void*) {
 void mpegThread(PlayerKind k) {
     if (running.load()) return;
     const EffectiveOutputFormat& f = outputFormat;
+    g_playResult = -1; // until the sound starts
     if (k == PlayerKind::MpegAudio) {
         int64_t first = 0;
         int vbr = 0;
@@ -74,8 +79,14 @@ void mpegThread(PlayerKind k) {
     re.sourceRate = current.sourceRate;
     re.kind = current.kind;
     re.rateRatio = rateRatio;
-    bool prepared = prepare_pcm_change(rateRatio, current.sourceChannels) >= 0;
+    // Without a device or a rate changer there is nothing to hear: say so.
+    bool prepared = false;
+    if (rc != 0)
+        showMessage(caption::kMain, text::device::kOpenFailed);
+    else if (!(prepared = prepare_pcm_change(rateRatio, current.sourceChannels) >= 0))
+        showMessage(caption::kMain, formatText(text::kPlayPcmChangeFailed, current.path));
     if (rc == 0 && prepared) {
+        g_playResult = 0;
         running = true;
         paused = false;
         seek_request = 0;
@@ -167,12 +178,25 @@ int play_request(int index) {
     meter_window_prepare(f.out_rate, f.out_channels);
     PlayerKind k = playerFor(current.typeName, current.kind);
     if (k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream) return -2;
-    g_player = std::thread([k] { mpegThread(k); });
+    g_playResult = 0;
+    g_playerActive = true;
+    g_player = std::thread([k] {
+        mpegThread(k);
+        g_playerActive = false;
+    });
     return 0;
 }
 
 void wait_playback() {
     if (g_player.joinable()) g_player.join();
+}
+
+bool playback_active() {
+    return g_playerActive.load();
+}
+
+int playback_result() {
+    return g_playResult.load();
 }
 
 void stop_command() {

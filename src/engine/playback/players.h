@@ -35,6 +35,11 @@ PlayerKind playerFor(const std::string& typeName, int kind);
 int play_request(int index);
 // Waits for the playback thread to end.
 void wait_playback();
+// True from a successful play_request until its thread has ended.
+bool playback_active();
+// How the last playback ended: 0 it played (to its end or until stopped);
+// negative when it could not start (its message has been shown).
+int playback_result();
 
 // Transport commands.
 void stop_command();

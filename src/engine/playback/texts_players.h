@@ -17,5 +17,6 @@ inline constexpr const char* kDisplaySwitchIdle =
     "只有播放或转换状态下才能开启或关闭频谱及波形显示开关";
 inline constexpr const char* kEffectsIdle = "只有播放或转换状态下才能开启音频效果窗口";
 inline constexpr const char* kNoPlayerForType = "暂时不支持该类型文件的播放";
+inline constexpr const char* kPlayPcmChangeFailed = "文件%s:无法转换采样率或声道，不能播放";
 
 } // namespace kestrel::text

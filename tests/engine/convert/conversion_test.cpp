@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <regex>
 
@@ -209,4 +211,210 @@ TEST(Conversion, RefusalsAndUnavailableTypes) {
     EXPECT_EQ(status, 2);
     outs = convert(home, out, "-t mp3 -b 130 '" + fixture("mpeg_vcd.mpg") + "'", &status);
     EXPECT_EQ(status, 1);
+}
+
+// Every entry that gave no sound, no output or only part of its sound is
+// reported as such, never as converted; every output is listed.
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::vector<std::string> lines; // stdout
+    std::string err;
+};
+
+// Runs kestrel-cli convert; `prefix` goes before the program (limits).
+CliRun convertRun(const TempDir& home, const std::string& outDir, const std::string& args,
+                  const std::string& prefix = "") {
+    std::string errFile = home.file("stderr.txt");
+    std::string cmd =
+        prefix + "'" + kCli + "' --home '" + home.path() + "' convert -o '" + outDir + "' " + args;
+    std::string text = capture("SDL_AUDIODRIVER=dummy bash -c \"trap '' XFSZ; " + cmd + "\" 2>'" +
+                               errFile + "'; echo \"rc=$?\"");
+    CliRun r;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t nl = text.find('\n', pos);
+        std::string line = text.substr(pos, nl - pos);
+        if (line.rfind("rc=", 0) == 0)
+            r.status = std::atoi(line.c_str() + 3);
+        else if (!line.empty())
+            r.lines.push_back(line);
+        if (nl == std::string::npos) break;
+        pos = nl + 1;
+    }
+    auto e = readFile(errFile);
+    r.err.assign(e.begin(), e.end());
+    return r;
+}
+
+std::vector<std::string> fields(const std::string& line) {
+    std::vector<std::string> f;
+    size_t pos = 0;
+    for (;;) {
+        size_t tab = line.find('\t', pos);
+        f.push_back(line.substr(pos, tab - pos));
+        if (tab == std::string::npos) break;
+        pos = tab + 1;
+    }
+    return f;
+}
+
+std::vector<std::string> filesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    while (dirent* e = d ? readdir(d) : nullptr)
+        if (e->d_name[0] != '.') names.push_back(e->d_name);
+    if (d) closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+uint32_t le32At(const std::vector<uint8_t>& b, size_t at) {
+    uint32_t v;
+    std::memcpy(&v, b.data() + at, 4);
+    return v;
+}
+
+} // namespace
+
+TEST(ConversionReport, MissingOutputFolderGivesNoOutputAndStatus2) {
+    TempDir home, out;
+    CliRun r =
+        convertRun(home, out.path() + "/missing", "-t wav '" + fixture("mpeg_vcd.mpg") + "'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.lines.empty());
+    EXPECT_NE(r.err.find("打开生成文件"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(fixture("mpeg_vcd.mpg") + ": no output"), std::string::npos) << r.err;
+    EXPECT_TRUE(filesIn(out.path()).empty());
+}
+
+TEST(ConversionReport, EntryWithoutSoundIsListedAsSuch) {
+    TempDir home, out;
+    // An AVI's sound has no reader here: its WAV keeps its bare header.
+    CliRun r = convertRun(home, out.path(),
+                          "-t wav -r 44100 '" + fixture("mpeg_mpeg4.avi") + "' '" +
+                              fixture("mpeg_vcd.mpg") + "'");
+    EXPECT_EQ(r.status, 2);
+    ASSERT_EQ(r.lines.size(), 2u);
+    auto avi = fields(r.lines[0]), vcd = fields(r.lines[1]);
+    ASSERT_EQ(avi.size(), 3u);
+    EXPECT_EQ(avi[2], "no-sound");
+    EXPECT_EQ(readFile(avi[0]).size(), 44u);
+    EXPECT_EQ(vcd.size(), 2u) << r.lines[1];
+    EXPECT_NEAR(std::atof(vcd[1].c_str()), 4.0, 0.1);
+    EXPECT_NE(r.err.find(fixture("mpeg_mpeg4.avi") + ": no sound"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(fixture("mpeg_vcd.mpg") + ":"), std::string::npos) << r.err;
+}
+
+// More outputs than the output manager's 16 records: all are listed.
+TEST(ConversionReport, EveryOutputIsListed) {
+    TempDir home, src;
+    std::string files;
+    for (int i = 1; i <= 17; ++i) {
+        std::string name = src.file("s" + std::to_string(100 + i) + ".mp3");
+        run("cp '" + fixture("mpeg_l3_mpeg25_11k.mp3") + "' '" + name + "'");
+        files += " '" + name + "'";
+    }
+    TempDir out2;
+    CliRun r = convertRun(home, out2.path(), "-t wav -r 11025" + files);
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.lines.size(), 17u);
+    for (int i = 0; i < 17; ++i) {
+        auto f = fields(r.lines[i]);
+        ASSERT_EQ(f.size(), 2u) << r.lines[i];
+        EXPECT_NE(f[0].find("s" + std::to_string(101 + i) + ".wav"), std::string::npos);
+        EXPECT_GT(readFile(f[0]).size(), 44u + 11025 * 4);
+    }
+    EXPECT_EQ(filesIn(out2.path()).size(), 17u);
+}
+
+TEST(ConversionReport, OutputsNeverReplaceAFileOfAnotherRun) {
+    TempDir home, out;
+    // The outputs of a run started in the same second: files of the names the
+    // conversion would take for the coming half minute.
+    std::time_t now = std::time(nullptr);
+    for (int s = 0; s < 30; ++s) {
+        std::time_t t = now + s;
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &tm);
+        writeFile(out.file(std::string(stamp) + "mpeg_vcd.wav"), std::string("earlier run"));
+        // One still being written by the other run.
+        writeFile(out.file(std::string(stamp) + "mpeg_vcd_2.wav.part"), std::string("busy"));
+    }
+    CliRun r = convertRun(home, out.path(), "-t wav '" + fixture("mpeg_vcd.mpg") + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.lines.size(), 1u);
+    std::string path = fields(r.lines[0])[0];
+    EXPECT_TRUE(std::regex_search(path, std::regex("/\\d{14}mpeg_vcd_3\\.wav$"))) << path;
+    EXPECT_GT(readFile(path).size(), 100000u);
+    for (const auto& n : filesIn(out.path())) {
+        if (out.file(n) == path) continue;
+        auto bytes = readFile(out.file(n));
+        EXPECT_TRUE(bytes.size() == 11 || bytes.size() == 4) << n;
+    }
+    EXPECT_EQ(filesIn(out.path()).size(), 61u);
+}
+
+// A full disk (here the process's file size limit): the entry stops at the
+// failed write with the reason, its file keeps what was written, finished so
+// that it is valid, and is listed as incomplete.
+TEST(ConversionReport, FailedWritesKeepAValidIncompleteOutput) {
+    TempDir home;
+    const std::string src = fixture("mpeg_vcd.mpg");
+    {
+        TempDir out;
+        CliRun r = convertRun(home, out.path(), "-t wav -r 44100 '" + src + "'", "ulimit -f 100; ");
+        EXPECT_EQ(r.status, 2);
+        ASSERT_EQ(r.lines.size(), 1u);
+        auto f = fields(r.lines[0]);
+        ASSERT_EQ(f.size(), 3u);
+        EXPECT_EQ(f[2], "incomplete");
+        EXPECT_NE(r.err.find("写入生成文件"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("文件大小超过了系统的限制"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(src + ": incomplete"), std::string::npos) << r.err;
+        auto wav = readFile(f[0]);
+        ASSERT_GT(wav.size(), 50000u);
+        EXPECT_LE(wav.size(), 100u * 1024);
+        EXPECT_EQ(le32At(wav, 4), wav.size() - 8);
+        EXPECT_EQ(le32At(wav, 40), wav.size() - 44);
+        EXPECT_EQ((wav.size() - 44) % 4, 0u);
+        // What is there is the start of the sound.
+        auto got = wavSamples(f[0]);
+        auto ref = ffmpegDecode(src);
+        ASSERT_GT(ref.size(), got.size());
+        ref.resize(got.size());
+        EXPECT_GE(compareAudio(got, ref, 2, 3000, 2000).snrDb, 60);
+        EXPECT_EQ(filesIn(out.path()).size(), 1u);
+    }
+    {
+        TempDir out;
+        CliRun r =
+            convertRun(home, out.path(), "-t mp3 -b 128 -r 44100 '" + src + "'", "ulimit -f 20; ");
+        EXPECT_EQ(r.status, 2);
+        ASSERT_EQ(r.lines.size(), 1u);
+        auto f = fields(r.lines[0]);
+        ASSERT_EQ(f.size(), 3u);
+        EXPECT_EQ(f[2], "incomplete");
+        auto mp3 = readFile(f[0]);
+        ASSERT_GT(mp3.size(), 5000u);
+        EXPECT_LE(mp3.size(), 20u * 1024);
+        // Whole frames to the last byte (128 kbit/s at 44.1 kHz: 417 or 418
+        // bytes), and no tag claiming the frames that are missing.
+        size_t at = 0, frames = 0;
+        while (at + 4 <= mp3.size()) {
+            ASSERT_EQ(mp3[at], 0xFF) << at;
+            at += 417 + ((mp3[at + 2] >> 1) & 1);
+            ++frames;
+        }
+        EXPECT_EQ(at, mp3.size());
+        std::string head(mp3.begin(), mp3.begin() + 64);
+        EXPECT_EQ(head.find("Info"), std::string::npos);
+        EXPECT_EQ(head.find("Xing"), std::string::npos);
+        std::string errs = capture("ffmpeg -v error -i '" + f[0] + "' -f null - 2>&1");
+        EXPECT_TRUE(errs.empty()) << errs;
+        EXPECT_NEAR(ffprobe(f[0]).duration, frames * 1152.0 / 44100, 0.05);
+    }
 }
