@@ -16,27 +16,6 @@ using namespace kestrel;
 
 namespace {
 
-// Runs the rest of a test in `dir` as the current folder, with $PWD naming it
-// as a shell would.
-class InFolder {
-  public:
-    explicit InFolder(const std::string& dir) {
-        char buf[4096];
-        old_ = ::getcwd(buf, sizeof buf) ? buf : "/";
-        const char* pwd = std::getenv("PWD");
-        oldPwd_ = pwd ? pwd : "";
-        EXPECT_EQ(::chdir(dir.c_str()), 0);
-        ::setenv("PWD", dir.c_str(), 1);
-    }
-    ~InFolder() {
-        (void)::chdir(old_.c_str());
-        ::setenv("PWD", oldPwd_.c_str(), 1);
-    }
-
-  private:
-    std::string old_, oldPwd_;
-};
-
 // A process id that is surely gone: a child that has exited and been reaped.
 pid_t deadPid() {
     pid_t p = ::fork();
@@ -59,7 +38,7 @@ TEST(Paths, AbsolutePathKeepsTheLinksTheUserChose) {
     ASSERT_EQ(::symlink(dir.file("real/sub").c_str(), dir.file("link").c_str()), 0);
     EXPECT_EQ(absolutePath("/a/b.mp3"), "/a/b.mp3");
     {
-        InFolder in(dir.path());
+        test::CurrentFolder in(dir.path());
         EXPECT_EQ(absolutePath("rel/x.mp3"), dir.file("rel/x.mp3"));
         EXPECT_EQ(absolutePath("./real//sub/./x.mp3"), dir.file("real/sub/x.mp3"));
         EXPECT_EQ(absolutePath("real/sub/../x.mp3"), dir.file("real/x.mp3"));
@@ -69,7 +48,7 @@ TEST(Paths, AbsolutePathKeepsTheLinksTheUserChose) {
     }
     // The current folder as the shell names it, not its resolved form.
     {
-        InFolder in(dir.file("link"));
+        test::CurrentFolder in(dir.file("link"));
         EXPECT_EQ(absolutePath("x.mp3"), dir.file("link/x.mp3"));
         // A stale $PWD is not trusted.
         ::setenv("PWD", dir.file("real").c_str(), 1);
