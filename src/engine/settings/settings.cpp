@@ -18,8 +18,11 @@ namespace {
 int read_int(const char* k) {
     return getPrivateProfileInt(key::kSection, k, -1, settingsPath());
 }
-std::string read_text(const char* k) {
-    return getPrivateProfileString(key::kSection, k, "", 255, settingsPath());
+// Reads at most the field's size less one byte: a 255-byte buffer would cut a
+// save path of 255 to 511 bytes, which then names no folder and falls back to
+// the default at every start.
+std::string read_text(const char* k, size_t fieldSize) {
+    return getPrivateProfileString(key::kSection, k, "", fieldSize, settingsPath());
 }
 void write_int(const char* k, int v) {
     writePrivateProfileString(key::kSection, k, std::to_string(v), settingsPath());
@@ -58,7 +61,7 @@ void loadInt(const char* k, int& field, int lo, int hi, int def) {
 
 void loadText(const char* k, std::string& field, const std::string& def, size_t fieldSize) {
     field = def;
-    std::string v = read_text(k);
+    std::string v = read_text(k, fieldSize);
     if (utf8ToGb18030(v).size() >= 2) {
         field = cutToField(v, fieldSize - 1);
     } else {

@@ -249,3 +249,14 @@ TEST_F(SettingsTest, SavePathOutsideGbkSurvivesARestart) {
         expect += "🎵";
     EXPECT_EQ(settings.exe_description, expect);
 }
+
+TEST_F(SettingsTest, LongSavePathFitsItsField) {
+    // 300 bytes: more than a 255-byte read buffer, less than the 512-byte field.
+    std::string folder = dir.path();
+    while (folder.size() < 300)
+        folder += "/" + std::string(60, 'l');
+    ASSERT_TRUE(makeDirectories(folder));
+    put(key::kSavePath, folder + "/");
+    loadSettings();
+    EXPECT_EQ(settings.save_path, folder + "/");
+}
