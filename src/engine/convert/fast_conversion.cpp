@@ -146,7 +146,7 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
         out.status = FastStatus::OutputFailed;
     } else {
         demuxReset(src.kind);
-        input = std::fopen(src.path.c_str(), "rb");
+        input = openSource(src.path); // never blocks on a FIFO
         if (!input) {
             showMessage(caption::kMainWide, format(text::kFastOpenSourceFailed, src.path.c_str()));
             out.status = FastStatus::SourceFailed;
