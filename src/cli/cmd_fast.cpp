@@ -34,7 +34,7 @@ int cmdFast(const Args& args) {
     if (checkFastConversionKind(rec.kind) < 0) return kRefused;
     FastSource src;
     src.path = files[0];
-    src.fileSize = rec.fileSize;
+    src.fileSize = realFileSize(rec);
     src.durationSec = rec.durationSec;
     src.sourceRate = static_cast<int32_t>(rec.sampleRate);
     src.channels = rec.channels > 2 ? 2 : rec.channels;

@@ -31,23 +31,23 @@ int cmdInfo(const Args& args) {
             continue;
         }
         std::string type(rec.typeName, strnlen(rec.typeName, sizeof rec.typeName));
+        unsigned long long size = realFileSize(rec);
         if (json) {
             std::printf("%s  {\"path\": %s, \"typeName\": %s, \"kind\": %d, \"sampleRate\": %.17g, "
-                        "\"channels\": %d, \"durationSec\": %d, \"fileSize\": %u, "
+                        "\"channels\": %d, \"durationSec\": %d, \"fileSize\": %llu, "
                         "\"bitRate\": %d, \"bitsPerSample\": %d, \"formatDetail\": %d, "
                         "\"streamDetail\": %d, \"startInfo\": %d}",
                         firstOut ? "" : ",\n", jsonString(path).c_str(), jsonString(type).c_str(),
-                        rec.kind, rec.sampleRate, rec.channels, rec.durationSec, rec.fileSize,
-                        rec.bitRate, rec.bitsPerSample, rec.formatDetail, rec.streamDetail,
-                        rec.startInfo);
+                        rec.kind, rec.sampleRate, rec.channels, rec.durationSec, size, rec.bitRate,
+                        rec.bitsPerSample, rec.formatDetail, rec.streamDetail, rec.startInfo);
             firstOut = false;
         } else {
             std::printf("%s\n  typeName=%s\n  kind=%d\n  sampleRate=%g\n  channels=%d\n"
-                        "  durationSec=%d\n  fileSize=%u\n  bitRate=%d\n  bitsPerSample=%d\n"
+                        "  durationSec=%d\n  fileSize=%llu\n  bitRate=%d\n  bitsPerSample=%d\n"
                         "  formatDetail=%d\n  streamDetail=%d\n  startInfo=%d\n",
                         path.c_str(), type.c_str(), rec.kind, rec.sampleRate, rec.channels,
-                        rec.durationSec, rec.fileSize, rec.bitRate, rec.bitsPerSample,
-                        rec.formatDetail, rec.streamDetail, rec.startInfo);
+                        rec.durationSec, size, rec.bitRate, rec.bitsPerSample, rec.formatDetail,
+                        rec.streamDetail, rec.startInfo);
         }
     }
     if (json) std::puts(firstOut ? "]" : "\n]");

@@ -99,6 +99,8 @@ void printHelp(const Command& cmd) {
 }
 
 void startEngine(bool withList, bool withProbe) {
+    // What runs of this host that were killed left in the program folder.
+    removeStaleTempFiles();
     loadSettings();
     // The stream probe is loaded once for the whole run, as at start-up.
     if (withProbe && !mxscan_loaded() && load_mxscan() < 0) std::exit(kRefused);

@@ -1,11 +1,16 @@
 #include "platform/paths.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <mutex>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <climits>
+#include <vector>
 
 namespace kestrel {
 namespace {
@@ -121,7 +126,189 @@ std::string tempFolder() {
     return programFolder() + "/tmp";
 }
 std::string tempWavPath() {
-    return tempFolder() + "/~tmp.wav";
+    return tempFolder() + "/~tmp." + runTag() + ".wav";
+}
+
+namespace {
+
+std::string hostName() {
+    char buf[256] = {0};
+    if (::gethostname(buf, sizeof buf - 1) != 0 || buf[0] == '\0') return "localhost";
+    std::string h = buf;
+    for (auto& c : h)
+        if (c == '/') c = '_';
+    return h;
+}
+
+// The process id of a name "<stem>.<host>.<pid>.<ext>" made on this host, or
+// 0 when the name is not of that form or comes from another host.
+pid_t taggedPid(const std::string& name, const std::string& host) {
+    size_t extDot = name.rfind('.');
+    if (extDot == std::string::npos || extDot == 0) return 0;
+    size_t pidDot = name.rfind('.', extDot - 1);
+    if (pidDot == std::string::npos || pidDot + 1 == extDot) return 0;
+    long long pid = 0;
+    for (size_t i = pidDot + 1; i < extDot; ++i) {
+        if (name[i] < '0' || name[i] > '9' || pid > 1000000000LL) return 0;
+        pid = pid * 10 + (name[i] - '0');
+    }
+    std::string tail = "." + host;
+    if (pidDot < tail.size() + 1 || name.compare(pidDot - tail.size(), tail.size(), tail) != 0)
+        return 0;
+    return static_cast<pid_t>(pid);
+}
+
+bool processGone(pid_t pid) {
+    if (pid <= 0 || pid == ::getpid()) return false;
+    return ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+std::vector<std::string> folderNames(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d))
+            names.emplace_back(e->d_name);
+        ::closedir(d);
+    }
+    return names;
+}
+
+} // namespace
+
+std::string runTag() {
+    return hostName() + "." + std::to_string(::getpid());
+}
+
+std::string tempNameFor(const std::string& path) {
+    return path + "." + runTag() + ".tmp";
+}
+
+int removeStaleTempFiles() {
+    const std::string host = hostName();
+    int removed = 0;
+    auto sweep = [&](const std::string& dir, auto wanted) {
+        for (const auto& name : folderNames(dir)) {
+            if (!wanted(name)) continue;
+            std::string p = dir + "/" + name;
+            struct stat st;
+            if (::lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+            if (processGone(taggedPid(name, host)) && ::unlink(p.c_str()) == 0) ++removed;
+        }
+    };
+    const std::string home = programFolder();
+    const std::string list = "mpginfo.dat.", ini = "tavolin.ini.";
+    sweep(home, [&](const std::string& n) {
+        return n.size() > 4 && n.compare(n.size() - 4, 4, ".tmp") == 0 &&
+               (n.rfind(list, 0) == 0 || n.rfind(ini, 0) == 0);
+    });
+    if (isDirectory(tempFolder())) sweep(tempFolder(), [](const std::string&) { return true; });
+    return removed;
+}
+
+std::string absolutePath(const std::string& path) {
+    if (path.empty()) return path;
+    std::string base;
+    if (path[0] != '/') {
+        const char* pwd = std::getenv("PWD");
+        if (pwd && pwd[0] == '/' && sameFile(pwd, ".")) {
+            base = pwd;
+        } else {
+            std::vector<char> buf(PATH_MAX + 1);
+            if (::getcwd(buf.data(), buf.size())) base = buf.data();
+        }
+        if (base.empty()) return path;
+    }
+    // Components of base + path, cleaned lexically where that is safe.
+    std::vector<std::string> parts;
+    auto addAll = [&](const std::string& s) {
+        size_t i = 0;
+        while (i <= s.size()) {
+            size_t j = s.find('/', i);
+            if (j == std::string::npos) j = s.size();
+            std::string c = s.substr(i, j - i);
+            i = j + 1;
+            if (c.empty() || c == ".") continue;
+            if (c == ".." && !parts.empty() && parts.back() != "..") {
+                std::string dir;
+                for (const auto& p : parts)
+                    dir += "/" + p;
+                struct stat st;
+                // "name/.." is the folder holding name only when name is no
+                // symbolic link (and exists: otherwise keep what was typed).
+                if (::lstat(dir.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+                    parts.pop_back();
+                    continue;
+                }
+            } else if (c == ".." && parts.empty()) {
+                continue; // "/.." is "/"
+            }
+            parts.push_back(c);
+        }
+    };
+    addAll(base);
+    addAll(path);
+    std::string out;
+    for (const auto& p : parts)
+        out += "/" + p;
+    if (out.empty()) out = "/";
+    if (path.size() > 1 && path.back() == '/' && out != "/") out += '/';
+    return out;
+}
+
+SourceCheck checkSource(const std::string& path) {
+    SourceCheck c;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        c.error = errno;
+        return c;
+    }
+    if (S_ISDIR(st.st_mode))
+        c.kind = SourceKind::Directory;
+    else if (S_ISFIFO(st.st_mode))
+        c.kind = SourceKind::Fifo;
+    else if (S_ISCHR(st.st_mode))
+        c.kind = SourceKind::CharDevice;
+    else if (S_ISBLK(st.st_mode))
+        c.kind = SourceKind::BlockDevice;
+    else if (S_ISSOCK(st.st_mode))
+        c.kind = SourceKind::Socket;
+    else if (!S_ISREG(st.st_mode))
+        c.kind = SourceKind::OtherType;
+    if (!S_ISREG(st.st_mode)) return c;
+    // Whether it can be read: the system's reason when not.
+    FILE* f = openSource(path);
+    if (!f) {
+        c.kind = SourceKind::CannotOpen;
+        c.error = errno;
+        return c;
+    }
+    std::fclose(f);
+    c.size = static_cast<unsigned long long>(st.st_size);
+    c.kind = st.st_size > 0 ? SourceKind::Regular : SourceKind::Empty;
+    return c;
+}
+
+FILE* openSource(const std::string& path) {
+    // O_NONBLOCK: a FIFO put in the file's place must not block the open.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    bool known = ::fstat(fd, &st) == 0;
+    if (!known || !S_ISREG(st.st_mode)) {
+        int e = !known ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = e;
+        return nullptr;
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    FILE* f = ::fdopen(fd, "rb");
+    if (!f) {
+        int e = errno;
+        ::close(fd);
+        errno = e;
+    }
+    return f;
 }
 
 } // namespace kestrel

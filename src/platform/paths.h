@@ -7,6 +7,7 @@
 // executable's folder (or KESTREL_LIB_DIR, or setLibraryFolder()).
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 namespace kestrel {
@@ -20,7 +21,17 @@ void setLibraryFolder(const std::string& dir);
 std::string settingsPath(); // programFolder()/tavolin.ini
 std::string listFilePath(); // programFolder()/mpginfo.dat
 std::string tempFolder();   // programFolder()/tmp
-std::string tempWavPath();  // programFolder()/tmp/~tmp.wav
+std::string tempWavPath();  // programFolder()/tmp/~tmp.<host>.<pid>.wav
+
+// Temporary files of the program folder carry the host name and the process
+// id, so that a later start can tell the ones a killed run left behind from
+// those of a run still at work (possibly on another host sharing the folder).
+std::string runTag();                             // "<host>.<pid>"
+std::string tempNameFor(const std::string& path); // path + "." + runTag() + ".tmp"
+// Removes what runs of this host that are gone left behind: the temporary
+// files of the list and the settings in the program folder, and every tagged
+// file in its tmp/. Returns how many were removed.
+int removeStaleTempFiles();
 
 bool isDirectory(const std::string& path);
 bool fileExists(const std::string& path);
@@ -29,5 +40,36 @@ unsigned long long fileSize(const std::string& path);
 // True when both names lead to the same file (same device and inode).
 bool sameFile(const std::string& a, const std::string& b);
 bool makeDirectories(const std::string& path);
+
+// An absolute form of `path` for storing: a relative path is joined to the
+// current folder as the shell names it ($PWD when it is that folder), "." and
+// empty components are dropped and "name/.." only where name is no symbolic
+// link; symbolic links are never resolved.
+std::string absolutePath(const std::string& path);
+
+// What a source path names. A FIFO, a device or a socket would block or never
+// end, so readers refuse anything but a regular file before they read.
+enum class SourceKind {
+    Regular,
+    Empty, // a regular file of 0 bytes
+    Directory,
+    Fifo,
+    CharDevice,
+    BlockDevice,
+    Socket,
+    OtherType,
+    CannotOpen, // `error` holds the system's reason
+};
+struct SourceCheck {
+    SourceKind kind = SourceKind::CannotOpen;
+    int error = 0;               // errno when kind is CannotOpen
+    unsigned long long size = 0; // bytes, for a regular file
+};
+// Checks without blocking: stat first, then a non-blocking open of a regular
+// file to learn whether it can be read.
+SourceCheck checkSource(const std::string& path);
+// Opens a regular file for binary reading; never blocks on a FIFO. nullptr
+// (errno set) when it cannot be opened or is not a regular file.
+FILE* openSource(const std::string& path);
 
 } // namespace kestrel

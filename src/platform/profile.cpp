@@ -1,11 +1,12 @@
 #include "platform/profile.h"
 
+#include "platform/paths.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <iconv.h>
 #include <iterator>
-#include <unistd.h>
 #include <vector>
 
 namespace kestrel {
@@ -77,7 +78,7 @@ bool lookup(const std::string& section, const std::string& key, const std::strin
             std::string* value) {
     bool exists = false;
     auto lines = readLines(file, &exists);
-    std::string sec = utf8ToGbk(section), k = utf8ToGbk(key);
+    std::string sec = utf8ToGb18030(section), k = utf8ToGb18030(key);
     bool inSection = false;
     for (const auto& line : lines) {
         std::string name;
@@ -99,11 +100,24 @@ bool lookup(const std::string& section, const std::string& key, const std::strin
 
 } // namespace
 
-std::string gbkToUtf8(const std::string& gbk) {
-    return convert(gbk, "UTF-8", "GBK");
+std::string gb18030ToUtf8(const std::string& gb) {
+    return convert(gb, "UTF-8", "GB18030");
 }
-std::string utf8ToGbk(const std::string& utf8) {
-    return convert(utf8, "GBK", "UTF-8");
+std::string utf8ToGb18030(const std::string& utf8) {
+    return convert(utf8, "GB18030", "UTF-8");
+}
+
+std::string cutGb18030(const std::string& gb, size_t maxBytes) {
+    size_t keep = 0;
+    for (size_t i = 0; i < gb.size();) {
+        auto at = [&](size_t k) { return k < gb.size() ? static_cast<unsigned char>(gb[k]) : 0; };
+        size_t n = 1;
+        if (at(i) >= 0x81 && at(i) <= 0xFE) n = (at(i + 1) >= 0x30 && at(i + 1) <= 0x39) ? 4 : 2;
+        if (i + n > maxBytes || i + n > gb.size()) break;
+        i += n;
+        keep = i;
+    }
+    return gb.substr(0, keep);
 }
 
 int getPrivateProfileInt(const std::string& section, const std::string& key, int fallback,
@@ -129,29 +143,18 @@ std::string getPrivateProfileString(const std::string& section, const std::strin
                                     const std::string& fallback, size_t size,
                                     const std::string& file) {
     std::string v;
-    if (!lookup(section, key, file, &v)) v = utf8ToGbk(fallback);
+    if (!lookup(section, key, file, &v)) v = utf8ToGb18030(fallback);
     if (size == 0) return "";
-    if (v.size() > size - 1) {
-        v.resize(size - 1);
-        // Do not leave half of a double-byte character behind.
-        size_t lead = 0;
-        for (size_t i = 0; i < v.size();) {
-            lead = i;
-            i += (static_cast<unsigned char>(v[i]) >= 0x81) ? 2 : 1;
-            if (i > v.size()) {
-                v.resize(lead);
-                break;
-            }
-        }
-    }
-    return gbkToUtf8(v);
+    // Never leave part of a character behind.
+    if (v.size() > size - 1) v = cutGb18030(v, size - 1);
+    return gb18030ToUtf8(v);
 }
 
 bool writePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& file) {
     bool exists = false;
     auto lines = readLines(file, &exists);
-    std::string sec = utf8ToGbk(section), k = utf8ToGbk(key), v = utf8ToGbk(value);
+    std::string sec = utf8ToGb18030(section), k = utf8ToGb18030(key), v = utf8ToGb18030(value);
     std::string entry = k + "=" + v;
     bool inSection = false, done = false;
     long sectionStart = -1, lastKeyLine = -1;
@@ -181,7 +184,7 @@ bool writePrivateProfileString(const std::string& section, const std::string& ke
             lines.insert(lines.begin() + at, entry);
         }
     }
-    std::string tmp = file + ".tmp" + std::to_string(::getpid());
+    std::string tmp = tempNameFor(file);
     {
         std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
         if (!out) return false;

@@ -1,7 +1,9 @@
 // Private-profile (INI) access as the settings store uses it.
 //
 // One file, sections "[name]" and "key=value" lines. Texts in the program are
-// UTF-8; the file's bytes are GBK (code page 936). Lines end in CRLF when
+// UTF-8; the file's bytes are GB18030, which is byte for byte GBK (code page
+// 936) for every character GBK has and holds every other Unicode character in
+// four bytes, so a path with "ö" or an emoji reads back as it was written. Lines end in CRLF when
 // written; CRLF and LF are both read. Section and key names match byte for
 // byte. Writing a key keeps every other line of the file and creates the file
 // (and the section) when missing; the file is replaced through a temporary
@@ -27,8 +29,12 @@ std::string getPrivateProfileString(const std::string& section, const std::strin
 bool writePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& file);
 
-// GBK <-> UTF-8. Bytes that do not convert are kept as they are.
-std::string gbkToUtf8(const std::string& gbk);
-std::string utf8ToGbk(const std::string& utf8);
+// GB18030 <-> UTF-8. A text that does not convert is kept as it is.
+std::string gb18030ToUtf8(const std::string& gb);
+std::string utf8ToGb18030(const std::string& utf8);
+
+// The longest head of a GB18030 text that has at most `maxBytes` bytes and
+// does not end inside a character (one, two or four bytes).
+std::string cutGb18030(const std::string& gb, size_t maxBytes);
 
 } // namespace kestrel

@@ -4,8 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/settings/texts.h"
+#include "platform/paths.h"
+#include "platform/profile.h"
+
 #include <cmath>
+#include <filesystem>
 #include <regex>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace kestrel::test;
 
@@ -22,6 +30,19 @@ Result cli(const TempDir& home, const std::string& args) {
     Result r;
     std::string text =
         capture("'" + kCli + "' --home '" + home.path() + "' " + args + " 2>&1; echo \"@rc=$?\"");
+    size_t at = text.rfind("@rc=");
+    r.status = std::atoi(text.c_str() + at + 4);
+    r.out = text.substr(0, at);
+    return r;
+}
+
+// Runs the CLI from the folder `cwd`, stopped after 20 seconds (status 124)
+// so that a command that would wait for ever fails instead of hanging.
+Result cliIn(const std::string& cwd, const TempDir& home, const std::string& args) {
+    Result r;
+    std::string text =
+        capture("cd '" + cwd + "' && PWD='" + cwd + "' timeout 20 '" + kCli + "' --home '" +
+                home.path() + "' " + args + " 2>&1 </dev/null; echo \"@rc=$?\"");
     size_t at = text.rfind("@rc=");
     r.status = std::atoi(text.c_str() + at + 4);
     r.out = text.substr(0, at);
@@ -193,4 +214,90 @@ TEST(Cli, PlayWithoutSoundDeviceSaysWhyAndExits2) {
     size_t at = text.rfind("@rc=");
     EXPECT_EQ(std::atoi(text.c_str() + at + 4), 2) << text;
     EXPECT_NE(text.find("打开声卡设备失败"), std::string::npos) << text;
+}
+
+TEST(Cli, ListKeepsTheAbsolutePathOfAFileAddedByARelativeOne) {
+    TempDir home, work;
+    ASSERT_TRUE(kestrel::makeDirectories(work.file("rel")));
+    std::filesystem::copy_file(fixture("mpeg_l3_cbr_44k.mp3"), work.file("rel/path.mp3"));
+    Result add = cliIn(work.path(), home, "list add rel/path.mp3");
+    ASSERT_EQ(add.status, 0) << add.out;
+    // Listed and saved again from another folder, the entry stays whole.
+    Result list = cliIn("/", home, "list");
+    ASSERT_EQ(list.status, 0);
+    EXPECT_NE(list.out.find("0\t" + work.file("rel/path.mp3") + "\t"), std::string::npos)
+        << list.out;
+    EXPECT_EQ(cliIn("/", home, "list save").status, 0);
+    EXPECT_EQ(readFile(home.file("mpginfo.dat")).size(), 4u + 752);
+    list = cliIn("/", home, "list");
+    EXPECT_NE(list.out.find("0\t" + work.file("rel/path.mp3") + "\t"), std::string::npos)
+        << list.out;
+}
+
+TEST(Cli, SourcesThatAreNoMediaFilesAreRefusedPromptly) {
+    TempDir home, work, out;
+    std::string fifo = work.file("pipe.mp3"), folder = work.file("folder.mpg"),
+                empty = work.file("empty.mp3");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    ASSERT_TRUE(kestrel::makeDirectories(folder));
+    writeFile(empty, std::string());
+    struct Case {
+        std::string path;
+        const char* says;
+    } cases[] = {{fifo, "命名管道（FIFO）"},
+                 {folder, "是文件夹"},
+                 {"/dev/null", "是字符设备"},
+                 {empty, "是空文件"}};
+    const std::string commands[] = {"info", "list add", "convert -t wav -o '" + out.path() + "'",
+                                    "play --seconds 1"};
+    for (const auto& command : commands) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(command + " " + c.path);
+            Result r = cliIn(work.path(), home, command + " '" + c.path + "'");
+            EXPECT_EQ(r.status, 2) << r.out; // 124: it waited
+            EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
+        }
+    }
+    EXPECT_EQ(readFile(home.file("mpginfo.dat")).size(), 4u); // nothing was added
+}
+
+TEST(Cli, SettingsKeepASavePathThatGbkCannotHold) {
+    TempDir home;
+    std::string folder = home.file("Jörg 🎵");
+    ASSERT_TRUE(kestrel::makeDirectories(folder));
+    ASSERT_EQ(cli(home, "settings").status, 0); // writes the defaults
+    ASSERT_TRUE(kestrel::writePrivateProfileString(kestrel::key::kSection, kestrel::key::kSavePath,
+                                                   folder + "/", home.file("tavolin.ini")));
+    for (int start = 0; start < 2; ++start) {
+        Result r = cli(home, "settings");
+        ASSERT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find("转换文件保存路径=" + folder + "/\n"), std::string::npos) << r.out;
+    }
+    // Stored as GB18030: the emoji's four bytes, no UTF-8.
+    auto ini = readFile(home.file("tavolin.ini"));
+    std::string bytes(ini.begin(), ini.end());
+    EXPECT_NE(bytes.find("J\x81\x30\x8B\x32rg \x94\x39\xC1\x39/"), std::string::npos);
+}
+
+TEST(Cli, AStartRemovesTheTemporaryFilesOfKilledRuns) {
+    TempDir home;
+    pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    int st = 0;
+    ::waitpid(child, &st, 0); // gone now
+    char host[256] = {0};
+    ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+    std::string tag = std::string(host) + "." + std::to_string(child);
+    ASSERT_TRUE(kestrel::makeDirectories(home.file("tmp")));
+    const std::string left[] = {home.file("mpginfo.dat." + tag + ".tmp"),
+                                home.file("tavolin.ini." + tag + ".tmp"),
+                                home.file("tmp/~tmp." + tag + ".wav")};
+    for (const auto& p : left)
+        writeFile(p, std::string("half"));
+    std::string otherHost = home.file("tavolin.ini.elsewhere." + std::to_string(child) + ".tmp");
+    writeFile(otherHost, std::string("theirs"));
+    ASSERT_EQ(cli(home, "list").status, 0);
+    for (const auto& p : left)
+        EXPECT_FALSE(kestrel::fileExists(p)) << p;
+    EXPECT_TRUE(kestrel::fileExists(otherHost));
 }

@@ -43,3 +43,35 @@ TEST(Profile, WriteCreatesMissingFile) {
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "[s]\r\nk=v\r\n");
     EXPECT_FALSE(writePrivateProfileString("s", "k", "v", dir.file("no/such/dir.ini")));
 }
+
+TEST(Profile, FileTextIsGbkForGbkCharactersAndHoldsAnyOther) {
+    // Every double-byte GBK character reads and writes as the same bytes.
+    std::string all;
+    for (int a = 0x81; a <= 0xFE; ++a)
+        for (int b = 0x40; b <= 0xFE; ++b) {
+            if (b == 0x7F) continue;
+            std::string gbk{static_cast<char>(a), static_cast<char>(b)};
+            std::string u = gb18030ToUtf8(gbk);
+            if (u == gbk) continue; // not a GBK character
+            all += gbk;
+            ASSERT_EQ(utf8ToGb18030(u), gbk) << std::hex << a << " " << b;
+        }
+    EXPECT_GT(all.size(), 2u * 21000);
+    EXPECT_EQ(utf8ToGb18030("岚石多媒体MP3转换器"),
+              "\xe1\xb0\xca\xaf\xb6\xe0\xc3\xbd\xcc\xe5MP3\xd7\xaa\xbb\xbb\xc6\xf7");
+
+    test::TempDir dir;
+    std::string f = dir.file("c.ini");
+    ASSERT_TRUE(writePrivateProfileString("s", "p", "/home/Jörg/🎵", f));
+    auto bytes = test::readFile(f);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()),
+              "[s]\r\np=/home/J\x81\x30\x8B\x32rg/\x94\x39\xC1\x39\r\n");
+    EXPECT_EQ(getPrivateProfileString("s", "p", "", 255, f), "/home/Jörg/🎵");
+    // A cut never splits a four-byte or a two-byte character.
+    EXPECT_EQ(getPrivateProfileString("s", "p", "", 17, f), "/home/Jörg/");
+    EXPECT_EQ(getPrivateProfileString("s", "p", "", 9, f), "/home/J");
+    ASSERT_TRUE(writePrivateProfileString("s", "q", "文字", f));
+    EXPECT_EQ(getPrivateProfileString("s", "q", "", 4, f), "文");
+    EXPECT_EQ(cutGb18030("\x81\x30\x8B\x32", 3), "");
+    EXPECT_EQ(cutGb18030("a\xce\xc4", 2), "a");
+}

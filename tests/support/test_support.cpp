@@ -31,6 +31,21 @@ TempDir::~TempDir() {
     if (!path_.empty()) std::filesystem::remove_all(path_, ec);
 }
 
+CurrentFolder::CurrentFolder(const std::string& dir) {
+    std::error_code ec;
+    old_ = std::filesystem::current_path(ec).string();
+    const char* pwd = std::getenv("PWD");
+    oldPwd_ = pwd ? pwd : "";
+    std::filesystem::current_path(dir, ec);
+    ::setenv("PWD", dir.c_str(), 1);
+}
+
+CurrentFolder::~CurrentFolder() {
+    std::error_code ec;
+    std::filesystem::current_path(old_, ec);
+    ::setenv("PWD", oldPwd_.c_str(), 1);
+}
+
 std::vector<uint8_t> readFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});

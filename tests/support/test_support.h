@@ -32,6 +32,19 @@ std::vector<uint8_t> readFile(const std::string& path);
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 void writeFile(const std::string& path, const std::string& bytes);
 
+// Makes `dir` the current folder, with $PWD naming it as a shell would, until
+// the object goes out of scope.
+class CurrentFolder {
+  public:
+    explicit CurrentFolder(const std::string& dir);
+    ~CurrentFolder();
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+  private:
+    std::string old_, oldPwd_;
+};
+
 // Records every message box; YesNo questions get `answer`.
 class RecordingMessages : public MessagePort {
   public:

@@ -34,7 +34,7 @@ int analyzeMp3(const std::string& path, MediaRecord& rec) {
     if (mpegAudioInfo(path, info) < 0) return -1;
     setField(rec.typeName, sizeof rec.typeName, "MP3");
     rec.kind = 10;
-    rec.fileSize = static_cast<uint32_t>(info.fileSize);
+    rec.fileSize = recordFileSize(info.fileSize);
     rec.sampleRate = info.sampleRate;
     rec.channels = info.channels;
     rec.streamDetail = 1;
@@ -42,7 +42,49 @@ int analyzeMp3(const std::string& path, MediaRecord& rec) {
     return 0;
 }
 
-int analyzeWithProbe(const std::string& path, MediaRecord& rec) {
+// Refuses anything but a readable regular file with data before any reader
+// opens it (a FIFO would block the open, a device never end); the message
+// says what the path names. Returns the file's size, or a negative code.
+int64_t checkSourceFile(const std::string& path) {
+    SourceCheck c = checkSource(path);
+    const char* what = nullptr;
+    switch (c.kind) {
+    case SourceKind::Regular:
+        return static_cast<int64_t>(c.size);
+    case SourceKind::Empty:
+        what = text::kSourceEmpty;
+        break;
+    case SourceKind::Directory:
+        what = text::kSourceIsDirectory;
+        break;
+    case SourceKind::Fifo:
+        what = text::kSourceIsFifo;
+        break;
+    case SourceKind::CharDevice:
+        what = text::kSourceIsCharDevice;
+        break;
+    case SourceKind::BlockDevice:
+        what = text::kSourceIsBlockDevice;
+        break;
+    case SourceKind::Socket:
+        what = text::kSourceIsSocket;
+        break;
+    case SourceKind::OtherType:
+        what = text::kSourceIsOther;
+        break;
+    case SourceKind::CannotOpen: {
+        std::vector<char> buf(path.size() + 512);
+        std::snprintf(buf.data(), buf.size(), text::kSourceCannotOpen, path.c_str(),
+                      std::strerror(c.error));
+        showMessage(caption::kMainWide, buf.data());
+        return -1;
+    }
+    }
+    refuse(caption::kMainWide, what, path);
+    return -1;
+}
+
+int analyzeWithProbe(const std::string& path, MediaRecord& rec, uint64_t size) {
     if (!mxscan_loaded() && load_mxscan() < 0) return -2;
     mxscan.mux_init();
     if (mxscan.open_stream(path.c_str()) < 0) {
@@ -80,7 +122,8 @@ int analyzeWithProbe(const std::string& path, MediaRecord& rec) {
         rec.channels = ch;
         rec.formatDetail = ch;
         rec.durationSec = static_cast<int32_t>(rec.videoIndex / frameRate);
-        rec.fileSize = static_cast<uint32_t>(mxscan.mux_get_filelen());
+        // The probe's length stops at 2 GiB; the file's own size does not.
+        rec.fileSize = recordFileSize(size);
         if (rec.sampleRate < 500) rec.sampleRate *= 1000;
         return 0;
     }
@@ -92,7 +135,7 @@ int analyzeWithProbe(const std::string& path, MediaRecord& rec) {
     setField(rec.typeName, sizeof rec.typeName, names[m]);
     rec.streamDetail = mxscan.mux_play_num();
     rec.durationSec = mxscan.mux_play_time();
-    rec.fileSize = static_cast<uint32_t>(mxscan.mux_get_filelen());
+    rec.fileSize = recordFileSize(size);
     MxAudioDisp ad;
     std::memset(&ad, 0, sizeof ad);
     mxscan.mux_get_audio_disp(&ad);
@@ -141,6 +184,8 @@ int analyzeWithProbe(const std::string& path, MediaRecord& rec) {
 } // namespace
 
 int analyzeMedia(const std::string& path, MediaRecord& rec) {
+    int64_t size = checkSourceFile(path);
+    if (size < 0) return -1;
     std::string ext3 = upperTail(path, 3);
     if (ext3 == "MP3" && analyzeMp3(path, rec) == 0) {
         setField(rec.path, sizeof rec.path, path.c_str());
@@ -148,7 +193,7 @@ int analyzeMedia(const std::string& path, MediaRecord& rec) {
     }
     // Extensions whose readers are not part of this build go to the probe
     // like any unknown extension.
-    int rc = analyzeWithProbe(path, rec);
+    int rc = analyzeWithProbe(path, rec, static_cast<uint64_t>(size));
     if (rc >= 0) setField(rec.path, sizeof rec.path, path.c_str());
     return rc;
 }

@@ -3,6 +3,7 @@
 #include "engine/captions.h"
 #include "engine/catalogue/analysis.h"
 #include "engine/catalogue/texts.h"
+#include "engine/text_format.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
 
@@ -20,6 +21,17 @@ MediaRecord emptyRecord() {
     MediaRecord r;
     std::memset(&r, 0, sizeof r);
     return r;
+}
+
+uint32_t recordFileSize(uint64_t size) {
+    return size >= kFileSizeFull ? kFileSizeFull : static_cast<uint32_t>(size);
+}
+
+uint64_t realFileSize(const MediaRecord& rec) {
+    if (rec.fileSize != kFileSizeFull) return rec.fileSize;
+    std::string path(rec.path, strnlen(rec.path, sizeof rec.path));
+    uint64_t real = fileSize(path);
+    return real > kFileSizeFull ? real : kFileSizeFull;
 }
 
 void setField(char* field, size_t size, const char* text) {
@@ -63,7 +75,7 @@ std::array<std::string, 8> columnTexts(const MediaRecord& rec) {
     std::array<std::string, 8> c;
     c[0] = std::to_string(rec.serial);
     c[1] = fieldText(rec.path, sizeof rec.path);
-    c[2] = std::to_string(rec.fileSize);
+    c[2] = std::to_string(realFileSize(rec));
     c[3] = fieldText(rec.typeName, sizeof rec.typeName);
     c[4] = std::to_string(rec.durationSec);
     double r = rec.sampleRate;
@@ -102,10 +114,17 @@ void addDiscRow(const MediaRecord& in) {
     mediaList.rows.back().icon = 0;
 }
 
-int addMediaFile(const std::string& path) {
+int addMediaFile(const std::string& typed) {
     if (mediaList.count >= kMaxRecords) {
         showMessage(caption::kAdd, text::kListFull);
         return -3;
+    }
+    // The list is loaded again from any folder: it keeps absolute paths, and
+    // only paths its record can hold whole.
+    const std::string path = absolutePath(typed);
+    if (path.size() > sizeof(MediaRecord::path) - 1) {
+        showMessage(caption::kAdd, formatText(text::kPathTooLong, path));
+        return -1;
     }
     MediaRecord rec = emptyRecord();
     if (analyzeMedia(path, rec) < 0) return -1;
@@ -133,7 +152,7 @@ EntryFacts entryFacts(const ListRow& row) {
     EntryFacts f;
     f.serial = std::atoi(row.columns[0].c_str());
     f.path = row.columns[1];
-    f.fileSize = static_cast<uint32_t>(std::strtoul(row.columns[2].c_str(), nullptr, 10));
+    f.fileSize = std::strtoull(row.columns[2].c_str(), nullptr, 10);
     f.typeName = row.columns[3];
     f.durationSec = std::atoi(row.columns[4].c_str());
     f.sourceRate = std::atoi(row.columns[5].c_str());
@@ -180,7 +199,7 @@ int saveMediaList() {
 }
 
 int saveMediaListTo(const std::string& path) {
-    std::string tmp = path + ".tmp" + std::to_string(::getpid());
+    std::string tmp = tempNameFor(path);
     bool ok = false;
     if (FILE* f = std::fopen(tmp.c_str(), "wb")) {
         int32_t n = mediaList.count;

@@ -42,8 +42,10 @@ void resetMediaList();
 std::array<std::string, 8> columnTexts(const MediaRecord& rec);
 int iconFor(const char* typeName);
 
-// Analyse and append one file: 0 added, -1 the analysis refused it (its
-// message was shown), -2 already listed, -3 the list is full.
+// Analyse and append one file under its absolute path (absolutePath): 0
+// added, -1 refused (a path longer than the record's 511 bytes, or the
+// analysis refused it; the message was shown), -2 already listed, -3 the list
+// is full.
 int addMediaFile(const std::string& path);
 
 // Appends a record that is already analysed (after the duplicate check).
@@ -75,7 +77,7 @@ int loadMediaListFrom(const std::string& path);
 struct EntryFacts {
     int32_t serial = 0;
     std::string path;
-    uint32_t fileSize = 0;
+    uint64_t fileSize = 0; // the real size, also past 4 GiB
     std::string typeName;
     int32_t durationSec = 0;
     int32_t sourceRate = 0;

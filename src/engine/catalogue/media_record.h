@@ -49,6 +49,13 @@ static_assert(offsetof(MediaRecord, mpeg4Video) == 576);
 static_assert(offsetof(MediaRecord, mpeg4Audio) == 656);
 static_assert(offsetof(MediaRecord, typeName) == 720);
 
+// The record's 32-bit fileSize holds a file of 4 GiB or more as its largest
+// value; the size column, the entry facts, durations, progress and seeks use
+// the real 64-bit size, which for such a record is taken from the file.
+inline constexpr uint32_t kFileSizeFull = 0xFFFFFFFFu;
+uint32_t recordFileSize(uint64_t size);
+uint64_t realFileSize(const MediaRecord& rec);
+
 // A zero-filled record.
 MediaRecord emptyRecord();
 // Copies `text` into a fixed field, cut to fit and NUL-terminated.

@@ -12,6 +12,8 @@ inline constexpr const char* kNothingToDelete = "没有选择删除的多媒体�
 inline constexpr const char* kOpticalDriveFile = "请不要选择光驱多媒体文件，它是自动添加";
 inline constexpr const char* kListFull = "多媒体文件列表已满（最多128个记录），请先删除不用的记录";
 inline constexpr const char* kListSaveFailed = "保存多媒体文件列表%s失败，原列表文件保持不变";
+inline constexpr const char* kPathTooLong =
+    "文件%s:路径超过511个字节，列表记录无法保存，请移到路径较短的文件夹后再增加";
 
 inline constexpr const char* kOpenFilePattern =
     "*.MPG;*.DAT;*.VOB;*.AC3;*.MP3;*.AVI;*.WMA;*.WMV;*.ASF;*.RM;*.RMVB;*.MOV;*.QT;*.MP4;*.3GP;*."
@@ -47,5 +49,17 @@ inline constexpr const char* kNoAudioInfo = "文件%s:无音频信息";
 inline constexpr const char* kMpeg4Bad = "文件%s:MPEG4分析属性错";
 inline constexpr const char* kNoAudioMedia = "文件%s:无音频的多媒体文件";
 inline constexpr const char* kNoAudioFormat = "文件%s:无音频格式的多媒体文件";
+
+// What a source path names when it is no readable media file; checked before
+// the file is opened.
+inline constexpr const char* kSourceIsDirectory = "文件%s:是文件夹（目录），不是多媒体文件";
+inline constexpr const char* kSourceIsFifo = "文件%s:是命名管道（FIFO），不是多媒体文件";
+inline constexpr const char* kSourceIsCharDevice = "文件%s:是字符设备，不是多媒体文件";
+inline constexpr const char* kSourceIsBlockDevice = "文件%s:是块设备，不是多媒体文件";
+inline constexpr const char* kSourceIsSocket = "文件%s:是套接字，不是多媒体文件";
+inline constexpr const char* kSourceIsOther = "文件%s:不是普通文件，不是多媒体文件";
+inline constexpr const char* kSourceEmpty = "文件%s:是空文件（0字节），没有多媒体数据";
+// The path, then the system's reason.
+inline constexpr const char* kSourceCannotOpen = "文件%s:打开多媒体文件出错（%s）";
 
 } // namespace kestrel::text

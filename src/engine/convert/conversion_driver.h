@@ -53,7 +53,7 @@ struct JobEntry {
     int32_t sourceChannels = 2;
     int32_t sourceRate = 44100;
     int32_t durationSec = 0;
-    uint32_t fileSize = 0;
+    uint64_t fileSize = 0; // the real size, also past 4 GiB
     int32_t route = kRouteNone;
     std::string path;
     std::string outputName;

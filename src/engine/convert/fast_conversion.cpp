@@ -115,7 +115,7 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
 
     // The current source, shared with playback.
     current.path = src.path;
-    current.fileSize = uint32_t(size > 0xFFFFFFFFu ? 0xFFFFFFFFu : size);
+    current.fileSize = size;
     current.durationSec = duration;
     current.sourceRate = src.sourceRate;
     current.sourceChannels = src.channels > 2 ? 2 : src.channels;
@@ -146,7 +146,7 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
         out.status = FastStatus::OutputFailed;
     } else {
         demuxReset(src.kind);
-        input = std::fopen(src.path.c_str(), "rb");
+        input = openSource(src.path); // never blocks on a FIFO
         if (!input) {
             showMessage(caption::kMainWide, format(text::kFastOpenSourceFailed, src.path.c_str()));
             out.status = FastStatus::SourceFailed;

@@ -8,24 +8,32 @@
 #include "engine/playback/gapless.h"
 #include "engine/playback/run_state.h"
 #include "engine/text_format.h"
+#include "platform/paths.h"
 #include "platform/ports.h"
 
 #include <chrono>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
 namespace kestrel {
 
-uint64_t seek_offset(int second, int durationSec, uint64_t fileSize) {
-    if (durationSec <= 0 || second <= 0) return 0;
-    double off = static_cast<double>(second) / durationSec * static_cast<double>(fileSize);
-    if (off < 0) off = 0;
-    uint64_t o = static_cast<uint64_t>(off);
-    if (o > fileSize) o = fileSize;
-    return o - o % 188;
+uint64_t seek_offset(int second, int durationSec, uint64_t fileSize, uint64_t base) {
+    if (fileSize <= base || durationSec <= 0 || second <= 0) return base;
+    const uint64_t span = fileSize - base;
+    double off = static_cast<double>(second) / durationSec * static_cast<double>(span);
+    uint64_t o = off >= static_cast<double>(span) ? span : static_cast<uint64_t>(off);
+    return base + (o - o % 188);
+}
+
+int position_second(uint64_t consumed, int durationSec, uint64_t fileSize, uint64_t base) {
+    if (fileSize <= base || durationSec <= 0 || consumed <= base) return 0;
+    const uint64_t done = std::min(consumed, fileSize) - base;
+    return static_cast<int>(static_cast<double>(done) / static_cast<double>(fileSize - base) *
+                            durationSec);
 }
 
 namespace {
@@ -70,11 +78,25 @@ struct GaplessTrim {
     }
 };
 
+// Where the loop reads: the audio starts at `start`; positions and seeks count
+// from `base` over `size` bytes.
+struct Span {
+    uint64_t base = 0;
+    uint64_t start = 0;
+    uint64_t size = 0;
+};
+
+uint64_t sizeOf(FILE* f, uint64_t known) {
+    if (known) return known;
+    struct stat st;
+    return ::fstat(fileno(f), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
 template <typename Feed, typename Trim>
-void readLoop(FILE* f, const ReaderEntry& e, size_t chunk, uint64_t startOffset, PcmOutput* out,
+void readLoop(FILE* f, const ReaderEntry& e, size_t chunk, Span span, PcmOutput* out,
               PositionReport report, void* context, Feed feed, Trim& trim) {
     std::vector<uint8_t> buf(chunk);
-    uint64_t consumed = startOffset;
+    uint64_t consumed = span.start;
     int lastSecond = -1;
     pcm_pending = 0;
     while (running.load() && !output_failed(out)) {
@@ -84,8 +106,9 @@ void readLoop(FILE* f, const ReaderEntry& e, size_t chunk, uint64_t startOffset,
         }
         int req = seek_request.load();
         if (req != 0) {
-            uint64_t off = seek_offset(req - 100, e.durationSec, e.fileSize);
-            if (std::fseek(f, static_cast<long>(off), SEEK_SET) == 0) consumed = off;
+            uint64_t off = seek_offset(req - 100, e.durationSec, span.size, span.base);
+            if (off < span.start) off = span.start;
+            if (fseeko(f, static_cast<off_t>(off), SEEK_SET) == 0) consumed = off;
             demuxSeek();
             mpeg_decoding_reset();
             trim.seeked();
@@ -99,10 +122,7 @@ void readLoop(FILE* f, const ReaderEntry& e, size_t chunk, uint64_t startOffset,
         // the last frames of the file are not lost.
         const bool last = n < chunk;
         consumed += n;
-        int second =
-            e.fileSize
-                ? static_cast<int>(static_cast<double>(consumed) / e.fileSize * e.durationSec)
-                : 0;
+        int second = position_second(consumed, e.durationSec, span.size, span.base);
         if (second != lastSecond && !seek_dragging.load()) {
             lastSecond = second;
             if (report) report(second, context);
@@ -128,16 +148,23 @@ void readLoop(FILE* f, const ReaderEntry& e, size_t chunk, uint64_t startOffset,
 
 ReaderResult read_mpeg_audio_file(const ReaderEntry& e, PcmOutput* out, PositionReport report,
                                   void* context) {
-    int64_t first = 0;
-    int vbr = 0;
-    if (mpegAudioStart(e.path, first, vbr) < 0) return ReaderResult::NotMpegAudio;
-    FILE* f = std::fopen(e.path.c_str(), "rb");
+    // Opened first, without blocking: only a regular file gets analysed.
+    FILE* f = openSource(e.path);
     if (!f) {
         openFailed(e.path);
         return ReaderResult::OpenFailed;
     }
+    int64_t first = 0;
+    int vbr = 0;
+    if (mpegAudioStart(e.path, first, vbr) < 0) {
+        std::fclose(f);
+        return ReaderResult::NotMpegAudio;
+    }
+    Span span;
+    span.base = static_cast<uint64_t>(first);
+    span.size = sizeOf(f, e.fileSize);
     uint8_t head[2048] = {0};
-    std::fseek(f, static_cast<long>(first), SEEK_SET);
+    fseeko(f, static_cast<off_t>(first), SEEK_SET);
     DecoderRoute route = DecoderRoute::MpegAudioLibrary;
     size_t got = std::fread(head, 1, sizeof head, f);
     if (got >= 4) route = routeForHeader(head);
@@ -155,12 +182,13 @@ ReaderResult read_mpeg_audio_file(const ReaderEntry& e, PcmOutput* out, Position
             }
         }
     }
-    std::fseek(f, static_cast<long>(first), SEEK_SET);
+    fseeko(f, static_cast<off_t>(first), SEEK_SET);
+    span.start = static_cast<uint64_t>(first);
     demuxReset(kDemuxMpegAudio);
     mpeg_decoding_start();
     size_t chunk = e.sourceRate < 32000 ? 256 : 1024;
     readLoop(
-        f, e, chunk, static_cast<uint64_t>(first), out, report, context,
+        f, e, chunk, span, out, report, context,
         [route](const uint8_t* b, int n) { feedMpegAudio(b, n, route, true); }, trim);
     mpeg_decoding_stop();
     std::fclose(f);
@@ -169,16 +197,18 @@ ReaderResult read_mpeg_audio_file(const ReaderEntry& e, PcmOutput* out, Position
 
 ReaderResult read_mpeg_stream(const ReaderEntry& e, PcmOutput* out, PositionReport report,
                               void* context) {
-    FILE* f = std::fopen(e.path.c_str(), "rb");
+    FILE* f = openSource(e.path);
     if (!f) {
         openFailed(e.path);
         return ReaderResult::OpenFailed;
     }
+    Span span;
+    span.size = sizeOf(f, e.fileSize);
     demuxReset(e.kind);
     mpeg_decoding_start();
     NoTrim none;
     readLoop(
-        f, e, 3760, 0, out, report, context, [](const uint8_t* b, int n) { demuxChunk(b, n); },
+        f, e, 3760, span, out, report, context, [](const uint8_t* b, int n) { demuxChunk(b, n); },
         none);
     mpeg_decoding_stop();
     std::fclose(f);

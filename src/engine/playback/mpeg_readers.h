@@ -15,7 +15,7 @@ namespace kestrel {
 
 struct ReaderEntry {
     std::string path;
-    uint32_t fileSize = 0;
+    uint64_t fileSize = 0; // the real size, also past 4 GiB
     int32_t durationSec = 0;
     int32_t sourceRate = 44100;
     int32_t kind = 0;
@@ -36,7 +36,14 @@ ReaderResult read_mpeg_audio_file(const ReaderEntry& e, PcmOutput* out, Position
 ReaderResult read_mpeg_stream(const ReaderEntry& e, PcmOutput* out, PositionReport report,
                               void* context);
 
-// Byte offset of a seek to `second` (proportional, a multiple of 188).
-uint64_t seek_offset(int second, int durationSec, uint64_t fileSize);
+// Positions and seeks are proportional over the bytes from `base` on (the
+// first audio frame of an MPEG audio file, so that a tag before it does not
+// count as playing time; 0 for streams). Neither divides by a duration or a
+// size of 0 (a free-format or damaged file may have duration 0).
+//
+// Byte offset of a seek to `second`: base + a multiple of 188.
+uint64_t seek_offset(int second, int durationSec, uint64_t fileSize, uint64_t base = 0);
+// The whole second shown when `consumed` bytes of the file have been read.
+int position_second(uint64_t consumed, int durationSec, uint64_t fileSize, uint64_t base = 0);
 
 } // namespace kestrel

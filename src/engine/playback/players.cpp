@@ -16,6 +16,7 @@
 #include "engine/playback/wave_out_ring.h"
 #include "engine/settings/settings.h"
 #include "engine/text_format.h"
+#include "platform/paths.h"
 #include "platform/ports.h"
 
 #include <atomic>
@@ -47,7 +48,9 @@ void mpegThread(PlayerKind k) {
     if (running.load()) return;
     const EffectiveOutputFormat& f = outputFormat;
     g_playResult = -1; // until the sound starts
-    if (k == PlayerKind::MpegAudio) {
+    // Only a regular file is analysed here (a FIFO in its place would block);
+    // anything else is left to the reader, which refuses it with its message.
+    if (k == PlayerKind::MpegAudio && checkSource(current.path).kind == SourceKind::Regular) {
         int64_t first = 0;
         int vbr = 0;
         if (mpegAudioStart(current.path, first, vbr) < 0) return;

@@ -29,7 +29,7 @@ extern int32_t pcm_pending;
 // Facts of the entry being played or converted (written by the worker that owns
 // them before it starts reading).
 struct CurrentEntry {
-    uint32_t fileSize = 0;
+    uint64_t fileSize = 0; // the real size, also past 4 GiB
     int32_t durationSec = 0;
     int32_t sourceRate = 44100;
     int32_t sourceChannels = 2; // capped at 2

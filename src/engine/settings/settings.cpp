@@ -18,8 +18,11 @@ namespace {
 int read_int(const char* k) {
     return getPrivateProfileInt(key::kSection, k, -1, settingsPath());
 }
-std::string read_text(const char* k) {
-    return getPrivateProfileString(key::kSection, k, "", 255, settingsPath());
+// Reads at most the field's size less one byte: a 255-byte buffer would cut a
+// save path of 255 to 511 bytes, which then names no folder and falls back to
+// the default at every start.
+std::string read_text(const char* k, size_t fieldSize) {
+    return getPrivateProfileString(key::kSection, k, "", fieldSize, settingsPath());
 }
 void write_int(const char* k, int v) {
     writePrivateProfileString(key::kSection, k, std::to_string(v), settingsPath());
@@ -31,16 +34,9 @@ void write_text(const char* k, const std::string& v) {
 // Cuts a text to at most `maxBytes` bytes in the file's encoding, on a
 // character boundary.
 std::string cutToField(const std::string& utf8, size_t maxBytes) {
-    std::string gbk = utf8ToGbk(utf8);
-    if (gbk.size() <= maxBytes) return utf8;
-    size_t keep = 0;
-    for (size_t i = 0; i < gbk.size();) {
-        size_t n = (static_cast<unsigned char>(gbk[i]) >= 0x81) ? 2 : 1;
-        if (i + n > maxBytes) break;
-        i += n;
-        keep = i;
-    }
-    return gbkToUtf8(gbk.substr(0, keep));
+    std::string gb = utf8ToGb18030(utf8);
+    if (gb.size() <= maxBytes) return utf8;
+    return gb18030ToUtf8(cutGb18030(gb, maxBytes));
 }
 
 template <size_t N> bool inList(const int (&list)[N], int v) {
@@ -65,8 +61,8 @@ void loadInt(const char* k, int& field, int lo, int hi, int def) {
 
 void loadText(const char* k, std::string& field, const std::string& def, size_t fieldSize) {
     field = def;
-    std::string v = read_text(k);
-    if (utf8ToGbk(v).size() >= 2) {
+    std::string v = read_text(k, fieldSize);
+    if (utf8ToGb18030(v).size() >= 2) {
         field = cutToField(v, fieldSize - 1);
     } else {
         write_text(k, def);

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kestrel;
 
@@ -186,4 +189,126 @@ TEST_F(MediaListTest, FailedSaveKeepsTheOldFile) {
     EXPECT_LT(saveMediaListTo(dir.file("missing/mpginfo.dat")), 0);
     EXPECT_NE(msgs.lastText().find("失败"), std::string::npos);
     EXPECT_EQ(test::readFile(file), before);
+}
+
+namespace {
+
+// An MPEG audio file of the fixtures copied to `path`.
+void copyMp3(const std::string& path) {
+    std::filesystem::copy_file(test::fixture("mpeg_l3_cbr_44k.mp3"), path);
+}
+
+} // namespace
+
+TEST_F(MediaListTest, AddStoresTheAbsolutePathAsTheShellNamesIt) {
+    ASSERT_TRUE(makeDirectories(dir.file("music/rel")));
+    copyMp3(dir.file("music/rel/song.mp3"));
+    ASSERT_EQ(::symlink(dir.file("music").c_str(), dir.file("m").c_str()), 0);
+    {
+        test::CurrentFolder in(dir.file("m"));
+        ASSERT_EQ(addMediaFile("rel/song.mp3"), 0) << msgs.lastText();
+        // The same file typed again from here is a duplicate.
+        EXPECT_EQ(addMediaFile("./rel//song.mp3"), -2);
+    }
+    // The link the user went through is kept.
+    const std::string abs = dir.file("m/rel/song.mp3");
+    ASSERT_EQ(mediaList.rows.size(), 1u);
+    EXPECT_EQ(mediaList.rows[0].columns[1], abs);
+    EXPECT_STREQ(mediaList.records[0].path, abs.c_str());
+
+    // Loaded from another folder, the entry is still there, and a save keeps it.
+    std::string file = dir.file("mpginfo.dat");
+    ASSERT_EQ(saveMediaListTo(file), 0);
+    test::CurrentFolder elsewhere("/");
+    resetMediaList();
+    EXPECT_EQ(loadMediaListFrom(file), 1);
+    ASSERT_EQ(saveMediaListTo(file), 0);
+    resetMediaList();
+    ASSERT_EQ(loadMediaListFrom(file), 1);
+    EXPECT_EQ(mediaList.rows[0].columns[1], abs);
+}
+
+TEST_F(MediaListTest, PathLongerThanTheRecordIsRefused) {
+    // 3 x 170 bytes of folder names under the temporary folder: past 511.
+    std::string folder = dir.path();
+    for (char c : {'a', 'b', 'c'})
+        folder += "/" + std::string(170, c);
+    ASSERT_TRUE(makeDirectories(folder));
+    std::string path = folder + "/song.mp3";
+    copyMp3(path);
+    ASSERT_GT(path.size(), 511u);
+    EXPECT_EQ(addMediaFile(path), -1);
+    EXPECT_EQ(mediaList.count, 0);
+    ASSERT_FALSE(msgs.entries().empty());
+    EXPECT_EQ(msgs.entries().back().caption, "多媒体文件增加");
+    EXPECT_NE(msgs.lastText().find("511"), std::string::npos) << msgs.lastText();
+
+    // A path of exactly 511 bytes still fits (folders of 200 bytes at most).
+    std::string exact = dir.path();
+    while (exact.size() + 1 + 200 < 511 - 10)
+        exact += "/" + std::string(200, 'f');
+    exact += "/" + std::string(511 - exact.size() - 1 - 4, 'g') + ".mp3";
+    ASSERT_EQ(exact.size(), 511u);
+    ASSERT_TRUE(makeDirectories(exact.substr(0, exact.rfind('/'))));
+    copyMp3(exact);
+    EXPECT_EQ(addMediaFile(exact), 0) << msgs.lastText();
+    EXPECT_STREQ(mediaList.records[0].path, exact.c_str());
+}
+
+TEST_F(MediaListTest, SourcesThatAreNoMediaFilesAreRefusedByWhatTheyAre) {
+    // A FIFO used to block the analysis for ever: fail instead of hanging.
+    ::alarm(60);
+    setLibraryFolder(KESTREL_BIN_DIR);
+    std::string fifo = dir.file("pipe.mp3"), folder = dir.file("folder.mp3"),
+                empty = dir.file("empty.mp3"), mpg = dir.file("pipe.mpg");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo(mpg.c_str(), 0644), 0);
+    ASSERT_TRUE(makeDirectories(folder));
+    test::writeFile(empty, std::string());
+    struct Case {
+        std::string path;
+        const char* says;
+    } cases[] = {
+        {fifo, "FIFO"},     {mpg, "FIFO"},
+        {folder, "文件夹"}, {"/dev/null", "字符设备"},
+        {empty, "空文件"},  {dir.file("missing.mp3"), "No such file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        msgs.clear();
+        EXPECT_EQ(addMediaFile(c.path), -1);
+        ASSERT_EQ(msgs.entries().size(), 1u);
+        EXPECT_NE(msgs.lastText().find(c.says), std::string::npos) << msgs.lastText();
+        EXPECT_NE(msgs.lastText().find(c.path), std::string::npos) << msgs.lastText();
+    }
+    EXPECT_EQ(mediaList.count, 0);
+    ::alarm(0);
+}
+
+TEST_F(MediaListTest, FilesPast4GiBKeepTheirRealSize) {
+    // Real frames, then a sparse tail: 4.8 GB on the column, little on disk.
+    std::string big = dir.file("big.mp3");
+    copyMp3(big);
+    const uint64_t size = 4800000000ull;
+    ASSERT_EQ(::truncate(big.c_str(), static_cast<off_t>(size)), 0);
+    ASSERT_EQ(addMediaFile(big), 0) << msgs.lastText();
+    const MediaRecord& r = mediaList.records[0];
+    EXPECT_EQ(r.fileSize, 0xFFFFFFFFu); // the record's field holds what it can
+    EXPECT_EQ(realFileSize(r), size);
+    EXPECT_EQ(mediaList.rows[0].columns[2], "4800000000");
+    EXPECT_EQ(entryFacts(mediaList.rows[0]).fileSize, size);
+    // 128 kbit/s over 4.8 GB: about 300000 seconds, not the wrapped size's.
+    EXPECT_GT(r.durationSec, 290000);
+
+    // The same after the list file's round trip.
+    std::string file = dir.file("mpginfo.dat");
+    ASSERT_EQ(saveMediaListTo(file), 0);
+    resetMediaList();
+    ASSERT_EQ(loadMediaListFrom(file), 1);
+    EXPECT_EQ(mediaList.rows[0].columns[2], "4800000000");
+    EXPECT_EQ(entryFacts(mediaList.rows[0]).fileSize, size);
+    // A record of exactly 4 GiB - 2 bytes is no saturated one.
+    MediaRecord small = makeRecord(big, "MP3", 10, 44100);
+    small.fileSize = 0xFFFFFFFEu;
+    EXPECT_EQ(realFileSize(small), 0xFFFFFFFEu);
 }

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
 
 using namespace kestrel;
@@ -160,6 +163,23 @@ TEST(FastConversion, FailureKeepsTheEarlierOutputAndLeavesNoTemporaryFile) {
     fast_conversion_thread(src, &outcome);
     EXPECT_EQ(outcome.status, FastStatus::OutputFailed);
     EXPECT_EQ(messages.lastText(), "打开生成文件" + dir.path() + "/missing/mpeg_vcd.mp3错误");
+}
+
+TEST(FastConversion, AFifoSourceIsRefusedNotWaitedOn) {
+    ::alarm(30); // opening it for reading used to wait for a writer for ever
+    TempDir dir;
+    test::RecordingMessages messages;
+    FastSource src;
+    src.path = dir.file("pipe.mpg");
+    ASSERT_EQ(::mkfifo(src.path.c_str(), 0644), 0);
+    src.kind = 6;
+    src.savePath = dir.path() + "/";
+    FastOutcome outcome;
+    fast_conversion_thread(src, &outcome);
+    EXPECT_EQ(outcome.status, FastStatus::SourceFailed);
+    EXPECT_EQ(messages.lastText(), "打开文件" + src.path + "错误");
+    EXPECT_EQ(test::capture("ls -A '" + dir.path() + "'"), "pipe.mpg\n"); // no output left
+    ::alarm(0);
 }
 
 TEST(FastConversion, StopKeepsTheFramesCopiedSoFarAndASecondRunReplaces) {

@@ -220,3 +220,43 @@ TEST_F(SettingsTest, PageSaveAndDisplayModeKeepOtherLines) {
     EXPECT_EQ(settings.display_mode, 1);
     EXPECT_EQ(settings.exe_description, before.exe_description);
 }
+
+TEST_F(SettingsTest, SavePathOutsideGbkSurvivesARestart) {
+    // A folder name with a letter GBK lacks and an emoji: stored as GB18030
+    // and read back unchanged at the next start.
+    std::string folder = dir.file("Musik-ö-🎵");
+    ASSERT_TRUE(makeDirectories(folder));
+    loadSettings();
+    settings.save_path = folder + "/";
+    saveMp3PageSettings();
+    std::string raw = readAll(settingsPath());
+    EXPECT_NE(raw.find("Musik-\x81\x30\x8B\x32-\x94\x39\xC1\x39/"), std::string::npos);
+    settings = Settings();
+    loadSettings();
+    EXPECT_EQ(settings.save_path, folder + "/");
+
+    // A text is read back cut on a character boundary in the file's
+    // encoding: of 70 four-byte emoji, 63 fit in the 254 bytes read.
+    std::string emoji;
+    for (int i = 0; i < 70; ++i)
+        emoji += "🎵";
+    settings.exe_description = emoji;
+    saveWmaExePageSettings();
+    settings = Settings();
+    loadSettings();
+    std::string expect;
+    for (int i = 0; i < 63; ++i)
+        expect += "🎵";
+    EXPECT_EQ(settings.exe_description, expect);
+}
+
+TEST_F(SettingsTest, LongSavePathFitsItsField) {
+    // 300 bytes: more than a 255-byte read buffer, less than the 512-byte field.
+    std::string folder = dir.path();
+    while (folder.size() < 300)
+        folder += "/" + std::string(60, 'l');
+    ASSERT_TRUE(makeDirectories(folder));
+    put(key::kSavePath, folder + "/");
+    loadSettings();
+    EXPECT_EQ(settings.save_path, folder + "/");
+}
