@@ -39,7 +39,7 @@ int frameLength(const uint8_t* p) {
     return 144000 * kbps / rate + pad;
 }
 
-// The file cut into frame slots of 1604 bytes (frame, then its int32 length).
+// The file cut into frame slots of MPADEC_SLOT_BYTES (frame, then its int32 length).
 std::vector<uint8_t> slotsOf(const std::vector<uint8_t>& file, int* count) {
     std::vector<uint8_t> slots;
     *count = 0;
@@ -162,7 +162,7 @@ TEST_F(MpadecExtLib, RefusesBadArgumentsAndSurvivesGarbage) {
     EXPECT_EQ(mpadec_ext.mp3_play(3, slots.data(), 1, pcm.data(), 184320), -1);
 
     ASSERT_EQ(mpadec_ext.mp3_open(3, slots.data()), 1);
-    // A slot claiming more than 1600 bytes refuses the whole call.
+    // A slot claiming more than MPADEC_FRAME_BYTES refuses the whole call.
     std::vector<uint8_t> bad(slots.begin(), slots.begin() + 2 * MPADEC_SLOT_BYTES);
     len = 5000;
     std::memcpy(&bad[MPADEC_SLOT_BYTES + MPADEC_FRAME_BYTES], &len, 4);
