@@ -33,6 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             (h.frameBytes < 0 || h.frameBytes > 2900 || h.channels < 1 || h.channels > 2))
             std::abort();
     }
+    int freeBytes = 0;
+    if (size >= 4 && kestrel::confirmMpegAudioStart(data, size, freeBytes) == 1 &&
+        (freeBytes < 0 || freeBytes > kestrel::kMaxMpegFrameBytes))
+        std::abort();
     int at = kestrel::findFrameSync(data, size);
     if (at >= 0 && size_t(at) + 4 > size) std::abort();
 

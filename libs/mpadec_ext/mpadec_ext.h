@@ -3,9 +3,11 @@
  * and III) on libmpg123.
  *
  * The caller cuts the stream into frames itself and hands them over in frame
- * slots: a slot is MPADEC_SLOT_BYTES (1604) bytes, the frame's bytes from the
- * start of its header in the first 1600 bytes, followed by the frame length as
- * a little-endian int32 at byte 1600. Frames are passed in stream order.
+ * slots: a slot is MPADEC_SLOT_BYTES (2888) bytes, the frame's bytes from the
+ * start of its header in the first 2884 bytes, followed by the frame length as
+ * a little-endian int32 at byte 2884. Frames are passed in stream order. The
+ * room holds every frame length a header can give (at most 2881 bytes) and
+ * free-format frames up to that length.
  *
  * Decoders are numbered instances (0 .. MPADEC_MAX_INSTANCES - 1), each with
  * its own stream state; the conversion and playback threads use instance 0.
@@ -22,8 +24,8 @@
 
 #define MPADEC_API __attribute__((visibility("default")))
 
-#define MPADEC_FRAME_BYTES 1600
-#define MPADEC_SLOT_BYTES 1604
+#define MPADEC_FRAME_BYTES 2884
+#define MPADEC_SLOT_BYTES 2888
 #define MPADEC_MAX_INSTANCES 16
 #define MPADEC_MAX_FRAMES_PER_CALL 1024
 
@@ -43,7 +45,7 @@ MPADEC_API int mp3_init(void);
  * mp3_play). An instance that is already open is reset first.
  * Returns 1 when the instance is ready; 0 when the slot does not begin with a
  * valid MPEG audio header (the instance stays closed); -1 for a bad instance
- * number, a null slot or a slot length outside 4 .. 1600.
+ * number, a null slot or a slot length outside 4 .. MPADEC_FRAME_BYTES.
  */
 MPADEC_API int mp3_open(int instance, const unsigned char* first_slot);
 
@@ -55,7 +57,7 @@ MPADEC_API int mp3_open(int instance, const unsigned char* first_slot);
  * so no sound is lost; 32 stereo MPEG-1 frames need 147456 bytes.
  * Damaged frames are skipped by the decoder's own resynchronisation.
  * Returns -1, decoding nothing, when the instance is not open, an argument is
- * null or out of range, or any slot's length is outside 0 .. 1600.
+ * null or out of range, or any slot's length is outside 0 .. MPADEC_FRAME_BYTES.
  */
 MPADEC_API int mp3_play(int instance, const unsigned char* slots, int count, unsigned char* pcm,
                         int capacity);

@@ -11,6 +11,8 @@
 
 namespace kestrel {
 
+static_assert(kFrameSlotBytes >= kMaxMpegFrameBytes);
+
 std::atomic<bool> fast_copy{false};
 FILE* fast_copy_stream = nullptr;
 std::atomic<bool> fast_copy_failed{false};
@@ -97,6 +99,7 @@ struct Assembler {
     bool haveRef = false;
     uint8_t ref[4] = {};
     int firstLen = 0;
+    int freeBytes = 0; // free format: frame length without padding, once measured
     bool routeSet = false;
     DecoderRoute route = DecoderRoute::MpegAudioLibrary;
     bool firstBatch = true;
@@ -111,6 +114,7 @@ struct Assembler {
         syncState = 0;
         haveRef = false;
         firstLen = 0;
+        freeBytes = 0;
         routeSet = false;
         route = DecoderRoute::MpegAudioLibrary;
         firstBatch = true;
@@ -122,10 +126,10 @@ Assembler gMain;
 Assembler gDirect;
 
 const AssemblerConfig kMainConfig{1, 10000, false};
-const AssemblerConfig kDirectConfig{61, 8000, true};
+const AssemblerConfig kDirectConfig{kMinMpegFrameBytes, 8000, true};
 
 bool matchesRef(const Assembler& a, const uint8_t* p) {
-    return p[0] == a.ref[0] && p[1] == a.ref[1] && (p[3] & 0xCF) == (a.ref[3] & 0xCF);
+    return sameMpegAudioStream(a.ref, p);
 }
 
 void flushBatch(Assembler& a) {
@@ -143,7 +147,7 @@ void flushBatch(Assembler& a) {
 }
 
 void emitFrame(Assembler& a, const uint8_t* p, int len, const AssemblerConfig& cfg) {
-    if (len > kFrameSlotBytes - 1 || len < cfg.minFrame) {
+    if (len > kMaxMpegFrameBytes || len < cfg.minFrame) {
         ++gStats.droppedFrames;
         return;
     }
@@ -159,16 +163,15 @@ void emitFrame(Assembler& a, const uint8_t* p, int len, const AssemblerConfig& c
 }
 
 // A header that can start the stream: parseable, matching the reference once
-// one exists, and followed by a header of the same stream one frame later.
+// one exists, and followed by two headers of the same stream, each where the
+// frame before it ends (free format included: its frame length is measured).
 // Returns 1 (yes), 0 (no), -1 (need more bytes).
-int confirmSync(const Assembler& a, const uint8_t* p, int avail) {
-    MpegAudioHeader h;
-    if (!parseMpegAudioHeader(p, h) || h.frameBytes <= 0) return 0;
+int confirmSync(Assembler& a, const uint8_t* p, int avail) {
     if (a.haveRef && !matchesRef(a, p)) return 0;
-    if (h.frameBytes + 4 > avail) return -1;
-    const uint8_t* q = p + h.frameBytes;
-    if (q[0] == p[0] && q[1] == p[1] && (q[3] & 0xCF) == (p[3] & 0xCF)) return 1;
-    return 0;
+    int freeBytes = 0;
+    int c = confirmMpegAudioStart(p, size_t(avail), freeBytes);
+    if (c == 1) a.freeBytes = freeBytes;
+    return c;
 }
 
 // Search step after a frame when the next header is not where the frame's own
@@ -176,7 +179,9 @@ int confirmSync(const Assembler& a, const uint8_t* p, int avail) {
 int searchStep(const Assembler& a, const AssemblerConfig& cfg, int computed) {
     int step;
     if (cfg.direct) {
-        step = (a.shortStep || a.firstLen < 61 || a.firstLen > 1599) ? 10 : a.firstLen - 20;
+        step = (a.shortStep || a.firstLen < cfg.minFrame || a.firstLen > kMaxMpegFrameBytes)
+                   ? 10
+                   : a.firstLen - 20;
     } else {
         step = (a.firstLen > 1499 || a.firstLen < 101) ? 200 : a.firstLen - 3;
     }
@@ -242,7 +247,7 @@ void assemble(Assembler& a, const uint8_t* data, int n, const AssemblerConfig& c
         if (!matchesRef(a, a.buf + pos)) break; // only after the last frame of a stream
         MpegAudioHeader h;
         bool parsed = parseMpegAudioHeader(a.buf + pos, h);
-        int computed = parsed ? h.frameBytes : 0;
+        int computed = parsed ? mpegFrameLength(a.buf + pos, a.freeBytes) : 0;
         int end = -1;
         if (computed > 0) {
             if (pos + computed + 4 <= a.size) {

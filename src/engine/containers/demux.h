@@ -13,7 +13,8 @@
 namespace kestrel {
 
 inline constexpr int kMaxDemuxChunk = 4096;
-inline constexpr int kFrameSlotBytes = 1600;
+// Room for the longest frame the assembler keeps (kMaxMpegFrameBytes).
+inline constexpr int kFrameSlotBytes = 2884;
 inline constexpr int kFrameBatch = 32;
 
 // `demuxMode` values.
@@ -35,12 +36,12 @@ enum class DecoderRoute : int32_t {
 };
 DecoderRoute routeForHeader(const uint8_t* header);
 
-// One frame of a batch: up to 1600 bytes of frame and its length (1604 bytes).
+// One frame of a batch: up to 2884 bytes of frame and its length (2888 bytes).
 struct FrameSlot {
     uint8_t data[kFrameSlotBytes];
     int32_t length;
 };
-static_assert(sizeof(FrameSlot) == 1604);
+static_assert(sizeof(FrameSlot) == 2888);
 
 // Receives the assembled audio. Installed by the caller (playback thread,
 // conversion driver); without one the audio is dropped.
@@ -79,14 +80,14 @@ int demuxChunk(const uint8_t* bytes, int length);
 void demuxFinish();
 
 // The second entry of the frame assembler, for callers that feed MPEG audio
-// directly with their own decoder route: frames of 61 to 1599 bytes; after a
+// directly with their own decoder route: frames of 24 to 2881 bytes; after a
 // frame the search continues 10 bytes further when `shortStep` is set.
 void feedMpegAudio(const uint8_t* bytes, int length, DecoderRoute route, bool shortStep);
 
 // Counters for diagnostics and tests.
 struct DemuxStats {
     uint64_t mpegFrames = 0;    // frames handed on or written
-    uint64_t droppedFrames = 0; // frames longer than 1599 bytes
+    uint64_t droppedFrames = 0; // frames longer than kMaxMpegFrameBytes
     uint64_t ac3Frames = 0;
     int32_t videoPid = -1, audioPid = -1;
     bool audioIsAc3 = false;

@@ -4,6 +4,7 @@
 #include "engine/containers/texts.h"
 #include "platform/ports.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -27,17 +28,23 @@ uint32_t be32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
 
-// Same first two bytes, and the same bit-rate nibble or the same fourth byte.
-bool sameStream(const uint8_t* a, const uint8_t* b) {
-    return a[0] == b[0] && a[1] == b[1] && ((a[2] & 0xF0) == (b[2] & 0xF0) || a[3] == b[3]);
-}
-
 struct Head {
     std::vector<uint8_t> bytes; // the search region (after any ID3v2 tag)
     int64_t regionOffset = 0;   // file offset of bytes[0]
     uint64_t fileSize = 0;
     size_t firstRead = 0;
 };
+
+// An ID3v2 tag whose size bytes are not sync-safe is searched at most this far.
+constexpr uint64_t kMaxTagSearch = 16u << 20;
+
+void readRegion(FILE* f, int64_t offset, size_t length, Head& h) {
+    h.bytes.assign(length, 0);
+    size_t got = 0;
+    if (fseeko(f, off_t(offset), SEEK_SET) == 0) got = std::fread(h.bytes.data(), 1, length, f);
+    h.bytes.resize(got);
+    h.regionOffset = offset;
+}
 
 // Opens the file and reads the search region. -1 when it cannot be opened.
 int readHead(const std::string& path, Head& h, size_t after) {
@@ -53,20 +60,22 @@ int readHead(const std::string& path, Head& h, size_t after) {
     h.bytes.resize(h.firstRead);
     if (h.firstRead >= 10 && std::memcmp(h.bytes.data(), "ID3", 3) == 0) {
         const uint8_t* s = h.bytes.data() + 6;
-        int64_t tag = ((int64_t(s[0] & 0x7F) << 21) | ((s[1] & 0x7F) << 14) | ((s[2] & 0x7F) << 7) |
-                       (s[3] & 0x7F)) +
-                      10;
-        if (size_t(tag) + after > h.firstRead) {
-            // Read the region behind the tag itself rather than the whole tag.
-            h.bytes.assign(kHeadBytes, 0);
-            size_t got = 0;
-            if (fseeko(f, off_t(tag), SEEK_SET) == 0)
-                got = std::fread(h.bytes.data(), 1, kHeadBytes, f);
-            h.bytes.resize(got);
+        if ((s[0] | s[1] | s[2] | s[3]) & 0x80) {
+            // The size bytes are not sync-safe, so the tag's end is unknown:
+            // search from the end of the tag header, as far as the size read
+            // as a plain number reaches plus the usual margin.
+            uint64_t reach = std::min<uint64_t>(uint64_t(be32(s)) + after, kMaxTagSearch);
+            readRegion(f, 10, size_t(std::max<uint64_t>(reach, kHeadBytes)), h);
         } else {
-            h.bytes.erase(h.bytes.begin(), h.bytes.begin() + tag);
+            int64_t tag = ((int64_t(s[0]) << 21) | (s[1] << 14) | (s[2] << 7) | s[3]) + 10;
+            if (size_t(tag) + after > h.firstRead) {
+                // Read the region behind the tag itself rather than the whole tag.
+                readRegion(f, tag, kHeadBytes, h);
+            } else {
+                h.bytes.erase(h.bytes.begin(), h.bytes.begin() + tag);
+                h.regionOffset = tag;
+            }
         }
-        h.regionOffset = tag;
     }
     std::fclose(f);
     return 0;
@@ -90,21 +99,79 @@ void findVbrHeader(const std::vector<uint8_t>& b, int& kind, uint32_t& frames) {
     }
 }
 
-// After the header at `at`, the next header of the same stream whose facts
-// can be read; -1 when none is found before the last 10 bytes.
-int64_t confirmingHeader(const std::vector<uint8_t>& b, size_t at, MpegAudioHeader& hdr) {
-    for (size_t j = at + 1; j + 10 < b.size(); ++j) {
-        if (sameStream(b.data() + at, b.data() + j) && parseMpegAudioHeader(b.data() + j, hdr))
-            return int64_t(j);
+// The first confirmed frame of the region: 1 found (offset, free-format
+// frame length), -2 no header candidate at all, -3 candidates but none
+// confirmed.
+int findStart(const uint8_t* b, size_t length, int& at, int& freeBytes) {
+    bool candidate = false;
+    at = -1;
+    freeBytes = 0;
+    if (!b || length < 200) return -2;
+    for (size_t i = 0; i + 200 <= length; ++i) {
+        if (b[i] != 0xFF) continue;
+        MpegAudioHeader h;
+        if (!parseMpegAudioHeader(b + i, h)) continue;
+        candidate = true;
+        if (confirmMpegAudioStart(b + i, length - i, freeBytes) == 1) {
+            at = int(i);
+            return 1;
+        }
     }
-    return -1;
+    freeBytes = 0;
+    return candidate ? -3 : -2;
 }
 
 } // namespace
 
 bool isMpegAudioSync(const uint8_t* p) {
-    return p[0] == 0xFF && p[1] >= 0xE0 && p[1] != 0xFF && (p[1] & 0x18) != 0x08 &&
-           (p[1] & 0x06) != 0;
+    return p[0] == 0xFF && p[1] >= 0xE0 && (p[1] & 0x18) != 0x08 && (p[1] & 0x06) != 0;
+}
+
+bool sameMpegAudioStream(const uint8_t* ref, const uint8_t* p) {
+    if (!isMpegAudioSync(p) || (p[1] & 0xFE) != (ref[1] & 0xFE)) return false;
+    int brIndex = p[2] >> 4;
+    if (brIndex == 15 || ((p[2] >> 2) & 3) == 3) return false;
+    if ((brIndex == 0) != ((ref[2] >> 4) == 0)) return false;
+    if ((p[3] & 0x0F) != (ref[3] & 0x0F)) return false;
+    return ((p[3] >> 6) == 3) == ((ref[3] >> 6) == 3);
+}
+
+int mpegFrameLength(const uint8_t* p, int freeBytes) {
+    MpegAudioHeader h;
+    if (!parseMpegAudioHeader(p, h)) return 0;
+    if (h.frameBytes > 0) return h.frameBytes;
+    if (freeBytes <= 0) return 0;
+    return freeBytes + h.padding * (h.layer == 1 ? 4 : 1);
+}
+
+int confirmMpegAudioStart(const uint8_t* p, size_t avail, int& freeBytes) {
+    freeBytes = 0;
+    if (avail < 4) return -1;
+    MpegAudioHeader h;
+    if (!parseMpegAudioHeader(p, h)) return 0;
+    if (h.frameBytes > 0) {
+        size_t second = size_t(h.frameBytes);
+        if (second + 4 > avail) return -1;
+        if (!sameMpegAudioStream(p, p + second)) return 0;
+        size_t third = second + size_t(mpegFrameLength(p + second, 0));
+        if (third + 4 > avail) return -1;
+        return sameMpegAudioStream(p, p + third) ? 1 : 0;
+    }
+    // Free format: the frame ends at the next header of the stream, and the
+    // frame after it must have the same length (but for its padding slot).
+    const int slot = h.layer == 1 ? 4 : 1;
+    for (int d = kMinMpegFrameBytes; d <= kMaxMpegFrameBytes; ++d) {
+        if (size_t(d) + 4 > avail) return -1;
+        if (!sameMpegAudioStream(p, p + d)) continue;
+        int base = d - h.padding * slot;
+        size_t third = size_t(d) + size_t(mpegFrameLength(p + d, base));
+        if (third + 4 > avail) return -1;
+        if (sameMpegAudioStream(p, p + third)) {
+            freeBytes = base;
+            return 1;
+        }
+    }
+    return 0;
 }
 
 bool parseMpegAudioHeader(const uint8_t* p, MpegAudioHeader& h) {
@@ -138,14 +205,8 @@ bool parseMpegAudioHeader(const uint8_t* p, MpegAudioHeader& h) {
 }
 
 int findFrameSync(const uint8_t* b, size_t length) {
-    if (!b || length < 200) return -1;
-    for (size_t i = 0; i + 200 <= length; ++i) {
-        if (!isMpegAudioSync(b + i)) continue;
-        for (size_t d = 1; d <= 1100 && i + 2 * d + 200 <= length; ++d) {
-            if (sameStream(b + i, b + i + d) && sameStream(b + i, b + i + 2 * d)) return int(i);
-        }
-    }
-    return -1;
+    int at, freeBytes;
+    return findStart(b, length, at, freeBytes) == 1 ? at : -1;
 }
 
 int64_t mpegAudioInfo(const std::string& path, MpegAudioFileInfo& info) {
@@ -155,21 +216,32 @@ int64_t mpegAudioInfo(const std::string& path, MpegAudioFileInfo& info) {
     info.fileSize = h.fileSize;
     if (h.firstRead < 500) return -1;
     findVbrHeader(h.bytes, info.vbrKind, info.vbrFrames);
-    int at = findFrameSync(h.bytes.data(), h.bytes.size());
-    if (at < 0) return -2;
+    int at, freeBytes;
+    int rc = findStart(h.bytes.data(), h.bytes.size(), at, freeBytes);
+    if (rc < 0) return rc;
+    // The stream facts come from the confirming header.
     MpegAudioHeader hdr;
-    if (confirmingHeader(h.bytes, size_t(at), hdr) < 0) return -3;
+    size_t next = size_t(at) + size_t(mpegFrameLength(h.bytes.data() + at, freeBytes));
+    if (!parseMpegAudioHeader(h.bytes.data() + next, hdr)) return -3;
+    info.firstFrame = h.regionOffset + at;
     info.versionIndex = hdr.versionIndex;
     info.layer = hdr.layer;
     info.sampleRate = hdr.sampleRate;
     info.channels = hdr.channels;
     info.bitRateKbps = hdr.bitRateKbps;
+    info.freeFrameBytes = freeBytes;
+    // Only the bytes from the first frame on are sound.
+    uint64_t audioBytes =
+        info.fileSize > uint64_t(info.firstFrame) ? info.fileSize - uint64_t(info.firstFrame) : 0;
     if (info.vbrKind != kVbrNone)
         info.durationSec =
             uint32_t(uint64_t(hdr.samplesPerFrame) * info.vbrFrames / hdr.sampleRate);
     else if (hdr.bitRateKbps > 0)
-        info.durationSec = uint32_t(info.fileSize * 8 / (uint64_t(hdr.bitRateKbps) * 1024));
-    info.firstFrame = h.regionOffset + at;
+        info.durationSec = uint32_t(audioBytes * 8 / (uint64_t(hdr.bitRateKbps) * 1024));
+    else if (freeBytes > 0)
+        // Free format: as many frames as the measured length gives.
+        info.durationSec = uint32_t(audioBytes / uint64_t(freeBytes) *
+                                    uint64_t(hdr.samplesPerFrame) / uint64_t(hdr.sampleRate));
     return info.firstFrame;
 }
 
@@ -180,16 +252,18 @@ int mpegAudioStart(const std::string& path, int64_t& firstFrame, int& vbrKind) {
     if (readHead(path, h, kHeadBytes) < 0) return -1;
     uint32_t frames = 0;
     findVbrHeader(h.bytes, vbrKind, frames);
-    int at = findFrameSync(h.bytes.data(), h.bytes.size());
-    if (at < 0) {
+    int at, freeBytes;
+    int rc = findStart(h.bytes.data(), h.bytes.size(), at, freeBytes);
+    if (rc == -2) {
         showMessage(caption::kMain, text::kNotMp3File);
         return -2;
     }
     MpegAudioHeader hdr;
-    if (confirmingHeader(h.bytes, size_t(at), hdr) < 0) {
+    if (rc < 0 || !parseMpegAudioHeader(h.bytes.data() + at, hdr)) {
         showMessage(caption::kMain, text::kMp3AnalysisError);
         return -3;
     }
+    // The first frame of the confirmed run is where the sound starts.
     firstFrame = h.regionOffset + at;
     return hdr.versionIndex;
 }

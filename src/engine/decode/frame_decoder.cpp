@@ -32,7 +32,7 @@ uint32_t readBe32(const uint8_t* p) {
     return mpa::headerWord(p);
 }
 
-// Reads the record's frame; false for a length outside 4..1600 or a header
+// Reads the record's frame; false for a length outside 4..kFrameRecordData or a header
 // that does not parse (free format included).
 bool recordHeader(const uint8_t* record, int& length, mpa::FrameHeader& h) {
     length = readLe32(record + kFrameRecordData);

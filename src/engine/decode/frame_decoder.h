@@ -1,7 +1,7 @@
 // The MPEG audio frame decoder: whole frames of Layer I, II or III (MPEG-1,
 // MPEG-2 and MPEG-2.5) handed over one by one, in numbered instance slots.
 //
-// A frame record is 1600 bytes of frame (starting with its 4-byte header)
+// A frame record is 2884 bytes of frame (starting with its 4-byte header)
 // followed by a 32-bit little-endian byte count: the slot shape of the
 // demultiplexer's frame batches. The calls have the shape of the MPEG audio
 // library's mp3_open / mp3_play.
@@ -11,8 +11,8 @@
 
 namespace kestrel {
 
-inline constexpr int kFrameRecordBytes = 1604;
-inline constexpr int kFrameRecordData = 1600;
+inline constexpr int kFrameRecordBytes = 2888;
+inline constexpr int kFrameRecordData = 2884;
 inline constexpr int kFrameDecoderSlots = 16; // slot numbers 0..15; the output manager uses 11
 
 // Facts a slot keeps from its first frame.
@@ -27,7 +27,7 @@ struct FrameSlotInfo {
     int32_t vbrBytes;  // byte count of the VBR header (0 when absent)
 };
 
-// Fills a frame record from `bytes` (at most 1600 are kept).
+// Fills a frame record from `bytes` (at most kFrameRecordData are kept).
 void makeFrameRecord(uint8_t* record, const uint8_t* bytes, int length);
 
 // Prepares slot `slot` for the stream of the first frame record; returns 1,

@@ -7,6 +7,10 @@
 
 namespace kestrel {
 
+// A batch of the demultiplexer is handed to either decoder as it is.
+static_assert(sizeof(FrameSlot) == kFrameRecordBytes && sizeof(FrameSlot) == MPADEC_SLOT_BYTES);
+static_assert(kFrameSlotBytes == kFrameRecordData && kFrameSlotBytes == MPADEC_FRAME_BYTES);
+
 namespace {
 
 constexpr int kBuiltInSlot = 0; // frame decoder slot of the active worker

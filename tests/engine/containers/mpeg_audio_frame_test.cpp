@@ -163,8 +163,10 @@ TEST(MpegAudioFrame, FixturesAgreeWithFfprobe) {
         EXPECT_EQ(info.sampleRate, rate);
         EXPECT_EQ(info.channels, channels);
         if (info.vbrKind == kVbrNone) {
-            // The formula of the format: size * 8 / (kbit/s * 1024).
-            EXPECT_EQ(info.durationSec, info.fileSize * 8 / (uint64_t(info.bitRateKbps) * 1024));
+            // The formula of the format, over the bytes from the first frame
+            // on: size * 8 / (kbit/s * 1024).
+            EXPECT_EQ(info.durationSec, (info.fileSize - uint64_t(info.firstFrame)) * 8 /
+                                            (uint64_t(info.bitRateKbps) * 1024));
         } else {
             EXPECT_NEAR(double(info.durationSec), ffprobeDuration(path), 1.0);
         }
@@ -173,4 +175,76 @@ TEST(MpegAudioFrame, FixturesAgreeWithFfprobe) {
         EXPECT_EQ(mpegAudioStart(path, first, vbr), info.versionIndex);
         EXPECT_EQ(first, info.firstFrame);
     }
+}
+
+TEST(MpegAudioFrame, FirstFrameOfAConfirmedRunIsTheStart) {
+    // No Xing/Info frame, and the second frame carries a padding slot: the
+    // start is the first frame, not the one confirming it.
+    Bytes es;
+    const uint32_t headers[] = {0xFFFB9064, 0xFFFB9264, 0xFFFB9064, 0xFFFBA264, 0xFFFB5064};
+    for (int round = 0; round < 6; ++round)
+        for (uint32_t h : headers)
+            append(es, frame(h, uint32_t(es.size())));
+    EXPECT_EQ(findFrameSync(es.data(), es.size()), 0);
+    TempDir dir;
+    test::writeFile(dir.file("padded.mp2"), es);
+    int64_t first = -1;
+    int vbr = -1;
+    EXPECT_EQ(mpegAudioStart(dir.file("padded.mp2"), first, vbr), 0);
+    EXPECT_EQ(first, 0);
+}
+
+TEST(MpegAudioFrame, EveryFrameFormIsFound) {
+    struct Case {
+        const char* file;
+        int layer, rate, channels;
+        uint32_t durationSec;
+    } cases[] = {
+        // Layer I without CRC: headers begin FF FF.
+        {"mpa_l1_48k.mp1", 1, 48000, 2, 2},
+        // Frames longer than 1100 bytes: 1253/1254 and 1728/1729.
+        {"mpa_l2_384k_44k.mp2", 2, 44100, 2, 2},
+        {"mpa_l2_384k_32k.mp2", 2, 32000, 2, 2},
+        // Free format: the duration comes from the measured frame length.
+        {"mpa_free_200k.mp3", 3, 44100, 2, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        ASSERT_TRUE(test::haveFixture(c.file));
+        MpegAudioFileInfo info;
+        EXPECT_EQ(mpegAudioInfo(fixture(c.file), info), 0);
+        EXPECT_EQ(info.layer, c.layer);
+        EXPECT_EQ(info.sampleRate, c.rate);
+        EXPECT_EQ(info.channels, c.channels);
+        EXPECT_EQ(info.durationSec, c.durationSec);
+        int64_t first = -1;
+        int vbr = -1;
+        EXPECT_EQ(mpegAudioStart(fixture(c.file), first, vbr), 0);
+        EXPECT_EQ(first, 0);
+    }
+    MpegAudioFileInfo info;
+    ASSERT_EQ(mpegAudioInfo(fixture("mpa_free_200k.mp3"), info), 0);
+    EXPECT_EQ(info.bitRateKbps, 0);
+    EXPECT_EQ(info.freeFrameBytes, 653); // 144 * 200000 / 44100
+}
+
+TEST(MpegAudioFrame, Id3TagsLongOrNotSyncSafe) {
+    // A 7 s MP3 behind a 200,000-byte tag: the tag is not sound.
+    ASSERT_TRUE(test::haveFixture("mpa_id3_200k.mp3"));
+    MpegAudioFileInfo info;
+    EXPECT_EQ(mpegAudioInfo(fixture("mpa_id3_200k.mp3"), info), 200000);
+    // (The divisor of 1024 reads 2.3 % short, and whole seconds are kept.)
+    EXPECT_NEAR(double(info.durationSec), ffprobeDuration(fixture("mpa_id3_200k.mp3")), 1.5);
+    EXPECT_EQ(info.durationSec, (info.fileSize - 200000) * 8 / (128 * 1024));
+
+    // Size bytes 00 00 81 00 are not sync-safe: the frames behind the tag
+    // (33,034 bytes) are still found.
+    std::string unsafe = fixture("mpa_id3_unsafe.mp3");
+    EXPECT_EQ(mpegAudioInfo(unsafe, info), 33034);
+    EXPECT_EQ(info.sampleRate, 44100);
+    EXPECT_NEAR(double(info.durationSec), ffprobeDuration(unsafe), 1.5);
+    int64_t first = -1;
+    int vbr = -1;
+    EXPECT_EQ(mpegAudioStart(unsafe, first, vbr), 0);
+    EXPECT_EQ(first, 33034);
 }

@@ -231,10 +231,10 @@ TEST_F(MpegDemux, FramesAreCutAtEveryHeaderDespiteChangingBits) {
     EXPECT_EQ(rec.mpeg, es);
 }
 
-TEST_F(MpegDemux, PseudoFrameOf1700BytesIsDropped) {
+TEST_F(MpegDemux, PseudoFrameLongerThanAnyFrameIsDropped) {
     Bytes head = frames(0xFFFB9064, 3), tail = frames(0xFFFB9064, 3);
     Bytes pseudo = {0xFF, 0xFB, 0x90, 0x64};
-    append(pseudo, body(4, 1700, 99));
+    append(pseudo, body(4, kMaxMpegFrameBytes + 1, 99));
     Bytes es = head;
     append(es, pseudo);
     append(es, tail);
@@ -243,6 +243,81 @@ TEST_F(MpegDemux, PseudoFrameOf1700BytesIsDropped) {
     append(expected, tail);
     EXPECT_EQ(rec.mpeg, expected);
     EXPECT_EQ(demuxStats().droppedFrames, 1u);
+}
+
+// Both assembler entries over the same elementary stream: every frame whole,
+// in order.
+void expectBothEntriesCut(Recorder& rec, const Bytes& es, const std::vector<int>& lengths,
+                          size_t chunk) {
+    rec = Recorder{};
+    demuxReset(kDemuxMpegAudio);
+    for (size_t pos = 0; pos < es.size(); pos += chunk)
+        demuxChunk(es.data() + pos, int(std::min(chunk, es.size() - pos)));
+    demuxFinish();
+    EXPECT_EQ(rec.lengths, lengths) << "main entry";
+    EXPECT_EQ(rec.mpeg, es);
+    rec = Recorder{};
+    demuxReset(kDemuxMpegAudio);
+    for (size_t pos = 0; pos < es.size(); pos += chunk)
+        feedMpegAudio(es.data() + pos, int(std::min(chunk, es.size() - pos)),
+                      DecoderRoute::MpegAudioLibrary, true);
+    demuxFinish();
+    EXPECT_EQ(rec.lengths, lengths) << "direct entry";
+    EXPECT_EQ(rec.mpeg, es);
+}
+
+TEST_F(MpegDemux, EveryLegalFrameSequenceComesThroughWhole) {
+    struct Case {
+        const char* what;
+        std::vector<uint32_t> headers; // repeated in turn
+    } cases[] = {
+        // The protection bit changes from frame to frame.
+        {"protection", {0xFFFB9000, 0xFFFA9200, 0xFFFA9040, 0xFFFB9200}},
+        // Stereo and joint stereo alternate (Layer II, 32 kHz).
+        {"stereo modes", {0xFFFCA800, 0xFFFCA870, 0xFFFCA840, 0xFFFCA860}},
+        // Layer I without CRC: every header begins FF FF; padding slots.
+        {"layer I", {0xFFFF4000, 0xFFFF4200, 0xFFFF9040, 0xFFFFE270}},
+        // Layer II at 384 kbit/s, 32 kHz: 1728 and 1729 bytes.
+        {"long frames", {0xFFFDE800, 0xFFFDEA00, 0xFFFDE800}},
+        // MPEG-2 Layer III, 16 kHz mono, the bit rate switching from 8 kbit/s
+        // (36-byte frames) to 160 kbit/s.
+        {"short frames", {0xFFF318C4, 0xFFF328C4, 0xFFF3E8C4, 0xFFF318C4, 0xFFF358C4}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes es;
+        std::vector<int> lengths;
+        for (int round = 0; round < 6; ++round)
+            for (uint32_t h : c.headers) {
+                Bytes f = mpaFrame(h, uint32_t(es.size()));
+                lengths.push_back(int(f.size()));
+                append(es, f);
+            }
+        expectBothEntriesCut(rec, es, lengths, 1000);
+    }
+}
+
+TEST_F(MpegDemux, FreeFormatFramesAreMeasuredAndCut) {
+    // Free format (bit-rate index 0): 653-byte frames, 654 with padding, as
+    // an encoder writes them for 200 kbit/s at 44.1 kHz.
+    Bytes es;
+    std::vector<int> lengths;
+    for (int i = 0; i < 40; ++i) {
+        bool pad = i % 3 == 1;
+        Bytes f = {0xFF, 0xFB, uint8_t(pad ? 0x02 : 0x00), 0x64};
+        append(f, body(4, pad ? 654 : 653, uint32_t(i + 1)));
+        lengths.push_back(int(f.size()));
+        append(es, f);
+    }
+    expectBothEntriesCut(rec, es, lengths, 1024);
+
+    // A real one, made by an encoder.
+    ASSERT_TRUE(test::haveFixture("mpa_free_200k.mp3"));
+    Bytes file = test::readFile(fixture("mpa_free_200k.mp3"));
+    rec = Recorder{};
+    feed(kDemuxMpegAudio, file, 3760);
+    EXPECT_EQ(rec.mpeg, file);
+    EXPECT_EQ(rec.lengths.size(), file.size() / 653); // 117 frames of 653 or 654 bytes
 }
 
 TEST_F(MpegDemux, DecoderRouteFollowsVersionAndLayer) {

@@ -89,7 +89,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"mpeg_l2_mpeg2_24k.mp2", 10}, Case{"mpeg_l3_cbr_44k.mp3", 10},
                       Case{"mpeg_l3_vbr_44k.mp3", 10}, Case{"mpeg_l3_cbr_32k_mono.mp3", 10},
                       Case{"mpeg_l3_mpeg2_22k.mp3", 10}, Case{"mpeg_l3_mpeg2_vbr_22k.mp3", 10},
-                      Case{"mpeg_l3_mpeg25_11k.mp3", 10}, Case{"mpeg_l3_id3.mp3", 10}),
+                      Case{"mpeg_l3_mpeg25_11k.mp3", 10}, Case{"mpeg_l3_id3.mp3", 10},
+                      // Frames longer than 1100 bytes, Layer I without CRC.
+                      Case{"mpa_vcd_384k.mpg", 6}, Case{"mpa_l2_384k_44k.mp2", 10},
+                      Case{"mpa_l2_384k_32k.mp2", 10}, Case{"mpa_l1_48k.mp1", 10}),
     [](const ::testing::TestParamInfo<Case>& i) {
         std::string n = i.param.file;
         for (char& ch : n)
@@ -266,4 +269,18 @@ TEST(FastConversion, VcdTrackWithCdxaSectorsCopiesLikeItsProgramStream) {
     ASSERT_EQ(fromDat.status, FastStatus::Done);
     EXPECT_GT(fromMpg.bytesWritten, 100000u);
     EXPECT_EQ(readFile(fromDat.outputPath), readFile(fromMpg.outputPath));
+}
+
+TEST(FastConversion, FreeFormatIsCopiedWhole) {
+    // ffmpeg does not copy free format; the file's own frames are the
+    // reference (a bare stream without Xing/Info frame or tags).
+    TempDir dir;
+    FastSource src = sourceIn(dir, "mpa_free_200k.mp3", 10);
+    src.durationSec = 3;
+    FastOutcome outcome;
+    ASSERT_EQ(fast_conversion_thread(src, &outcome), 0);
+    ASSERT_EQ(outcome.status, FastStatus::Done);
+    std::vector<uint8_t> source = readFile(src.path);
+    EXPECT_EQ(outcome.frames, source.size() / 653);
+    EXPECT_TRUE(readFile(outcome.outputPath) == source);
 }
