@@ -48,15 +48,17 @@ int cmdFast(const Args& args) {
     switch (outcome.status) {
     case FastStatus::Done:
     case FastStatus::Stopped:
-        std::printf("%s\t%llu frames\t%llu bytes\n", outcome.outputPath.c_str(),
-                    static_cast<unsigned long long>(outcome.frames),
-                    static_cast<unsigned long long>(outcome.bytesWritten));
+        if (!outcome.keptEarlier)
+            std::printf("%s\t%llu frames\t%llu bytes\n", outcome.outputPath.c_str(),
+                        static_cast<unsigned long long>(outcome.frames),
+                        static_cast<unsigned long long>(outcome.bytesWritten));
         if (interrupted()) return kInterrupted;
         if (outcome.frames == 0) {
             // A file without a single MPEG audio frame holds no sound.
             std::fflush(stdout);
-            std::fprintf(stderr, "kestrel-cli fast: %s: no sound: no MPEG audio frame copied\n",
-                         src.path.c_str());
+            std::fprintf(stderr, "kestrel-cli fast: %s: no sound: no MPEG audio frame copied%s\n",
+                         src.path.c_str(),
+                         outcome.keptEarlier ? " (the existing output was left as it was)" : "");
             return kRefused;
         }
         return kOk;

@@ -222,6 +222,12 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
             out.status = FastStatus::WriteFailed;
         }
         bool keep = out.status == FastStatus::Done || out.status == FastStatus::Stopped;
+        if (keep && out.frames == 0 && fileExists(out.outputPath)) {
+            // Nothing was copied: an earlier output of this name is worth more
+            // than an empty file.
+            keep = false;
+            out.keptEarlier = true;
+        }
         if (keep && replaceFile(tempPath, out.outputPath) != 0) {
             showMessage(caption::kMain,
                         format(text::kFastOpenOutputFailed, out.outputPath.c_str()));

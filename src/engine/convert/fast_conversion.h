@@ -33,6 +33,9 @@ struct FastOutcome {
     std::string outputPath;
     uint64_t bytesWritten = 0;
     uint64_t frames = 0;
+    // No frame was copied and a file of the output's name already existed:
+    // that file was left as it was.
+    bool keptEarlier = false;
 };
 
 // Kinds fast conversion accepts: 0, 3 (transport stream), 6 (program or PES

@@ -168,6 +168,26 @@ TEST(FastConversion, FailureKeepsTheEarlierOutputAndLeavesNoTemporaryFile) {
     EXPECT_EQ(messages.lastText(), "打开生成文件" + dir.path() + "/missing/mpeg_vcd.mp3错误");
 }
 
+TEST(FastConversion, ASourceWithoutMpegAudioNeverReplacesAnEarlierOutput) {
+    TempDir dir;
+    test::RecordingMessages messages;
+    // A transport stream whose only audio is AC-3: nothing to copy.
+    FastSource src = sourceIn(dir, "mpeg_ts_ac3.ts", 3);
+    test::writeFile(dir.file("mpeg_ts_ac3.mp3"), std::string("earlier output"));
+    FastOutcome outcome;
+    fast_conversion_thread(src, &outcome);
+    EXPECT_EQ(outcome.frames, 0u);
+    EXPECT_TRUE(outcome.keptEarlier);
+    EXPECT_EQ(test::capture("ls -A '" + dir.path() + "'"), "mpeg_ts_ac3.mp3\n");
+    auto kept = readFile(dir.file("mpeg_ts_ac3.mp3"));
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "earlier output");
+    // Without an earlier file the (empty) output is written as before.
+    ASSERT_EQ(::unlink(dir.file("mpeg_ts_ac3.mp3").c_str()), 0);
+    fast_conversion_thread(src, &outcome);
+    EXPECT_FALSE(outcome.keptEarlier);
+    EXPECT_EQ(test::capture("ls -A '" + dir.path() + "'"), "mpeg_ts_ac3.mp3\n");
+}
+
 TEST(FastConversion, AFifoSourceIsRefusedNotWaitedOn) {
     ::alarm(30); // opening it for reading used to wait for a writer for ever
     TempDir dir;
