@@ -37,6 +37,8 @@ struct Head {
 
 // An ID3v2 tag whose size bytes are not sync-safe is searched at most this far.
 constexpr uint64_t kMaxTagSearch = 16u << 20;
+// Free-format header candidates measured before the search gives up on them.
+constexpr int kMaxFreeFormatTries = 256;
 
 void readRegion(FILE* f, int64_t offset, size_t length, Head& h) {
     h.bytes.assign(length, 0);
@@ -104,6 +106,7 @@ void findVbrHeader(const std::vector<uint8_t>& b, int& kind, uint32_t& frames) {
 // confirmed.
 int findStart(const uint8_t* b, size_t length, int& at, int& freeBytes) {
     bool candidate = false;
+    int freeTries = 0;
     at = -1;
     freeBytes = 0;
     if (!b || length < 200) return -2;
@@ -112,6 +115,9 @@ int findStart(const uint8_t* b, size_t length, int& at, int& freeBytes) {
         MpegAudioHeader h;
         if (!parseMpegAudioHeader(b + i, h)) continue;
         candidate = true;
+        // Measuring a free-format frame looks at every length a frame can
+        // have; a region full of such false headers would take minutes.
+        if (h.bitRateKbps == 0 && ++freeTries > kMaxFreeFormatTries) continue;
         if (confirmMpegAudioStart(b + i, length - i, freeBytes) == 1) {
             at = int(i);
             return 1;
