@@ -304,9 +304,11 @@ struct Ac3Splitter {
 };
 Ac3Splitter gAc3;
 
+// The low bit of frmsizecod (byte 4) is not compared: at 44.1 kHz it is the
+// padding flag and changes from frame to frame of one stream.
 bool ac3MatchesRef(const uint8_t* p) {
-    return p[0] == 0x0B && p[1] == 0x77 && p[4] == gAc3.ref[0] && p[5] == gAc3.ref[1] &&
-           p[6] == gAc3.ref[2];
+    return p[0] == 0x0B && p[1] == 0x77 && ((p[4] ^ gAc3.ref[0]) & 0xFE) == 0 &&
+           p[5] == gAc3.ref[1] && p[6] == gAc3.ref[2];
 }
 
 void emitAc3(const uint8_t* p, int len) {
