@@ -77,6 +77,13 @@ void readLoop(FILE* f, const ReaderEntry& e, size_t chunk, uint64_t startOffset,
     uint64_t consumed = startOffset;
     int lastSecond = -1;
     pcm_pending = 0;
+    // A chunk may decode to more PCM than pcm_buffer holds: the decoders hand
+    // it on through the sink whenever they need room.
+    mpeg_decoding_set_drain([&] {
+        trim();
+        if (pcm_pending > 0) pcm_sink(out, e.rateRatio);
+        pcm_pending = 0;
+    });
     while (running.load()) {
         if (paused.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -122,6 +129,7 @@ void readLoop(FILE* f, const ReaderEntry& e, size_t chunk, uint64_t startOffset,
         if (pcm_pending > 0) pcm_sink(out, e.rateRatio);
     }
     pcm_pending = 0;
+    mpeg_decoding_set_drain(nullptr);
 }
 
 } // namespace
@@ -157,7 +165,7 @@ ReaderResult read_mpeg_audio_file(const ReaderEntry& e, PcmOutput* out, Position
     }
     std::fseek(f, static_cast<long>(first), SEEK_SET);
     demuxReset(kDemuxMpegAudio);
-    mpeg_decoding_start();
+    mpeg_decoding_start(e.path);
     size_t chunk = e.sourceRate < 32000 ? 256 : 1024;
     readLoop(
         f, e, chunk, static_cast<uint64_t>(first), out, report, context,
@@ -175,7 +183,7 @@ ReaderResult read_mpeg_stream(const ReaderEntry& e, PcmOutput* out, PositionRepo
         return ReaderResult::OpenFailed;
     }
     demuxReset(e.kind);
-    mpeg_decoding_start();
+    mpeg_decoding_start(e.path);
     NoTrim none;
     readLoop(
         f, e, 3760, 0, out, report, context, [](const uint8_t* b, int n) { demuxChunk(b, n); },
