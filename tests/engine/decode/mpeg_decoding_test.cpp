@@ -300,3 +300,41 @@ TEST_F(MpegDecoding, TransportStreamTakesTheFirstProgramWithSound) {
         EXPECT_GE(cmp.snrDb, 60);
     }
 }
+
+// The same through the whole program: a silent WAV conversion of each file
+// is as long as the reference decode and matches it.
+TEST(MpegDecodingConversion, WavOfEachRouteMatchesTheReference) {
+    struct Case {
+        const char* file;
+        int rate;
+        long maxLengthDiff; // sample frames
+        double minSnr;
+        bool mpg123; // reference: mpg123 (every frame), else ffmpeg
+    };
+    const Case cases[] = {
+        {"mpeg_ac3_44k.ac3", 44100, 1536, 40, false},
+        {"mpeg_ac3_44k.vob", 44100, 1536, 40, false},
+        {"mpeg_ts_second_program.ts", 48000, 1152, 60, false},
+        {"mpeg_l3_mpeg2_16k_8k.mpg", 16000, 0, 60, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        test::TempDir home, out;
+        std::string cmd = "SDL_AUDIODRIVER=dummy '" + std::string(KESTREL_BIN_DIR) +
+                          "/kestrel-cli' --home '" + home.path() + "' convert -t wav -r " +
+                          std::to_string(c.rate) + " -o '" + out.path() + "' '" + fixture(c.file) +
+                          "' 2>/dev/null";
+        std::string listing = test::capture(cmd);
+        ASSERT_NE(listing.find('\t'), std::string::npos) << listing;
+        int rate = 0, ch = 0;
+        Pcm got = test::wavSamples(listing.substr(0, listing.find('\t')), &rate, &ch);
+        EXPECT_EQ(rate, c.rate);
+        ASSERT_EQ(ch, 2);
+        Pcm ref = c.mpg123 ? mpg123Decode(fixture("mpeg_l3_mpeg2_16k_8k.mp3"))
+                           : test::ffmpegDecode(fixture(c.file));
+        ASSERT_FALSE(ref.empty());
+        EXPECT_LE(std::labs(long(got.size() / 2) - long(ref.size() / 2)), c.maxLengthDiff);
+        auto cmp = test::compareAudio(got, ref, 2, 3000, 1152);
+        EXPECT_GE(cmp.snrDb, c.minSnr) << "lag " << cmp.lag;
+    }
+}
