@@ -47,7 +47,7 @@ class DecodeOutlet : public DemuxOutlet {
     int fadeDone = kFadeInFrames;
 
     // Applies the fade to the PCM appended since `before` (byte count).
-    void fresh(int before) {
+    void fadeInAfterJump(int before) {
         if (fadeDone >= kFadeInFrames || channels <= 0) return;
         int16_t* s = reinterpret_cast<int16_t*>(pcm_buffer() + before);
         int frames = (pcm_pending - before) / (2 * channels);
@@ -85,7 +85,7 @@ class DecodeOutlet : public DemuxOutlet {
         int n =
             ac3stream.ac3buf_readdata(frame, length, pcm_buffer() + pcm_pending, space, &written);
         if (n > 0) pcm_pending += n;
-        fresh(before);
+        fadeInAfterJump(before);
     }
 
     // Hands the waiting PCM on when fewer than `need` bytes are free; true
@@ -114,7 +114,7 @@ class DecodeOutlet : public DemuxOutlet {
         int n = mpadec_ext.mp3_play(kLibraryInstance, records, count, pcm_buffer() + pcm_pending,
                                     space);
         if (n > 0) pcm_pending += n;
-        fresh(before);
+        fadeInAfterJump(before);
         // A full buffer may leave PCM inside the library: fetch it after
         // making room.
         while (n > 0 && pcm_pending >= kPcmBufferBytes && makeRoom(kMaxMpegFramePcm)) {
@@ -123,7 +123,7 @@ class DecodeOutlet : public DemuxOutlet {
             n = mpadec_ext.mp3_play(kLibraryInstance, records, 0, pcm_buffer() + pcm_pending,
                                     space);
             if (n > 0) pcm_pending += n;
-            fresh(before);
+            fadeInAfterJump(before);
         }
     }
 
@@ -169,7 +169,7 @@ class DecodeOutlet : public DemuxOutlet {
                 int before = pcm_pending;
                 pcm_pending += int32_t(produced);
                 ++stats.streamFrames;
-                fresh(before);
+                fadeInAfterJump(before);
             }
             if (s == SSC_E_MPGA_BUFFERTOOSMALL) {
                 if (!makeRoom(kMaxMpegFramePcm)) break; // the rest waits for the next call
