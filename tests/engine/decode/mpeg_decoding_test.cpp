@@ -177,6 +177,19 @@ TEST_F(MpegDecoding, GarbageBetweenFramesIsHandledAsSyncLost) {
     // Up to the frame before the garbage the sound is the same.
     size_t same = 39 * 576 * 2;
     EXPECT_TRUE(std::equal(got.begin(), got.begin() + long(same), clean.begin()));
+
+    // The same through the entry the MPEG audio file reader feeds, in its
+    // 256-byte chunks.
+    start(kDemuxMpegAudio);
+    for (size_t i = 0; i < dirty.size(); i += 256) {
+        feedMpegAudio(dirty.data() + i, int(std::min<size_t>(256, dirty.size() - i)),
+                      DecoderRoute::BuiltIn, true);
+        take();
+    }
+    finish();
+    EXPECT_EQ(mpeg_decoding_stats().syncLosses, 1u);
+    EXPECT_EQ(mpeg_decoding_stats().streamFrames, cleanFrames - 1);
+    EXPECT_EQ(pcm.size(), got.size());
 }
 
 // mp3dec takes no free format: such a Layer III stream is refused with a
