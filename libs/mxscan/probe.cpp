@@ -1,6 +1,7 @@
 #include "mxscan/probe.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -12,6 +13,9 @@ constexpr size_t kHeadBytes = 2u << 20;
 constexpr size_t kTailBytes = 1u << 20;
 constexpr size_t kCollectBytes = 64u << 10;
 constexpr int64_t kPtsWrap = int64_t(1) << 33;
+// Frame rates of AVI video taken as real (frames per second).
+constexpr double kMinAviFps = 0.01;
+constexpr double kMaxAviFps = 1000.0;
 
 uint16_t be16(const uint8_t* p) {
     return uint16_t((p[0] << 8) | p[1]);
@@ -239,9 +243,16 @@ struct StreamScan {
     int64_t firstPts = -1, lastPts = -1;
     int64_t firstAudioOffset = -1;
     // Transport stream tables.
-    int pmtPid = -1;
     bool pmtDone = false;
     bool pesOpen = false;
+};
+
+// One program of a transport stream, from the association table and its map.
+struct TsProgram {
+    int number = 0, pmtPid = -1;
+    bool parsed = false;
+    int videoPid = -1, audioPid = -1;
+    bool audioAc3 = false;
 };
 
 void notePts(StreamScan& s, int64_t pts) {
@@ -340,7 +351,7 @@ void scanPs(const uint8_t* b, size_t n, int64_t base, StreamScan& s, bool head) 
     }
 }
 
-void scanTsPmt(const uint8_t* sec, size_t avail, StreamScan& s, int& videoPid) {
+void scanTsPmt(const uint8_t* sec, size_t avail, StreamScan& s, TsProgram& prog) {
     if (avail < 12 || sec[0] != 0x02) return;
     size_t sectionLength = ((sec[1] & 0x0F) << 8) | sec[2];
     size_t end = std::min(avail, 3 + sectionLength >= 4 ? 3 + sectionLength - 4 : 0);
@@ -349,8 +360,8 @@ void scanTsPmt(const uint8_t* sec, size_t avail, StreamScan& s, int& videoPid) {
         int type = sec[e], pid = ((sec[e + 1] & 0x1F) << 8) | sec[e + 2];
         size_t info = ((sec[e + 3] & 0x0F) << 8) | sec[e + 4];
         ++s.count;
-        if ((type == 1 || type == 2) && videoPid < 0) {
-            videoPid = pid;
+        if ((type == 1 || type == 2) && prog.videoPid < 0) {
+            prog.videoPid = pid;
             s.video = true;
         }
         bool ac3 = type == 0x81;
@@ -364,17 +375,92 @@ void scanTsPmt(const uint8_t* sec, size_t avail, StreamScan& s, int& videoPid) {
                 d += 2 + size_t(l);
             }
         }
-        if (s.audioId < 0 && (type == 3 || type == 4 || ac3)) {
-            s.audioId = pid;
-            s.audioAc3 = ac3;
+        if (prog.audioPid < 0 && (type == 3 || type == 4 || ac3)) {
+            prog.audioPid = pid;
+            prog.audioAc3 = ac3;
         }
         e += 5 + info;
     }
-    s.pmtDone = true;
+    prog.parsed = true;
 }
 
-void scanTs(const uint8_t* b, size_t n, size_t start, int64_t base, StreamScan& s, int& videoPid,
-            bool head) {
+// The sound is that of the first program (in the association table's order)
+// whose map names an audio stream. Decided once the maps before it are known,
+// or with `final` from the maps found at all. The video PID is the chosen
+// program's, else the first one named.
+bool chooseTsProgram(const std::vector<TsProgram>& programs, bool final, StreamScan& s,
+                     int& videoPid) {
+    const TsProgram* chosen = nullptr;
+    for (const TsProgram& p : programs) {
+        if (!p.parsed) {
+            if (final) continue;
+            return false;
+        }
+        if (p.audioPid >= 0) {
+            chosen = &p;
+            break;
+        }
+    }
+    if (!final && !chosen && programs.empty()) return false;
+    if (chosen) {
+        s.audioId = chosen->audioPid;
+        s.audioAc3 = chosen->audioAc3;
+        videoPid = chosen->videoPid;
+    }
+    for (const TsProgram& p : programs)
+        if (videoPid < 0 && p.videoPid >= 0) videoPid = p.videoPid;
+    s.pmtDone = true;
+    return true;
+}
+
+// The association table and the program maps, until the program is chosen.
+void scanTsTables(const uint8_t* b, size_t n, size_t start, StreamScan& s, int& videoPid) {
+    std::vector<TsProgram> programs;
+    bool patSeen = false;
+    for (size_t i = start; i + 188 <= n && !s.pmtDone;) {
+        if (b[i] != 0x47) {
+            ++i;
+            while (i + 188 <= n && !(b[i] == 0x47 && (i + 376 > n || b[i + 188] == 0x47)))
+                ++i;
+            continue;
+        }
+        const uint8_t* p = b + i;
+        i += 188;
+        int pid = ((p[1] & 0x1F) << 8) | p[2];
+        int afc = (p[3] >> 4) & 3;
+        size_t off = 4 + ((afc & 2) ? 1 + size_t(p[4]) : 0);
+        if (!(p[1] & 0x40) || !(afc & 1) || off >= 188) continue;
+        size_t so = off + 1 + p[off];
+        if (so + 12 > 188) continue;
+        const uint8_t* sec = p + so;
+        if (pid == 0) {
+            if (patSeen || sec[0] != 0) continue;
+            patSeen = true;
+            size_t sectionLength = ((sec[1] & 0x0F) << 8) | sec[2];
+            size_t end =
+                std::min<size_t>(188 - so, 3 + sectionLength >= 4 ? 3 + sectionLength - 4 : 0);
+            for (size_t e = 8; e + 4 <= end && programs.size() < 64; e += 4) {
+                TsProgram prog;
+                prog.number = be16(sec + e);
+                prog.pmtPid = ((sec[e + 2] & 0x1F) << 8) | sec[e + 3];
+                if (prog.number != 0) programs.push_back(prog);
+            }
+        } else if (sec[0] == 0x02) {
+            for (TsProgram& prog : programs) {
+                if (prog.parsed || prog.pmtPid != pid || prog.number != be16(sec + 3)) continue;
+                scanTsPmt(sec, 188 - so, s, prog);
+                break;
+            }
+        } else {
+            continue;
+        }
+        if (patSeen) chooseTsProgram(programs, false, s, videoPid);
+    }
+    if (!s.pmtDone) chooseTsProgram(programs, true, s, videoPid);
+}
+
+// The audio packets of the chosen PID (tables already read).
+void scanTs(const uint8_t* b, size_t n, size_t start, int64_t base, StreamScan& s, bool head) {
     size_t i = start;
     while (i + 188 <= n) {
         if (b[i] != 0x47) {
@@ -391,25 +477,6 @@ void scanTs(const uint8_t* b, size_t n, size_t start, int64_t base, StreamScan& 
         if (!(afc & 1) || off >= 188) {
             i += 188;
             continue;
-        }
-        if (head && unitStart && (pid == 0 || pid == s.pmtPid) && !s.pmtDone) {
-            size_t so = off + 1 + p[off];
-            if (so + 3 <= 188) {
-                const uint8_t* sec = p + so;
-                if (pid == 0 && sec[0] == 0 && so + 12 <= 188) {
-                    size_t sectionLength = ((sec[1] & 0x0F) << 8) | sec[2];
-                    size_t end = std::min<size_t>(
-                        188 - so, 3 + sectionLength >= 4 ? 3 + sectionLength - 4 : 0);
-                    for (size_t e = 8; e + 4 <= end; e += 4) {
-                        if (be16(sec + e) != 0) {
-                            s.pmtPid = ((sec[e + 2] & 0x1F) << 8) | sec[e + 3];
-                            break;
-                        }
-                    }
-                } else if (pid == s.pmtPid) {
-                    scanTsPmt(sec, 188 - so, s, videoPid);
-                }
-            }
         }
         if (s.audioId >= 0 && pid == s.audioId) {
             const uint8_t* pay = p + off;
@@ -570,7 +637,6 @@ void probeAvi(File& f, ProbeResult& r) {
     r.mainStream = 9;
     r.videoMode = 2;
     double fps = vScale ? double(vRate) / vScale : 0;
-    std::memcpy(r.mpeg4Video + 48, &fps, 8);
     char vTag[4], aTag[4];
     std::snprintf(vTag, sizeof vTag, "%02d", videoStream % 100);
     std::snprintf(aTag, sizeof aTag, "%02d", audioStream >= 0 ? audioStream % 100 : 99);
@@ -602,6 +668,13 @@ void probeAvi(File& f, ProbeResult& r) {
             pos += 8 + int64_t(size) + (size & 1);
         }
     }
+    // A frame rate no video has (a crafted rate and scale) is reported as 0,
+    // which the analysis refuses; so is one that would make the play time,
+    // or the 1200 / rate of the analysis, leave the int range.
+    if (!(fps >= kMinAviFps && fps <= kMaxAviFps) ||
+        double(r.videoIndexCount) / fps > double(INT32_MAX))
+        fps = 0;
+    std::memcpy(r.mpeg4Video + 48, &fps, 8);
     r.streamCount = (videoStream >= 0) + (audioStream >= 0);
     if (audioStream >= 0) r.audioMode = 0;
     if (fps > 0) r.playTime = int(r.videoIndexCount / fps);
@@ -742,7 +815,8 @@ int probeFile(const std::string& path, ProbeResult& r) {
         tail = f.region(tailAt, kTailBytes);
     }
     if (form == 0) {
-        scanTs(b, n, size_t(ts), 0, hs, videoPid, true);
+        scanTsTables(b, n, size_t(ts), hs, videoPid);
+        scanTs(b, n, size_t(ts), 0, hs, true);
         r.mainStream = 0;
         r.videoPid = videoPid;
         r.audioPid = hs.audioId;
@@ -751,7 +825,7 @@ int probeFile(const std::string& path, ProbeResult& r) {
             tsScan.pmtDone = true;
             int64_t k = findTs(tail.data(), std::min<size_t>(tail.size(), 188 * 6));
             scanTs(tail.data(), tail.size(), size_t(std::max<int64_t>(k, 0)), tailAt, tsScan,
-                   videoPid, false);
+                   false);
         }
     } else {
         scanPs(b, n, 0, hs, true);

@@ -1,5 +1,7 @@
 // The stream probe through the program's binding: form, audio facts and play
 // time of real files against ffprobe, and the loader's messages.
+#include "engine/catalogue/analysis.h"
+#include "engine/catalogue/media_record.h"
 #include "engine/decode/lib_mxscan.h"
 #include "engine/decode/library_loader.h"
 #include "platform/paths.h"
@@ -7,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -172,4 +175,94 @@ TEST_F(Mxscan, VcdSectorFileIsAProgramStream) {
     EXPECT_EQ(audio.channels, 2);
     EXPECT_EQ(audio.bitRate, 224000);
     EXPECT_NEAR(mxscan.mux_play_time(), 4, 1);
+}
+
+// The sound of a transport stream is that of the first program that has any:
+// here the first program carries only video. Also when the second program's
+// map is sent before the first's.
+TEST_F(Mxscan, TransportStreamTakesTheFirstProgramWithSound) {
+    std::string path = fixture("mpeg_ts_second_program.ts");
+    std::vector<uint8_t> ts = test::readFile(path);
+    ASSERT_EQ(ts.size() % 188, 0u);
+    int swaps = 0;
+    for (size_t i = 0; i + 376 <= ts.size(); i += 188) {
+        int pid = ((ts[i + 1] & 0x1F) << 8) | ts[i + 2];
+        int next = ((ts[i + 189] & 0x1F) << 8) | ts[i + 190];
+        if (pid == 0x1000 && next == 0x1001) {
+            std::swap_ranges(ts.begin() + long(i), ts.begin() + long(i + 188),
+                             ts.begin() + long(i + 188));
+            ++swaps;
+            i += 188;
+        }
+    }
+    ASSERT_GT(swaps, 1);
+    test::TempDir dir;
+    test::writeFile(dir.file("swapped.ts"), ts);
+    for (const std::string& p : {path, dir.file("swapped.ts")}) {
+        SCOPED_TRACE(p);
+        mxscan.mux_init();
+        ASSERT_GE(mxscan.open_stream(p.c_str()), 0);
+        EXPECT_EQ(mxscan.mux_get_main_stream(), 0);
+        EXPECT_EQ(mxscan.mux_get_audio_mode(), 0);
+        EXPECT_EQ(mxscan.mux_get_video_mode(), 1);
+        EXPECT_EQ(mxscan.mux_get_audio_pid(), 0x101);
+        EXPECT_EQ(mxscan.mux_get_video_pid(), 0x100);
+        MxAudioDisp audio;
+        mxscan.mux_get_audio_disp(&audio);
+        EXPECT_EQ(audio.sampleRate, 48000.0);
+        EXPECT_EQ(audio.channels, 2);
+        EXPECT_EQ(audio.bitRate, 128000);
+        EXPECT_NEAR(mxscan.mux_play_time(), 4, 1);
+    }
+}
+
+// A crafted frame rate (rate 1, scale 0xFFFFFFFF) is no frame rate: the
+// probe reports 0, which the analysis refuses, and its play time stays
+// defined.
+TEST_F(Mxscan, AviWithAnImpossibleFrameRateReportsNone) {
+    std::vector<uint8_t> avi = test::readFile(fixture("mpeg_mpeg4.avi"));
+    size_t strh = 0;
+    for (size_t i = 0; i + 40 <= avi.size(); ++i) {
+        if (std::memcmp(avi.data() + i, "strh", 4) == 0 &&
+            std::memcmp(avi.data() + i + 8, "vids", 4) == 0) {
+            strh = i + 8;
+            break;
+        }
+    }
+    ASSERT_GT(strh, 0u);
+    test::TempDir dir;
+    struct Rate {
+        uint32_t scale, rate;
+        double fps; // reported
+    };
+    for (const Rate& r : {Rate{0xFFFFFFFFu, 1, 0.0}, Rate{1, 0xFFFFFFFFu, 0.0}, Rate{1000, 1, 0.0},
+                          Rate{0, 25, 0.0}, Rate{1, 25, 25.0}}) {
+        SCOPED_TRACE(r.scale);
+        std::vector<uint8_t> a = avi;
+        std::memcpy(a.data() + strh + 20, &r.scale, 4);
+        std::memcpy(a.data() + strh + 24, &r.rate, 4);
+        test::writeFile(dir.file("crafted.avi"), a);
+        mxscan.mux_init();
+        ASSERT_GE(mxscan.open_stream(dir.file("crafted.avi").c_str()), 0);
+        ASSERT_EQ(mxscan.mux_get_main_stream(), 9);
+        uint8_t video[80];
+        mxscan.get_mpeg4_video(video);
+        double fps;
+        std::memcpy(&fps, video + 48, 8);
+        EXPECT_EQ(fps, r.fps);
+        EXPECT_GE(mxscan.mux_play_time(), 0);
+        EXPECT_LE(mxscan.mux_play_time(), 10);
+        // The analysis takes the file, or refuses it with its message.
+        test::RecordingMessages messages;
+        MediaRecord rec{};
+        int rc = analyzeMedia(dir.file("crafted.avi"), rec);
+        if (r.fps > 0) {
+            EXPECT_EQ(rc, 0);
+            EXPECT_EQ(rec.kind, 99);
+            EXPECT_EQ(rec.durationSec, 3);
+        } else {
+            EXPECT_EQ(rc, -4);
+            EXPECT_EQ(messages.lastText(), "文件" + dir.file("crafted.avi") + ":MPEG4分析属性错");
+        }
+    }
 }

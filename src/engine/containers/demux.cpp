@@ -309,9 +309,11 @@ struct Ac3Splitter {
 };
 Ac3Splitter gAc3;
 
+// The low bit of frmsizecod (byte 4) is not compared: at 44.1 kHz it is the
+// padding flag and changes from frame to frame of one stream.
 bool ac3MatchesRef(const uint8_t* p) {
-    return p[0] == 0x0B && p[1] == 0x77 && p[4] == gAc3.ref[0] && p[5] == gAc3.ref[1] &&
-           p[6] == gAc3.ref[2];
+    return p[0] == 0x0B && p[1] == 0x77 && ((p[4] ^ gAc3.ref[0]) & 0xFE) == 0 &&
+           p[5] == gAc3.ref[1] && p[6] == gAc3.ref[2];
 }
 
 void emitAc3(const uint8_t* p, int len) {
@@ -561,6 +563,7 @@ void psFeed(const uint8_t* p, int n) {
 struct TransportStream {
     int32_t pmtPid = -1;
     int32_t pmtPids[64];
+    uint16_t programs[64]; // program number of each entry of pmtPids
     int pmtCount = 0;
     int pmtNext = 0;
     int32_t videoPid = -1;
@@ -598,13 +601,18 @@ void tsPat(const uint8_t* pkt) {
     int avail;
     const uint8_t* s = tsSection(pkt, avail);
     if (!s || s[0] != 0x00) return;
+    // The table repeats all through the stream: only the first one counts,
+    // so that the walk through the program maps is not started over.
+    if (gTs.pmtCount > 0) return;
     int sectionLength = ((s[1] & 0x0F) << 8) | s[2];
     int end = std::min(avail, 3 + sectionLength - 4); // before the CRC
-    gTs.pmtCount = 0;
     for (int e = 8; e + 4 <= end; e += 4) {
         int program = be16(s + e);
         int pid = ((s[e + 2] & 0x1F) << 8) | s[e + 3];
-        if (program != 0 && gTs.pmtCount < 64) gTs.pmtPids[gTs.pmtCount++] = pid;
+        if (program != 0 && gTs.pmtCount < 64) {
+            gTs.programs[gTs.pmtCount] = uint16_t(program);
+            gTs.pmtPids[gTs.pmtCount++] = pid;
+        }
     }
     if (gTs.pmtCount > 0) {
         gTs.pmtPid = gTs.pmtPids[0];
@@ -628,6 +636,8 @@ void tsPmt(const uint8_t* pkt) {
     int avail;
     const uint8_t* s = tsSection(pkt, avail);
     if (!s || s[0] != 0x02 || avail < 12) return;
+    // Maps of several programs may share a PID: take the one being tried.
+    if (gTs.pmtNext > 0 && be16(s + 3) != gTs.programs[gTs.pmtNext - 1]) return;
     int sectionLength = ((s[1] & 0x0F) << 8) | s[2];
     int end = std::min(avail, 3 + sectionLength - 4);
     int programInfo = ((s[10] & 0x0F) << 8) | s[11];
@@ -651,8 +661,10 @@ void tsPmt(const uint8_t* pkt) {
         e += 5 + infoLength;
     }
     gTs.videoPid = video;
+    // The sound of the first program that has any: a program without audio
+    // sends the search on to the next map.
     if (audio < 0 && gTs.pmtNext < gTs.pmtCount) {
-        gTs.pmtPid = gTs.pmtPids[gTs.pmtNext++]; // try the next program
+        gTs.pmtPid = gTs.pmtPids[gTs.pmtNext++];
         return;
     }
     gTs.audioPid = audio;

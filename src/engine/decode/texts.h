@@ -12,5 +12,9 @@ inline constexpr const char* kPlayerLoadFailed = "装载%s 文件出错";
 inline constexpr const char* kPlayerExportMissing = "装载%s 文件函数%s出错";
 inline constexpr const char* kInflatorLoadFailed = "load %s error";
 inline constexpr const char* kInflatorExportMissing = "load proc error";
+// The stream decoder takes no free-format Layer III: such an MPEG-2/2.5 source
+// is refused (once per entry) instead of giving silence.
+inline constexpr const char* kFreeFormatLayer3Refused =
+    "文件%s:不支持自由格式的MPEG2/2.5 Layer III音频，无法解码";
 
 } // namespace kestrel::text

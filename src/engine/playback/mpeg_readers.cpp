@@ -99,6 +99,13 @@ void readLoop(FILE* f, const ReaderEntry& e, size_t chunk, Span span, PcmOutput*
     uint64_t consumed = span.start;
     int lastSecond = -1;
     pcm_pending = 0;
+    // A chunk may decode to more PCM than pcm_buffer holds: the decoders hand
+    // it on through the sink whenever they need room.
+    mpeg_decoding_set_drain([&] {
+        trim();
+        if (pcm_pending > 0) pcm_sink(out, e.rateRatio);
+        pcm_pending = 0;
+    });
     while (running.load() && !output_failed(out)) {
         if (paused.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -142,6 +149,7 @@ void readLoop(FILE* f, const ReaderEntry& e, size_t chunk, Span span, PcmOutput*
         if (pcm_pending > 0) pcm_sink(out, e.rateRatio);
     }
     pcm_pending = 0;
+    mpeg_decoding_set_drain(nullptr);
 }
 
 } // namespace
@@ -185,7 +193,7 @@ ReaderResult read_mpeg_audio_file(const ReaderEntry& e, PcmOutput* out, Position
     fseeko(f, static_cast<off_t>(first), SEEK_SET);
     span.start = static_cast<uint64_t>(first);
     demuxReset(kDemuxMpegAudio);
-    mpeg_decoding_start();
+    mpeg_decoding_start(e.path);
     size_t chunk = e.sourceRate < 32000 ? 256 : 1024;
     readLoop(
         f, e, chunk, span, out, report, context,
@@ -205,7 +213,7 @@ ReaderResult read_mpeg_stream(const ReaderEntry& e, PcmOutput* out, PositionRepo
     Span span;
     span.size = sizeOf(f, e.fileSize);
     demuxReset(e.kind);
-    mpeg_decoding_start();
+    mpeg_decoding_start(e.path);
     NoTrim none;
     readLoop(
         f, e, 3760, span, out, report, context, [](const uint8_t* b, int n) { demuxChunk(b, n); },
