@@ -62,9 +62,17 @@ class File {
 
 struct Mpa {
     int version = 0, layer = 0, bitRate = 0, rate = 0, channels = 0, spf = 0, bytes = 0;
+    int freeBase = 0; // free format: the measured frame length without its padding slot
 };
 
-bool parseMpa(const uint8_t* p, Mpa& h) {
+// Frame lengths a header can describe (free format included): MPEG-2.5
+// Layer II at 160 kbit/s and 8 kHz with its padding slot is the longest.
+constexpr int kMinMpaBytes = 24;
+constexpr int kMaxMpaBytes = 2881;
+
+// Parses a header. A free-format header (bit-rate index 0) gives a length
+// only when the stream's measured `freeBase` is known, else 0.
+bool parseMpa(const uint8_t* p, Mpa& h, int freeBase = 0) {
     static const int br[5][16] = {
         {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
@@ -76,7 +84,7 @@ bool parseMpa(const uint8_t* p, Mpa& h) {
         {44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
     if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return false;
     int ver = (p[1] >> 3) & 3, lay = (p[1] >> 1) & 3, bi = p[2] >> 4, si = (p[2] >> 2) & 3;
-    if (ver == 1 || lay == 0 || bi == 0 || bi == 15 || si == 3) return false;
+    if (ver == 1 || lay == 0 || bi == 15 || si == 3) return false;
     h.version = ver == 3 ? 0 : ver == 2 ? 1 : 2;
     h.layer = 4 - lay;
     h.bitRate = br[h.version == 0 ? h.layer - 1 : (h.layer == 1 ? 3 : 4)][bi];
@@ -84,21 +92,53 @@ bool parseMpa(const uint8_t* p, Mpa& h) {
     h.channels = (p[3] >> 6) == 3 ? 1 : 2;
     h.spf = h.layer == 1 ? 384 : (h.layer == 2 || h.version == 0) ? 1152 : 576;
     int pad = (p[2] >> 1) & 1;
-    h.bytes = h.layer == 1 ? (12 * h.bitRate * 1000 / h.rate + pad) * 4
-                           : h.spf / 8 * h.bitRate * 1000 / h.rate + pad;
+    h.freeBase = bi == 0 ? freeBase : 0;
+    if (bi == 0)
+        h.bytes = freeBase > 0 ? freeBase + pad * (h.layer == 1 ? 4 : 1) : 0;
+    else
+        h.bytes = h.layer == 1 ? (12 * h.bitRate * 1000 / h.rate + pad) * 4
+                               : h.spf / 8 * h.bitRate * 1000 / h.rate + pad;
     return true;
 }
 
+// Same stream: version, layer and sampling rate, both free format or neither;
+// the protection bit may change from frame to frame.
 bool sameMpa(const uint8_t* a, const uint8_t* b) {
-    return a[0] == b[0] && a[1] == b[1] && (a[2] & 0x0C) == (b[2] & 0x0C);
+    return a[0] == b[0] && (a[1] & 0xFE) == (b[1] & 0xFE) && (a[2] & 0x0C) == (b[2] & 0x0C) &&
+           ((a[2] & 0xF0) == 0) == ((b[2] & 0xF0) == 0);
+}
+
+// A free-format frame at `p` ends at the next header of its stream; the frame
+// after that must have the same length but for its padding slot. The measured
+// length without padding, or 0.
+int measureFreeMpa(const uint8_t* p, size_t avail, const Mpa& h) {
+    const int slot = h.layer == 1 ? 4 : 1;
+    const int pad = (p[2] >> 1) & 1;
+    for (int d = kMinMpaBytes; d <= kMaxMpaBytes && size_t(d) + 4 <= avail; ++d) {
+        Mpa h2;
+        if (!sameMpa(p, p + d) || !parseMpa(p + d, h2, d - pad * slot)) continue;
+        size_t k = size_t(d) + size_t(h2.bytes);
+        if (k + 4 <= avail && sameMpa(p, p + k)) return d - pad * slot;
+    }
+    return 0;
 }
 
 // First header followed by two more of the same stream, each one frame on.
 int64_t findMpa(const uint8_t* b, size_t n, Mpa& out) {
+    int freeTries = 0;
     for (size_t i = 0; i + 4 <= n; ++i) {
         if (b[i] != 0xFF) continue;
         Mpa h1, h2;
         if (!parseMpa(b + i, h1)) continue;
+        if (h1.bytes == 0) {
+            // Free format; a region full of false headers is not measured for ever.
+            if (++freeTries > 256) continue;
+            int base = measureFreeMpa(b + i, n - i, h1);
+            if (base <= 0) continue;
+            parseMpa(b + i, h1, base);
+            out = h1;
+            return int64_t(i);
+        }
         size_t j = i + size_t(h1.bytes);
         if (j + 4 > n || !sameMpa(b + i, b + j) || !parseMpa(b + j, h2)) continue;
         size_t k = j + size_t(h2.bytes);
@@ -109,8 +149,9 @@ int64_t findMpa(const uint8_t* b, size_t n, Mpa& out) {
     return -1;
 }
 
-// Counts the frames of an MPEG audio elementary stream from `start` to the end.
-int64_t countMpaFrames(File& f, int64_t start, const uint8_t* ref) {
+// Counts the frames of an MPEG audio elementary stream from `start` to the end
+// (`freeBase`: the measured frame length of a free-format stream).
+int64_t countMpaFrames(File& f, int64_t start, const uint8_t* ref, int freeBase) {
     std::vector<uint8_t> buf(size_t(std::clamp<int64_t>(f.size() - start, 4, 1 << 20)));
     int64_t pos = start, frames = 0;
     while (pos + 4 <= f.size()) {
@@ -119,7 +160,8 @@ int64_t countMpaFrames(File& f, int64_t start, const uint8_t* ref) {
         size_t i = 0;
         while (i + 4 <= got) {
             Mpa h;
-            if (sameMpa(buf.data() + i, ref) && parseMpa(buf.data() + i, h)) {
+            if (sameMpa(buf.data() + i, ref) && parseMpa(buf.data() + i, h, freeBase) &&
+                h.bytes > 0) {
                 if (i + size_t(h.bytes) > got && pos + int64_t(i) + h.bytes <= f.size() &&
                     got == buf.size())
                     break; // frame continues in the next block
@@ -768,7 +810,7 @@ int probeFile(const std::string& path, ProbeResult& r) {
         r.channels = mpa.channels;
         r.layer = mpa.layer;
         r.version = mpa.version;
-        int64_t frames = countMpaFrames(f, r.begin, b + mpaAt);
+        int64_t frames = countMpaFrames(f, r.begin, b + mpaAt, mpa.freeBase);
         // A Xing/Info or VBRI frame at the start counts the frames itself.
         for (size_t i = size_t(mpaAt); i < size_t(mpaAt) + 64 && i + 12 <= n; ++i) {
             if (std::memcmp(b + i, "Xing", 4) == 0 || std::memcmp(b + i, "Info", 4) == 0) {

@@ -266,3 +266,37 @@ TEST_F(Mxscan, AviWithAnImpossibleFrameRateReportsNone) {
         }
     }
 }
+
+// MPEG audio streams whose headers the older rules missed: free format (the
+// frame length measured between headers), Layer I without CRC (headers
+// beginning 0xFF 0xFF) and frames longer than 1100 bytes, under a name whose
+// extension does not decide the type.
+TEST_F(Mxscan, FreeFormatLayerOneAndLongFrameStreams) {
+    struct Case {
+        const char* file;
+        int rate, channels, kbps;
+    } cases[] = {{"mpa_free_200k.mp3", 44100, 2, 200},
+                 {"mpa_l1_48k.mp1", 48000, 2, 128},
+                 {"mpa_l2_384k_32k.mp2", 32000, 2, 384}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        test::TempDir dir;
+        std::string path = dir.file("stream.bit");
+        test::writeFile(path, test::readFile(fixture(c.file)));
+        mxscan.mux_init();
+        ASSERT_GE(mxscan.open_stream(path.c_str()), 0);
+        EXPECT_EQ(mxscan.mux_get_main_stream(), 3);
+        EXPECT_EQ(mxscan.mux_get_audio_mode(), 0);
+        MxAudioDisp audio;
+        mxscan.mux_get_audio_disp(&audio);
+        EXPECT_EQ(audio.sampleRate, c.rate);
+        EXPECT_EQ(audio.channels, c.channels);
+        EXPECT_NEAR(audio.bitRate / 1000.0, c.kbps, c.kbps * 0.02);
+        double seconds = ffprobeNumber(fixture(c.file), "format=duration");
+        EXPECT_NEAR(double(mxscan.mux_play_time()), seconds, 1.0);
+        // The analysis lists it as an MPEG audio stream.
+        MediaRecord rec{};
+        EXPECT_GE(analyzeMedia(path, rec), 0);
+        EXPECT_EQ(rec.sampleRate, c.rate);
+    }
+}
