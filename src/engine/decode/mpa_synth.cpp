@@ -60,13 +60,17 @@ template <int N> KESTREL_MPA_INLINE int pushV(SynthState& s, int ch, const float
     int p = s.pos[ch] = (s.pos[ch] - 1) & 15;
     float* A = s.ringA[ch][p];
     float* B = s.ringB[ch][p];
+#pragma GCC unroll 32
     for (int i = 0; i < N / 2; ++i)
         A[i] = x[(i + N / 2) * xs];
     A[N / 2] = 0.0f;
+#pragma GCC unroll 32
     for (int i = N / 2 + 1; i < N; ++i)
         A[i] = -x[(3 * N / 2 - i) * xs];
+#pragma GCC unroll 32
     for (int i = N; i <= 3 * N / 2; ++i)
         B[i - N] = -x[(3 * N / 2 - i) * xs];
+#pragma GCC unroll 32
     for (int i = 3 * N / 2 + 1; i < 2 * N; ++i)
         B[i - N] = -x[(i - 3 * N / 2) * xs];
     return p;
@@ -111,6 +115,7 @@ KESTREL_MPA_INLINE void toPcm8(F8 v, int16_t* out, int stride) {
         std::memcpy(out, &pcm, sizeof pcm);
         return;
     }
+#pragma GCC unroll 8
     for (int j = 0; j < 8; ++j)
         out[j * stride] = pcm[j];
 #else
@@ -151,10 +156,15 @@ KESTREL_MPA_INLINE void synthN(SynthState& s, int ch, int step, const float (*sl
     F8 acc[N / 8];
     int ts = 0;
     for (; ts + 8 <= count; ts += 8) {
+        alignas(32) float tin[N][8];
+#pragma GCC unroll 8
+        for (int j = 0; j < 8; ++j)
+#pragma GCC unroll 32
+            for (int k = 0; k < N; ++k)
+                tin[k][j] = slots[ts + j][k];
         F8 in[N], x[N];
         for (int k = 0; k < N; ++k)
-            for (int j = 0; j < 8; ++j)
-                in[k][j] = slots[ts + j][k];
+            in[k] = loadF8(tin[k]);
         Dct<N, F8>::run(in, x);
         alignas(32) float xt[N][8];
         for (int m = 0; m < N; ++m)
