@@ -3,7 +3,8 @@
 // output format (rate, channels, channel pick), applies the encode gains and
 // the sound effects, then writes or encodes the block while `converting` is
 // set, feeds the level meter, plays it while `sound_on` is set and feeds the
-// display while `display_on` is set.
+// display while `display_on` is set. The meter and display hooks do their work
+// only while the window shows them (`meters_on`, display_feed.h).
 //
 // Threading: runs on the thread of whichever reader calls it (one at a time);
 // flags and gains are polled once per step.

@@ -2,7 +2,7 @@
 
 #include "engine/decode/mpa_bits.h"
 #include "engine/decode/mpa_huffman.h"
-#include "engine/decode/mpa_simd.h"
+#include "engine/decode/mpa_imdct.h"
 #include "engine/decode/mpa_tables.h"
 
 #include <algorithm>
@@ -425,77 +425,6 @@ void aliasReduce(const GranuleInfo& g, float* xr, int nz) {
     }
 }
 
-// ---- IMDCT, windowing and overlap-add (2.4.3.4.10.2-3) ----
-
-KESTREL_MPA_SIMD void imdctLong(const Tables& t, const float* in, const float* win, float* overlap,
-                                float* out /*18, stride 32*/) {
-    alignas(16) float y[20] = {};
-    for (int k = 0; k < 18; ++k) {
-        float v = in[k];
-        const float* row = t.dct18[k];
-        for (int j = 0; j < 20; ++j)
-            y[j] += v * row[j];
-    }
-    // x[0..8] = y[9..17]; x[9..26] = -y[17..0]; x[27..35] = -y[0..8].
-    float x[36];
-    for (int i = 0; i < 9; ++i)
-        x[i] = y[i + 9];
-    for (int i = 9; i < 27; ++i)
-        x[i] = -y[26 - i];
-    for (int i = 27; i < 36; ++i)
-        x[i] = -y[i - 27];
-    for (int i = 0; i < 18; ++i) {
-        out[i * 32] = x[i] * win[i] + overlap[i];
-        overlap[i] = x[i + 18] * win[i + 18];
-    }
-}
-
-void imdctShort(const Tables& t, const float* in, float* overlap, float* out) {
-    const float* win = t.imdctWin[2];
-    float z[36] = {};
-    for (int w = 0; w < 3; ++w) {
-        float x[12] = {};
-        for (int k = 0; k < 6; ++k) {
-            float v = in[w * 6 + k];
-            if (v == 0.0f) continue;
-            for (int i = 0; i < 12; ++i)
-                x[i] += v * t.dct6[k][i];
-        }
-        for (int i = 0; i < 12; ++i)
-            z[6 + 6 * w + i] += x[i] * win[i];
-    }
-    for (int i = 0; i < 18; ++i) {
-        out[i * 32] = z[i] + overlap[i];
-        overlap[i] = z[i + 18];
-    }
-}
-
-// Runs the hybrid filterbank of one channel into hyb[18][32].
-void hybrid(const GranuleInfo& g, const float* xr, int nz, float (*overlap)[18], int sblimit,
-            float (*hyb)[32]) {
-    const Tables& t = tables();
-    int active = std::min((nz + 17) / 18, sblimit);
-    for (int sb = 0; sb < sblimit; ++sb) {
-        float* out = &hyb[0][sb];
-        if (sb >= active) {
-            for (int i = 0; i < 18; ++i) {
-                out[i * 32] = overlap[sb][i];
-                overlap[sb][i] = 0.0f;
-            }
-        } else {
-            int type = g.windowSwitching ? g.blockType : 0;
-            if (g.mixedBlock && sb < 2) type = 0;
-            if (type == 2)
-                imdctShort(t, xr + sb * 18, overlap[sb], out);
-            else
-                imdctLong(t, xr + sb * 18, t.imdctWin[type], overlap[sb], out);
-        }
-        if (sb & 1)
-            for (int i = 1; i < 18; i += 2)
-                out[i * 32] = -out[i * 32];
-    }
-}
-
 } // namespace
 
 void resetLayer3(Layer3State& s) {
@@ -649,7 +578,8 @@ Layer3Result decodeLayer3(Layer3State& s, const FrameHeader& h, const uint8_t* f
                 int end = 18 * ((b.shortBands[std::min(sfb + 1, 13)] + 5) / 6);
                 nzAfter = std::max(nzAfter, std::min(576, end));
             }
-            hybrid(g, c.xr, nzAfter, s.overlap[ch], sblimit, hyb[ch]);
+            hybridFilterbank(g.windowSwitching ? g.blockType : 0, g.mixedBlock != 0, c.xr, nzAfter,
+                             s.overlap[ch], sblimit, hyb[ch]);
         }
         if (nch == 2 && outCh == 1) {
             // Mono output: the mix of both channels' filterbank outputs.
@@ -658,9 +588,8 @@ Layer3Result decodeLayer3(Layer3State& s, const FrameHeader& h, const uint8_t* f
                     hyb[0][ts][sb] = (hyb[0][ts][sb] + hyb[1][ts][sb]) * 0.5f;
         }
         int16_t* o = out + size_t(gr) * 18 * slotSamples * outCh;
-        for (int ts = 0; ts < 18; ++ts)
-            for (int ch = 0; ch < outCh; ++ch)
-                synthSlot(s.synth, ch, step, hyb[ch][ts], o + ts * slotSamples * outCh + ch, outCh);
+        for (int ch = 0; ch < outCh; ++ch)
+            synthSlots(s.synth, ch, step, hyb[ch], 18, o + ch, outCh);
     }
     return res;
 }

@@ -42,7 +42,7 @@ inline constexpr int kReservoirBytes = 2048;
 struct Layer3State {
     uint8_t reservoir[kReservoirBytes + 8];
     int reservoirLen;
-    alignas(16) float overlap[2][32][18];
+    alignas(32) float overlap[2][18][32]; // [channel][time slot][sub-band]
     SynthState synth;
 };
 

@@ -24,6 +24,17 @@ void resetSynth(SynthState& s);
 // writes `32 >> step` samples to out[0], out[stride], ... (16-bit, clipped).
 void synthSlot(SynthState& s, int ch, int step, const float* subbands, int16_t* out, int stride);
 
+// Runs `count` time slots of channel `ch` (slots[t][0 .. (32 >> step) - 1])
+// and writes their samples one slot after the other with the given stride.
+// The transforms of eight slots are computed at once.
+void synthSlots(SynthState& s, int ch, int step, const float (*slots)[32], int count, int16_t* out,
+                int stride);
+
+// As synthSlots, but writes the unrounded, unclipped samples (in 16-bit
+// units) to out[0 .. count * (32 >> step) - 1].
+void synthSlotsFloat(SynthState& s, int ch, int step, const float (*slots)[32], int count,
+                     float* out);
+
 // DCT-II of size n (32, 16 or 8): x[m] = sum_k in[k] cos(pi m (2k + 1) / (2n)).
 void dct2(const float* in, float* x, int n);
 

@@ -100,15 +100,20 @@ void compute() {
     for (int i = 18; i < 36; ++i)
         t.imdctWin[3][i] = float(std::sin(pi / 36 * (i + 0.5)));
 
-    // y[j] = sum_k X[k] cos(pi/72 (2j+1)(2k+1)); the 36 IMDCT outputs follow
-    // from y by symmetry.
-    for (int k = 0; k < 18; ++k) {
-        for (int j = 0; j < 20; ++j)
-            t.dct18[k][j] = j < 18 ? float(std::cos(pi / 72 * (2 * j + 1) * (2 * k + 1))) : 0.0f;
-    }
-    for (int k = 0; k < 6; ++k)
-        for (int i = 0; i < 12; ++i)
-            t.dct6[k][i] = float(std::cos(pi / 24 * (2 * i + 1 + 6) * (2 * k + 1)));
+    for (int n = 0; n < 18; ++n)
+        t.imdctPre18[n] = float(2.0 * std::cos(pi * (2 * n + 1) / 72));
+    for (int i = 0; i < 9; ++i)
+        t.imdctSplit18[i] = float(0.5 / std::cos(pi * (2 * i + 1) / 36));
+    for (int m = 0; m < 5; ++m)
+        for (int n = 0; n < 4; ++n)
+            t.dct9Even[m][n] = float(std::cos(pi * (2 * n + 1) * m / 9));
+    for (int m = 0; m < 4; ++m)
+        for (int n = 0; n < 4; ++n)
+            t.dct9Odd[m][n] = float(std::cos(pi * (2 * n + 1) * (2 * m + 1) / 18));
+    for (int n = 0; n < 6; ++n)
+        t.imdctPre6[n] = float(2.0 * std::cos(pi * (2 * n + 1) / 24));
+    for (int i = 0; i < 3; ++i)
+        t.imdctSplit6[i] = float(0.5 / std::cos(pi * (2 * i + 1) / 12));
 
     const double ci[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
     for (int i = 0; i < 8; ++i) {

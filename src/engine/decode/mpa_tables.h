@@ -25,8 +25,16 @@ struct Tables {
     float pow43[8207];     // |x|^(4/3)
     float pow2q[512];      // 2^((i - 400) / 4)
     float imdctWin[4][36]; // block types 0..3 (2: the 12-point window in 0..11)
-    float dct18[18][20];   // 18-point DCT-IV, padded rows
-    float dct6[6][12];     // 12-point IMDCT of the short blocks
+    // Fast DCT-IV of 18 and 6 points (mpa_imdct.cpp): pre-twiddles
+    // 2 cos(pi (2n + 1) / 4N), split factors 1 / (2 cos(pi (2i + 1) / 2N)) and
+    // the 9-point DCT-II folded into even (cos(pi (2n + 1) m / 9)) and odd
+    // (cos(pi (2n + 1)(2m + 1) / 18)) outputs.
+    float imdctPre18[18];
+    float imdctSplit18[9];
+    float dct9Even[5][4];
+    float dct9Odd[4][4];
+    float imdctPre6[6];
+    float imdctSplit6[3];
     float aliasCs[8], aliasCa[8];
     float isRatioL[7], isRatioR[7]; // MPEG-1 intensity positions
     float isLsf[2][32];             // MPEG-2 intensity factors per scale

@@ -15,6 +15,7 @@
 
 namespace kestrel {
 
+std::atomic<bool> meters_on{false};
 MeterWindow meter_window;
 
 // ---- Level meters -------------------------------------------------------

@@ -4,9 +4,9 @@
 // gets the level-meter figures as notification code 12; the display thread
 // (display_thread.h) reads the levels and the spectra.
 //
-// Order in pcm_sink for each processed block: meter_feed always, before the
-// block goes to the sound device; display_feed only when display_on, after the
-// block has gone to the device.
+// Order in pcm_sink for each processed block, while meters_on is set:
+// meter_feed before the block goes to the sound device; display_feed, when
+// display_on is set too, after the block has gone to the device.
 //
 // Threading: meter_window_prepare runs on the thread that starts a play or a
 // conversion, before the worker starts; meter_feed, display_setup_transform and
@@ -24,6 +24,12 @@
 #include <vector>
 
 namespace kestrel {
+
+// Set by the window while it shows the level meters and the spectrum and
+// waveform views; off at start and left off by the command line. pcm_sink
+// feeds the meters and the display only while it is set, so what nobody
+// watches costs no time. What is written or played does not depend on it.
+extern std::atomic<bool> meters_on;
 
 // ---- Level meters -------------------------------------------------------
 

@@ -14,7 +14,9 @@ namespace {
 
 std::atomic<double> g_ratio{1.0};
 
+// The meters and the display are fed only while the window shows them.
 void meterHook(const uint8_t* pcm, int bytes) {
+    if (!meters_on.load(std::memory_order_relaxed)) return;
     int ch = outputFormat.out_channels;
     meter_feed(reinterpret_cast<const int16_t*>(pcm), bytes / (2 * ch), ch, outputFormat.out_rate);
 }
@@ -24,6 +26,7 @@ void playHook(const uint8_t* pcm, int bytes) {
 }
 
 void displayHook(const uint8_t* pcm, int bytes) {
+    if (!meters_on.load(std::memory_order_relaxed)) return;
     display_feed(pcm, bytes, outputFormat.out_channels, g_ratio.load());
 }
 
