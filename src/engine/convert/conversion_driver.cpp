@@ -382,11 +382,10 @@ int conversion_thread() {
         std::tm now = localNow();
         bool newOutput = !joined || i == 0;
         if (newOutput) {
-            std::string name =
-                !joined && i < jobOutputNames.size() && !jobOutputNames[i].empty()
-                    ? jobOutputNames[i]
-                    : make_output_name(static_cast<int>(i), e.path, type, s.save_mode, now,
-                                       s.save_path);
+            std::string name = !joined && i < jobOutputNames.size() && !jobOutputNames[i].empty()
+                                   ? jobOutputNames[i]
+                                   : make_output_name(static_cast<int>(i), e.path, type,
+                                                      s.save_mode, now, s.save_path);
             if (!joined) name = uniqueInJob(names, name);
             if (outputIsSource(name, sources)) {
                 showMessage(caption::kMain, formatText(text::kOutputIsSource, name));
