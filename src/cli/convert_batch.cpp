@@ -259,6 +259,12 @@ class Batch {
         return buf.data();
     }
 
+    // A whole line above the progress line, which is drawn again after it.
+    void say(const std::string& line) {
+        printStatusLine(line);
+        shown_.clear();
+    }
+
     void giveNext(Worker& w) {
         while (next_ < jobTable.size() && jobTable[next_].result != EntryResult::NotRun)
             ++next_;
@@ -281,12 +287,12 @@ class Batch {
         const long last = static_cast<long>(jobTable.size()) - 1;
         if (tag == "T") {
             std::string t;
-            if (fromHex(a, t)) printStatusLine(t);
+            if (fromHex(a, t)) say(t);
         } else if (tag == "P") {
             in >> b;
             long sec = 0;
             if (parseIndex(a, last, idx) && parseIndex(b, 1L << 30, sec))
-                pos_[idx] = static_cast<int>(sec);
+                pos_[idx] = std::max(pos_[idx], static_cast<int>(sec)); // the end resets it to 0
         } else if (tag == "R") {
             in >> b >> c >> d;
             long result = 0;
@@ -333,11 +339,10 @@ class Batch {
         int status = 0;
         while (::waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
         }
-        if (!w.errBuf.empty()) printStatusLine(w.errBuf);
+        if (!w.errBuf.empty()) say(w.errBuf);
         bool normal = WIFEXITED(status) && (WEXITSTATUS(status) == 0 || forwarded_);
         if (w.entry >= 0 && !normal) {
-            printStatusLine(
-                formatLine(text::kWorkerLost, jobTable[w.entry].path, endReason(status)));
+            say(formatLine(text::kWorkerLost, jobTable[w.entry].path, endReason(status)));
         }
         w.pid = -1;
         w.entry = -1;
@@ -393,7 +398,7 @@ class Batch {
                     lines(w.outBuf, [&](const std::string& l) { onRecord(w, l); });
                 } else {
                     drain(w.err, w.errBuf);
-                    lines(w.errBuf, [&](const std::string& l) { printStatusLine(l); });
+                    lines(w.errBuf, [&](const std::string& l) { say(l); });
                 }
             }
         }
