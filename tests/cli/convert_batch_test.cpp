@@ -228,7 +228,13 @@ CliRun stopMidBatch(const TempDir& home, const TempDir& out, const std::string& 
     if (pid < 0) return r;
     // Waits for the outputs to be open (not a timing: the stop must come
     // while they are written).
-    for (int i = 0; i < 3000; ++i) {
+    int st = 0;
+    bool ended = false;
+    for (int i = 0; i < 3000 && !ended; ++i) {
+        if (::waitpid(pid, &st, WNOHANG) == pid) {
+            ended = true; // it did not wait for a stop
+            break;
+        }
         size_t n = 0;
         for (const auto& f : entries(out.path()))
             n += f.size() > 5 && f.compare(f.size() - 5, 5, ".part") == 0 &&
@@ -236,9 +242,10 @@ CliRun stopMidBatch(const TempDir& home, const TempDir& out, const std::string& 
         if (n >= parts) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    ::kill(pid, sig);
-    int st = 0;
-    ::waitpid(pid, &st, 0);
+    if (!ended) {
+        ::kill(pid, sig);
+        ::waitpid(pid, &st, 0);
+    }
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     auto o = readFile(logs.file("out")), e = readFile(logs.file("err"));
     r.out = lines(std::string(o.begin(), o.end()));
