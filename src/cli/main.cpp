@@ -45,12 +45,15 @@ const std::vector<Command>& commands() {
         {"convert", "convert the sound of media files",
          "usage: kestrel-cli convert [-t TYPE] [--join] [--mode realtime|double|silent] [-o DIR]\n"
          "         [-b KBPS | --vbr Q [--min K --max K] | --abr KBPS] [-r RATE]\n"
-         "         [--mono mix|left|right] FILE...\n"
+         "         [--mono mix|left|right] [-j N] FILE...\n"
          "Converts the files' sound to TYPE (mp3 wav; exe wma aac adts m4a amr flv avi\n"
          "are not yet available), one output per file or all joined (--join), silently\n"
          "as fast as possible (default) or with sound in real time or at double speed.\n"
          "Options override the settings for this run only; -r also picks the MPEG\n"
          "version that has that rate.\n"
+         "-j N converts N files at once, each in a process of its own (default: the\n"
+         "number of processors); the outputs are the same as with -j 1, which converts\n"
+         "one file after the other in this process. A joined output is one job.\n"
          "An output never replaces an existing file: a name that is taken gets _2, _3 ...\n"
          "A write that fails (disk full) stops that file's conversion; its output keeps\n"
          "what was written, finished so that it plays.\n"
@@ -62,8 +65,8 @@ const std::vector<Command>& commands() {
          "converted).\n"
          "\n"
          "Exit status: 0 every file converted; 1 wrong usage; 2 a file was refused or\n"
-         "gave no output, no sound or an incomplete output; 130 stopped by Ctrl-C (the\n"
-         "current output is finished properly, the rest skipped).\n",
+         "gave no output, no sound or an incomplete output; 130 stopped by Ctrl-C, 143\n"
+         "by SIGTERM (the current outputs are finished properly, the rest skipped).\n",
          cmdConvert},
         {"play", "play a media file",
          "usage: kestrel-cli play [--seconds N] [--seek S] FILE\n"

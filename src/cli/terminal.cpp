@@ -15,19 +15,16 @@ namespace kestrel::cli {
 namespace {
 
 std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_signal{0};
 
-void onInterrupt(int) {
+void onInterrupt(int sig) {
     if (g_interrupted.exchange(true)) {
-        std::signal(SIGINT, SIG_DFL);
-        std::raise(SIGINT);
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
         return;
     }
+    g_signal.store(sig);
     running.store(false);
-}
-
-// Per-second status texts end like "[12/300]秒".
-bool isProgressText(const std::string& s) {
-    return s.size() > 4 && s.compare(s.size() - 4, 4, "]秒") == 0;
 }
 
 class TerminalWindow : public WindowPort {
@@ -75,6 +72,20 @@ class TerminalWindow : public WindowPort {
         if (lineOpen_) std::fputc('\n', stderr);
         lineOpen_ = false;
     }
+    void printLine(const std::string& text) {
+        std::lock_guard<std::mutex> lock(m_);
+        if (lineOpen_) std::fputs("\r\033[K", stderr);
+        lineOpen_ = false;
+        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fflush(stderr);
+    }
+    void progressLine(const std::string& text) {
+        if (!tty_) return;
+        std::lock_guard<std::mutex> lock(m_);
+        std::fprintf(stderr, "\r\033[K%s", text.c_str());
+        std::fflush(stderr);
+        lineOpen_ = true;
+    }
 
   private:
     std::mutex m_;
@@ -86,6 +97,10 @@ class TerminalWindow : public WindowPort {
 TerminalWindow* g_window = nullptr;
 
 } // namespace
+
+bool isProgressText(const std::string& s) {
+    return s.size() > 4 && s.compare(s.size() - 4, 4, "]秒") == 0;
+}
 
 void installTerminalWindow() {
     static TerminalWindow w;
@@ -105,8 +120,23 @@ bool interrupted() {
     return g_interrupted.load();
 }
 
+int interruptSignal() {
+    return g_signal.load();
+}
+
 void endProgressLine() {
     if (g_window) g_window->endLine();
+}
+
+void printStatusLine(const std::string& text) {
+    if (g_window)
+        g_window->printLine(text);
+    else
+        std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void showProgressLine(const std::string& text) {
+    if (g_window) g_window->progressLine(text);
 }
 
 } // namespace kestrel::cli

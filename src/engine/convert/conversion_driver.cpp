@@ -38,6 +38,7 @@ namespace kestrel {
 
 std::vector<JobEntry> jobTable;
 std::vector<OutputRecord> outputRecords;
+std::vector<std::string> jobOutputNames;
 
 namespace {
 
@@ -249,7 +250,7 @@ bool outputTypeAvailable(int t) {
     return t == kOutMp3 || t == kOutWav;
 }
 
-int start_conversion() {
+int prepare_job() {
     if (running.load()) return -1;
     wait_conversion();
     derive_output_format();
@@ -285,6 +286,13 @@ int start_conversion() {
         showMessage(caption::kPlay, text::kNothingSelected);
         return -1;
     }
+    return 0;
+}
+
+int start_conversion() {
+    int rc = prepare_job();
+    if (rc < 0) return rc;
+    const EffectiveOutputFormat& f = outputFormat;
     sound_on = true;
     display_on = true;
     window().setCheck(kSoundSwitch, false);
@@ -374,8 +382,10 @@ int conversion_thread() {
         std::tm now = localNow();
         bool newOutput = !joined || i == 0;
         if (newOutput) {
-            std::string name =
-                make_output_name(static_cast<int>(i), e.path, type, s.save_mode, now, s.save_path);
+            std::string name = !joined && i < jobOutputNames.size() && !jobOutputNames[i].empty()
+                                   ? jobOutputNames[i]
+                                   : make_output_name(static_cast<int>(i), e.path, type,
+                                                      s.save_mode, now, s.save_path);
             if (!joined) name = uniqueInJob(names, name);
             if (outputIsSource(name, sources)) {
                 showMessage(caption::kMain, formatText(text::kOutputIsSource, name));

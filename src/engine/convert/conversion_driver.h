@@ -90,8 +90,17 @@ int routeFor(const std::string& typeName, int kind);
 // Output types the driver can produce now.
 bool outputTypeAvailable(int outputType);
 
-// Builds the job from the selected rows of the media list and starts the
-// thread. 0 when started; negative when nothing started (message shown).
+// Output names fixed by the caller for per-file outputs, by job index; an
+// entry without one (or an empty one) gets its time-stamped name. The names
+// are still never given twice in a job and never replace an existing file.
+extern std::vector<std::string> jobOutputNames;
+
+// Builds the job table from the selected rows of the media list and derives
+// the output format, without starting anything. 0 when the job has entries;
+// negative when it cannot run (message shown).
+int prepare_job();
+// Prepares the job and starts the thread. 0 when started; negative when
+// nothing started (message shown).
 int start_conversion();
 // Waits for the conversion thread to end.
 void wait_conversion();
