@@ -37,12 +37,11 @@ int AvDecoder::open(AVCodecID id, const AvDecoderParams& p) {
         }
         if (p.blockAlign > 0) ctx->block_align = p.blockAlign;
         if (p.bitsPerCodedSample > 0) ctx->bits_per_coded_sample = p.bitsPerCodedSample;
-        AVDictionary* opts = nullptr;
-        // Decoders without the option leave it in the dictionary unused.
-        if (p.decoderDownmix) av_dict_set(&opts, "downmix", "stereo", 0);
-        r = avcodec_open2(ctx, codec, &opts);
-        av_dict_free(&opts);
+        decoderDownmix_ = p.decoderDownmix;
+        openedWith_ = avcodec_parameters_alloc();
+        r = openedWith_ ? avcodec_parameters_from_context(openedWith_, ctx) : AVERROR(ENOMEM);
     }
+    if (r >= 0) r = openContext(codec);
     if (r < 0) {
         close();
         return r;
@@ -56,9 +55,20 @@ int AvDecoder::open(AVCodecID id, const AvDecoderParams& p) {
     return 0;
 }
 
+int AvDecoder::openContext(const AVCodec* codec) {
+    AVDictionary* opts = nullptr;
+    // Decoders without the option leave it in the dictionary unused.
+    if (decoderDownmix_) av_dict_set(&opts, "downmix", "stereo", 0);
+    int r = avcodec_open2(codec_.ctx, codec, &opts);
+    av_dict_free(&opts);
+    return r;
+}
+
 void AvDecoder::close() {
     closeConverter();
     codec_.release();
+    avcodec_parameters_free(&openedWith_);
+    decoderDownmix_ = false;
     outRate_ = outChannels_ = 0;
     draining_ = ended_ = false;
 }
@@ -140,11 +150,16 @@ int AvDecoder::flush(uint8_t* pcm, int capacity) {
     return written;
 }
 
-void AvDecoder::reset() {
-    if (!isOpen()) return;
-    avcodec_flush_buffers(codec_.ctx);
+int AvDecoder::reset() {
+    if (!isOpen()) return AVERROR(EINVAL);
     closeConverter();
     draining_ = ended_ = false;
+    const AVCodec* codec = codec_.ctx->codec;
+    int r = codec_.allocate(codec);
+    if (r >= 0) r = avcodec_parameters_to_context(codec_.ctx, openedWith_);
+    if (r >= 0) r = openContext(codec);
+    if (r < 0) close();
+    return r;
 }
 
 bool AvDecoder::fixTarget(const AVFrame* frame) {
@@ -187,7 +202,8 @@ int AvDecoder::openConverter(const AVFrame* f) {
     closeConverter();
     int r = av_channel_layout_copy(&inLayout_, &f->ch_layout);
     if (r < 0) return r;
-    AVChannelLayout outLayout, mixLayout;
+    // Zeroed: av_channel_layout_copy() releases what its target held before.
+    AVChannelLayout outLayout{}, mixLayout{};
     av_channel_layout_default(&outLayout, outChannels_);
     if (inLayout_.order == AV_CHANNEL_ORDER_UNSPEC)
         av_channel_layout_default(&mixLayout, inLayout_.nb_channels);

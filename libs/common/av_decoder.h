@@ -89,11 +89,14 @@ class AvDecoder {
     // as much as fits; call again until it returns 0.
     int flush(uint8_t* pcm, int capacity);
 
-    // After a seek: drops the frames inside the decoder and the kept PCM; the
-    // output rate and channels stay.
-    void reset();
+    // After a seek: drops the kept PCM and every trace of the stream before
+    // (the decoder is opened afresh: a flush leaves some decoders' overlap
+    // and dither state behind). The output rate and channels stay. 0, or a
+    // negative code (the decoder is then closed).
+    int reset();
 
   private:
+    int openContext(const AVCodec* codec);
     bool fixTarget(const AVFrame* frame);
     int convert(const AVFrame* frame, uint8_t* out, int capacity, bool endOfStream = false);
     bool converterMatches(const AVFrame* frame) const;
@@ -101,6 +104,8 @@ class AvDecoder {
     void closeConverter();
 
     AvCodecSet codec_;
+    AVCodecParameters* openedWith_ = nullptr; // what reset() opens again
+    bool decoderDownmix_ = false;
     SwrContext* swr_ = nullptr;
     AVChannelLayout inLayout_{};
     int inRate_ = 0;
