@@ -1,6 +1,6 @@
 #include "orvoaacdec/orvoaacdec.h"
 
-#include "orvoaacdec/av_pcm.h"
+#include "common/av_decoder.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -16,78 +16,23 @@ namespace {
 const int kAacRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                            22050, 16000, 12000, 11025, 8000,  7350};
 
-// libavcodec's AAC decoder with the conversion to the promised PCM.
-struct AacDecoder {
-    AVCodecContext* ctx = nullptr;
-    AVPacket* pkt = nullptr;
-    AVFrame* frame = nullptr;
-    orvo::PcmConverter pcm;
-
-    AacDecoder() = default;
-    AacDecoder(const AacDecoder&) = delete;
-    AacDecoder& operator=(const AacDecoder&) = delete;
-    ~AacDecoder() {
-        avcodec_free_context(&ctx);
-        av_packet_free(&pkt);
-        av_frame_free(&frame);
-    }
-
-    // Opens from container parameters, or from a bare configuration.
-    bool open(const AVCodecParameters* par, const uint8_t* config, int configSize) {
-        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
-        if (!codec) return false;
-        ctx = avcodec_alloc_context3(codec);
-        pkt = av_packet_alloc();
-        frame = av_frame_alloc();
-        if (!ctx || !pkt || !frame) return false;
-        if (par && avcodec_parameters_to_context(ctx, par) < 0) return false;
-        if (config && configSize > 0) {
-            av_freep(&ctx->extradata);
-            ctx->extradata =
-                static_cast<uint8_t*>(av_mallocz(configSize + AV_INPUT_BUFFER_PADDING_SIZE));
-            if (!ctx->extradata) return false;
-            std::memcpy(ctx->extradata, config, static_cast<size_t>(configSize));
-            ctx->extradata_size = configSize;
-        }
-        return avcodec_open2(ctx, codec, nullptr) >= 0;
-    }
-
-    // Output layout: what the decoder states, else the fallbacks; at most 2 channels.
-    void fixTarget(int fallbackRate, int fallbackChannels) {
-        int rate = ctx->sample_rate > 0 ? ctx->sample_rate : fallbackRate;
-        int ch = ctx->ch_layout.nb_channels > 0 ? ctx->ch_layout.nb_channels : fallbackChannels;
-        pcm.setTarget(rate > 0 ? rate : 44100, std::clamp(ch, 1, 2));
-    }
-
-    int send(const uint8_t* data, int size) {
-        if (!data) return avcodec_send_packet(ctx, nullptr);
-        if (av_new_packet(pkt, size) < 0) return AVERROR(ENOMEM);
-        std::memcpy(pkt->data, data, static_cast<size_t>(size));
-        int r = avcodec_send_packet(ctx, pkt);
-        av_packet_unref(pkt);
-        return r;
-    }
-
-    int sendPacket(AVPacket* p) { return avcodec_send_packet(ctx, p); }
-
-    // Receives one frame and converts it; >= 0 bytes, AVERROR(EAGAIN),
-    // AVERROR_EOF or another error for a damaged frame.
-    int receive(uint8_t* out, int capacity) {
-        int r = avcodec_receive_frame(ctx, frame);
-        if (r < 0) return r;
-        int n = pcm.convert(frame, out, capacity);
-        av_frame_unref(frame);
-        return n < 0 ? 0 : n;
-    }
-
-    int drainPending(uint8_t* out, int capacity) {
-        return pcm.pending() > 0 ? std::max(0, pcm.convert(nullptr, out, capacity)) : 0;
-    }
-};
+// Opens the AAC decoder from container parameters or a bare configuration.
+// The output is what the decoder states after opening, else the given rate
+// and channels (44100 Hz when none); at most 2 channels.
+int openAac(orvo::AvDecoder& dec, const AVCodecParameters* par, const uint8_t* config,
+            int configSize, int rate, int channels) {
+    orvo::AvDecoderParams p;
+    p.codecpar = par;
+    p.extradata = config;
+    p.extradataSize = configSize;
+    p.fallbackRate = rate > 0 ? rate : 44100;
+    p.fallbackChannels = std::clamp(channels, 1, 2);
+    return dec.open(AV_CODEC_ID_AAC, p);
+}
 
 // ---- buffer form ----
 
-thread_local AacDecoder* g_buf = nullptr;
+thread_local orvo::AvDecoder* g_buf = nullptr;
 
 // ---- file form ----
 
@@ -95,7 +40,7 @@ enum class Kind { Adts, Adif, Mp4 };
 
 struct AacFile {
     Kind kind = Kind::Adts;
-    AacDecoder dec;
+    orvo::AvDecoder dec;
     FILE* fp = nullptr;
     int64_t fileSize = 0;
     int64_t pos = 0;       // ADTS: next byte to read
@@ -292,8 +237,9 @@ int openStreamFile(AacFile& f, bool adif) {
         if (!parseAdif(head, config, headerBytes, f.bitRate, f.rate, f.channels)) return -2;
         f.kind = Kind::Adif;
         f.pos = f.dataStart + headerBytes;
-        if (!f.dec.open(nullptr, config.data(), static_cast<int>(config.size()))) return -3;
-        f.dec.fixTarget(f.rate, f.channels);
+        if (openAac(f.dec, nullptr, config.data(), static_cast<int>(config.size()), f.rate,
+                    f.channels) < 0)
+            return -3;
         if (f.bitRate > 0) f.durationMs = double(f.fileSize - f.pos) * 8000.0 / f.bitRate;
         return 0;
     }
@@ -306,8 +252,10 @@ int openStreamFile(AacFile& f, bool adif) {
     f.pos = first;
     f.rate = kAacRates[h.sfIndex];
     f.channels = h.channels ? h.channels : 2;
-    if (!f.dec.open(nullptr, nullptr, 0)) return -3;
-    f.dec.pcm.setTarget(f.rate, std::clamp(f.channels, 1, 2));
+    orvo::AvDecoderParams params;
+    params.outRate = f.rate;
+    params.outChannels = std::clamp(f.channels, 1, 2);
+    if (f.dec.open(AV_CODEC_ID_AAC, params) < 0) return -3;
     // Bit rate from the first frames (up to 64).
     int64_t p = first, bytes = 0;
     int frames = 0;
@@ -335,10 +283,11 @@ int openMp4File(AacFile& f, const char* path) {
     AVStream* st = f.fmt->streams[f.stream];
     f.kind = Kind::Mp4;
     f.pkt = av_packet_alloc();
-    if (!f.pkt || !f.dec.open(st->codecpar, nullptr, 0)) return -3;
-    f.dec.fixTarget(st->codecpar->sample_rate, st->codecpar->ch_layout.nb_channels);
-    f.rate = f.dec.pcm.rate();
-    f.channels = f.dec.pcm.channels();
+    if (!f.pkt || openAac(f.dec, st->codecpar, nullptr, 0, st->codecpar->sample_rate,
+                          st->codecpar->ch_layout.nb_channels) < 0)
+        return -3;
+    f.rate = f.dec.rate();
+    f.channels = f.dec.channels();
     f.bitRate = st->codecpar->bit_rate > 0 ? static_cast<int>(st->codecpar->bit_rate) : 0;
     if (st->duration > 0) f.durationMs = st->duration * av_q2d(st->time_base) * 1000.0;
     if (f.bitRate == 0 && f.durationMs > 0)
@@ -391,7 +340,7 @@ bool feedNext(AacFile& f) {
                                               f.durationMs);
             else if (f.pkt->pos >= 0)
                 f.progress = static_cast<int>(f.pkt->pos * 1000 / std::max<int64_t>(f.fileSize, 1));
-            f.dec.sendPacket(f.pkt);
+            f.dec.send(f.pkt);
             av_packet_unref(f.pkt);
             return true;
         }
@@ -412,37 +361,25 @@ ORVOAACDEC_API int aacdecodebuf_init(const unsigned char* config, int length, in
                                      int* out_rate, int* out_channels) {
     aacdecodebuf_close();
     if (length < 0 || (length > 0 && !config)) return -1;
-    auto* d = new AacDecoder;
-    if (!d->open(nullptr, config, length)) {
-        bool decoderMissing = !avcodec_find_decoder(AV_CODEC_ID_AAC);
+    auto* d = new orvo::AvDecoder;
+    int r = openAac(*d, nullptr, config, length, sample_rate, 2);
+    if (r < 0) {
         delete d;
-        return decoderMissing ? -3 : -2;
+        return r == AVERROR_DECODER_NOT_FOUND ? -3 : -2;
     }
-    d->fixTarget(sample_rate, 2);
-    if (out_rate) *out_rate = d->pcm.rate();
-    if (out_channels) *out_channels = d->pcm.channels();
+    if (out_rate) *out_rate = d->rate();
+    if (out_channels) *out_channels = d->channels();
     g_buf = d;
     return 0;
 }
 
 ORVOAACDEC_API int aacbuf_decode(const unsigned char* data, int length, unsigned char* pcm,
                                  int capacity) {
-    AacDecoder* d = g_buf;
+    orvo::AvDecoder* d = g_buf;
     if (!d || !data || !pcm || length < 0 || capacity < 0) return -1;
-    int written = d->drainPending(pcm, capacity);
-    if (length == 0) return written;
-    int r = d->send(data, length);
-    bool damaged = r < 0 && r != AVERROR(EAGAIN);
-    for (;;) {
-        r = d->receive(pcm + written, capacity - written);
-        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
-        if (r < 0) {
-            damaged = true;
-            break;
-        }
-        written += r;
-    }
-    return damaged && written == 0 ? -2 : written;
+    if (length == 0) return d->drain(pcm, capacity);
+    int r = d->decode(data, length, pcm, capacity);
+    return r < 0 ? -2 : r;
 }
 
 ORVOAACDEC_API int aacdecodebuf_close(void) {
@@ -478,8 +415,8 @@ ORVOAACDEC_API int aacdecode_init(const char* path, int mode, int* sample_rate, 
         delete f;
         return r;
     }
-    if (sample_rate) *sample_rate = f->dec.pcm.rate();
-    if (channels) *channels = f->dec.pcm.channels();
+    if (sample_rate) *sample_rate = f->dec.rate();
+    if (channels) *channels = f->dec.channels();
     g_file = f;
     return 0;
 }
@@ -488,7 +425,7 @@ ORVOAACDEC_API int aac_decode(unsigned char* pcm, int capacity, int* pcm_length)
     if (pcm_length) *pcm_length = 0;
     AacFile* f = g_file;
     if (!f || !pcm || !pcm_length || capacity < 0) return -1;
-    int n = f->dec.drainPending(pcm, capacity);
+    int n = f->dec.drain(pcm, capacity);
     if (n > 0) {
         *pcm_length = n;
         return std::clamp(f->kind == Kind::Adif ? adifProgress(*f) : f->progress, 0, 1000);
@@ -506,7 +443,7 @@ ORVOAACDEC_API int aac_decode(unsigned char* pcm, int capacity, int* pcm_length)
         if (feedNext(*f)) continue;
         if (f->flushed) break;
         f->flushed = true;
-        f->dec.send(nullptr, 0);
+        f->dec.send(nullptr, 0); // the end: the decoder gives what it still holds
     }
     f->ended = true;
     return -1;
@@ -516,8 +453,8 @@ ORVOAACDEC_API int get_mp4info(int* sample_rate, int* channels, int* bit_rate,
                                double* duration_ms) {
     AacFile* f = g_file;
     if (!f) return -1;
-    if (sample_rate) *sample_rate = f->dec.pcm.rate();
-    if (channels) *channels = f->dec.pcm.channels();
+    if (sample_rate) *sample_rate = f->dec.rate();
+    if (channels) *channels = f->dec.channels();
     if (bit_rate) *bit_rate = f->bitRate;
     if (duration_ms) *duration_ms = f->durationMs;
     return 0;

@@ -1,7 +1,8 @@
 #include "orvoaacenc/orvoaacenc.h"
 
+#include "common/av_codec.h"
+
 extern "C" {
-#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
@@ -17,9 +18,7 @@ namespace {
 struct Encoder {
     int type = 0;
     int channels = 0;
-    AVCodecContext* ctx = nullptr;
-    AVFrame* frame = nullptr;
-    AVPacket* pkt = nullptr;
+    orvo::AvCodecSet codec;         // context, frame and packet
     AVFormatContext* fmt = nullptr; // ADTS and MP4
     AVStream* stream = nullptr;
     FILE* raw = nullptr;          // raw AAC
@@ -29,9 +28,6 @@ struct Encoder {
     bool headerWritten = false;
 
     ~Encoder() {
-        avcodec_free_context(&ctx);
-        av_frame_free(&frame);
-        av_packet_free(&pkt);
         if (fmt) {
             if (!(fmt->oformat->flags & AVFMT_NOFILE)) avio_closep(&fmt->pb);
             avformat_free_context(fmt);
@@ -47,21 +43,21 @@ Encoder* g_enc = nullptr;
 int drainPackets(Encoder& e) {
     int bytes = 0;
     for (;;) {
-        int r = avcodec_receive_packet(e.ctx, e.pkt);
+        int r = avcodec_receive_packet(e.codec.ctx, e.codec.pkt);
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return bytes;
         if (r < 0) return r;
-        int size = e.pkt->size;
+        int size = e.codec.pkt->size;
         if (e.raw) {
-            r = std::fwrite(e.pkt->data, 1, static_cast<size_t>(size), e.raw) ==
+            r = std::fwrite(e.codec.pkt->data, 1, static_cast<size_t>(size), e.raw) ==
                         static_cast<size_t>(size)
                     ? 0
                     : AVERROR(EIO);
-            av_packet_unref(e.pkt);
+            av_packet_unref(e.codec.pkt);
         } else {
-            e.pkt->stream_index = 0;
-            av_packet_rescale_ts(e.pkt, e.ctx->time_base, e.stream->time_base);
-            r = av_write_frame(e.fmt, e.pkt);
-            av_packet_unref(e.pkt);
+            e.codec.pkt->stream_index = 0;
+            av_packet_rescale_ts(e.codec.pkt, e.codec.ctx->time_base, e.stream->time_base);
+            r = av_write_frame(e.fmt, e.codec.pkt);
+            av_packet_unref(e.codec.pkt);
         }
         if (r < 0) return r;
         bytes += size;
@@ -70,21 +66,22 @@ int drainPackets(Encoder& e) {
 
 // Encodes `samples` samples per channel from the front of `pending`.
 int encodeFrame(Encoder& e, int samples) {
-    av_frame_unref(e.frame);
-    e.frame->nb_samples = samples;
-    e.frame->format = e.ctx->sample_fmt;
-    e.frame->sample_rate = e.ctx->sample_rate;
-    if (av_channel_layout_copy(&e.frame->ch_layout, &e.ctx->ch_layout) < 0) return AVERROR(ENOMEM);
-    if (av_frame_get_buffer(e.frame, 0) < 0) return AVERROR(ENOMEM);
+    av_frame_unref(e.codec.frame);
+    e.codec.frame->nb_samples = samples;
+    e.codec.frame->format = e.codec.ctx->sample_fmt;
+    e.codec.frame->sample_rate = e.codec.ctx->sample_rate;
+    if (av_channel_layout_copy(&e.codec.frame->ch_layout, &e.codec.ctx->ch_layout) < 0)
+        return AVERROR(ENOMEM);
+    if (av_frame_get_buffer(e.codec.frame, 0) < 0) return AVERROR(ENOMEM);
     for (int c = 0; c < e.channels; ++c) {
-        auto* dst = reinterpret_cast<float*>(e.frame->extended_data[c]);
+        auto* dst = reinterpret_cast<float*>(e.codec.frame->extended_data[c]);
         for (int i = 0; i < samples; ++i)
             dst[i] = e.pending[size_t(i) * e.channels + c] / 32768.0f;
     }
-    e.frame->pts = e.pts;
+    e.codec.frame->pts = e.pts;
     e.pts += samples;
     e.pending.erase(e.pending.begin(), e.pending.begin() + long(samples) * e.channels);
-    int r = avcodec_send_frame(e.ctx, e.frame);
+    int r = avcodec_send_frame(e.codec.ctx, e.codec.frame);
     if (r < 0) return r;
     return drainPackets(e);
 }
@@ -96,7 +93,7 @@ int closeLocked() {
     int result = 0;
     int perChannel = static_cast<int>(e->pending.size()) / e->channels;
     if (perChannel > 0 && encodeFrame(*e, perChannel) < 0) result = -2;
-    if (avcodec_send_frame(e->ctx, nullptr) < 0 || drainPackets(*e) < 0) result = -2;
+    if (avcodec_send_frame(e->codec.ctx, nullptr) < 0 || drainPackets(*e) < 0) result = -2;
     if (e->fmt && e->headerWritten && av_write_trailer(e->fmt) < 0) result = -2;
     if (e->raw && std::fflush(e->raw) != 0) result = -2;
     delete e;
@@ -120,14 +117,11 @@ ORVOAACENC_API int aac_init(int sample_rate, int channels, int bit_rate, int out
     auto* e = new Encoder;
     e->type = output_type;
     e->channels = channels;
-    e->ctx = avcodec_alloc_context3(codec);
-    e->frame = av_frame_alloc();
-    e->pkt = av_packet_alloc();
-    if (!e->ctx || !e->frame || !e->pkt) {
+    if (e->codec.allocate(codec) < 0) {
         delete e;
         return -2;
     }
-    AVCodecContext* c = e->ctx;
+    AVCodecContext* c = e->codec.ctx;
     c->sample_rate = sample_rate;
     av_channel_layout_default(&c->ch_layout, channels);
     c->sample_fmt = AV_SAMPLE_FMT_FLTP;
@@ -209,7 +203,8 @@ ORVOAACENC_API int aac_encode(const unsigned char* pcm, int bytes) {
     if (i < bytes) e->oddByte = pcm[i];
 
     int written = 0;
-    const size_t frame = static_cast<size_t>(e->ctx->frame_size > 0 ? e->ctx->frame_size : 1024);
+    const size_t frame =
+        static_cast<size_t>(e->codec.ctx->frame_size > 0 ? e->codec.ctx->frame_size : 1024);
     while (e->pending.size() >= frame * e->channels) {
         int r = encodeFrame(*e, static_cast<int>(frame));
         if (r < 0) return -2;

@@ -1,30 +1,20 @@
 #include "orvoadpcmdec/orvoadpcmdec.h"
 
-#include "orvoaacdec/av_pcm.h"
+#include "common/av_decoder.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
 }
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 namespace {
 
 struct Decoder {
-    AVCodecContext* ctx = nullptr;
-    AVPacket* pkt = nullptr;
-    AVFrame* frame = nullptr;
-    orvo::PcmConverter pcm;
+    orvo::AvDecoder dec;
     int blockAlign = 0;
     std::vector<uint8_t> partial; // bytes of an incomplete block
-
-    ~Decoder() {
-        avcodec_free_context(&ctx);
-        av_packet_free(&pkt);
-        av_frame_free(&frame);
-    }
 };
 
 thread_local Decoder* g_dec = nullptr;
@@ -53,20 +43,9 @@ bool needsBlocks(AVCodecID id) {
     }
 }
 
-// Sends one packet and appends the PCM of every frame it gives.
+// Decodes one packet; a damaged one gives no PCM.
 int decodePacket(Decoder& d, const uint8_t* data, int size, uint8_t* pcm, int capacity) {
-    if (av_new_packet(d.pkt, size) < 0) return 0;
-    std::memcpy(d.pkt->data, data, static_cast<size_t>(size));
-    int r = avcodec_send_packet(d.ctx, d.pkt);
-    av_packet_unref(d.pkt);
-    if (r < 0) return 0;
-    int written = 0;
-    while (avcodec_receive_frame(d.ctx, d.frame) >= 0) {
-        int n = d.pcm.convert(d.frame, pcm + written, capacity - written);
-        av_frame_unref(d.frame);
-        if (n > 0) written += n;
-    }
-    return written;
+    return std::max(0, d.dec.decode(data, size, pcm, capacity));
 }
 
 } // namespace
@@ -81,41 +60,26 @@ ORVOADPCMDEC_API int orvo_adpcm_init(const unsigned char* wf, int length) {
     const AVCodecTag* const tags[] = {avformat_get_riff_audio_tags(), nullptr};
     AVCodecID id = av_codec_get_id(tags, tag);
     if (!isAdpcm(id)) return -2;
-    const AVCodec* codec = avcodec_find_decoder(id);
-    if (!codec) return -2;
+    if (!orvo::AvDecoder::available(id)) return -2;
     if (channels < 1 || channels > 2 || rate < 1 || rate > 384000) return -3;
     if (needsBlocks(id) && align == 0) return -3;
 
-    auto* d = new Decoder;
-    d->ctx = avcodec_alloc_context3(codec);
-    d->pkt = av_packet_alloc();
-    d->frame = av_frame_alloc();
-    if (!d->ctx || !d->pkt || !d->frame) {
-        delete d;
-        return -4;
-    }
-    d->ctx->sample_rate = static_cast<int>(rate);
-    av_channel_layout_default(&d->ctx->ch_layout, static_cast<int>(channels));
-    d->ctx->block_align = static_cast<int>(align);
-    d->ctx->bits_per_coded_sample = static_cast<int>(bits);
+    orvo::AvDecoderParams p;
+    p.sampleRate = p.outRate = static_cast<int>(rate);
+    p.channels = p.outChannels = static_cast<int>(channels);
+    p.blockAlign = static_cast<int>(align);
+    p.bitsPerCodedSample = static_cast<int>(bits);
     if (length >= 18) {
-        int extra = static_cast<int>(rl16(wf + 16));
-        if (extra > length - 18) extra = length - 18; // never trust the stated size
-        if (extra > 0) {
-            d->ctx->extradata =
-                static_cast<uint8_t*>(av_mallocz(extra + AV_INPUT_BUFFER_PADDING_SIZE));
-            if (d->ctx->extradata) {
-                std::memcpy(d->ctx->extradata, wf + 18, static_cast<size_t>(extra));
-                d->ctx->extradata_size = extra;
-            }
-        }
+        p.extradata = wf + 18;
+        // Never trust the stated size.
+        p.extradataSize = std::min(static_cast<int>(rl16(wf + 16)), length - 18);
     }
-    if (avcodec_open2(d->ctx, codec, nullptr) < 0) {
+    auto* d = new Decoder;
+    if (d->dec.open(id, p) < 0) {
         delete d;
         return -4;
     }
     d->blockAlign = needsBlocks(id) ? static_cast<int>(align) : 0;
-    d->pcm.setTarget(static_cast<int>(rate), static_cast<int>(channels));
     g_dec = d;
     return 0;
 }
@@ -124,9 +88,8 @@ ORVOADPCMDEC_API int orvo_adpcm_decode(const unsigned char* data, int length, un
                                        int capacity) {
     Decoder* d = g_dec;
     if (!d || !pcm || length < 0 || capacity < 0) return -1;
-    int written = 0;
     // PCM kept from an earlier call comes first.
-    if (d->pcm.pending() > 0) written += std::max(0, d->pcm.convert(nullptr, pcm, capacity));
+    int written = d->dec.drain(pcm, capacity);
 
     if (!data || length == 0) {
         if (!d->partial.empty()) {

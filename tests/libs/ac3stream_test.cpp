@@ -130,6 +130,24 @@ TEST_F(Ac3Stream, SmallBufferKeepsTheRestForTheNextCall) {
               2 * AC3STREAM_FRAME_PCM_BYTES - 1000);
 }
 
+// A frame that arrives when the kept PCM already fills the buffer is kept as
+// well: buffers smaller than a frame lose nothing once a larger one follows.
+TEST_F(Ac3Stream, FramesArrivingAtAFullBufferAreKept) {
+    auto frames = splitFrames(readFile(fixture("libav_ac3_st.ac3")));
+    ASSERT_GT(frames.size(), 20u);
+    std::vector<uint8_t> pcm(AC3STREAM_FRAME_PCM_BYTES * 3);
+    size_t total = 0;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        int capacity = i < 10 ? 4000 : int(pcm.size());
+        int len = 0;
+        int r = ac3stream.ac3buf_readdata(frames[i].data(), int(frames[i].size()), pcm.data(),
+                                          capacity, &len);
+        ASSERT_GE(r, 0);
+        total += size_t(r);
+    }
+    EXPECT_EQ(total, frames.size() * AC3STREAM_FRAME_PCM_BYTES);
+}
+
 TEST(Ac3StreamLoader, MissingLibraryAndMissingExportShowTheirMessages) {
     RecordingMessages msgs;
     TempDir empty;

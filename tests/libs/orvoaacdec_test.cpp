@@ -159,6 +159,35 @@ TEST_F(AacDecoder, BufferFormWithAdtsFramesAndNoConfiguration) {
     EXPECT_GE(snrDb(ref, out), 60.0);
 }
 
+// Resampled output (ADTS frames reported at the caller's rate) does not
+// depend on the buffer size: kept PCM is given out without flushing the
+// resampler midway.
+TEST_F(AacDecoder, ResampledBufferFormIsTheSameWithSmallBuffers) {
+    auto frames = adtsFrames(readFile(fixture("libav_aac_lc.aac")));
+    ASSERT_GT(frames.size(), 50u);
+    auto decode = [&](int capacity) {
+        int rate = 0, ch = 0;
+        EXPECT_EQ(a.aacdecodebuf_init(nullptr, 0, 1000, 22050, &rate, &ch), 0);
+        EXPECT_EQ(rate, 22050);
+        std::vector<uint8_t> pcm(AACDEC_FRAME_PCM_BYTES * 4);
+        std::vector<int16_t> out;
+        for (size_t i = 0; i < frames.size() + 100; ++i) {
+            // After the last frame, empty units give out what is kept.
+            int r = i < frames.size() ? a.aacbuf_decode(frames[i].data(), int(frames[i].size()),
+                                                        pcm.data(), capacity)
+                                      : a.aacbuf_decode(frames[0].data(), 0, pcm.data(), capacity);
+            EXPECT_GE(r, 0);
+            auto s = toSamples(pcm, size_t(std::max(r, 0)));
+            out.insert(out.end(), s.begin(), s.end());
+        }
+        return out;
+    };
+    auto big = decode(AACDEC_FRAME_PCM_BYTES * 4);
+    auto small = decode(1500);
+    ASSERT_EQ(big.size(), small.size());
+    EXPECT_TRUE(big == small);
+}
+
 TEST_F(AacDecoder, FileFormReadsAdtsAdifAndMp4) {
     int rate = 0, ch = 0;
     auto ref = ffmpegDecode(fixture("libav_aac_lc.aac"));
