@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 
 using namespace kestrel;
 
@@ -124,4 +125,94 @@ TEST(PcmStage, ResampledRightChannelKeepsItsLength) {
             static_cast<int16_t>(8000 * std::sin(2 * M_PI * 1000 * i / 22050.0 + 1));
     auto cmp = test::compareAudio(half, ref, 1, 200, 500);
     EXPECT_GT(cmp.snrDb, 40.0);
+}
+
+namespace {
+
+// A writer that records what the stage hands it and fails on the call given.
+struct WriterLog {
+    int calls = 0;
+    int bytes = 0;
+    int failOnCall = 0; // 0: never
+};
+WriterLog g_writerLog;
+
+int recordingWriter(PcmOutput& out, const uint8_t*, int len) {
+    ++g_writerLog.calls;
+    if (g_writerLog.calls == g_writerLog.failOnCall) {
+        out.writeError = 28; // as a full disk would
+        return -1;
+    }
+    g_writerLog.bytes += len;
+    return 0;
+}
+
+// Feeds `blocks` blocks of 4096 bytes of stereo at the output format.
+void feedBlocks(PcmOutput* out, int blocks) {
+    outputFormat.out_rate = 44100;
+    outputFormat.out_channels = 2;
+    outputFormat.channel_pick = 0;
+    current.sourceChannels = 2;
+    gain_left = 1.0;
+    gain_right = 1.0;
+    pcmHooks = PcmSinkHooks();
+    running = true;
+    converting = true;
+    EXPECT_EQ(prepare_pcm_change(1.0, 2), 0);
+    for (int i = 0; i < blocks; ++i) {
+        std::memset(pcm_buffer(), i, 4096);
+        pcm_pending = 4096;
+        pcm_sink(out, 1.0);
+        pcm_pending = 0;
+    }
+    close_pcm_change(out, 1.0);
+    running = false;
+}
+
+} // namespace
+
+// The stage writes only through the writer installed in the output: every
+// block goes to it while it succeeds, none after its first failure, and the
+// output counts only what was written.
+TEST(PcmStage, BlocksGoThroughTheInstalledWriterUntilItFails) {
+    test::TempDir dir;
+    std::string path = dir.file("o.raw");
+    PcmOutput out;
+    out.type = kOutWav;
+    out.name = path;
+    out.stream = std::fopen(path.c_str(), "wb");
+    out.write = recordingWriter;
+    g_writerLog = WriterLog();
+    g_writerLog.failOnCall = 3;
+    job_pcm_bytes = 0;
+    feedBlocks(&out, 5);
+    std::fclose(out.stream);
+    EXPECT_EQ(g_writerLog.calls, 3);
+    EXPECT_EQ(g_writerLog.bytes, 2 * 4096);
+    EXPECT_EQ(out.pcmBytes, 2u * 4096);
+    EXPECT_TRUE(output_failed(&out));
+    EXPECT_EQ(job_pcm_bytes, 5u * 4096);             // the job counts every converted block
+    EXPECT_EQ(std::filesystem::file_size(path), 0u); // the stage itself wrote nothing
+}
+
+// Without a writer (or without an open stream) the stage writes nothing and
+// counts nothing for the output.
+TEST(PcmStage, OutputWithoutWriterTakesNothing) {
+    test::TempDir dir;
+    std::string path = dir.file("o.wav");
+    PcmOutput out;
+    out.type = kOutWav;
+    out.name = path;
+    out.stream = std::fopen(path.c_str(), "wb");
+    job_pcm_bytes = 0;
+    feedBlocks(&out, 2);
+    std::fclose(out.stream);
+    EXPECT_EQ(out.pcmBytes, 0u);
+    EXPECT_EQ(job_pcm_bytes, 2u * 4096);
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
+    PcmOutput closed;
+    closed.write = recordingWriter;
+    g_writerLog = WriterLog();
+    feedBlocks(&closed, 1);
+    EXPECT_EQ(g_writerLog.calls, 0);
 }
