@@ -8,16 +8,16 @@
 set -e
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build-release}"
-if [ ! -f "$build/src/libkestrel_engine.a" ]; then
+if [ ! -f "$build/build.ninja" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTREL_GUI=OFF \
         -DKESTREL_TESTS=OFF
 fi
-cmake --build "$build" --target kestrel_engine
+cmake --build "$build" --target kestrel_decode
 media="$build/bench-media"
 mkdir -p "$media"
 driver="$media/decode_driver"
 c++ -O2 -std=c++20 -I "$root/src" "$root/bench/decode_driver.cpp" \
-    "$build/src/libkestrel_engine.a" -lpthread -o "$driver"
+    "$build/src/libkestrel_decode.a" -lpthread -o "$driver"
 
 # Ten minutes of music-like sound: tones, a repeating sweep, noise and transients.
 make_source() { # RATE OUT

@@ -42,11 +42,16 @@ if [ -x "$cli" ] && "$cli" fast -o "$work/out-kestrel/" "$src" >/dev/null 2>&1 &
     kestrel="$cli fast -o $work/out-kestrel/ $src"
 else
     driver="$work/fast_driver"
+    # The engine's layers, top to bottom.
+    engine=""
+    for l in convert pipeline catalogue libraries decode containers settings core platform; do
+        engine="$engine $build/src/libkestrel_$l.a"
+    done
     libs="$(pkg-config --libs libavformat libavcodec libavutil libswresample soxr fftw3f sdl2)"
     c++ -std=c++20 -O2 -I"$root/src" -I"$root/libs" "$root/bench/fast_driver.cpp" \
-        "$build/src/libkestrel_engine.a" $libs -liconv -lpthread -ldl -o "$driver" 2>/dev/null ||
+        $engine $libs -liconv -lpthread -ldl -o "$driver" 2>/dev/null ||
         c++ -std=c++20 -O2 -I"$root/src" -I"$root/libs" "$root/bench/fast_driver.cpp" \
-            "$build/src/libkestrel_engine.a" $libs -lpthread -ldl -o "$driver"
+            $engine $libs -lpthread -ldl -o "$driver"
     kestrel="$driver -o $work/out-kestrel/ $src"
     echo "kestrel-cli fast is not available: timing $driver instead"
 fi

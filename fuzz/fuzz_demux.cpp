@@ -1,7 +1,7 @@
 // Fuzz target for the MPEG stream demultiplexer: the first byte picks the
 // mode and the chunk size, the rest is fed in chunks, then the stream ends.
 #include "engine/containers/demux.h"
-#include "engine/playback/run_state.h"
+#include "engine/core/run_state.h"
 
 #include <cstddef>
 #include <cstdint>

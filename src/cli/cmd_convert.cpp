@@ -6,11 +6,11 @@
 #include "engine/convert/conversion_driver.h"
 #include "engine/convert/output_naming.h"
 #include "engine/convert/texts.h"
-#include "engine/captions.h"
-#include "engine/text_format.h"
+#include "engine/core/captions.h"
+#include "engine/core/text_format.h"
 #include "platform/ports.h"
-#include "engine/decode/lib_orvosoundmix.h"
-#include "engine/playback/run_state.h"
+#include "engine/libraries/lib_orvosoundmix.h"
+#include "engine/core/run_state.h"
 #include "engine/settings/settings.h"
 
 #include <csignal>

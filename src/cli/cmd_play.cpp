@@ -3,7 +3,7 @@
 #include "cli/terminal.h"
 #include "engine/catalogue/media_list.h"
 #include "engine/playback/players.h"
-#include "engine/playback/run_state.h"
+#include "engine/core/run_state.h"
 
 #include <chrono>
 #include <cstdio>

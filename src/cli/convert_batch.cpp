@@ -4,7 +4,7 @@
 #include "cli/texts.h"
 #include "engine/catalogue/media_list.h"
 #include "engine/convert/conversion_driver.h"
-#include "engine/playback/run_state.h"
+#include "engine/core/run_state.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
 

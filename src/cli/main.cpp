@@ -2,7 +2,7 @@
 
 #include "engine/settings/settings.h"
 #include "engine/catalogue/media_list.h"
-#include "engine/decode/lib_mxscan.h"
+#include "engine/libraries/lib_mxscan.h"
 #include "platform/paths.h"
 
 #include <cstdio>

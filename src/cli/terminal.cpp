@@ -1,6 +1,6 @@
 #include "cli/terminal.h"
 
-#include "engine/playback/run_state.h"
+#include "engine/core/run_state.h"
 #include "platform/ports.h"
 
 #include <atomic>

@@ -6,7 +6,7 @@
 // more sound, and the caller fills exactly the bytes asked for (silence when it
 // has nothing). It opens stopped, so that playing begins with the first sound
 // rather than with silence (SDL may still play one period of silence first).
-// The buffer ring of the players (engine/playback/wave_out_ring.h) sits on top
+// The buffer ring of the players (engine/pipeline/wave_out_ring.h) sits on top
 // of this.
 //
 // Driver choice is SDL's: SDL_AUDIODRIVER picks one by name. SDL never falls

@@ -1,4 +1,4 @@
-#include "engine/decode/lib_ac3stream.h"
+#include "engine/libraries/lib_ac3stream.h"
 #include "libs/libav_test_util.h"
 #include "platform/paths.h"
 

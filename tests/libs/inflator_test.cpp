@@ -1,7 +1,7 @@
 // inflator.so through its export: a zlib stream made by perl's Compress::Zlib,
 // and every way a buffer can be wrong.
-#include "engine/captions.h"
-#include "engine/decode/lib_inflator.h"
+#include "engine/core/captions.h"
+#include "engine/libraries/lib_inflator.h"
 #include "platform/paths.h"
 #include "support/test_support.h"
 

@@ -2,8 +2,8 @@
 // all three MPEG versions, fed as the PCM sink feeds it, checked frame by frame
 // and read back by ffprobe; and the loader's messages for a missing library and
 // for a build that lacks one export.
-#include "engine/captions.h"
-#include "engine/decode/lib_mp3enc.h"
+#include "engine/core/captions.h"
+#include "engine/libraries/lib_mp3enc.h"
 #include "platform/paths.h"
 #include "support/test_support.h"
 

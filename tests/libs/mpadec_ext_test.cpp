@@ -1,7 +1,7 @@
 // mpadec_ext.so through its exports, loaded as the program loads it: MPEG
 // audio of layers II and III in all three versions, decoded from frame slots
 // and compared with ffmpeg's decode of the same files.
-#include "engine/decode/lib_mpadec_ext.h"
+#include "engine/libraries/lib_mpadec_ext.h"
 #include "platform/paths.h"
 #include "support/test_support.h"
 

@@ -2,8 +2,8 @@
 // time of real files against ffprobe, and the loader's messages.
 #include "engine/catalogue/analysis.h"
 #include "engine/catalogue/media_record.h"
-#include "engine/decode/lib_mxscan.h"
-#include "engine/decode/library_loader.h"
+#include "engine/libraries/lib_mxscan.h"
+#include "engine/libraries/library_loader.h"
 #include "platform/paths.h"
 #include "support/test_support.h"
 

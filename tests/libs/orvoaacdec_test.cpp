@@ -1,5 +1,5 @@
-#include "engine/decode/lib_orvoaacdec.h"
-#include "engine/decode/lib_orvomp4dec.h"
+#include "engine/libraries/lib_orvoaacdec.h"
+#include "engine/libraries/lib_orvomp4dec.h"
 #include "libs/libav_test_util.h"
 #include "platform/paths.h"
 

@@ -1,4 +1,4 @@
-#include "engine/decode/lib_orvoadpcmdec.h"
+#include "engine/libraries/lib_orvoadpcmdec.h"
 #include "libs/libav_test_util.h"
 #include "platform/paths.h"
 

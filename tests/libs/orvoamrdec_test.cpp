@@ -1,7 +1,7 @@
 // orvoamrdec.so through its exports: AMR ring tones made by sox, decoded frame
 // by frame as the AMR player reads them, against the same library's decode
 // through sox and against ffmpeg's own decoder.
-#include "engine/decode/lib_orvoamrdec.h"
+#include "engine/libraries/lib_orvoamrdec.h"
 #include "platform/paths.h"
 #include "support/test_support.h"
 

@@ -1,6 +1,6 @@
 // orvoamrenc.so through its exports: ring tones at every mode, checked frame by
 // frame and read back by ffprobe.
-#include "engine/decode/lib_orvoamrenc.h"
+#include "engine/libraries/lib_orvoamrenc.h"
 #include "platform/paths.h"
 #include "support/test_support.h"
 

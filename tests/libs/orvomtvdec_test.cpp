@@ -1,4 +1,4 @@
-#include "engine/decode/lib_orvomtvdec.h"
+#include "engine/libraries/lib_orvomtvdec.h"
 #include "libs/libav_test_util.h"
 #include "platform/paths.h"
 

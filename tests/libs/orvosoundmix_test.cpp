@@ -1,7 +1,7 @@
 // orvosoundmix.so through its exports: untouched PCM with the effects off, and
 // what the level, echo and equaliser each do to a known signal.
-#include "engine/captions.h"
-#include "engine/decode/lib_orvosoundmix.h"
+#include "engine/core/captions.h"
+#include "engine/libraries/lib_orvosoundmix.h"
 #include "platform/paths.h"
 #include "support/test_support.h"
 

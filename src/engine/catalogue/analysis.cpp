@@ -1,10 +1,10 @@
 #include "engine/catalogue/analysis.h"
 
-#include "engine/captions.h"
+#include "engine/core/captions.h"
 #include "engine/catalogue/texts.h"
 #include "engine/containers/mpeg_audio_frame.h"
-#include "engine/decode/lib_mxscan.h"
-#include "engine/text_format.h"
+#include "engine/libraries/lib_mxscan.h"
+#include "engine/core/text_format.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
 

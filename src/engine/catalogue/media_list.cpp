@@ -1,9 +1,9 @@
 #include "engine/catalogue/media_list.h"
 
-#include "engine/captions.h"
+#include "engine/core/captions.h"
 #include "engine/catalogue/analysis.h"
 #include "engine/catalogue/texts.h"
-#include "engine/text_format.h"
+#include "engine/core/text_format.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
 

@@ -2,7 +2,7 @@
 
 #include "engine/containers/mpeg_audio_frame.h"
 #include "engine/containers/texts.h"
-#include "engine/playback/run_state.h"
+#include "engine/core/run_state.h"
 
 #include <algorithm>
 #include <cstdlib>

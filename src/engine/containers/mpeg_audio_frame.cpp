@@ -1,6 +1,6 @@
 #include "engine/containers/mpeg_audio_frame.h"
 
-#include "engine/captions.h"
+#include "engine/core/captions.h"
 #include "engine/containers/texts.h"
 #include "platform/ports.h"
 

@@ -1,28 +1,29 @@
 #include "engine/convert/conversion_driver.h"
 
-#include "engine/captions.h"
+#include "engine/core/captions.h"
 #include "engine/catalogue/media_list.h"
 #include "engine/convert/mp3_encoding.h"
 #include "engine/convert/output_naming.h"
-#include "engine/convert/pcm_stage.h"
+#include "engine/convert/output_writer.h"
+#include "engine/pipeline/pcm_stage.h"
 #include "engine/convert/texts.h"
 #include "engine/convert/wav_writer.h"
-#include "engine/decode/lib_ac3stream.h"
-#include "engine/decode/lib_mpadec_ext.h"
-#include "engine/decode/lib_orvoaacdec.h"
-#include "engine/decode/lib_orvoaacenc.h"
-#include "engine/decode/lib_orvoadpcmdec.h"
-#include "engine/decode/lib_orvoamrdec.h"
-#include "engine/decode/lib_orvoamrenc.h"
-#include "engine/decode/lib_orvomtvdec.h"
-#include "engine/decode/lib_orvosoundmix.h"
-#include "engine/playback/display_feed.h"
-#include "engine/playback/mpeg_readers.h"
-#include "engine/playback/run_state.h"
-#include "engine/playback/sink_wiring.h"
-#include "engine/playback/wave_out_ring.h"
+#include "engine/libraries/lib_ac3stream.h"
+#include "engine/libraries/lib_mpadec_ext.h"
+#include "engine/libraries/lib_orvoaacdec.h"
+#include "engine/libraries/lib_orvoaacenc.h"
+#include "engine/libraries/lib_orvoadpcmdec.h"
+#include "engine/libraries/lib_orvoamrdec.h"
+#include "engine/libraries/lib_orvoamrenc.h"
+#include "engine/libraries/lib_orvomtvdec.h"
+#include "engine/libraries/lib_orvosoundmix.h"
+#include "engine/pipeline/display_feed.h"
+#include "engine/pipeline/mpeg_readers.h"
+#include "engine/core/run_state.h"
+#include "engine/pipeline/sink_wiring.h"
+#include "engine/pipeline/wave_out_ring.h"
 #include "engine/settings/settings.h"
-#include "engine/text_format.h"
+#include "engine/core/text_format.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
 
@@ -107,6 +108,7 @@ bool openOutput(OpenOutput& o, const std::string& name, int type) {
     }
     std::setvbuf(f, nullptr, _IONBF, 0);
     o.pcm.stream = f;
+    attach_output_writer(o.pcm);
     o.pcm.name = chosen;
     o.askedName = name;
     o.finalName = chosen;

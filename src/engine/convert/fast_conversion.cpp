@@ -1,9 +1,9 @@
 #include "engine/convert/fast_conversion.h"
 
-#include "engine/captions.h"
+#include "engine/core/captions.h"
 #include "engine/containers/demux.h"
 #include "engine/convert/fast_texts.h"
-#include "engine/playback/run_state.h"
+#include "engine/core/run_state.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
 

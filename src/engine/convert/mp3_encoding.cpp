@@ -1,6 +1,6 @@
 #include "engine/convert/mp3_encoding.h"
 
-#include "engine/decode/lib_mp3enc.h"
+#include "engine/libraries/lib_mp3enc.h"
 #include "engine/settings/settings.h"
 
 #include <cerrno>

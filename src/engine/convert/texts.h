@@ -27,7 +27,6 @@ inline constexpr const char* kEntryDone = "文件%s转换结束";
 inline constexpr const char* kJobDone = "文件[%s]转换完成";
 inline constexpr const char* kJobDonePartly = "转换结束，有文件没有完整转换，最后生成文件[%s]";
 inline constexpr const char* kJobNothingConverted = "转换结束，没有生成含有声音的文件";
-inline constexpr const char* kOpenSourceFailed = "打开文件%s错误";
 inline constexpr const char* kPcmChangeFailed = "文件%s:无法转换采样率或声道，该文件不转换";
 inline constexpr const char* kOutputManagerPrompt = "转换完成，请选择";
 

@@ -1,6 +1,6 @@
 #include "engine/convert/wav_writer.h"
 
-#include "engine/captions.h"
+#include "engine/core/captions.h"
 #include "engine/convert/texts.h"
 #include "platform/ports.h"
 

@@ -1,6 +1,6 @@
 #include "engine/playback/display_thread.h"
 
-#include "engine/playback/run_state.h"
+#include "engine/core/run_state.h"
 
 #include <algorithm>
 #include <chrono>

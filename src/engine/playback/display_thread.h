@@ -11,7 +11,7 @@
 // not paused.
 #pragma once
 
-#include "engine/playback/display_feed.h"
+#include "engine/pipeline/display_feed.h"
 
 #include <atomic>
 #include <cstdint>

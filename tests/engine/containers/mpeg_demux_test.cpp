@@ -2,7 +2,7 @@
 // built by hand for the edge cases, and real files against ffmpeg.
 #include "engine/containers/demux.h"
 #include "engine/containers/mpeg_audio_frame.h"
-#include "engine/playback/run_state.h"
+#include "engine/core/run_state.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

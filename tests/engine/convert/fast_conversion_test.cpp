@@ -4,7 +4,7 @@
 #include "engine/containers/mpeg_audio_frame.h"
 #include "engine/convert/fast_conversion.h"
 #include "engine/convert/fast_texts.h"
-#include "engine/playback/run_state.h"
+#include "engine/core/run_state.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

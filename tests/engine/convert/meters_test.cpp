@@ -3,8 +3,8 @@
 // level report and queues no spectrum when they are off.
 #include "engine/catalogue/media_list.h"
 #include "engine/convert/conversion_driver.h"
-#include "engine/playback/display_feed.h"
-#include "engine/playback/run_state.h"
+#include "engine/pipeline/display_feed.h"
+#include "engine/core/run_state.h"
 #include "engine/settings/settings.h"
 #include "platform/paths.h"
 #include "support/test_support.h"

@@ -2,7 +2,7 @@
 // driver): pause-recording, seeking and stopping.
 #include "engine/catalogue/media_list.h"
 #include "engine/convert/conversion_driver.h"
-#include "engine/playback/run_state.h"
+#include "engine/core/run_state.h"
 #include "engine/settings/settings.h"
 #include "platform/paths.h"
 #include "support/audio_compare.h"

@@ -1,5 +1,5 @@
 #include "engine/playback/display_thread.h"
-#include "engine/playback/run_state.h"
+#include "engine/core/run_state.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // ring buffer that the device ring drops.
 #include "engine/catalogue/media_list.h"
 #include "engine/playback/players.h"
-#include "engine/playback/run_state.h"
+#include "engine/core/run_state.h"
 #include "engine/settings/settings.h"
 #include "platform/paths.h"
 #include "support/audio_compare.h"

@@ -1,7 +1,7 @@
 // The ring on SDL's disk driver, which writes what it plays to a file: what
 // goes into the ring is what is heard, byte for byte and in order.
-#include "engine/playback/wave_out_ring.h"
-#include "engine/playback/run_state.h"
+#include "engine/pipeline/wave_out_ring.h"
+#include "engine/core/run_state.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

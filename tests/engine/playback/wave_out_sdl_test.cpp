@@ -1,6 +1,6 @@
 // The ring on SDL's dummy driver, which consumes sound at the real rate.
-#include "engine/playback/wave_out_ring.h"
-#include "engine/playback/run_state.h"
+#include "engine/pipeline/wave_out_ring.h"
+#include "engine/core/run_state.h"
 
 #include <gtest/gtest.h>
 

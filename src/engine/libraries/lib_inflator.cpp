@@ -1,0 +1,36 @@
+#include "engine/libraries/lib_inflator.h"
+
+#include "engine/libraries/library_loader.h"
+
+namespace kestrel {
+
+InflatorExports inflator;
+
+namespace {
+
+LibraryBinding& binding() {
+    static LibraryBinding b{"inflator.so",
+                            LoaderStyle::Inflator,
+                            "%02d",
+                            1,
+                            {
+                                bindExport("uncompress", inflator.uncompress),
+                            }};
+    return b;
+}
+
+} // namespace
+
+int load_inflator() {
+    return loadLibrary(binding());
+}
+
+void unload_inflator() {
+    unloadLibrary(binding());
+}
+
+bool inflator_loaded() {
+    return isLoaded(binding());
+}
+
+} // namespace kestrel

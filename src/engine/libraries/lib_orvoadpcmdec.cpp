@@ -1,0 +1,34 @@
+#include "engine/libraries/lib_orvoadpcmdec.h"
+
+#include "engine/libraries/library_loader.h"
+
+namespace kestrel {
+
+OrvoadpcmdecApi orvoadpcmdec;
+
+namespace {
+
+LibraryBinding& binding() {
+    static LibraryBinding b{"orvoadpcmdec.so",
+                            LoaderStyle::Standard,
+                            "%02d",
+                            1,
+                            {
+                                bindExport("orvo_adpcm_init", orvoadpcmdec.orvo_adpcm_init),
+                                bindExport("orvo_adpcm_decode", orvoadpcmdec.orvo_adpcm_decode),
+                                bindExport("orvo_adpcm_close", orvoadpcmdec.orvo_adpcm_close),
+                            }};
+    return b;
+}
+
+} // namespace
+
+int load_orvoadpcmdec() {
+    return loadLibrary(binding());
+}
+
+void unload_orvoadpcmdec() {
+    unloadLibrary(binding());
+}
+
+} // namespace kestrel

@@ -1,0 +1,38 @@
+#include "engine/libraries/lib_orvoamrdec.h"
+
+#include "engine/libraries/library_loader.h"
+
+namespace kestrel {
+
+OrvoAmrDecExports orvoamrdec;
+
+namespace {
+
+LibraryBinding& binding() {
+    static LibraryBinding b{"orvoamrdec.so",
+                            LoaderStyle::Standard,
+                            "%02d",
+                            1,
+                            {
+                                bindExport("amrdecode_init", orvoamrdec.amrdecode_init),
+                                bindExport("amr_decode", orvoamrdec.amr_decode),
+                                bindExport("amrdecode_close", orvoamrdec.amrdecode_close),
+                            }};
+    return b;
+}
+
+} // namespace
+
+int load_orvoamrdec() {
+    return loadLibrary(binding());
+}
+
+void unload_orvoamrdec() {
+    unloadLibrary(binding());
+}
+
+bool orvoamrdec_loaded() {
+    return isLoaded(binding());
+}
+
+} // namespace kestrel

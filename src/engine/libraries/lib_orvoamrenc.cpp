@@ -1,0 +1,38 @@
+#include "engine/libraries/lib_orvoamrenc.h"
+
+#include "engine/libraries/library_loader.h"
+
+namespace kestrel {
+
+OrvoAmrEncExports orvoamrenc;
+
+namespace {
+
+LibraryBinding& binding() {
+    static LibraryBinding b{"orvoamrenc.so",
+                            LoaderStyle::Standard,
+                            "%02d",
+                            1,
+                            {
+                                bindExport("amr_init", orvoamrenc.amr_init),
+                                bindExport("amr_encode", orvoamrenc.amr_encode),
+                                bindExport("amr_close", orvoamrenc.amr_close),
+                            }};
+    return b;
+}
+
+} // namespace
+
+int load_orvoamrenc() {
+    return loadLibrary(binding());
+}
+
+void unload_orvoamrenc() {
+    unloadLibrary(binding());
+}
+
+bool orvoamrenc_loaded() {
+    return isLoaded(binding());
+}
+
+} // namespace kestrel
