@@ -23,6 +23,7 @@
 #include "engine/playback/wave_out_ring.h"
 #include "engine/settings/settings.h"
 #include "engine/text_format.h"
+#include "platform/atomic_file.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
 
@@ -47,9 +48,8 @@ std::thread g_thread;
 // Per-job state of the open output.
 struct OpenOutput {
     PcmOutput pcm;
-    std::string askedName; // the time-stamped name, before any suffix
+    AtomicFile file;       // written under its ".part" name, never replacing a file
     std::string finalName; // where the output goes once finished
-    std::string partName;  // written while the output is open
     bool open = false;
 };
 
@@ -93,24 +93,22 @@ std::tm localNow() {
 
 // Opens the output of an entry: MP3 and WAV files are written under a
 // temporary ".part" name beside the final one and moved to it when finished;
-// neither ever replaces an existing file (see createOutputFile). The stream is
-// unbuffered, so a failed write leaves exactly the bytes that reached the
-// file.
+// neither ever replaces an existing file (AtomicFile::Mode::NoReplace). The
+// stream is unbuffered, so a failed write leaves exactly the bytes that
+// reached the file.
 bool openOutput(OpenOutput& o, const std::string& name, int type) {
     o = OpenOutput();
     o.pcm.type = type;
-    std::string chosen = name;
-    FILE* f = createOutputFile(chosen);
-    if (!f) {
+    if (o.file.open(name, AtomicFile::Mode::NoReplace) != 0) {
         showMessage(caption::kMain, formatText(text::kOutputOpenFailed, name));
         return false;
     }
+    FILE* f = o.file.releaseStream(); // closed by the writers below
+    const std::string& chosen = o.file.target();
     std::setvbuf(f, nullptr, _IONBF, 0);
     o.pcm.stream = f;
     o.pcm.name = chosen;
-    o.askedName = name;
     o.finalName = chosen;
-    o.partName = chosen + ".part";
     o.open = true;
     if (type == kOutWav) {
         wav_reset();
@@ -171,14 +169,14 @@ int finishOutput(OpenOutput& o) {
     }
     o.pcm.stream = nullptr;
     o.open = false;
-    std::string placed = placeOutputFile(o.partName, o.askedName);
-    if (placed.empty()) {
-        int e = errno;
-        showMessage(caption::kMain, formatText(text::kOutputPlaceFailed, o.partName, o.finalName,
-                                               writeFailureReason(e), o.partName));
-        o.finalName = o.partName;
+    const std::string partName = o.file.tempName();
+    if (o.file.commit() != 0) {
+        showMessage(caption::kMain, formatText(text::kOutputPlaceFailed, partName, o.finalName,
+                                               writeFailureReason(o.file.error()), partName));
+        o.finalName = partName;
         return -1;
     }
+    const std::string& placed = o.file.finalName();
     o.finalName = placed;
     if (finishError && !writeFailed) {
         showMessage(caption::kMain,
