@@ -158,7 +158,9 @@ EntryFacts entryFacts(const ListRow& row) {
     f.sourceRate = std::atoi(row.columns[5].c_str());
     f.sourceChannels = std::min(2, std::max(1, std::atoi(row.columns[6].c_str())));
     f.kind = std::atoi(row.columns[7].c_str());
-    if (f.kind == 5 || f.kind == 11) f.sourceChannels = 2;
+    if (mediaKind(f.kind) == MediaKind::ProgramStreamAc3 ||
+        mediaKind(f.kind) == MediaKind::Ac3Elementary)
+        f.sourceChannels = 2;
     return f;
 }
 

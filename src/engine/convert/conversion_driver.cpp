@@ -216,9 +216,9 @@ void runEntry(JobEntry& e, OpenOutput& out) {
     re.rateRatio = e.rateRatio;
     EntryReport rep{&e, &e.outputName};
     PcmOutput* po = out.open ? &out.pcm : nullptr;
-    if (e.route == kRouteMpegAudio) {
+    if (e.route == ReaderRoute::MpegAudio) {
         read_mpeg_audio_file(re, po, reportConversion, &rep);
-    } else if (e.route == kRouteMpegStream) {
+    } else if (e.route == ReaderRoute::MpegStream) {
         read_mpeg_stream(re, po, reportConversion, &rep);
     }
     // Other routes produce an output without audio until their readers exist.
@@ -226,22 +226,22 @@ void runEntry(JobEntry& e, OpenOutput& out) {
 
 } // namespace
 
-int routeFor(const std::string& t, int kind) {
-    if (kind == 10) return kRouteMpegAudio;
+ReaderRoute routeFor(const std::string& t, MediaKind kind) {
+    if (kind == MediaKind::MpegAudio) return ReaderRoute::MpegAudio;
     if (startsWith(t, "MPEG1") || startsWith(t, "MPEG2") || startsWith(t, "VCD") ||
         startsWith(t, "DVD"))
-        return kRouteMpegStream;
-    if (startsWith(t, "MPEG4")) return kRouteMpeg4Avi;
-    if (startsWith(t, "ASF")) return kRouteAsf;
-    if (startsWith(t, "AAC")) return kRouteAac;
-    if (startsWith(t, "MTV")) return kRouteMtv;
-    if (startsWith(t, "AMV")) return kRouteAmv;
-    if (startsWith(t, "FLV")) return kRouteFlv;
-    if (startsWith(t, "SWF")) return kRouteSwf;
-    if (startsWith(t, "AMR")) return kRouteAmr;
-    if (kind == 6000 || kind == 7000 || kind == 8000) return kRouteDirectShow;
-    if (kind >= 10001 && kind <= 10004) return kRouteMp4;
-    return kRouteNone;
+        return ReaderRoute::MpegStream;
+    if (startsWith(t, "MPEG4")) return ReaderRoute::Mpeg4Avi;
+    if (startsWith(t, "ASF")) return ReaderRoute::Asf;
+    if (startsWith(t, "AAC")) return ReaderRoute::Aac;
+    if (startsWith(t, "MTV")) return ReaderRoute::Mtv;
+    if (startsWith(t, "AMV")) return ReaderRoute::Amv;
+    if (startsWith(t, "FLV")) return ReaderRoute::Flv;
+    if (startsWith(t, "SWF")) return ReaderRoute::Swf;
+    if (startsWith(t, "AMR")) return ReaderRoute::Amr;
+    if (isPlatformDecoded(kind)) return ReaderRoute::DirectShow;
+    if (isMp4Family(kind)) return ReaderRoute::Mp4;
+    return ReaderRoute::None;
 }
 
 bool outputTypeAvailable(int t) {
@@ -267,13 +267,13 @@ int prepare_job() {
         e.sourceChannels = facts.sourceChannels;
         e.kind = facts.kind;
         e.rateRatio = makeRateRatio(f.out_rate, e.sourceRate);
-        e.route = routeFor(e.typeName, e.kind);
-        if (e.route == kRouteSwf && e.kind >= 8023) {
+        e.route = routeFor(e.typeName, mediaKind(e.kind));
+        if (e.route == ReaderRoute::Swf && isUnsupportedSwf(mediaKind(e.kind))) {
             showMessage(caption::kMain, formatText(text::kSwfUnsupported, e.path));
             jobTable.clear();
             return -2;
         }
-        if (e.route == kRouteAmr && f.out_rate > 11025) {
+        if (e.route == ReaderRoute::Amr && f.out_rate > 11025) {
             showMessage(caption::kProduct, text::kAmrRate);
             jobTable.clear();
             return -2;

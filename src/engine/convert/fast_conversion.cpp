@@ -39,11 +39,12 @@ const int kButtonsOn[] = {kConvertButton, kPauseRecordButton, kPlayButton,   kSt
 
 } // namespace
 
-bool fastConversionSupported(int32_t kind) {
-    return kind == 0 || kind == 3 || kind == 6 || kind == 10;
+bool fastConversionSupported(MediaKind kind) {
+    return kind == MediaKind::MpegUnsorted || kind == MediaKind::TransportStream ||
+           kind == MediaKind::ProgramStream || kind == MediaKind::MpegAudio;
 }
 
-int checkFastConversionKind(int32_t kind) {
+int checkFastConversionKind(MediaKind kind) {
     if (fastConversionSupported(kind)) return 0;
     showMessage(caption::kMain, text::kFastUnsupported);
     return -1;

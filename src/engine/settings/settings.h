@@ -120,10 +120,10 @@ struct SettingKey {
     };
     const char* key;
     Type type;
-    int Settings::*number;      // Int, Colour
+    int Settings::*number;       // Int, Colour
     std::string Settings::*text; // Text
-    int lo, hi;                 // Int, Colour: the range a value must lie in
-    int def;                    // Int, Colour: the default as the file holds it
+    int lo, hi;                  // Int, Colour: the range a value must lie in
+    int def;                     // Int, Colour: the default as the file holds it
     // Int: after all range checks, the value to keep for `v`: `v` when it is
     // one the key allows, else its fallback.
     int (*listCheck)(const Settings& s, int v) = nullptr;
