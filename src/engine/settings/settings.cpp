@@ -94,28 +94,16 @@ namespace {
 
 // The list checks: the value to keep, the fallback when `v` is not one of the
 // values its table (or the chosen MPEG version) allows.
-int checkAacSampleRate(const Settings&, int v) {
-    return inList(AAC_SAMPLE_RATES, v) ? v : 44100;
+template <const auto& list> int oneOf(const Settings&, int v, int def) {
+    return inList(list, v) ? v : def;
 }
-int checkAacQuality(const Settings&, int v) {
-    return inList(AAC_QUALITIES, v) ? v : 100;
+int checkMp3Cbr(const Settings& s, int v, int def) {
+    return isLayer3Rate(s.mp3_version, v) ? v : def;
 }
-int checkAacBitRate(const Settings&, int v) {
-    return inList(AAC_BIT_RATES, v) ? v : 160000;
-}
-int checkMp3Cbr(const Settings& s, int v) {
-    return isLayer3Rate(s.mp3_version, v) ? v : 128;
-}
-int checkMp3SampleRate(const Settings& s, int v) {
+// The first rate of the version, whatever the default.
+int checkMp3SampleRate(const Settings& s, int v, int) {
     const int* rates = MPEG_SAMPLE_RATES[s.mp3_version];
     return v == rates[0] || v == rates[1] || v == rates[2] ? v : rates[0];
-}
-
-std::string defaultExePassword() {
-    return text::kDefaultExePassword;
-}
-std::string defaultExeDescription() {
-    return text::kDefaultExeDescription;
 }
 
 using S = Settings;
@@ -132,17 +120,18 @@ const SettingKey kKeys[] = {
     {key::kWmaFormat, K::Int, &S::wma_format, nullptr, 0, INT32_MAX, 0},
     {key::kExeVariableSpeed, K::Int, &S::exe_variable_speed, nullptr, 0, 1, 1},
     {key::kExePasswordOn, K::Int, &S::exe_password_on, nullptr, 0, 1, 0},
-    {key::kExePassword, K::Text, nullptr, &S::exe_password, 0, 0, 0, nullptr, defaultExePassword,
-     kPasswordField},
+    {key::kExePassword, K::Text, nullptr, &S::exe_password, 0, 0, 0, nullptr,
+     [] { return std::string(text::kDefaultExePassword); }, kPasswordField},
     {key::kExeDescription, K::Text, nullptr, &S::exe_description, 0, 0, 0, nullptr,
-     defaultExeDescription, kDescriptionField},
+     [] { return std::string(text::kDefaultExeDescription); }, kDescriptionField},
     {key::kAmrMonoMode, K::Int, &S::amr_mono_mode, nullptr, 0, 2, 0},
     {key::kAmrMode, K::Int, &S::amr_mode, nullptr, 0, 8, 0},
     {key::kAacProfile, K::Int, &S::aac_profile, nullptr, 0, 4, 1},
-    {key::kAacBitRate, K::Int, &S::aac_bit_rate, nullptr, 0, INT32_MAX, 160000, checkAacBitRate},
-    {key::kAacQuality, K::Int, &S::aac_quality, nullptr, 0, INT32_MAX, 100, checkAacQuality},
+    {key::kAacBitRate, K::Int, &S::aac_bit_rate, nullptr, 0, INT32_MAX, 160000,
+     oneOf<AAC_BIT_RATES>},
+    {key::kAacQuality, K::Int, &S::aac_quality, nullptr, 0, INT32_MAX, 100, oneOf<AAC_QUALITIES>},
     {key::kAacSampleRate, K::Int, &S::aac_sample_rate, nullptr, 0, INT32_MAX, 44100,
-     checkAacSampleRate},
+     oneOf<AAC_SAMPLE_RATES>},
     {key::kAacChannels, K::Int, &S::aac_channels, nullptr, 1, 2, 2},
     {key::kAacMonoMode, K::Int, &S::aac_mono_mode, nullptr, 0, 2, 0},
     {key::kMp3RateMode, K::Int, &S::mp3_rate_mode, nullptr, 0, 2, 0},
@@ -224,7 +213,7 @@ void loadSettings() {
         loadRow(r, s);
     for (const auto& r : kKeys) {
         if (!r.listCheck) continue;
-        int v = r.listCheck(s, s.*r.number);
+        int v = r.listCheck(s, s.*r.number, r.def);
         if (v != s.*r.number) {
             s.*r.number = v;
             write_int(r.key, v);

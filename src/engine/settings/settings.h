@@ -125,8 +125,8 @@ struct SettingKey {
     int lo, hi;                  // Int, Colour: the range a value must lie in
     int def;                     // Int, Colour: the default as the file holds it
     // Int: after all range checks, the value to keep for `v`: `v` when it is
-    // one the key allows, else its fallback.
-    int (*listCheck)(const Settings& s, int v) = nullptr;
+    // one the key allows, else its fallback (mostly `def`).
+    int (*listCheck)(const Settings& s, int v, int def) = nullptr;
     std::string (*textDefault)() = nullptr; // Text
     size_t fieldSize = 0;                   // Text: the record field's size in bytes
 };

@@ -275,13 +275,17 @@ TEST_F(SettingsTest, KeyTableMatchesTheRecordDefaults) {
         case SettingKey::Type::Int:
             EXPECT_EQ(fresh.*r.number, r.def);
             EXPECT_TRUE(r.def >= r.lo && r.def <= r.hi);
-            if (r.listCheck) EXPECT_EQ(r.listCheck(fresh, r.def), r.def);
+            if (r.listCheck) {
+                EXPECT_EQ(r.listCheck(fresh, r.def, r.def), r.def);
+            }
             break;
         case SettingKey::Type::Colour:
             EXPECT_EQ(fresh.*r.number, colourFromFile(r.def));
             break;
         case SettingKey::Type::Text:
-            if (std::string(r.key) != key::kSavePath) EXPECT_EQ(fresh.*r.text, r.textDefault());
+            if (std::string(r.key) != key::kSavePath) {
+                EXPECT_EQ(fresh.*r.text, r.textDefault());
+            }
             EXPECT_GT(r.fieldSize, 2u);
             break;
         }
