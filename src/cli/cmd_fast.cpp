@@ -31,7 +31,7 @@ int cmdFast(const Args& args) {
     }
     MediaRecord rec = emptyRecord();
     if (analyzeMedia(files[0], rec) < 0) return kRefused;
-    if (checkFastConversionKind(rec.kind) < 0) return kRefused;
+    if (checkFastConversionKind(mediaKind(rec.kind)) < 0) return kRefused;
     FastSource src;
     src.path = files[0];
     src.fileSize = realFileSize(rec);

@@ -1,6 +1,6 @@
 #include "platform/profile.h"
 
-#include "platform/paths.h"
+#include "platform/atomic_file.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -184,23 +184,12 @@ bool writePrivateProfileString(const std::string& section, const std::string& ke
             lines.insert(lines.begin() + at, entry);
         }
     }
-    std::string tmp = tempNameFor(file);
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        for (const auto& l : lines)
-            out << l << "\r\n";
-        out.flush();
-        if (!out) {
-            std::remove(tmp.c_str());
-            return false;
-        }
-    }
-    if (std::rename(tmp.c_str(), file.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        return false;
-    }
-    return true;
+    std::string text;
+    for (const auto& l : lines)
+        text += l + "\r\n";
+    AtomicFile out;
+    return out.open(file, AtomicFile::Mode::Replace) == 0 && out.write(text.data(), text.size()) &&
+           out.commit() == 0;
 }
 
 } // namespace kestrel

@@ -33,7 +33,7 @@ int analyzeMp3(const std::string& path, MediaRecord& rec) {
     MpegAudioFileInfo info;
     if (mpegAudioInfo(path, info) < 0) return -1;
     setField(rec.typeName, sizeof rec.typeName, "MP3");
-    rec.kind = 10;
+    rec.kind = kindCode(MediaKind::MpegAudio);
     rec.fileSize = recordFileSize(info.fileSize);
     rec.sampleRate = info.sampleRate;
     rec.channels = info.channels;
@@ -99,7 +99,7 @@ int analyzeWithProbe(const std::string& path, MediaRecord& rec, uint64_t size) {
     }
     if (m == 9) {
         setField(rec.typeName, sizeof rec.typeName, "MPEG4 AVI");
-        rec.kind = 99;
+        rec.kind = kindCode(MediaKind::Mpeg4Avi);
         rec.videoIndex = mxscan.get_mpeg4_vindex_num();
         rec.audioIndex = mxscan.get_mpeg4_aindex_num();
         mxscan.get_mpeg4_video(rec.mpeg4Video);
@@ -142,21 +142,28 @@ int analyzeWithProbe(const std::string& path, MediaRecord& rec, uint64_t size) {
     int a = mxscan.mux_get_audio_mode();
     int v = mxscan.mux_get_video_mode();
     rec.startInfo = mxscan.mux_get_begin();
+    MediaKind kind = mediaKind(rec.kind);
     switch (m) {
     case 0:
-        rec.kind = 3;
+        kind = MediaKind::TransportStream;
         break;
     case 1:
-        rec.kind = a == 0 ? 6 : a == 1 ? 5 : 0;
+        kind = a == 0   ? MediaKind::ProgramStream
+               : a == 1 ? MediaKind::ProgramStreamAc3
+                        : MediaKind::MpegUnsorted;
         break;
     case 2:
-        rec.kind = 6;
+        kind = MediaKind::ProgramStream;
         break;
     case 3:
-        rec.kind = (v == 1 && a == -99) ? 2 : a == 0 ? 10 : a == 1 ? 11 : 0;
+        kind = (v == 1 && a == -99) ? MediaKind::VideoOnly
+               : a == 0             ? MediaKind::MpegAudio
+               : a == 1             ? MediaKind::Ac3Elementary
+                                    : MediaKind::MpegUnsorted;
         break;
     }
-    if (rec.kind == 2) {
+    rec.kind = kindCode(kind);
+    if (kind == MediaKind::VideoOnly) {
         refuse(caption::kMain, text::kNoAudioMedia, path);
         return -8;
     }

@@ -4,6 +4,7 @@
 #include "engine/catalogue/analysis.h"
 #include "engine/catalogue/texts.h"
 #include "engine/core/text_format.h"
+#include "platform/atomic_file.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
 
@@ -11,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 namespace kestrel {
 
@@ -158,7 +158,9 @@ EntryFacts entryFacts(const ListRow& row) {
     f.sourceRate = std::atoi(row.columns[5].c_str());
     f.sourceChannels = std::min(2, std::max(1, std::atoi(row.columns[6].c_str())));
     f.kind = std::atoi(row.columns[7].c_str());
-    if (f.kind == 5 || f.kind == 11) f.sourceChannels = 2;
+    if (mediaKind(f.kind) == MediaKind::ProgramStreamAc3 ||
+        mediaKind(f.kind) == MediaKind::Ac3Elementary)
+        f.sourceChannels = 2;
     return f;
 }
 
@@ -199,20 +201,12 @@ int saveMediaList() {
 }
 
 int saveMediaListTo(const std::string& path) {
-    std::string tmp = tempNameFor(path);
-    bool ok = false;
-    if (FILE* f = std::fopen(tmp.c_str(), "wb")) {
-        int32_t n = mediaList.count;
-        ok = std::fwrite(&n, 4, 1, f) == 1;
-        for (int i = 0; ok && i < n; ++i)
-            ok = std::fwrite(&mediaList.records[i], sizeof(MediaRecord), 1, f) == 1;
-        ok = (std::fflush(f) == 0) && ok;
-        ok = (::fsync(fileno(f)) == 0) && ok;
-        ok = (std::fclose(f) == 0) && ok;
-        if (ok) ok = std::rename(tmp.c_str(), path.c_str()) == 0;
-        if (!ok) std::remove(tmp.c_str());
-    }
-    if (!ok) {
+    AtomicFile out;
+    int32_t n = mediaList.count;
+    bool ok = out.open(path, AtomicFile::Mode::Replace, {.sync = true}) == 0 && out.write(&n, 4);
+    for (int i = 0; ok && i < n; ++i)
+        ok = out.write(&mediaList.records[i], sizeof(MediaRecord));
+    if (!ok || out.commit() != 0) {
         char msg[1024];
         std::snprintf(msg, sizeof msg, text::kListSaveFailed, path.c_str());
         showMessage(caption::kMain, msg);

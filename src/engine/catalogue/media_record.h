@@ -7,6 +7,52 @@
 
 namespace kestrel {
 
+// The audio kind code of an entry (`MediaRecord::kind`): what every reader,
+// player and converter switches on. The values are those of the list file.
+enum class MediaKind : int32_t {
+    MpegUnsorted = 0,     // an MPEG stream whose audio the probe did not name
+    VideoOnly = 2,        // an elementary video stream without audio (refused)
+    TransportStream = 3,  // "MPEG2 TS"
+    ProgramStreamAc3 = 5, // "MPEG1/2 PS" with AC-3 audio
+    ProgramStream = 6,    // "MPEG1/2 PS" with MPEG audio, or "MPEG1/2 PES"
+    MpegAudio = 10,       // "MP3", or "MPEG1/2 ES" with MPEG audio
+    Ac3Elementary = 11,   // "MPEG1/2 ES" with AC-3 audio
+    Mpeg4Avi = 99,
+    RealMedia = 6000,
+    QuickTime = 7000,
+    OtherPlatform = 8000, // any other file the platform media graph decodes
+    Amr = 8001,
+    Aac = 8002,
+    Mtv = 8008,
+    Amv = 8009,
+    Flv = 8010, // + the sound format (0..15) of the first audio tag
+    Swf = 8020, // + the sound format of the sound stream header
+    WindowsMedia = 9999,
+    Mp4 = 10000, // + 1 AMR narrow-band, 2 AMR wide-band, 3 AAC, 4 MPEG audio
+};
+
+// Between the stored code and the kind.
+constexpr MediaKind mediaKind(int32_t code) {
+    return static_cast<MediaKind>(code);
+}
+constexpr int32_t kindCode(MediaKind kind) {
+    return static_cast<int32_t>(kind);
+}
+// An SWF entry whose sound format (3 and above) no reader decodes.
+constexpr bool isUnsupportedSwf(MediaKind kind) {
+    return kindCode(kind) >= kindCode(MediaKind::Swf) + 3;
+}
+// Files decoded through the platform media graph.
+constexpr bool isPlatformDecoded(MediaKind kind) {
+    return kind == MediaKind::RealMedia || kind == MediaKind::QuickTime ||
+           kind == MediaKind::OtherPlatform;
+}
+// MP4, 3GP and M4A files with an AMR, AAC or MPEG audio track.
+constexpr bool isMp4Family(MediaKind kind) {
+    return kindCode(kind) >= kindCode(MediaKind::Mp4) + 1 &&
+           kindCode(kind) <= kindCode(MediaKind::Mp4) + 4;
+}
+
 #pragma pack(push, 4)
 struct MediaRecord {
     int32_t serial;        // sequence number in this run (column "序号")

@@ -24,6 +24,7 @@
 #include "engine/pipeline/wave_out_ring.h"
 #include "engine/settings/settings.h"
 #include "engine/core/text_format.h"
+#include "platform/atomic_file.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
 
@@ -48,9 +49,8 @@ std::thread g_thread;
 // Per-job state of the open output.
 struct OpenOutput {
     PcmOutput pcm;
-    std::string askedName; // the time-stamped name, before any suffix
+    AtomicFile file;       // written under its ".part" name, never replacing a file
     std::string finalName; // where the output goes once finished
-    std::string partName;  // written while the output is open
     bool open = false;
 };
 
@@ -94,25 +94,23 @@ std::tm localNow() {
 
 // Opens the output of an entry: MP3 and WAV files are written under a
 // temporary ".part" name beside the final one and moved to it when finished;
-// neither ever replaces an existing file (see createOutputFile). The stream is
-// unbuffered, so a failed write leaves exactly the bytes that reached the
-// file.
+// neither ever replaces an existing file (AtomicFile::Mode::NoReplace). The
+// stream is unbuffered, so a failed write leaves exactly the bytes that
+// reached the file.
 bool openOutput(OpenOutput& o, const std::string& name, int type) {
     o = OpenOutput();
     o.pcm.type = type;
-    std::string chosen = name;
-    FILE* f = createOutputFile(chosen);
-    if (!f) {
+    if (o.file.open(name, AtomicFile::Mode::NoReplace) != 0) {
         showMessage(caption::kMain, formatText(text::kOutputOpenFailed, name));
         return false;
     }
+    FILE* f = o.file.releaseStream(); // closed by the writers below
+    const std::string& chosen = o.file.target();
     std::setvbuf(f, nullptr, _IONBF, 0);
     o.pcm.stream = f;
     attach_output_writer(o.pcm);
     o.pcm.name = chosen;
-    o.askedName = name;
     o.finalName = chosen;
-    o.partName = chosen + ".part";
     o.open = true;
     if (type == kOutWav) {
         wav_reset();
@@ -173,14 +171,14 @@ int finishOutput(OpenOutput& o) {
     }
     o.pcm.stream = nullptr;
     o.open = false;
-    std::string placed = placeOutputFile(o.partName, o.askedName);
-    if (placed.empty()) {
-        int e = errno;
-        showMessage(caption::kMain, formatText(text::kOutputPlaceFailed, o.partName, o.finalName,
-                                               writeFailureReason(e), o.partName));
-        o.finalName = o.partName;
+    const std::string partName = o.file.tempName();
+    if (o.file.commit() != 0) {
+        showMessage(caption::kMain, formatText(text::kOutputPlaceFailed, partName, o.finalName,
+                                               writeFailureReason(o.file.error()), partName));
+        o.finalName = partName;
         return -1;
     }
+    const std::string& placed = o.file.finalName();
     o.finalName = placed;
     if (finishError && !writeFailed) {
         showMessage(caption::kMain,
@@ -220,9 +218,9 @@ void runEntry(JobEntry& e, OpenOutput& out) {
     re.rateRatio = e.rateRatio;
     EntryReport rep{&e, &e.outputName};
     PcmOutput* po = out.open ? &out.pcm : nullptr;
-    if (e.route == kRouteMpegAudio) {
+    if (e.route == ReaderRoute::MpegAudio) {
         read_mpeg_audio_file(re, po, reportConversion, &rep);
-    } else if (e.route == kRouteMpegStream) {
+    } else if (e.route == ReaderRoute::MpegStream) {
         read_mpeg_stream(re, po, reportConversion, &rep);
     }
     // Other routes produce an output without audio until their readers exist.
@@ -230,22 +228,22 @@ void runEntry(JobEntry& e, OpenOutput& out) {
 
 } // namespace
 
-int routeFor(const std::string& t, int kind) {
-    if (kind == 10) return kRouteMpegAudio;
+ReaderRoute routeFor(const std::string& t, MediaKind kind) {
+    if (kind == MediaKind::MpegAudio) return ReaderRoute::MpegAudio;
     if (startsWith(t, "MPEG1") || startsWith(t, "MPEG2") || startsWith(t, "VCD") ||
         startsWith(t, "DVD"))
-        return kRouteMpegStream;
-    if (startsWith(t, "MPEG4")) return kRouteMpeg4Avi;
-    if (startsWith(t, "ASF")) return kRouteAsf;
-    if (startsWith(t, "AAC")) return kRouteAac;
-    if (startsWith(t, "MTV")) return kRouteMtv;
-    if (startsWith(t, "AMV")) return kRouteAmv;
-    if (startsWith(t, "FLV")) return kRouteFlv;
-    if (startsWith(t, "SWF")) return kRouteSwf;
-    if (startsWith(t, "AMR")) return kRouteAmr;
-    if (kind == 6000 || kind == 7000 || kind == 8000) return kRouteDirectShow;
-    if (kind >= 10001 && kind <= 10004) return kRouteMp4;
-    return kRouteNone;
+        return ReaderRoute::MpegStream;
+    if (startsWith(t, "MPEG4")) return ReaderRoute::Mpeg4Avi;
+    if (startsWith(t, "ASF")) return ReaderRoute::Asf;
+    if (startsWith(t, "AAC")) return ReaderRoute::Aac;
+    if (startsWith(t, "MTV")) return ReaderRoute::Mtv;
+    if (startsWith(t, "AMV")) return ReaderRoute::Amv;
+    if (startsWith(t, "FLV")) return ReaderRoute::Flv;
+    if (startsWith(t, "SWF")) return ReaderRoute::Swf;
+    if (startsWith(t, "AMR")) return ReaderRoute::Amr;
+    if (isPlatformDecoded(kind)) return ReaderRoute::DirectShow;
+    if (isMp4Family(kind)) return ReaderRoute::Mp4;
+    return ReaderRoute::None;
 }
 
 bool outputTypeAvailable(int t) {
@@ -271,13 +269,13 @@ int prepare_job() {
         e.sourceChannels = facts.sourceChannels;
         e.kind = facts.kind;
         e.rateRatio = makeRateRatio(f.out_rate, e.sourceRate);
-        e.route = routeFor(e.typeName, e.kind);
-        if (e.route == kRouteSwf && e.kind >= 8023) {
+        e.route = routeFor(e.typeName, mediaKind(e.kind));
+        if (e.route == ReaderRoute::Swf && isUnsupportedSwf(mediaKind(e.kind))) {
             showMessage(caption::kMain, formatText(text::kSwfUnsupported, e.path));
             jobTable.clear();
             return -2;
         }
-        if (e.route == kRouteAmr && f.out_rate > 11025) {
+        if (e.route == ReaderRoute::Amr && f.out_rate > 11025) {
             showMessage(caption::kProduct, text::kAmrRate);
             jobTable.clear();
             return -2;

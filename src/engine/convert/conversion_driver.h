@@ -10,6 +10,8 @@
 // the remaining entries are skipped.
 #pragma once
 
+#include "engine/catalogue/media_record.h"
+
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -21,20 +23,20 @@ inline constexpr int kMaxJobEntries = 128;
 inline constexpr int kMaxOutputRecords = 16;
 
 // Reader routes.
-enum Route : int32_t {
-    kRouteNone = -1,
-    kRouteMpegStream = 1,
-    kRouteMpeg4Avi = 2,
-    kRouteAsf = 3,
-    kRouteDirectShow = 6,
-    kRouteMp4 = 7,
-    kRouteMpegAudio = 8,
-    kRouteAmr = 88,
-    kRouteAac = 89,
-    kRouteFlv = 90,
-    kRouteSwf = 92,
-    kRouteMtv = 93,
-    kRouteAmv = 94,
+enum class ReaderRoute : int32_t {
+    None = -1,
+    MpegStream = 1,
+    Mpeg4Avi = 2,
+    Asf = 3,
+    DirectShow = 6,
+    Mp4 = 7,
+    MpegAudio = 8,
+    Amr = 88,
+    Aac = 89,
+    Flv = 90,
+    Swf = 92,
+    Mtv = 93,
+    Amv = 94,
 };
 
 // What became of a job entry. Only an entry whose sound reached its output
@@ -54,7 +56,7 @@ struct JobEntry {
     int32_t sourceRate = 44100;
     int32_t durationSec = 0;
     uint64_t fileSize = 0; // the real size, also past 4 GiB
-    int32_t route = kRouteNone;
+    ReaderRoute route = ReaderRoute::None;
     std::string path;
     std::string outputName;
     int32_t kind = 0;
@@ -84,8 +86,8 @@ extern std::vector<JobEntry> jobTable;
 // had an output; jobTable tells about every entry.
 extern std::vector<OutputRecord> outputRecords;
 
-// The route of an entry from its type text and kind; kRouteNone when none.
-int routeFor(const std::string& typeName, int kind);
+// The route of an entry from its type text and kind; None when none.
+ReaderRoute routeFor(const std::string& typeName, MediaKind kind);
 
 // Output types the driver can produce now.
 bool outputTypeAvailable(int outputType);

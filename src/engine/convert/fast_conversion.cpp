@@ -4,15 +4,14 @@
 #include "engine/containers/demux.h"
 #include "engine/convert/fast_texts.h"
 #include "engine/core/run_state.h"
+#include "platform/atomic_file.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
 
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace kestrel {
@@ -33,50 +32,6 @@ std::string format(const char* fmt, ...) {
     return s;
 }
 
-std::string folderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-// A new empty file beside `target`, opened for writing; its name in `tempPath`.
-FILE* createTemp(const std::string& target, std::string& tempPath) {
-    std::string tmpl = folderOf(target) + "/.~kestrel-fast-XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
-    if (fd < 0) return nullptr;
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    FILE* f = fdopen(fd, "wb");
-    if (!f) {
-        close(fd);
-        unlink(name.data());
-        return nullptr;
-    }
-    tempPath = name.data();
-    return f;
-}
-
-// Moves `from` to `to`. An earlier `to` is first moved aside and removed only
-// once the new file is in place (renaming over it directly makes the file
-// system flush the new data first, which costs more than the copy itself).
-int replaceFile(const std::string& from, const std::string& to) {
-    std::string aside;
-    if (fileExists(to)) {
-        aside = from + ".old";
-        if (std::rename(to.c_str(), aside.c_str()) != 0) aside.clear();
-    }
-    if (std::rename(from.c_str(), to.c_str()) != 0) {
-        if (!aside.empty()) std::rename(aside.c_str(), to.c_str());
-        return -1;
-    }
-    if (!aside.empty()) unlink(aside.c_str());
-    return 0;
-}
-
 const int kButtonsOff[] = {kConvertButton, kPauseRecordButton, kPlayButton,
                            kFastButton,    kSoundSwitch,       kDisplaySwitch};
 const int kButtonsOn[] = {kConvertButton, kPauseRecordButton, kPlayButton,   kStopButton,
@@ -84,11 +39,12 @@ const int kButtonsOn[] = {kConvertButton, kPauseRecordButton, kPlayButton,   kSt
 
 } // namespace
 
-bool fastConversionSupported(int32_t kind) {
-    return kind == 0 || kind == 3 || kind == 6 || kind == 10;
+bool fastConversionSupported(MediaKind kind) {
+    return kind == MediaKind::MpegUnsorted || kind == MediaKind::TransportStream ||
+           kind == MediaKind::ProgramStream || kind == MediaKind::MpegAudio;
 }
 
-int checkFastConversionKind(int32_t kind) {
+int checkFastConversionKind(MediaKind kind) {
     if (fastConversionSupported(kind)) return 0;
     showMessage(caption::kMain, text::kFastUnsupported);
     return -1;
@@ -133,18 +89,19 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
 
     out.outputPath = fastOutputPath(src);
     out.status = FastStatus::Done;
-    std::string tempPath;
     std::vector<char> inBuffer(1 << 20), outBuffer(256 << 10); // outlive both streams
+    AtomicFile outFile;
     FILE* output = nullptr;
     FILE* input = nullptr;
 
     if (sameFile(out.outputPath, src.path)) {
         showMessage(caption::kMain, format(text::kFastSameAsSource, out.outputPath.c_str()));
         out.status = FastStatus::SameAsSource;
-    } else if (!(output = createTemp(out.outputPath, tempPath))) {
+    } else if (outFile.open(out.outputPath, AtomicFile::Mode::Replace, {.moveAside = true}) != 0) {
         showMessage(caption::kMain, format(text::kFastOpenOutputFailed, out.outputPath.c_str()));
         out.status = FastStatus::OutputFailed;
     } else {
+        output = outFile.stream();
         demuxReset(src.kind);
         input = openSource(src.path); // never blocks on a FIFO
         if (!input) {
@@ -216,7 +173,7 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
         fast_copy_stream = nullptr;
         bool writeOk = !fast_copy_failed.load() && std::fflush(output) == 0;
         long long written = ftello(output);
-        writeOk = (std::fclose(output) == 0) && writeOk;
+        writeOk = (outFile.close() == 0) && writeOk;
         if (input && !writeOk) {
             showMessage(caption::kMain, format(text::kFastWriteFailed, out.outputPath.c_str()));
             out.status = FastStatus::WriteFailed;
@@ -228,14 +185,14 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
             keep = false;
             out.keptEarlier = true;
         }
-        if (keep && replaceFile(tempPath, out.outputPath) != 0) {
+        if (keep && outFile.commit() != 0) {
             showMessage(caption::kMain,
                         format(text::kFastOpenOutputFailed, out.outputPath.c_str()));
             out.status = FastStatus::OutputFailed;
             keep = false;
         }
         if (!keep)
-            unlink(tempPath.c_str());
+            outFile.abandon();
         else
             out.bytesWritten = written > 0 ? uint64_t(written) : 0;
     }

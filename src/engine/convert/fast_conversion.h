@@ -2,6 +2,8 @@
 // transport stream, or of an MPEG audio file, unchanged into an .mp3 file.
 #pragma once
 
+#include "engine/catalogue/media_record.h"
+
 #include <cstdint>
 #include <string>
 
@@ -40,9 +42,9 @@ struct FastOutcome {
 
 // Kinds fast conversion accepts: 0, 3 (transport stream), 6 (program or PES
 // stream with MPEG audio) and 10 (MPEG audio).
-bool fastConversionSupported(int32_t kind);
+bool fastConversionSupported(MediaKind kind);
 // Shows "不支持该类型文件的快速转换" and returns -1 for other kinds; 0 otherwise.
-int checkFastConversionKind(int32_t kind);
+int checkFastConversionKind(MediaKind kind);
 
 // save path + the source's base name + ".mp3".
 std::string fastOutputPath(const FastSource& src);

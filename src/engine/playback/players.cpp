@@ -123,14 +123,14 @@ void mpegThread(PlayerKind k) {
 
 } // namespace
 
-PlayerKind playerFor(const std::string& t, int kind) {
-    if (kind == 10) return PlayerKind::MpegAudio;
+PlayerKind playerFor(const std::string& t, MediaKind kind) {
+    if (kind == MediaKind::MpegAudio) return PlayerKind::MpegAudio;
     if (startsWith(t, "MPEG1") || startsWith(t, "MPEG2") || startsWith(t, "VCD") ||
         startsWith(t, "DVD"))
         return PlayerKind::MpegStream;
     if (startsWith(t, "MPEG4")) return PlayerKind::Avi;
     if (startsWith(t, "ASF")) return PlayerKind::WindowsMedia;
-    if (kind == 6000 || kind == 7000 || kind == 8000) return PlayerKind::DirectShow;
+    if (isPlatformDecoded(kind)) return PlayerKind::DirectShow;
     if (startsWith(t, "AAC")) return PlayerKind::Aac;
     if (startsWith(t, "M4A") || startsWith(t, "MP4") || startsWith(t, "3GP"))
         return PlayerKind::Mp4;
@@ -179,7 +179,7 @@ int play_request(int index) {
     converting = false;
     current.displayName = current.path;
     meter_window_prepare(f.out_rate, f.out_channels);
-    PlayerKind k = playerFor(current.typeName, current.kind);
+    PlayerKind k = playerFor(current.typeName, mediaKind(current.kind));
     if (k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream) return -2;
     g_playResult = 0;
     g_playerActive = true;

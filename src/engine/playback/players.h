@@ -8,6 +8,8 @@
 // thread; one playback thread at a time.
 #pragma once
 
+#include "engine/catalogue/media_record.h"
+
 #include <string>
 
 namespace kestrel {
@@ -27,7 +29,7 @@ enum class PlayerKind {
     Flv
 };
 
-PlayerKind playerFor(const std::string& typeName, int kind);
+PlayerKind playerFor(const std::string& typeName, MediaKind kind);
 
 // Plays list row `index` (the first row when out of range). 0 when a thread
 // started; negative when nothing started (a busy player shows its message;

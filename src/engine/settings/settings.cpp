@@ -5,7 +5,8 @@
 #include "platform/paths.h"
 #include "platform/profile.h"
 
-#include <functional>
+#include <cstdlib>
+#include <cstring>
 
 namespace kestrel {
 
@@ -43,30 +44,6 @@ template <size_t N> bool inList(const int (&list)[N], int v) {
     for (int x : list)
         if (x == v) return true;
     return false;
-}
-
-void loadInt(const char* k, int& field, int lo, int hi, int def, int fileDefault) {
-    int v = read_int(k);
-    if (v < lo || v > hi) {
-        field = def;
-        write_int(k, fileDefault);
-    } else {
-        field = v;
-    }
-}
-
-void loadInt(const char* k, int& field, int lo, int hi, int def) {
-    loadInt(k, field, lo, hi, def, def);
-}
-
-void loadText(const char* k, std::string& field, const std::string& def, size_t fieldSize) {
-    field = def;
-    std::string v = read_text(k, fieldSize);
-    if (utf8ToGb18030(v).size() >= 2) {
-        field = cutToField(v, fieldSize - 1);
-    } else {
-        write_text(k, def);
-    }
 }
 
 std::string withoutLastCharacter(const std::string& s) {
@@ -113,78 +90,139 @@ std::string defaultSavePath() {
     return programFolder() + (programFolder() == "/" ? "" : "/");
 }
 
+namespace {
+
+// The list checks: the value to keep, the fallback when `v` is not one of the
+// values its table (or the chosen MPEG version) allows.
+template <const auto& list> int oneOf(const Settings&, int v, int def) {
+    return inList(list, v) ? v : def;
+}
+int checkMp3Cbr(const Settings& s, int v, int def) {
+    return isLayer3Rate(s.mp3_version, v) ? v : def;
+}
+// The first rate of the version, whatever the default.
+int checkMp3SampleRate(const Settings& s, int v, int) {
+    const int* rates = MPEG_SAMPLE_RATES[s.mp3_version];
+    return v == rates[0] || v == rates[1] || v == rates[2] ? v : rates[0];
+}
+
+using S = Settings;
+using K = SettingKey::Type;
+
+// One row per key of tavolin.ini, in the order of loading and printing.
+const SettingKey kKeys[] = {
+    {key::kDisplayMode, K::Int, &S::display_mode, nullptr, 0, 5, 1},
+    {key::kSkinColour, K::Colour, &S::skin_colour, nullptr, 0, 16777216, 810076},
+    {key::kTitleStyle, K::Int, &S::title_style, nullptr, 0, 3, 0},
+    {key::kBorderStyle, K::Int, &S::border_style, nullptr, 0, 7, 0},
+    {key::kWindowAlpha, K::Int, &S::window_alpha, nullptr, 120, 255, 255},
+    {key::kWmaCodec, K::Int, &S::wma_codec, nullptr, 0, INT32_MAX, 0},
+    {key::kWmaFormat, K::Int, &S::wma_format, nullptr, 0, INT32_MAX, 0},
+    {key::kExeVariableSpeed, K::Int, &S::exe_variable_speed, nullptr, 0, 1, 1},
+    {key::kExePasswordOn, K::Int, &S::exe_password_on, nullptr, 0, 1, 0},
+    {key::kExePassword, K::Text, nullptr, &S::exe_password, 0, 0, 0, nullptr,
+     [] { return std::string(text::kDefaultExePassword); }, kPasswordField},
+    {key::kExeDescription, K::Text, nullptr, &S::exe_description, 0, 0, 0, nullptr,
+     [] { return std::string(text::kDefaultExeDescription); }, kDescriptionField},
+    {key::kAmrMonoMode, K::Int, &S::amr_mono_mode, nullptr, 0, 2, 0},
+    {key::kAmrMode, K::Int, &S::amr_mode, nullptr, 0, 8, 0},
+    {key::kAacProfile, K::Int, &S::aac_profile, nullptr, 0, 4, 1},
+    {key::kAacBitRate, K::Int, &S::aac_bit_rate, nullptr, 0, INT32_MAX, 160000,
+     oneOf<AAC_BIT_RATES>},
+    {key::kAacQuality, K::Int, &S::aac_quality, nullptr, 0, INT32_MAX, 100, oneOf<AAC_QUALITIES>},
+    {key::kAacSampleRate, K::Int, &S::aac_sample_rate, nullptr, 0, INT32_MAX, 44100,
+     oneOf<AAC_SAMPLE_RATES>},
+    {key::kAacChannels, K::Int, &S::aac_channels, nullptr, 1, 2, 2},
+    {key::kAacMonoMode, K::Int, &S::aac_mono_mode, nullptr, 0, 2, 0},
+    {key::kMp3RateMode, K::Int, &S::mp3_rate_mode, nullptr, 0, 2, 0},
+    {key::kMp3VbrQuality, K::Int, &S::mp3_vbr_quality, nullptr, 0, 9, 4},
+    {key::kMp3VbrMin, K::Int, &S::mp3_vbr_min_kbps, nullptr, 8, 160, 32},
+    {key::kMp3VbrMax, K::Int, &S::mp3_vbr_max_kbps, nullptr, 8, 320, 128},
+    {key::kMp3Abr, K::Int, &S::mp3_abr_kbps, nullptr, 80, 320, 100},
+    {key::kMp3Cbr, K::Int, &S::mp3_cbr_kbps, nullptr, 8, 320, 128, checkMp3Cbr},
+    {key::kMp3Version, K::Int, &S::mp3_version, nullptr, 0, 2, 0},
+    {key::kMp3SampleRate, K::Int, &S::mp3_sample_rate, nullptr, 8000, 48000, 44100,
+     checkMp3SampleRate},
+    {key::kOutputType, K::Int, &S::output_type, nullptr, 0, 9, 1},
+    {key::kSaveMode, K::Int, &S::save_mode, nullptr, 0, 1, 0},
+    {key::kConversionMode, K::Int, &S::conversion_mode, nullptr, 0, 2, 0},
+    {key::kMp3Channels, K::Int, &S::mp3_channels, nullptr, 1, 2, 2},
+    {key::kMp3MonoMode, K::Int, &S::mp3_mono_mode, nullptr, 0, 2, 0},
+    {key::kSavePath, K::Text, nullptr, &S::save_path, 0, 0, 0, nullptr, defaultSavePath,
+     kPathField},
+};
+
+const SettingKey& row(const char* k) {
+    for (const auto& r : kKeys)
+        if (std::strcmp(r.key, k) == 0) return r;
+    std::abort(); // every caller names a key of the table
+}
+
+// The value of a row as the file holds it.
+std::string fileValue(const SettingKey& r, const Settings& s) {
+    switch (r.type) {
+    case K::Int:
+        return std::to_string(s.*r.number);
+    case K::Colour:
+        return std::to_string(colourToFile(s.*r.number));
+    case K::Text:
+        break;
+    }
+    return s.*r.text;
+}
+
+// Range check: a value outside [lo, hi] (a missing key reads as -1) gets the
+// default, which is written back.
+void loadRow(const SettingKey& r, Settings& s) {
+    if (r.type == K::Text) {
+        std::string def = r.textDefault();
+        std::string v = read_text(r.key, r.fieldSize);
+        if (utf8ToGb18030(v).size() >= 2) {
+            s.*r.text = cutToField(v, r.fieldSize - 1);
+        } else {
+            s.*r.text = def;
+            write_text(r.key, def);
+        }
+        return;
+    }
+    int v = read_int(r.key);
+    if (v < r.lo || v > r.hi) {
+        v = r.def;
+        write_int(r.key, v);
+    }
+    s.*r.number = r.type == K::Colour ? colourFromFile(v) : v;
+}
+
+// Writes the rows named by `keys`, in that order.
+void saveRows(std::initializer_list<const char*> keys) {
+    for (const char* k : keys) {
+        const SettingKey& r = row(k);
+        write_text(r.key, fileValue(r, settings));
+    }
+}
+
+} // namespace
+
+std::span<const SettingKey> settingKeys() {
+    return kKeys;
+}
+
 void loadSettings() {
     Settings& s = settings;
-    loadInt(key::kDisplayMode, s.display_mode, 0, 5, 1);
-    {
-        int v = read_int(key::kSkinColour);
-        if (v < 0 || v > 16777216) {
-            s.skin_colour = colourFromFile(810076);
-            write_int(key::kSkinColour, 810076);
-        } else {
-            s.skin_colour = colourFromFile(v);
+    for (const auto& r : kKeys)
+        loadRow(r, s);
+    for (const auto& r : kKeys) {
+        if (!r.listCheck) continue;
+        int v = r.listCheck(s, s.*r.number, r.def);
+        if (v != s.*r.number) {
+            s.*r.number = v;
+            write_int(r.key, v);
         }
     }
-    loadInt(key::kTitleStyle, s.title_style, 0, 3, 0);
-    loadInt(key::kBorderStyle, s.border_style, 0, 7, 0);
-    loadInt(key::kWindowAlpha, s.window_alpha, 120, 255, 255);
-    loadInt(key::kWmaCodec, s.wma_codec, 0, INT32_MAX, 0);
-    loadInt(key::kWmaFormat, s.wma_format, 0, INT32_MAX, 0);
-    loadInt(key::kExeVariableSpeed, s.exe_variable_speed, 0, 1, 1);
-    loadInt(key::kExePasswordOn, s.exe_password_on, 0, 1, 0);
-    loadText(key::kExePassword, s.exe_password, text::kDefaultExePassword, kPasswordField);
-    loadText(key::kExeDescription, s.exe_description, text::kDefaultExeDescription,
-             kDescriptionField);
-    loadInt(key::kAmrMonoMode, s.amr_mono_mode, 0, 2, 0);
-    loadInt(key::kAmrMode, s.amr_mode, 0, 8, 0);
-    loadInt(key::kAacProfile, s.aac_profile, 0, 4, 1);
-    loadInt(key::kAacBitRate, s.aac_bit_rate, 0, INT32_MAX, 160000);
-    loadInt(key::kAacQuality, s.aac_quality, 0, INT32_MAX, 100);
-    loadInt(key::kAacSampleRate, s.aac_sample_rate, 0, INT32_MAX, 44100);
-    loadInt(key::kAacChannels, s.aac_channels, 1, 2, 2);
-    loadInt(key::kAacMonoMode, s.aac_mono_mode, 0, 2, 0);
-    if (!inList(AAC_SAMPLE_RATES, s.aac_sample_rate)) {
-        s.aac_sample_rate = 44100;
-        write_int(key::kAacSampleRate, 44100);
-    }
-    if (!inList(AAC_QUALITIES, s.aac_quality)) {
-        s.aac_quality = 100;
-        write_int(key::kAacQuality, 100);
-    }
-    if (!inList(AAC_BIT_RATES, s.aac_bit_rate)) {
-        s.aac_bit_rate = 160000;
-        write_int(key::kAacBitRate, 160000);
-    }
-    loadInt(key::kMp3RateMode, s.mp3_rate_mode, 0, 2, 0);
-    loadInt(key::kMp3VbrQuality, s.mp3_vbr_quality, 0, 9, 4);
-    loadInt(key::kMp3VbrMin, s.mp3_vbr_min_kbps, 8, 160, 32);
-    loadInt(key::kMp3VbrMax, s.mp3_vbr_max_kbps, 8, 320, 128);
-    loadInt(key::kMp3Abr, s.mp3_abr_kbps, 80, 320, 100);
-    loadInt(key::kMp3Cbr, s.mp3_cbr_kbps, 8, 320, 128);
-    loadInt(key::kMp3Version, s.mp3_version, 0, 2, 0);
-    loadInt(key::kMp3SampleRate, s.mp3_sample_rate, 8000, 48000, 44100);
-    loadInt(key::kOutputType, s.output_type, 0, 9, 1);
-    loadInt(key::kSaveMode, s.save_mode, 0, 1, 0);
-    loadInt(key::kConversionMode, s.conversion_mode, 0, 2, 0);
-    loadInt(key::kMp3Channels, s.mp3_channels, 1, 2, 2);
-    loadInt(key::kMp3MonoMode, s.mp3_mono_mode, 0, 2, 0);
-    if (!isLayer3Rate(s.mp3_version, s.mp3_cbr_kbps)) {
-        s.mp3_cbr_kbps = 128;
-        write_int(key::kMp3Cbr, 128);
-    }
-    {
-        const int* rates = MPEG_SAMPLE_RATES[s.mp3_version];
-        if (s.mp3_sample_rate != rates[0] && s.mp3_sample_rate != rates[1] &&
-            s.mp3_sample_rate != rates[2]) {
-            s.mp3_sample_rate = rates[0];
-            write_int(key::kMp3SampleRate, rates[0]);
-        }
-    }
-    std::string def = defaultSavePath();
-    loadText(key::kSavePath, s.save_path, def, kPathField);
+    // The save path must name a folder that exists.
     if (!fileExists(withoutLastCharacter(s.save_path))) {
-        s.save_path = def;
-        write_text(key::kSavePath, def);
+        s.save_path = defaultSavePath();
+        write_text(key::kSavePath, s.save_path);
     }
 }
 
@@ -233,43 +271,20 @@ void derive_output_format() {
 }
 
 void saveMp3PageSettings() {
-    const Settings& s = settings;
-    write_int(key::kMp3RateMode, s.mp3_rate_mode);
-    write_int(key::kMp3VbrQuality, s.mp3_vbr_quality);
-    write_int(key::kMp3VbrMin, s.mp3_vbr_min_kbps);
-    write_int(key::kMp3VbrMax, s.mp3_vbr_max_kbps);
-    write_int(key::kMp3Abr, s.mp3_abr_kbps);
-    write_int(key::kMp3Cbr, s.mp3_cbr_kbps);
-    write_int(key::kMp3Version, s.mp3_version);
-    write_int(key::kMp3SampleRate, s.mp3_sample_rate);
-    write_int(key::kOutputType, s.output_type);
-    write_int(key::kSaveMode, s.save_mode);
-    write_int(key::kConversionMode, s.conversion_mode);
-    write_int(key::kMp3Channels, s.mp3_channels);
-    write_int(key::kMp3MonoMode, s.mp3_mono_mode);
-    write_text(key::kSavePath, s.save_path);
+    saveRows({key::kMp3RateMode, key::kMp3VbrQuality, key::kMp3VbrMin, key::kMp3VbrMax,
+              key::kMp3Abr, key::kMp3Cbr, key::kMp3Version, key::kMp3SampleRate, key::kOutputType,
+              key::kSaveMode, key::kConversionMode, key::kMp3Channels, key::kMp3MonoMode,
+              key::kSavePath});
 }
 
 void saveWmaExePageSettings() {
-    const Settings& s = settings;
-    write_int(key::kWmaCodec, s.wma_codec);
-    write_int(key::kWmaFormat, s.wma_format);
-    write_int(key::kExeVariableSpeed, s.exe_variable_speed);
-    write_int(key::kExePasswordOn, s.exe_password_on);
-    write_text(key::kExePassword, s.exe_password);
-    write_text(key::kExeDescription, s.exe_description);
+    saveRows({key::kWmaCodec, key::kWmaFormat, key::kExeVariableSpeed, key::kExePasswordOn,
+              key::kExePassword, key::kExeDescription});
 }
 
 void saveAacAmrPageSettings() {
-    const Settings& s = settings;
-    write_int(key::kAacProfile, s.aac_profile);
-    write_int(key::kAacQuality, s.aac_quality);
-    write_int(key::kAacBitRate, s.aac_bit_rate);
-    write_int(key::kAacSampleRate, s.aac_sample_rate);
-    write_int(key::kAacChannels, s.aac_channels);
-    write_int(key::kAacMonoMode, s.aac_mono_mode);
-    write_int(key::kAmrMode, s.amr_mode);
-    write_int(key::kAmrMonoMode, s.amr_mono_mode);
+    saveRows({key::kAacProfile, key::kAacQuality, key::kAacBitRate, key::kAacSampleRate,
+              key::kAacChannels, key::kAacMonoMode, key::kAmrMode, key::kAmrMonoMode});
 }
 
 void save_page_settings() {
@@ -280,53 +295,22 @@ void save_page_settings() {
 
 void advanceDisplayMode() {
     settings.display_mode = settings.display_mode == 4 ? 1 : settings.display_mode + 1;
-    write_int(key::kDisplayMode, settings.display_mode);
+    saveRows({key::kDisplayMode});
 }
 
 void saveSkinSettings() {
-    write_int(key::kTitleStyle, settings.title_style);
-    write_int(key::kBorderStyle, settings.border_style);
-    write_int(key::kSkinColour, colourToFile(settings.skin_colour));
-    write_int(key::kWindowAlpha, settings.window_alpha);
+    saveRows({key::kTitleStyle, key::kBorderStyle, key::kSkinColour, key::kWindowAlpha});
 }
 
-std::vector<SettingLine> settingLines(const Settings& s) {
-    auto n = [](int v) { return std::to_string(v); };
-    return {
-        {key::kDisplayMode, n(s.display_mode)},
-        {key::kSkinColour, n(colourToFile(s.skin_colour))},
-        {key::kTitleStyle, n(s.title_style)},
-        {key::kBorderStyle, n(s.border_style)},
-        {key::kWindowAlpha, n(s.window_alpha)},
-        {key::kWmaCodec, n(s.wma_codec)},
-        {key::kWmaFormat, n(s.wma_format)},
-        {key::kExeVariableSpeed, n(s.exe_variable_speed)},
-        {key::kExePasswordOn, n(s.exe_password_on)},
-        {key::kExePassword, s.exe_password},
-        {key::kExeDescription, s.exe_description},
-        {key::kAmrMonoMode, n(s.amr_mono_mode)},
-        {key::kAmrMode, n(s.amr_mode)},
-        {key::kAacProfile, n(s.aac_profile)},
-        {key::kAacBitRate, n(s.aac_bit_rate)},
-        {key::kAacQuality, n(s.aac_quality)},
-        {key::kAacSampleRate, n(s.aac_sample_rate)},
-        {key::kAacChannels, n(s.aac_channels)},
-        {key::kAacMonoMode, n(s.aac_mono_mode)},
-        {key::kMp3RateMode, n(s.mp3_rate_mode)},
-        {key::kMp3VbrQuality, n(s.mp3_vbr_quality)},
-        {key::kMp3VbrMin, n(s.mp3_vbr_min_kbps)},
-        {key::kMp3VbrMax, n(s.mp3_vbr_max_kbps)},
-        {key::kMp3Abr, n(s.mp3_abr_kbps)},
-        {key::kMp3Cbr, n(s.mp3_cbr_kbps)},
-        {key::kMp3Version, n(s.mp3_version)},
-        {key::kMp3SampleRate, n(s.mp3_sample_rate)},
-        {key::kOutputType, n(s.output_type)},
-        {key::kSaveMode, n(s.save_mode)},
-        {key::kConversionMode, n(s.conversion_mode)},
-        {key::kMp3Channels, n(s.mp3_channels)},
-        {key::kMp3MonoMode, n(s.mp3_mono_mode)},
-        {key::kSavePath, s.save_path},
-    };
+std::vector<SettingLine> settingLines(const Settings& s, const EffectiveOutputFormat& f) {
+    std::vector<SettingLine> lines;
+    for (const auto& r : kKeys)
+        lines.push_back({r.key, fileValue(r, s)});
+    lines.push_back({"out_rate", std::to_string(f.out_rate)});
+    lines.push_back({"out_channels", std::to_string(f.out_channels)});
+    lines.push_back({"channel_pick", std::to_string(f.channel_pick)});
+    lines.push_back({"out_version", std::to_string(f.out_version)});
+    return lines;
 }
 
 } // namespace kestrel

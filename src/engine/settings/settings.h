@@ -7,6 +7,7 @@
 // the output format, and the start commands refuse while a worker runs.
 #pragma once
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -108,12 +109,35 @@ int versionOfRate(int rate);
 // The extension (".mp3", ...) of an output type, "" for an unknown type.
 const char* outputExtension(int outputType);
 
-// One line per field for display: the INI key (UTF-8) and the value as text,
-// in load order.
+// One row per key of tavolin.ini, in the order of loading: the key text (UTF-8),
+// the field, the range and default that loading checks, and any list check
+// that follows the range checks of every key.
+struct SettingKey {
+    enum class Type {
+        Int,
+        Colour, // an int field holding a colour reference; the file holds 0x00RRGGBB
+        Text,
+    };
+    const char* key;
+    Type type;
+    int Settings::*number;       // Int, Colour
+    std::string Settings::*text; // Text
+    int lo, hi;                  // Int, Colour: the range a value must lie in
+    int def;                     // Int, Colour: the default as the file holds it
+    // Int: after all range checks, the value to keep for `v`: `v` when it is
+    // one the key allows, else its fallback (mostly `def`).
+    int (*listCheck)(const Settings& s, int v, int def) = nullptr;
+    std::string (*textDefault)() = nullptr; // Text
+    size_t fieldSize = 0;                   // Text: the record field's size in bytes
+};
+std::span<const SettingKey> settingKeys();
+
+// One line per setting for display: the INI key (UTF-8) and the value as the
+// file holds it, in load order; then the derived output format.
 struct SettingLine {
     const char* key;
     std::string value;
 };
-std::vector<SettingLine> settingLines(const Settings& s);
+std::vector<SettingLine> settingLines(const Settings& s, const EffectiveOutputFormat& f);
 
 } // namespace kestrel

@@ -1,5 +1,6 @@
 // End-to-end conversions of the MPEG fixtures through kestrel-cli, checked
 // against ffmpeg's decode of the same files.
+#include "engine/convert/conversion_driver.h"
 #include "support/audio_compare.h"
 #include "support/test_support.h"
 
@@ -417,4 +418,29 @@ TEST(ConversionReport, FailedWritesKeepAValidIncompleteOutput) {
         EXPECT_TRUE(errs.empty()) << errs;
         EXPECT_NEAR(ffprobe(f[0]).duration, frames * 1152.0 / 44100, 0.05);
     }
+}
+
+// The route of each kind and type text, first match first; the stored codes of
+// kinds and routes stay those of the list file and the job table.
+TEST(ConversionRoutes, EveryKindAndTypeTextHasItsRoute) {
+    struct Case {
+        const char* typeName;
+        int32_t kind;
+        int32_t route;
+    };
+    const Case cases[] = {
+        {"MP3", 10, 8},       {"MPEG1/2 ES", 10, 8},    {"MPEG1/2 ES", 11, 1}, {"MPEG2 TS", 3, 1},
+        {"MPEG1/2 PS", 5, 1}, {"MPEG1/2 PES", 6, 1},    {"VCD", 0, 1},         {"DVD", 6, 1},
+        {"MPEG4 AVI", 99, 2}, {"ASF/WMA/WMV", 9999, 3}, {"AAC", 8002, 89},     {"MTV", 8008, 93},
+        {"AMV", 8009, 94},    {"FLV", 8012, 90},        {"SWF", 8022, 92},     {"AMR", 8001, 88},
+        {"RM/RMVB", 6000, 6}, {"MOV/QT", 7000, 6},      {"其他", 8000, 6},     {"MP4", 10003, 7},
+        {"3GP", 10001, 7},    {"M4A", 10004, 7},        {"MP4", 10005, -1},    {"其他", 8001, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.typeName) + " " + std::to_string(c.kind));
+        EXPECT_EQ(static_cast<int32_t>(routeFor(c.typeName, mediaKind(c.kind))), c.route);
+    }
+    EXPECT_EQ(kindCode(MediaKind::Swf) + 3, 8023);
+    EXPECT_FALSE(isUnsupportedSwf(mediaKind(8022)));
+    EXPECT_TRUE(isUnsupportedSwf(mediaKind(8023)));
 }

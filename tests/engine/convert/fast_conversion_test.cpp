@@ -231,9 +231,9 @@ TEST(FastConversion, StopKeepsTheFramesCopiedSoFarAndASecondRunReplaces) {
 TEST(FastConversion, UnsupportedKindsAreRefused) {
     test::RecordingMessages messages;
     for (int kind : {0, 3, 6, 10})
-        EXPECT_EQ(checkFastConversionKind(kind), 0);
+        EXPECT_EQ(checkFastConversionKind(mediaKind(kind)), 0);
     for (int kind : {5, 11, 99, 8002})
-        EXPECT_EQ(checkFastConversionKind(kind), -1);
+        EXPECT_EQ(checkFastConversionKind(mediaKind(kind)), -1);
     EXPECT_EQ(messages.entries().size(), 4u);
     EXPECT_EQ(messages.lastText(), text::kFastUnsupported);
 }

@@ -127,55 +127,8 @@ TEST(WavWriter, StopsAtThe32BitLimit) {
     wav_reset();
 }
 
-// Time-stamped outputs never replace a file: neither one there before the
-// output was created nor one that appeared while it was written (another run
-// started in the same second).
-TEST(OutputNaming, OutputFilesNeverReplaceExistingFiles) {
-    test::TempDir dir;
-    EXPECT_EQ(suffixedName("/o/a.wav", 1), "/o/a.wav");
-    EXPECT_EQ(suffixedName("/o/a.wav", 3), "/o/a_3.wav");
-    EXPECT_EQ(suffixedName("/o.d/noext", 2), "/o.d/noext_2");
-    EXPECT_EQ(suffixedName(std::string(511, 'x') + ".mp3", 12).size(), 511u);
-
-    // A free name is taken as it is, written under its ".part" name.
-    std::string name = dir.file("20110705140309song.wav");
-    FILE* f = createOutputFile(name);
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(name, dir.file("20110705140309song.wav"));
-    std::fputs("first", f);
-    std::fclose(f);
-    EXPECT_EQ(test::readFile(name + ".part").size(), 5u);
-
-    // Another run of the same second: the ".part" in progress counts as taken.
-    std::string second = dir.file("20110705140309song.wav");
-    f = createOutputFile(second);
-    ASSERT_NE(f, nullptr);
-    std::fclose(f);
-    EXPECT_EQ(second, dir.file("20110705140309song_2.wav"));
-
-    // A finished file of that name counts too.
-    test::writeFile(dir.file("20110705140309song_3.wav"), std::string("kept"));
-    std::string third = dir.file("20110705140309song.wav");
-    f = createOutputFile(third);
-    ASSERT_NE(f, nullptr);
-    std::fclose(f);
-    EXPECT_EQ(third, dir.file("20110705140309song_4.wav"));
-
-    // The first run finishes: its name is free, the file moves there.
-    EXPECT_EQ(placeOutputFile(name + ".part", name), name);
-    EXPECT_EQ(test::readFile(name).size(), 5u);
-    EXPECT_FALSE(fileExists(name + ".part"));
-
-    // The name of the second one was taken while it was written: the next
-    // free suffix, the other file untouched.
-    test::writeFile(second, std::string("other run"));
-    std::string placed = placeOutputFile(second + ".part", name);
-    EXPECT_EQ(placed, dir.file("20110705140309song_5.wav"));
-    EXPECT_EQ(test::readFile(second).size(), 9u);
-    EXPECT_EQ(test::readFile(dir.file("20110705140309song_3.wav")).size(), 4u);
-
-    // A ".part" that is gone cannot be placed: empty, with the reason.
-    EXPECT_EQ(placeOutputFile(dir.file("none.part"), dir.file("none.wav")), "");
+// The reasons of failed writes name the two the user can act on.
+TEST(OutputNaming, WriteFailureReasons) {
     EXPECT_FALSE(writeFailureReason(ENOSPC).empty());
     EXPECT_NE(writeFailureReason(ENOSPC), writeFailureReason(EFBIG));
 }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 using namespace kestrel;
 using kestrel::test::TempDir;
 
@@ -259,4 +261,56 @@ TEST_F(SettingsTest, LongSavePathFitsItsField) {
     put(key::kSavePath, folder + "/");
     loadSettings();
     EXPECT_EQ(settings.save_path, folder + "/");
+}
+
+// The key table has one row per key of the file; its defaults are those of a
+// fresh Settings record, so loading a fresh file changes no field.
+TEST_F(SettingsTest, KeyTableMatchesTheRecordDefaults) {
+    const Settings fresh;
+    std::set<std::string> keys;
+    for (const auto& r : settingKeys()) {
+        SCOPED_TRACE(r.key);
+        EXPECT_TRUE(keys.insert(r.key).second);
+        switch (r.type) {
+        case SettingKey::Type::Int:
+            EXPECT_EQ(fresh.*r.number, r.def);
+            EXPECT_TRUE(r.def >= r.lo && r.def <= r.hi);
+            if (r.listCheck) {
+                EXPECT_EQ(r.listCheck(fresh, r.def, r.def), r.def);
+            }
+            break;
+        case SettingKey::Type::Colour:
+            EXPECT_EQ(fresh.*r.number, colourFromFile(r.def));
+            break;
+        case SettingKey::Type::Text:
+            if (std::string(r.key) != key::kSavePath) {
+                EXPECT_EQ(fresh.*r.text, r.textDefault());
+            }
+            EXPECT_GT(r.fieldSize, 2u);
+            break;
+        }
+    }
+    EXPECT_EQ(keys.size(), 33u);
+}
+
+// What the command line prints is the file's lines in the file's order, then
+// the derived output format.
+TEST_F(SettingsTest, SettingLinesAreTheFileLines) {
+    loadSettings(); // the file in load order
+    put(key::kSkinColour, "1193046");
+    put(key::kMp3Version, "1");
+    loadSettings();
+    derive_output_format();
+    auto lines = settingLines(settings, outputFormat);
+    std::string file = gb18030ToUtf8(readAll(settingsPath()));
+    std::string expected;
+    for (size_t i = 0; i + 4 < lines.size(); ++i)
+        expected += std::string(lines[i].key) + "=" + lines[i].value + "\r\n";
+    EXPECT_EQ(file, "[" + std::string(key::kSection) + "]\r\n" + expected);
+    ASSERT_EQ(lines.size(), 33u + 4u);
+    EXPECT_EQ(lines[1].value, "1193046");
+    EXPECT_STREQ(lines[33].key, "out_rate");
+    EXPECT_EQ(lines[33].value, "22050");
+    EXPECT_STREQ(lines[36].key, "out_version");
+    EXPECT_EQ(lines[36].value, "1");
 }

@@ -1,0 +1,202 @@
+#include "platform/atomic_file.h"
+
+#include "platform/paths.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace kestrel {
+namespace {
+
+constexpr int kMaxSuffix = 100000;
+
+bool pathExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+}
+
+// Moves `from` to `to` unless `to` exists (EEXIST then).
+int moveNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return -1;
+    // A file system without the flag: a hard link fails on an existing name.
+    if (::link(from.c_str(), to.c_str()) != 0) return -1;
+    ::unlink(from.c_str());
+    return 0;
+}
+
+// Opens `path` for writing with `flags` added; null with errno set.
+FILE* openStream(const std::string& path, int flags) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0666);
+    if (fd < 0) return nullptr;
+    FILE* f = ::fdopen(fd, "wb");
+    if (!f) {
+        int e = errno;
+        ::close(fd);
+        ::unlink(path.c_str());
+        errno = e;
+    }
+    return f;
+}
+
+} // namespace
+
+std::string suffixedName(const std::string& name, int k) {
+    if (k <= 1) return name;
+    size_t slash = name.rfind('/');
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = name.size();
+    std::string stem = name.substr(0, dot), ext = name.substr(dot);
+    std::string suffix = "_" + std::to_string(k);
+    if (stem.size() + suffix.size() + ext.size() > kMaxNameBytes)
+        stem.resize(kMaxNameBytes - suffix.size() - ext.size());
+    return stem + suffix + ext;
+}
+
+AtomicFile::~AtomicFile() {
+    abandon();
+}
+
+AtomicFile::AtomicFile(AtomicFile&& other) noexcept {
+    *this = std::move(other);
+}
+
+AtomicFile& AtomicFile::operator=(AtomicFile&& other) noexcept {
+    if (this != &other) {
+        abandon();
+        mode_ = other.mode_;
+        options_ = other.options_;
+        stream_ = std::exchange(other.stream_, nullptr);
+        asked_ = std::move(other.asked_);
+        target_ = std::move(other.target_);
+        temp_ = std::exchange(other.temp_, std::string());
+        final_ = std::move(other.final_);
+        error_ = other.error_;
+    }
+    return *this;
+}
+
+int AtomicFile::fail(int err) {
+    if (error_ == 0) error_ = err ? err : EIO;
+    return -1;
+}
+
+int AtomicFile::open(const std::string& target, Mode mode) {
+    return open(target, mode, Options());
+}
+
+int AtomicFile::open(const std::string& target, Mode mode, Options options) {
+    abandon();
+    mode_ = mode;
+    options_ = options;
+    asked_ = target;
+    target_.clear();
+    final_.clear();
+    error_ = 0;
+    if (mode == Mode::Replace) {
+        std::string temp = tempNameFor(target);
+        stream_ = openStream(temp, O_TRUNC);
+        if (!stream_) return fail(errno);
+        temp_ = temp;
+        target_ = target;
+        return 0;
+    }
+    for (int k = 1; k <= kMaxSuffix; ++k) {
+        std::string candidate = suffixedName(target, k);
+        if (pathExists(candidate)) continue;
+        std::string part = candidate + ".part";
+        stream_ = openStream(part, O_EXCL);
+        if (!stream_) {
+            if (errno == EEXIST) continue;
+            return fail(errno);
+        }
+        temp_ = part;
+        target_ = candidate;
+        return 0;
+    }
+    return fail(EEXIST);
+}
+
+bool AtomicFile::write(const void* data, size_t size) {
+    if (!stream_) return fail(EBADF), false;
+    if (size == 0) return true;
+    if (std::fwrite(data, size, 1, stream_) == 1) return true;
+    fail(errno);
+    return false;
+}
+
+int AtomicFile::close() {
+    if (!stream_) return error_ ? -1 : 0;
+    FILE* f = std::exchange(stream_, nullptr);
+    errno = 0;
+    if (std::fflush(f) != 0) fail(errno);
+    if (options_.sync && ::fsync(fileno(f)) != 0) fail(errno);
+    errno = 0;
+    if (std::fclose(f) != 0) fail(errno);
+    return error_ ? -1 : 0;
+}
+
+FILE* AtomicFile::releaseStream() {
+    return std::exchange(stream_, nullptr);
+}
+
+int AtomicFile::commit() {
+    if (temp_.empty()) return fail(EBADF);
+    return mode_ == Mode::Replace ? commitReplace() : commitNoReplace();
+}
+
+int AtomicFile::commitReplace() {
+    if (close() != 0) {
+        abandon();
+        return -1;
+    }
+    std::string aside;
+    if (options_.moveAside && fileExists(target_)) {
+        aside = temp_ + ".old";
+        if (std::rename(target_.c_str(), aside.c_str()) != 0) aside.clear();
+    }
+    if (std::rename(temp_.c_str(), target_.c_str()) != 0) {
+        fail(errno);
+        if (!aside.empty()) std::rename(aside.c_str(), target_.c_str());
+        abandon();
+        return -1;
+    }
+    if (!aside.empty()) ::unlink(aside.c_str());
+    final_ = target_;
+    temp_.clear();
+    return 0;
+}
+
+int AtomicFile::commitNoReplace() {
+    // What could not be closed whole stays under its temporary name.
+    if (close() != 0) {
+        final_ = std::exchange(temp_, std::string());
+        return -1;
+    }
+    for (int k = 1; k <= kMaxSuffix; ++k) {
+        std::string candidate = suffixedName(asked_, k);
+        // The ".part" of another output is its name too.
+        if (candidate + ".part" != temp_ && pathExists(candidate + ".part")) continue;
+        if (moveNoReplace(temp_, candidate) == 0) {
+            final_ = candidate;
+            temp_.clear();
+            return 0;
+        }
+        if (errno != EEXIST) break;
+    }
+    fail(errno);
+    final_ = std::exchange(temp_, std::string()); // the caller reports where it is
+    return -1;
+}
+
+void AtomicFile::abandon() {
+    if (stream_) std::fclose(std::exchange(stream_, nullptr));
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+    temp_.clear();
+}
+
+} // namespace kestrel
