@@ -4,20 +4,17 @@
 #include "cli/terminal.h"
 #include "engine/catalogue/media_list.h"
 #include "engine/convert/conversion_driver.h"
-#include "engine/convert/output_naming.h"
-#include "engine/convert/texts.h"
-#include "engine/core/captions.h"
-#include "engine/core/text_format.h"
-#include "platform/ports.h"
+#include "engine/convert/job_outputs.h"
 #include "engine/libraries/lib_orvosoundmix.h"
-#include "engine/core/run_state.h"
+#include "engine/settings/output_types.h"
+#include "engine/settings/overrides.h"
 #include "engine/settings/settings.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <map>
+#include <optional>
 
 namespace kestrel::cli {
 
@@ -36,29 +33,9 @@ bool parseInt(const std::string& s, int& out) {
 // every entry that was not converted named on stderr. Returns `rc`, or
 // kRefused when an entry was not converted.
 int reportJob(int rc) {
-    struct Output {
-        std::string path;
-        uint64_t pcmBytes = 0;
-        bool incomplete = false;
-    };
-    std::vector<Output> outs;
-    for (const auto& e : jobTable) {
-        if (e.result == EntryResult::NotRun || e.result == EntryResult::NoOutput) continue;
-        Output* o = nullptr;
-        for (auto& x : outs)
-            if (x.path == e.outputName) o = &x;
-        if (!o) {
-            outs.push_back({e.outputName, 0, false});
-            o = &outs.back();
-        }
-        o->pcmBytes += e.pcmBytes;
-        if (e.result == EntryResult::Incomplete) o->incomplete = true;
-    }
-    uint64_t perSec = static_cast<uint64_t>(outputFormat.out_rate) * outputFormat.out_channels * 2;
-    for (const auto& o : outs) {
-        const char* mark = o.incomplete ? "\tincomplete" : o.pcmBytes == 0 ? "\tno-sound" : "";
-        std::printf("%s\t%.2f%s\n", o.path.c_str(), perSec ? double(o.pcmBytes) / perSec : 0.0,
-                    mark);
+    for (const auto& o : producedOutputs(jobTable, outputFormat)) {
+        const char* mark = o.incomplete ? "\tincomplete" : o.noSound() ? "\tno-sound" : "";
+        std::printf("%s\t%.2f%s\n", o.path.c_str(), o.seconds, mark);
     }
     std::fflush(stdout);
     for (const auto& e : jobTable) {
@@ -87,56 +64,52 @@ int reportJob(int rc) {
     return rc;
 }
 
-// Every per-file output name of the job, fixed now: time-stamped with the
-// current second, never given twice. An entry whose name would be one of the
-// job's sources gets no output (the message is shown) and an empty name.
-std::vector<std::string> fixOutputNames() {
-    std::tm now{};
-    std::time_t t = std::time(nullptr);
-    localtime_r(&t, &now);
-    std::vector<std::string> sources;
-    for (const auto& e : jobTable)
-        sources.push_back(e.path);
-    JobNames given;
-    std::vector<std::string> names;
-    for (size_t i = 0; i < jobTable.size(); ++i) {
-        JobEntry& e = jobTable[i];
-        std::string name =
-            uniqueInJob(given, make_output_name(static_cast<int>(i), e.path, settings.output_type,
-                                                0, now, settings.save_path));
-        if (outputIsSource(name, sources)) {
-            showMessage(caption::kMain, formatText(text::kOutputIsSource, name));
-            e.result = EntryResult::NoOutput;
-            name.clear();
-        }
-        names.push_back(name);
-    }
-    return names;
-}
-
 int exitStatusOfStop() {
     return interruptSignal() == SIGTERM ? 128 + SIGTERM : kInterrupted;
 }
 
-} // namespace
-
-int loadEffects() {
-    if (orvosoundmix_loaded()) return 0;
-    if (load_orvosoundmix() < 0) return -1;
-    orvosoundmix.orvomix_begin();
-    return 0;
+// Why the overrides cannot be applied, as the options that gave them.
+std::string overrideProblemText(OverrideProblem p, const SettingsOverrides& o) {
+    switch (p) {
+    case OverrideProblem::None:
+        break;
+    case OverrideProblem::OutputType:
+        return "-t needs one of " + outputTypeNames();
+    case OverrideProblem::SaveMode:
+    case OverrideProblem::ConversionMode:
+        return "--mode needs realtime, double or silent";
+    case OverrideProblem::SampleRate:
+        return "-r needs an MPEG audio rate (8000 ... 48000 Hz)";
+    case OverrideProblem::VbrQuality:
+        return "--vbr needs a quality 0..9";
+    case OverrideProblem::VbrMin:
+        return "--min needs 8..160 kbit/s";
+    case OverrideProblem::VbrMax:
+        return "--max needs 8..320 kbit/s";
+    case OverrideProblem::Abr:
+        return "--abr needs 80..320 kbit/s";
+    case OverrideProblem::MonoMode:
+        return "--mono needs mix, left or right";
+    case OverrideProblem::RateModes:
+        return "choose one of -b, --vbr and --abr";
+    case OverrideProblem::MinMaxWithoutVbr:
+        return "--min and --max go with --vbr";
+    case OverrideProblem::CbrNotLayer3:
+        return "-b " + std::to_string(o.cbrKbps.value_or(0)) +
+               " is not a Layer III bit rate of the chosen MPEG version";
+    }
+    return std::string();
 }
+
+} // namespace
 
 int cmdConvert(const Args& args) {
     const Command& self = *findCommand("convert");
-    static const std::map<std::string, int> types = {
-        {"mp3", 0},  {"exe", 1}, {"wav", 2}, {"wma", 3}, {"aac", 4},
-        {"adts", 5}, {"m4a", 6}, {"amr", 7}, {"flv", 8}, {"avi", 9}};
-    int type = -1, join = 0, mode = 2, rate = -1, mono = -1;
-    int cbr = -1, vbr = -1, vmin = -1, vmax = -1, abr = -1;
+    SettingsOverrides o;
+    o.saveMode = 0;       // one output per file unless --join
+    o.conversionMode = 2; // silent unless --mode
     int jobs = 0;
     bool worker = false;
-    std::string outDir;
     std::vector<std::string> files;
     Args workerArgs; // the options a worker process gets: all but -j and the files
     for (size_t i = 0; i < args.size(); ++i) {
@@ -146,63 +119,64 @@ int cmdConvert(const Args& args) {
             out = args[++i];
             return true;
         };
-        auto number = [&](int& out) {
+        auto number = [&](std::optional<int>& out) {
             std::string v;
-            return value(v) && parseInt(v, out);
+            int n = 0;
+            if (!value(v) || !parseInt(v, n)) return false;
+            out = n;
+            return true;
         };
         std::string v;
         const size_t optionAt = i;
         if (a == "-j") {
-            if (!number(jobs) || jobs < 1 || jobs > kMaxJobEntries)
+            std::optional<int> n;
+            if (!number(n) || *n < 1 || *n > kMaxJobEntries)
                 return usageError(self,
                                   "-j needs a number of jobs 1.." + std::to_string(kMaxJobEntries));
+            jobs = *n;
             continue;
         } else if (a == kBatchWorkerOption) {
             worker = true;
             continue;
         } else if (a == "-t") {
-            if (!value(v) || !types.count(v))
-                return usageError(self, "-t needs one of mp3 exe wav wma aac adts m4a amr flv avi");
-            type = types.at(v);
+            if (!value(v) || outputTypeOfName(v) < 0)
+                return usageError(self, "-t needs one of " + outputTypeNames());
+            o.outputType = outputTypeOfName(v);
         } else if (a == "--join") {
-            join = 1;
+            o.saveMode = 1;
         } else if (a == "--mode") {
             if (!value(v)) return usageError(self, "--mode needs realtime, double or silent");
             if (v == "realtime")
-                mode = 0;
+                o.conversionMode = 0;
             else if (v == "double")
-                mode = 1;
+                o.conversionMode = 1;
             else if (v == "silent")
-                mode = 2;
+                o.conversionMode = 2;
             else
                 return usageError(self, "--mode needs realtime, double or silent");
         } else if (a == "-o") {
-            if (!value(outDir)) return usageError(self, "-o needs a folder");
+            if (!value(o.savePath)) return usageError(self, "-o needs a folder");
         } else if (a == "-b") {
-            if (!number(cbr)) return usageError(self, "-b needs a bit rate in kbit/s");
+            if (!number(o.cbrKbps)) return usageError(self, "-b needs a bit rate in kbit/s");
         } else if (a == "--vbr") {
-            if (!number(vbr) || vbr < 0 || vbr > 9)
-                return usageError(self, "--vbr needs a quality 0..9");
+            if (!number(o.vbrQuality)) return usageError(self, "--vbr needs a quality 0..9");
         } else if (a == "--min") {
-            if (!number(vmin) || vmin < 8 || vmin > 160)
-                return usageError(self, "--min needs 8..160 kbit/s");
+            if (!number(o.vbrMinKbps)) return usageError(self, "--min needs 8..160 kbit/s");
         } else if (a == "--max") {
-            if (!number(vmax) || vmax < 8 || vmax > 320)
-                return usageError(self, "--max needs 8..320 kbit/s");
+            if (!number(o.vbrMaxKbps)) return usageError(self, "--max needs 8..320 kbit/s");
         } else if (a == "--abr") {
-            if (!number(abr) || abr < 80 || abr > 320)
-                return usageError(self, "--abr needs 80..320 kbit/s");
+            if (!number(o.abrKbps)) return usageError(self, "--abr needs 80..320 kbit/s");
         } else if (a == "-r") {
-            if (!number(rate) || versionOfRate(rate) < 0)
+            if (!number(o.sampleRate))
                 return usageError(self, "-r needs an MPEG audio rate (8000 ... 48000 Hz)");
         } else if (a == "--mono") {
             if (!value(v)) return usageError(self, "--mono needs mix, left or right");
             if (v == "mix")
-                mono = 0;
+                o.monoMode = 0;
             else if (v == "left")
-                mono = 1;
+                o.monoMode = 1;
             else if (v == "right")
-                mono = 2;
+                o.monoMode = 2;
             else
                 return usageError(self, "--mono needs mix, left or right");
         } else if (a.rfind("-", 0) == 0) {
@@ -214,56 +188,22 @@ int cmdConvert(const Args& args) {
         workerArgs.insert(workerArgs.end(), args.begin() + static_cast<long>(optionAt),
                           args.begin() + static_cast<long>(i) + 1);
     }
+    OverrideProblem problem = checkOverrides(o);
+    if (problem != OverrideProblem::None) return usageError(self, overrideProblemText(problem, o));
     if (files.empty() && !worker) return usageError(self, "no file given");
-    if ((cbr >= 0) + (vbr >= 0) + (abr >= 0) > 1)
-        return usageError(self, "choose one of -b, --vbr and --abr");
-    if ((vmin >= 0 || vmax >= 0) && vbr < 0)
-        return usageError(self, "--min and --max go with --vbr");
 
     startEngine(false);
     Settings& s = settings;
-    if (type >= 0) s.output_type = type;
-    if (!outputTypeAvailable(s.output_type)) {
+    if (!outputTypeAvailable(o.outputType.value_or(s.output_type))) {
         std::fprintf(stderr,
                      "kestrel-cli convert: output type %s is not yet available (choose one with -t "
                      "mp3 or -t wav)\n",
-                     outputExtension(s.output_type) + 1);
+                     outputExtension(o.outputType.value_or(s.output_type)) + 1);
         return kRefused;
     }
-    s.save_mode = join;
-    s.conversion_mode = mode;
-    if (rate > 0) {
-        s.mp3_sample_rate = rate;
-        s.mp3_version = versionOfRate(rate);
-    }
-    if (cbr >= 0) {
-        if (!isLayer3Rate(s.mp3_version, cbr))
-            return usageError(self, "-b " + std::to_string(cbr) +
-                                        " is not a Layer III bit rate of the chosen MPEG version");
-        s.mp3_rate_mode = 0;
-        s.mp3_cbr_kbps = cbr;
-    } else if (!isLayer3Rate(s.mp3_version, s.mp3_cbr_kbps)) {
-        s.mp3_cbr_kbps = s.mp3_version == 0 ? 128 : 64;
-    }
-    if (vbr >= 0) {
-        s.mp3_rate_mode = 1;
-        s.mp3_vbr_quality = vbr;
-        if (vmin >= 0) s.mp3_vbr_min_kbps = vmin;
-        if (vmax >= 0) s.mp3_vbr_max_kbps = vmax;
-    }
-    if (abr >= 0) {
-        s.mp3_rate_mode = 2;
-        s.mp3_abr_kbps = abr;
-    }
-    if (mono >= 0) {
-        s.mp3_channels = 1;
-        s.mp3_mono_mode = mono;
-    }
-    if (!outDir.empty()) {
-        if (outDir.back() != '/') outDir += '/';
-        s.save_path = outDir;
-    }
-    if (loadEffects() < 0) return kRefused;
+    problem = applyOverrides(s, o);
+    if (problem != OverrideProblem::None) return usageError(self, overrideProblemText(problem, o));
+    if (start_sound_effects() < 0) return kRefused;
     if (worker) return runBatchWorker();
 
     resetMediaList();
@@ -279,10 +219,13 @@ int cmdConvert(const Args& args) {
     if (jobs == 0) jobs = availableCores();
     // Per-file outputs of several entries are converted in worker processes;
     // a joined output, a single entry and -j 1 in this process.
-    bool batch = jobs > 1 && !join && mediaList.rows.size() > 1;
+    bool batch = jobs > 1 && s.save_mode == 0 && mediaList.rows.size() > 1;
     if (batch) {
         if (prepare_job() < 0) return kRefused;
-        std::vector<std::string> names = fixOutputNames();
+        std::tm now{};
+        std::time_t t = std::time(nullptr);
+        localtime_r(&t, &now);
+        std::vector<std::string> names = fixPerFileOutputNames(now);
         if (runBatch(jobs, workerArgs, names) < 0) {
             batch = false;
             jobOutputNames = names;

@@ -2,6 +2,7 @@
 
 #include "cli/terminal.h"
 #include "engine/catalogue/media_list.h"
+#include "engine/libraries/lib_orvosoundmix.h"
 #include "engine/playback/players.h"
 #include "engine/core/run_state.h"
 
@@ -14,8 +15,6 @@
 #include <unistd.h>
 
 namespace kestrel::cli {
-
-int loadEffects();
 
 int cmdPlay(const Args& args) {
     const Command& self = *findCommand("play");
@@ -39,7 +38,7 @@ int cmdPlay(const Args& args) {
     }
     if (files.size() != 1) return usageError(self, "give exactly one file");
     startEngine(false);
-    if (loadEffects() < 0) return kRefused;
+    if (start_sound_effects() < 0) return kRefused;
     resetMediaList();
     if (addMediaFile(files[0]) < 0) return kRefused;
     installTerminalWindow();

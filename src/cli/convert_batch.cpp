@@ -91,18 +91,14 @@ void report(const std::string& line) {
 // The worker's window: positions and status texts go to the parent.
 class WorkerWindow : public WindowPort {
   public:
-    void setText(int control, const std::string& text) override {
-        if (control != kStatusLine || isProgressText(text)) return;
+    void statusText(const std::string& text) override {
+        if (isProgressText(text)) return;
         report("T " + toHex(text));
     }
-    void setPos(int control, int pos) override {
-        if (control != kPositionSlider || entry < 0) return;
-        report("P " + std::to_string(entry) + " " + std::to_string(pos));
+    void position(int second, int) override {
+        if (entry < 0) return;
+        report("P " + std::to_string(entry) + " " + std::to_string(second));
     }
-    void setRange(int, int, int) override {}
-    void enable(int, bool) override {}
-    void setCheck(int, bool) override {}
-    void notify(int, long) override {}
 
     std::atomic<long> entry{-1};
 };

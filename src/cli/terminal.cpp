@@ -31,8 +31,7 @@ class TerminalWindow : public WindowPort {
   public:
     TerminalWindow() : tty_(::isatty(STDERR_FILENO) != 0) {}
 
-    void setText(int control, const std::string& text) override {
-        if (control != kStatusLine) return;
+    void statusText(const std::string& text) override {
         std::lock_guard<std::mutex> lock(m_);
         if (tty_) {
             std::fprintf(stderr, "\r\033[K%s", text.c_str());
@@ -46,26 +45,22 @@ class TerminalWindow : public WindowPort {
             std::fprintf(stderr, "%s\n", text.c_str());
         }
     }
-    void setPos(int control, int pos) override {
-        if (control != kProgressBar || tty_) return;
+    // Without a terminal the progress shows as a line at each tenth.
+    void progress(int value, int max) override {
+        if (tty_) return;
         std::lock_guard<std::mutex> lock(m_);
-        if (hi_ <= lo_) return;
-        int pct = static_cast<int>((static_cast<long long>(pos - lo_) * 100) / (hi_ - lo_));
+        if (max <= 0) return;
+        int pct = static_cast<int>((static_cast<long long>(value) * 100) / max);
         if (pct / 10 != lastDecile_ && pct > 0) {
             lastDecile_ = pct / 10;
             std::fprintf(stderr, "%d%%\n", lastDecile_ * 10);
         }
     }
-    void setRange(int control, int lo, int hi) override {
-        if (control != kProgressBar) return;
+    // A worker starts: its progress counts from nothing.
+    void busy(Commands) override {
         std::lock_guard<std::mutex> lock(m_);
-        lo_ = lo;
-        hi_ = hi;
         lastDecile_ = 0;
     }
-    void enable(int, bool) override {}
-    void setCheck(int, bool) override {}
-    void notify(int, long) override {}
 
     void endLine() {
         std::lock_guard<std::mutex> lock(m_);
@@ -91,7 +86,7 @@ class TerminalWindow : public WindowPort {
     std::mutex m_;
     bool tty_;
     bool lineOpen_ = false;
-    int lo_ = 0, hi_ = 0, lastDecile_ = 0;
+    int lastDecile_ = 0;
 };
 
 TerminalWindow* g_window = nullptr;

@@ -18,15 +18,7 @@ class StderrMessages : public MessagePort {
     }
 };
 
-class NullWindow : public WindowPort {
-  public:
-    void setText(int, const std::string&) override {}
-    void setPos(int, int) override {}
-    void setRange(int, int, int) override {}
-    void enable(int, bool) override {}
-    void setCheck(int, bool) override {}
-    void notify(int, long) override {}
-};
+class NullWindow : public WindowPort {};
 
 StderrMessages g_stderrMessages;
 NullWindow g_nullWindow;

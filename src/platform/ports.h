@@ -1,7 +1,7 @@
 // Ports through which the engine reaches the user. The engine never opens a
-// window: it calls the message port for message boxes and the window port for
-// the controls that workers drive. The GUI, the command line and the tests each
-// install their own implementation; without one, messages go to stderr.
+// window: it calls the message port for message boxes and tells the window
+// port what happened (the window decides which controls show it). The GUI, the command line and the
+// tests each install their own implementation; without one, messages go to stderr.
 //
 // Threading: both ports may be called from any worker thread. Implementations
 // must be thread-safe (the GUI marshals to its own thread).
@@ -23,66 +23,100 @@ class MessagePort {
                            MsgAnswer fallback) = 0;
 };
 
-// Control ids of the main window that the workers drive.
-enum ControlId : int {
-    kTab = 1000,
-    kStatusLine = 1001,
-    kPositionSlider = 1002,
-    kProgressBar = 1003,
-    kVolumeLeft = 1006,
-    kVolumeRight = 1007,
-    kGainLeft = 1008,
-    kGainRight = 1009,
-    kExitButton = 1013,
-    kConvertButton = 1014,
-    kPauseRecordButton = 1015,
-    kPlayButton = 1016,
-    kPauseButton = 1017,
-    kStopButton = 1018,
-    kAddButton = 1019,
-    kDeleteButton = 1020,
-    kSaveButton = 1021,
-    kFastButton = 1022,
-    kRefreshButton = 1023,
-    kDisplayStyleButton = 1024,
-    kWidenButton = 1025,
-    kNarrowButton = 1026,
-    kSoundSwitch = 1028,
-    kDisplayBox = 1029,
-    kDisplaySwitch = 1030,
-    kEffectsButton = 1033,
-    kClock = 1039,
-    kOutputTypeList = 1040,
-    kBanner = 1043,
-    kLevelLeft = 1060,
-    kLevelRight = 1061,
+// The commands of the main window whose availability a worker changes: the
+// buttons that start a conversion, pause the recording, start playback, stop,
+// start a fast conversion, and the sound and display switches.
+enum class Command : unsigned {
+    Convert = 1u << 0,
+    PauseRecord = 1u << 1,
+    Play = 1u << 2,
+    Stop = 1u << 3,
+    Fast = 1u << 4,
+    SoundSwitch = 1u << 5,
+    DisplaySwitch = 1u << 6,
 };
 
-// Codes of the notification message (WM_USER + 33) that workers send.
-enum NotifyCode : int {
-    kNotifyLevels = 12,
-    kNotifyClock = 88,
-    kNotifyStop = 99, // value 98
-    kNotifyWmaProgress = 4444,
-    kNotifyApplyAlpha = 8885,
-    kNotifyApplySkin = 8886,
-    kNotifySkinAlpha = 8887,
-    kNotifyPlayRequest = 8888,
-    kNotifyTitleBar = 1333999,
-};
+// A set of commands.
+class Commands {
+  public:
+    constexpr Commands() = default;
+    constexpr Commands(Command c) : bits_(static_cast<unsigned>(c)) {}
+    static constexpr Commands all() {
+        Commands c;
+        c.bits_ = (1u << 7) - 1;
+        return c;
+    }
+    constexpr bool has(Command c) const { return (bits_ & static_cast<unsigned>(c)) != 0; }
+    constexpr unsigned bits() const { return bits_; }
+    constexpr Commands operator|(Commands o) const {
+        Commands c;
+        c.bits_ = bits_ | o.bits_;
+        return c;
+    }
+    constexpr Commands without(Commands o) const {
+        Commands c;
+        c.bits_ = bits_ & ~o.bits_;
+        return c;
+    }
+    constexpr bool operator==(const Commands&) const = default;
 
+  private:
+    unsigned bits_ = 0;
+};
+constexpr Commands operator|(Command a, Command b) {
+    return Commands(a) | Commands(b);
+}
+
+struct OutputRecord; // one produced output (the conversion layer defines it)
+
+// What the workers report to the main window. Each event says what happened;
+// the window decides which of its controls show it:
+//
+//   event                   the window
+//   ----------------------  ------------------------------------------------
+//   statusText(t)           shows t in the status line
+//   busy(available)         a worker started: of the commands above, those in
+//                           `available` stay enabled, the others are disabled
+//   idle(available)         the worker ended: the same, for the idle state
+//   progress(v, max)        progress bar: range 0..max, position v
+//   position(s, length)     position slider: range 0..length, position s
+//                           (not while the user drags it: the workers skip it)
+//   clock(s)                clock display: s seconds as "%02d:%02d:%02d"
+//   levels(left, right)     level meters: mean absolute sample per channel
+//   volume(left, right)     playback volume sliders: the device's volume
+//                           (0..65535 each)
+//   gainsReset()            encode-gain sliders back to neutral (40 of 0..80)
+//   switchesOn(which)       the named two-state switches (SoundSwitch,
+//                           DisplaySwitch) show "on" (not pressed)
+//   wmaProgress(p)          the WMA encoding window: shown at 0, hidden at 100
+//   outputFinished(r)       at the end of a conversion job, once for each
+//                           output it produced, in job order, with its final
+//                           name: the output manager lists it
+//
+// Every event may come from a worker thread; implementations must be
+// thread-safe (the GUI marshals to its own thread). Events a window does not
+// show need no override.
 class WindowPort {
   public:
     virtual ~WindowPort() = default;
-    virtual void setText(int control, const std::string& text) = 0;
-    virtual void setPos(int control, int pos) = 0;          // sliders, progress bar
-    virtual void setRange(int control, int lo, int hi) = 0; // sliders, progress bar
-    virtual void enable(int control, bool on) = 0;          // buttons
-    virtual void setCheck(int control, bool pressed) = 0;   // two-state buttons
-    virtual void notify(int code, long value) = 0;          // WM_USER + 33
+    virtual void statusText(const std::string& /*text*/) {}
+    virtual void busy(Commands /*available*/) {}
+    virtual void idle(Commands /*available*/) {}
+    virtual void progress(int /*value*/, int /*max*/) {}
+    virtual void position(int /*second*/, int /*lengthSeconds*/) {}
+    virtual void clock(int /*second*/) {}
+    virtual void levels(int /*left*/, int /*right*/) {}
+    virtual void volume(int /*left*/, int /*right*/) {}
+    virtual void gainsReset() {}
+    virtual void switchesOn(Commands /*which*/) {}
+    virtual void wmaProgress(int /*percent*/) {}
+    virtual void outputFinished(const OutputRecord& /*record*/) {}
 };
 
-// The installed ports (never null: defaults print to stderr and ignore controls).
+// The two switches together.
+inline constexpr Commands kBothSwitches = Command::SoundSwitch | Command::DisplaySwitch;
+
+// The installed ports (never null: defaults print to stderr and ignore events).
 MessagePort& messages();
 WindowPort& window();
 void setMessagePort(MessagePort* port); // nullptr restores the default

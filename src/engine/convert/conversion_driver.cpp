@@ -190,6 +190,7 @@ int finishOutput(OpenOutput& o) {
 struct EntryReport {
     const JobEntry* entry;
     const std::string* outputName;
+    int progressMax; // the progress bar's range: the job's playing time
 };
 
 void reportConversion(int second, void* ctx) {
@@ -202,13 +203,13 @@ void reportConversion(int second, void* ctx) {
         std::snprintf(buf, sizeof buf, text::kPausedRecordingStatus, r->entry->path.c_str(), second,
                       r->entry->durationSec);
     WindowPort& w = window();
-    w.setText(kStatusLine, buf);
-    w.setPos(kProgressBar, second);
-    w.setPos(kPositionSlider, second);
-    w.notify(kNotifyClock, second);
+    w.statusText(buf);
+    w.progress(second, r->progressMax);
+    w.position(second, r->entry->durationSec);
+    w.clock(second);
 }
 
-void runEntry(JobEntry& e, OpenOutput& out) {
+void runEntry(JobEntry& e, OpenOutput& out, int progressMax) {
     ReaderEntry re;
     re.path = e.path;
     re.fileSize = e.fileSize;
@@ -216,7 +217,7 @@ void runEntry(JobEntry& e, OpenOutput& out) {
     re.sourceRate = e.sourceRate;
     re.kind = e.kind;
     re.rateRatio = e.rateRatio;
-    EntryReport rep{&e, &e.outputName};
+    EntryReport rep{&e, &e.outputName, progressMax};
     PcmOutput* po = out.open ? &out.pcm : nullptr;
     if (e.route == ReaderRoute::MpegAudio) {
         read_mpeg_audio_file(re, po, reportConversion, &rep);
@@ -295,8 +296,7 @@ int start_conversion() {
     const EffectiveOutputFormat& f = outputFormat;
     sound_on = true;
     display_on = true;
-    window().setCheck(kSoundSwitch, false);
-    window().setCheck(kDisplaySwitch, false);
+    window().switchesOn(kBothSwitches);
     if (orvosoundmix_loaded()) {
         orvosoundmix.orvomix_setdisp(0);
         orvosoundmix.orvomix_init(f.out_rate, f.out_channels, 0);
@@ -305,8 +305,7 @@ int start_conversion() {
     if (settings.conversion_mode == 2) sound_on = false;
     gain_left = 1.0;
     gain_right = 1.0;
-    window().setPos(kGainLeft, 40);
-    window().setPos(kGainRight, 40);
+    window().gainsReset();
     meter_window_prepare(f.out_rate, f.out_channels);
     running = true; // claimed here so that no second start slips in
     g_thread = std::thread([] { conversion_thread(); });
@@ -338,8 +337,7 @@ int conversion_thread() {
         return 0;
     }
     uint32_t vol = main_wave_out().getVolume();
-    window().setPos(kVolumeLeft, static_cast<int>(vol & 0xFFFF));
-    window().setPos(kVolumeRight, static_cast<int>(vol >> 16));
+    window().volume(static_cast<int>(vol & 0xFFFF), static_cast<int>(vol >> 16));
     display_setup_transform(f.out_rate);
     wire_pcm_sink(1.0);
     job_pcm_bytes = 0;
@@ -350,19 +348,16 @@ int conversion_thread() {
     converting = true;
     pcm_pending = 0;
     WindowPort& w = window();
-    w.enable(kConvertButton, false);
-    w.enable(kPlayButton, false);
-    w.enable(kFastButton, false);
-    w.enable(kPauseRecordButton, true);
-    w.enable(kStopButton, true);
-    w.enable(kSoundSwitch, mode != 2);
+    // Stop, pause-recording and the display switch stay; the sound switch
+    // unless the job is silent.
+    Commands available = Command::PauseRecord | Command::Stop | Command::DisplaySwitch;
+    if (mode != 2) available = available | Command::SoundSwitch;
+    w.busy(available);
     int total = 0;
     for (const auto& e : jobTable)
         total += e.durationSec;
-    w.setRange(kProgressBar, 0, total);
-    w.setPos(kProgressBar, 0);
-    w.setRange(kPositionSlider, 0, 10000);
-    w.setPos(kPositionSlider, 0);
+    w.progress(0, total);
+    w.position(0, 10000);
 
     std::vector<std::string> sources;
     for (const auto& e : jobTable)
@@ -406,7 +401,7 @@ int conversion_thread() {
             if (joined) break;
             continue;
         }
-        w.setText(kStatusLine, formatText(text::kStartRecording, e.outputName));
+        w.statusText(formatText(text::kStartRecording, e.outputName));
 
         current.fileSize = e.fileSize;
         current.durationSec = e.durationSec;
@@ -423,13 +418,12 @@ int conversion_thread() {
         if (prepare_pcm_change(e.rateRatio, e.sourceChannels) < 0) {
             showMessage(caption::kMain, formatText(text::kPcmChangeFailed, e.path));
         } else if (!output_failed(&out.pcm)) {
-            w.setRange(kPositionSlider, 0, e.durationSec);
-            w.setPos(kPositionSlider, 0);
+            w.position(0, e.durationSec);
             seek_request = 0;
             seek_dragging = false;
-            runEntry(e, out);
+            runEntry(e, out, total);
             close_pcm_change(&out.pcm, e.rateRatio);
-            w.setText(kStatusLine, formatText(text::kEntryDone, e.path));
+            w.statusText(formatText(text::kEntryDone, e.path));
         }
         uint64_t written = out.pcm.pcmBytes - before;
         e.pcmBytes = written;
@@ -469,8 +463,9 @@ int conversion_thread() {
         for (auto& r : outputRecords)
             if (r.outputPath == joinedName) r.outputPath = out.finalName;
     }
-    w.setCheck(kSoundSwitch, false);
-    w.setCheck(kDisplaySwitch, false);
+    for (const auto& r : outputRecords)
+        w.outputFinished(r);
+    w.switchesOn(kBothSwitches);
     if (orvosoundmix_loaded()) orvosoundmix.orvomix_setdisp(0);
     // The last output that holds sound; the job is done only when every
     // entry was converted.
@@ -481,23 +476,16 @@ int conversion_thread() {
         if (e.result != EntryResult::Converted) allConverted = false;
     }
     if (lastOutput.empty())
-        w.setText(kStatusLine, text::kJobNothingConverted);
+        w.statusText(text::kJobNothingConverted);
     else
-        w.setText(kStatusLine,
-                  formatText(allConverted ? text::kJobDone : text::kJobDonePartly, lastOutput));
+        w.statusText(formatText(allConverted ? text::kJobDone : text::kJobDonePartly, lastOutput));
     running = false;
     paused = false;
     unloadLibs(libs);
     close_main_device();
-    w.enable(kConvertButton, true);
-    w.enable(kPauseRecordButton, true);
-    w.enable(kPlayButton, true);
-    w.enable(kStopButton, true);
-    w.enable(kFastButton, true);
-    w.enable(kSoundSwitch, true);
-    w.setRange(kPositionSlider, 0, jobTable.empty() ? 0 : jobTable.back().durationSec);
-    w.setPos(kPositionSlider, 0);
-    w.setPos(kProgressBar, 0);
+    w.idle(Commands::all());
+    w.position(0, jobTable.empty() ? 0 : jobTable.back().durationSec);
+    w.progress(0, total);
     std::remove(tempWavPath().c_str());
     return 0;
 }

@@ -32,10 +32,6 @@ std::string format(const char* fmt, ...) {
     return s;
 }
 
-const int kButtonsOff[] = {kConvertButton, kPauseRecordButton, kPlayButton,
-                           kFastButton,    kSoundSwitch,       kDisplaySwitch};
-const int kButtonsOn[] = {kConvertButton, kPauseRecordButton, kPlayButton,   kStopButton,
-                          kFastButton,    kSoundSwitch,       kDisplaySwitch};
 
 } // namespace
 
@@ -78,14 +74,10 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
     current.kind = src.kind;
 
     pcm_buffer();
-    for (int id : kButtonsOff)
-        win.enable(id, false);
-    win.enable(kStopButton, true);
-    win.setRange(kProgressBar, 0, duration);
-    win.setPos(kProgressBar, 0);
-    win.setText(kStatusLine, format(text::kFastStart, src.path.c_str()));
-    win.setRange(kPositionSlider, 0, duration);
-    win.setPos(kPositionSlider, 0);
+    win.busy(Command::Stop); // the copy can only be stopped
+    win.progress(0, duration);
+    win.statusText(format(text::kFastStart, src.path.c_str()));
+    win.position(0, duration);
 
     out.outputPath = fastOutputPath(src);
     out.status = FastStatus::Done;
@@ -154,17 +146,16 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
             int second = size > 0 ? int(double(consumed) / double(size) * duration) : 0;
             if (second != shown && !seek_dragging.load()) {
                 shown = second;
-                win.setText(kStatusLine,
-                            format(text::kFastProgress, src.path.c_str(), second, duration));
-                win.setPos(kProgressBar, second);
-                win.setPos(kPositionSlider, second);
-                win.notify(kNotifyClock, second);
+                win.statusText(format(text::kFastProgress, src.path.c_str(), second, duration));
+                win.progress(second, duration);
+                win.position(second, duration);
+                win.clock(second);
             }
         }
         if (ended && !fast_copy_failed.load()) demuxFinish();
         out.frames = demuxStats().mpegFrames;
         if (!ended && out.status == FastStatus::Done) out.status = FastStatus::Stopped;
-        win.setText(kStatusLine, format(text::kFastEnd, src.path.c_str()));
+        win.statusText(format(text::kFastEnd, src.path.c_str()));
         std::fclose(input);
     }
 
@@ -201,14 +192,11 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
     fast_copy_stream = nullptr;
     paused = false;
     sound_on = true;
-    win.setCheck(kSoundSwitch, false);
-    win.setCheck(kDisplaySwitch, false);
+    win.switchesOn(kBothSwitches);
     display_on = true;
-    for (int id : kButtonsOn)
-        win.enable(id, true);
-    win.setRange(kPositionSlider, 0, duration);
-    win.setPos(kPositionSlider, 0);
-    win.setPos(kProgressBar, 0);
+    win.idle(Commands::all());
+    win.position(0, duration);
+    win.progress(0, duration);
     running = false;
     return 0;
 }

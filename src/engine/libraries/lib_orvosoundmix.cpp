@@ -43,4 +43,11 @@ bool orvosoundmix_loaded() {
     return isLoaded(binding());
 }
 
+int start_sound_effects() {
+    if (orvosoundmix_loaded()) return 0;
+    if (load_orvosoundmix() < 0) return -1;
+    orvosoundmix.orvomix_begin();
+    return 0;
+}
+
 } // namespace kestrel

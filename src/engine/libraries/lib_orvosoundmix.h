@@ -29,4 +29,9 @@ int load_orvosoundmix();
 void unload_orvosoundmix();
 bool orvosoundmix_loaded();
 
+// Opens the sound-effects stage for the whole run, as the window does at
+// start-up: loads the library (once) and calls its begin function. Negative
+// when it cannot be loaded (its message has been shown).
+int start_sound_effects();
+
 } // namespace kestrel

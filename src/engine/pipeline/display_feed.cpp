@@ -61,7 +61,7 @@ void meter_feed(const int16_t* pcm, int frames, int channels, int out_rate) {
         const int left = static_cast<int>(sum[0] / w.frames);
         const int right = channels == 2 ? static_cast<int>(sum[1] / w.frames) : 0;
         w.fill = 0;
-        window().notify(kNotifyLevels, meter_report_value(left, right));
+        window().levels(left, right);
     }
 }
 

@@ -50,12 +50,13 @@ void meter_window_prepare(int out_rate, int out_channels);
 void meter_window_free();
 
 // Collects a processed block (interleaved 16-bit, `channels` 1 or 2) into the
-// window; for each full window sends window().notify(kNotifyLevels, value) with
-// the mean absolute sample of each channel: left << 16 | right (right 0 for
-// mono). A window prepared for another format is prepared again first.
+// window; for each full window reports window().levels(left, right), the mean
+// absolute sample of each channel (right 0 for mono). A window prepared for
+// another format is prepared again first.
 void meter_feed(const int16_t* pcm, int frames, int channels, int out_rate);
 
-// The code-12 value of two means, and its halves.
+// The level report's value of two means (left << 16 | right) as the window's
+// notification carries it, and its halves.
 long meter_report_value(int meanLeft, int meanRight);
 inline int meter_report_left(long value) {
     return static_cast<int>((value >> 16) & 0xFFFF);

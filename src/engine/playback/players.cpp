@@ -38,10 +38,10 @@ void reportPlay(int second, void*) {
     std::snprintf(buf, sizeof buf, text::kPlayStatus, current.path.c_str(), second,
                   current.durationSec);
     WindowPort& w = window();
-    w.setText(kStatusLine, buf);
-    w.setPos(kProgressBar, second);
-    w.setPos(kPositionSlider, second);
-    w.notify(kNotifyClock, second);
+    w.statusText(buf);
+    w.progress(second, current.durationSec);
+    w.position(second, current.durationSec);
+    w.clock(second);
 }
 
 void mpegThread(PlayerKind k) {
@@ -62,17 +62,13 @@ void mpegThread(PlayerKind k) {
     }
     (void)pcm_buffer();
     WindowPort& w = window();
-    for (int id : {kPlayButton, kConvertButton, kPauseRecordButton, kFastButton, kSoundSwitch})
-        w.enable(id, false);
-    w.setRange(kProgressBar, 0, current.durationSec);
-    w.setPos(kProgressBar, 0);
-    w.setText(kStatusLine, formatText(text::kPlayStart, current.path));
-    w.setRange(kPositionSlider, 0, current.durationSec);
-    w.setPos(kPositionSlider, 0);
+    w.busy(Command::Stop | Command::DisplaySwitch);
+    w.progress(0, current.durationSec);
+    w.statusText(formatText(text::kPlayStart, current.path));
+    w.position(0, current.durationSec);
     int rc = open_main_device(f.out_rate, f.out_channels, false);
     uint32_t vol = main_wave_out().getVolume();
-    w.setPos(kVolumeLeft, static_cast<int>(vol & 0xFFFF));
-    w.setPos(kVolumeRight, static_cast<int>(vol >> 16));
+    w.volume(static_cast<int>(vol & 0xFFFF), static_cast<int>(vol >> 16));
     display_setup_transform(f.out_rate);
     wire_pcm_sink(rateRatio);
     ReaderEntry re;
@@ -98,27 +94,24 @@ void mpegThread(PlayerKind k) {
             read_mpeg_audio_file(re, nullptr, reportPlay, nullptr);
         else
             read_mpeg_stream(re, nullptr, reportPlay, nullptr);
-        w.setText(kStatusLine, formatText(text::kPlayEnded, current.path));
+        w.statusText(formatText(text::kPlayEnded, current.path));
     }
     close_pcm_change(nullptr, rateRatio);
-    w.setText(kStatusLine, formatText(text::kPlayStopped, current.path));
-    w.setCheck(kSoundSwitch, false);
-    w.setCheck(kDisplaySwitch, false);
+    w.statusText(formatText(text::kPlayStopped, current.path));
+    w.switchesOn(kBothSwitches);
     sound_on = true;
     display_on = true;
     effects_window_on = false;
     if (orvosoundmix_loaded()) orvosoundmix.orvomix_setdisp(0);
-    w.setText(kStatusLine, text::kPlayIdle);
+    w.statusText(text::kPlayIdle);
     running = false;
     paused = false;
     unload_ac3stream();
     unload_mpadec_ext();
     close_main_device();
-    for (int id : {kPlayButton, kConvertButton, kPauseRecordButton, kFastButton, kSoundSwitch})
-        w.enable(id, true);
-    w.setRange(kPositionSlider, 0, current.durationSec);
-    w.setPos(kPositionSlider, 0);
-    w.setPos(kProgressBar, 0);
+    w.idle(Commands::all());
+    w.position(0, current.durationSec);
+    w.progress(0, current.durationSec);
 }
 
 } // namespace
@@ -162,11 +155,9 @@ int play_request(int index) {
     const EffectiveOutputFormat& f = outputFormat;
     gain_left = 1.0;
     gain_right = 1.0;
-    window().setPos(kGainLeft, 40);
-    window().setPos(kGainRight, 40);
+    window().gainsReset();
     rateRatio = makeRateRatio(f.out_rate, current.sourceRate);
-    window().setCheck(kSoundSwitch, false);
-    window().setCheck(kDisplaySwitch, false);
+    window().switchesOn(kBothSwitches);
     sound_on = true;
     display_on = true;
     effects_window_on = false;
@@ -212,7 +203,7 @@ void pause_command() {
         paused = false;
         return;
     }
-    window().setText(kStatusLine, formatText(text::kPausePlay, current.displayName));
+    window().statusText(formatText(text::kPausePlay, current.displayName));
     paused = true;
 }
 
@@ -227,7 +218,7 @@ void drag_command(int second) {
     char buf[1400];
     std::snprintf(buf, sizeof buf, converting.load() ? text::kDragRecord : text::kDragPlay,
                   current.displayName.c_str(), second, current.durationSec);
-    window().setText(kStatusLine, buf);
+    window().statusText(buf);
     seek_dragging = true;
 }
 
@@ -237,8 +228,8 @@ void record_toggle_command() {
 
 void sound_switch_command(bool checked) {
     if (!running.load()) {
-        window().setText(kStatusLine, text::kSoundSwitchIdle);
-        window().setCheck(kSoundSwitch, false);
+        window().statusText(text::kSoundSwitchIdle);
+        window().switchesOn(Command::SoundSwitch);
         return;
     }
     sound_on = !checked;
@@ -246,8 +237,8 @@ void sound_switch_command(bool checked) {
 
 void display_switch_command(bool checked) {
     if (!running.load()) {
-        window().setText(kStatusLine, text::kDisplaySwitchIdle);
-        window().setCheck(kDisplaySwitch, false);
+        window().statusText(text::kDisplaySwitchIdle);
+        window().switchesOn(Command::DisplaySwitch);
         return;
     }
     display_on = !checked;
@@ -268,7 +259,7 @@ void volume_slider_command(bool left, int position) {
 
 void effects_window_command() {
     if (!running.load()) {
-        window().setText(kStatusLine, text::kEffectsIdle);
+        window().statusText(text::kEffectsIdle);
         return;
     }
     effects_window_on = !effects_window_on.load();

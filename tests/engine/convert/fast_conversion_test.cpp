@@ -104,15 +104,10 @@ namespace {
 
 // A window that stops the copy at the first progress step it is shown.
 struct StoppingWindow : WindowPort {
-    void setText(int control, const std::string& text) override {
-        if (control == kStatusLine) texts.push_back(text);
-        if (control == kStatusLine && text.find("  [") != std::string::npos) running = false;
+    void statusText(const std::string& text) override {
+        texts.push_back(text);
+        if (text.find("  [") != std::string::npos) running = false;
     }
-    void setPos(int, int) override {}
-    void setRange(int, int, int) override {}
-    void enable(int, bool) override {}
-    void setCheck(int, bool) override {}
-    void notify(int, long) override {}
     std::vector<std::string> texts;
 };
 

@@ -17,17 +17,10 @@ using namespace kestrel;
 
 namespace {
 
-// Counts the level reports (notification code 12) a worker sends.
+// Counts the level reports a worker sends.
 class CountingWindow : public WindowPort {
   public:
-    void setText(int, const std::string&) override {}
-    void setPos(int, int) override {}
-    void setRange(int, int, int) override {}
-    void enable(int, bool) override {}
-    void setCheck(int, bool) override {}
-    void notify(int code, long) override {
-        if (code == kNotifyLevels) ++levelReports;
-    }
+    void levels(int, int) override { ++levelReports; }
     std::atomic<int> levelReports{0};
 };
 

@@ -11,19 +11,15 @@ using namespace kestrel;
 
 namespace {
 
+// Records each level report as the value the window's notification carries.
 class RecordingWindow : public WindowPort {
   public:
-    void setText(int, const std::string&) override {}
-    void setPos(int, int) override {}
-    void setRange(int, int, int) override {}
-    void enable(int, bool) override {}
-    void setCheck(int, bool) override {}
-    void notify(int code, long value) override {
+    void levels(int left, int right) override {
         std::lock_guard<std::mutex> g(m);
-        if (code == kNotifyLevels) levels.push_back(value);
+        reports.push_back(meter_report_value(left, right));
     }
     std::mutex m;
-    std::vector<long> levels;
+    std::vector<long> reports;
 };
 
 class DisplayFeedTest : public ::testing::Test {
@@ -70,16 +66,16 @@ TEST_F(DisplayFeedTest, MeterReportsTheMeanOfEachThirtiethOfASecond) {
     meter_window_prepare(44100, 2); // 1470 frames
     auto block = stereo(3000, 1000, -2000);
     meter_feed(block.data(), 3000, 2, 44100);
-    ASSERT_EQ(win.levels.size(), 2u);
-    EXPECT_EQ(win.levels[0], (1000L << 16) + 2000);
-    EXPECT_EQ(meter_report_left(win.levels[1]), 1000);
-    EXPECT_EQ(meter_report_right(win.levels[1]), 2000);
+    ASSERT_EQ(win.reports.size(), 2u);
+    EXPECT_EQ(win.reports[0], (1000L << 16) + 2000);
+    EXPECT_EQ(meter_report_left(win.reports[1]), 1000);
+    EXPECT_EQ(meter_report_right(win.reports[1]), 2000);
     // 60 frames wait in the window; 1410 more complete it.
     auto loud = stereo(1410, -32768, 32767);
     meter_feed(loud.data(), 1410, 2, 44100);
-    ASSERT_EQ(win.levels.size(), 3u);
-    EXPECT_EQ(meter_report_left(win.levels[2]), (60 * 1000 + 1410 * 32768) / 1470);
-    EXPECT_EQ(meter_report_right(win.levels[2]), (60 * 2000 + 1410 * 32767) / 1470);
+    ASSERT_EQ(win.reports.size(), 3u);
+    EXPECT_EQ(meter_report_left(win.reports[2]), (60 * 1000 + 1410 * 32768) / 1470);
+    EXPECT_EQ(meter_report_right(win.reports[2]), (60 * 2000 + 1410 * 32767) / 1470);
 }
 
 TEST_F(DisplayFeedTest, MeterTakesBlocksOfAnyLengthAndMono) {
@@ -88,17 +84,17 @@ TEST_F(DisplayFeedTest, MeterTakesBlocksOfAnyLengthAndMono) {
     for (size_t i = 0; i < mono.size(); ++i)
         mono[i] = static_cast<int16_t>(i % 2 ? -300 : 500);
     meter_feed(mono.data(), static_cast<int>(mono.size()), 1, 8000); // prepares itself: 266 frames
-    ASSERT_EQ(win.levels.size(), 80000u / 266);
-    EXPECT_EQ(meter_report_left(win.levels[0]), (133 * 500 + 133 * 300) / 266);
-    EXPECT_EQ(meter_report_right(win.levels[0]), 0);
+    ASSERT_EQ(win.reports.size(), 80000u / 266);
+    EXPECT_EQ(meter_report_left(win.reports[0]), (133 * 500 + 133 * 300) / 266);
+    EXPECT_EQ(meter_report_right(win.reports[0]), 0);
     EXPECT_EQ(meter_window.frames, 266);
 
     // A format change re-prepares the window.
-    win.levels.clear();
+    win.reports.clear();
     auto block = stereo(800, 7, 9);
     meter_feed(block.data(), 800, 2, 24000);
-    ASSERT_EQ(win.levels.size(), 1u);
-    EXPECT_EQ(win.levels[0], (7L << 16) + 9);
+    ASSERT_EQ(win.reports.size(), 1u);
+    EXPECT_EQ(win.reports[0], (7L << 16) + 9);
 }
 
 TEST(DisplayMeter, FigureAndLength) {
@@ -247,5 +243,5 @@ TEST_F(DisplayFeedTest, BadArgumentsAreIgnored) {
     meter_feed(x, 2, 0, 44100);
     meter_feed(x, 2, 2, 0);
     EXPECT_EQ(display_spectra_count(), 0);
-    EXPECT_TRUE(win.levels.empty());
+    EXPECT_TRUE(win.reports.empty());
 }
