@@ -3,6 +3,8 @@
 // are returned, so every non-empty result starts with a frame's sync byte.
 #include "mp3enc.h"
 
+#include "engine/core/mpeg_audio_header.h"
+
 #include <lame/lame.h>
 
 #include <algorithm>
@@ -37,10 +39,6 @@ struct Encoder {
 
 Encoder g_enc;
 
-const int kBitratesV1[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
-const int kBitratesV2[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
-const int kRatesV1[3] = {44100, 48000, 32000};
-
 // Version index (0 MPEG-1, 1 MPEG-2, 2 MPEG-2.5) of a sampling rate, -1 if none.
 int versionOfRate(int rate) {
     switch (rate) {
@@ -63,15 +61,9 @@ int versionOfRate(int rate) {
 
 // Length of the layer III frame whose header is at p, 0 when it is no header.
 int frameLength(const uint8_t* p) {
-    if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return 0;
-    int ver = (p[1] >> 3) & 3; // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
-    if (ver == 1 || ((p[1] >> 1) & 3) != 1) return 0;
-    int bri = p[2] >> 4, sri = (p[2] >> 2) & 3;
-    if (bri == 0 || bri == 15 || sri == 3) return 0;
-    int rate = kRatesV1[sri] >> (ver == 3 ? 0 : ver == 2 ? 1 : 2);
-    int pad = (p[2] >> 1) & 1;
-    if (ver == 3) return 144000 * kBitratesV1[bri] / rate + pad;
-    return 72000 * kBitratesV2[bri] / rate + pad;
+    kestrel::MpegAudioHeader h;
+    if (!kestrel::parseMpegAudioHeader(p, h) || h.layer != 3) return 0;
+    return h.frameBytes;
 }
 
 // Moves the whole frames at the front of the queue into out (room for cap).

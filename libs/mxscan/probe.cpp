@@ -1,5 +1,7 @@
 #include "mxscan/probe.h"
 
+#include "engine/core/mpeg_audio_header.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -60,67 +62,20 @@ class File {
 
 // ------------------------------------------------------------ MPEG audio
 
+// An MPEG audio header with the stream's measured free-format frame length.
 struct Mpa {
-    int version = 0, layer = 0, bitRate = 0, rate = 0, channels = 0, spf = 0, bytes = 0;
+    kestrel::MpegAudioHeader h;
     int freeBase = 0; // free format: the measured frame length without its padding slot
+    int bytes = 0;    // this frame's length (0: free format not measured)
 };
-
-// Frame lengths a header can describe (free format included): MPEG-2.5
-// Layer II at 160 kbit/s and 8 kHz with its padding slot is the longest.
-constexpr int kMinMpaBytes = 24;
-constexpr int kMaxMpaBytes = 2881;
 
 // Parses a header. A free-format header (bit-rate index 0) gives a length
 // only when the stream's measured `freeBase` is known, else 0.
-bool parseMpa(const uint8_t* p, Mpa& h, int freeBase = 0) {
-    static const int br[5][16] = {
-        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
-        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
-        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0},
-        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
-        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
-    };
-    static const int sr[3][3] = {
-        {44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
-    if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return false;
-    int ver = (p[1] >> 3) & 3, lay = (p[1] >> 1) & 3, bi = p[2] >> 4, si = (p[2] >> 2) & 3;
-    if (ver == 1 || lay == 0 || bi == 15 || si == 3) return false;
-    h.version = ver == 3 ? 0 : ver == 2 ? 1 : 2;
-    h.layer = 4 - lay;
-    h.bitRate = br[h.version == 0 ? h.layer - 1 : (h.layer == 1 ? 3 : 4)][bi];
-    h.rate = sr[h.version][si];
-    h.channels = (p[3] >> 6) == 3 ? 1 : 2;
-    h.spf = h.layer == 1 ? 384 : (h.layer == 2 || h.version == 0) ? 1152 : 576;
-    int pad = (p[2] >> 1) & 1;
-    h.freeBase = bi == 0 ? freeBase : 0;
-    if (bi == 0)
-        h.bytes = freeBase > 0 ? freeBase + pad * (h.layer == 1 ? 4 : 1) : 0;
-    else
-        h.bytes = h.layer == 1 ? (12 * h.bitRate * 1000 / h.rate + pad) * 4
-                               : h.spf / 8 * h.bitRate * 1000 / h.rate + pad;
+bool parseMpa(const uint8_t* p, Mpa& m, int freeBase = 0) {
+    if (!kestrel::parseMpegAudioHeader(p, m.h)) return false;
+    m.freeBase = m.h.bitRateIndex == 0 ? freeBase : 0;
+    m.bytes = kestrel::mpegFrameBytes(m.h, m.freeBase);
     return true;
-}
-
-// Same stream: version, layer and sampling rate, both free format or neither;
-// the protection bit may change from frame to frame.
-bool sameMpa(const uint8_t* a, const uint8_t* b) {
-    return a[0] == b[0] && (a[1] & 0xFE) == (b[1] & 0xFE) && (a[2] & 0x0C) == (b[2] & 0x0C) &&
-           ((a[2] & 0xF0) == 0) == ((b[2] & 0xF0) == 0);
-}
-
-// A free-format frame at `p` ends at the next header of its stream; the frame
-// after that must have the same length but for its padding slot. The measured
-// length without padding, or 0.
-int measureFreeMpa(const uint8_t* p, size_t avail, const Mpa& h) {
-    const int slot = h.layer == 1 ? 4 : 1;
-    const int pad = (p[2] >> 1) & 1;
-    for (int d = kMinMpaBytes; d <= kMaxMpaBytes && size_t(d) + 4 <= avail; ++d) {
-        Mpa h2;
-        if (!sameMpa(p, p + d) || !parseMpa(p + d, h2, d - pad * slot)) continue;
-        size_t k = size_t(d) + size_t(h2.bytes);
-        if (k + 4 <= avail && sameMpa(p, p + k)) return d - pad * slot;
-    }
-    return 0;
 }
 
 // First header followed by two more of the same stream, each one frame on.
@@ -128,22 +83,14 @@ int64_t findMpa(const uint8_t* b, size_t n, Mpa& out) {
     int freeTries = 0;
     for (size_t i = 0; i + 4 <= n; ++i) {
         if (b[i] != 0xFF) continue;
-        Mpa h1, h2;
-        if (!parseMpa(b + i, h1)) continue;
-        if (h1.bytes == 0) {
-            // Free format; a region full of false headers is not measured for ever.
-            if (++freeTries > 256) continue;
-            int base = measureFreeMpa(b + i, n - i, h1);
-            if (base <= 0) continue;
-            parseMpa(b + i, h1, base);
-            out = h1;
-            return int64_t(i);
-        }
-        size_t j = i + size_t(h1.bytes);
-        if (j + 4 > n || !sameMpa(b + i, b + j) || !parseMpa(b + j, h2)) continue;
-        size_t k = j + size_t(h2.bytes);
-        if (k + 4 > n || !sameMpa(b + i, b + k)) continue;
-        out = h1;
+        Mpa m;
+        if (!parseMpa(b + i, m)) continue;
+        // A region full of false free-format headers is not measured for ever.
+        if (m.bytes == 0 && ++freeTries > 256) continue;
+        int base = 0;
+        if (kestrel::confirmMpegAudioStart(b + i, n - i, base) != 1) continue;
+        parseMpa(b + i, m, base);
+        out = m;
         return int64_t(i);
     }
     return -1;
@@ -160,8 +107,8 @@ int64_t countMpaFrames(File& f, int64_t start, const uint8_t* ref, int freeBase)
         size_t i = 0;
         while (i + 4 <= got) {
             Mpa h;
-            if (sameMpa(buf.data() + i, ref) && parseMpa(buf.data() + i, h, freeBase) &&
-                h.bytes > 0) {
+            if (kestrel::sameMpegAudioStream(ref, buf.data() + i) &&
+                parseMpa(buf.data() + i, h, freeBase) && h.bytes > 0) {
                 if (i + size_t(h.bytes) > got && pos + int64_t(i) + h.bytes <= f.size() &&
                     got == buf.size())
                     break; // frame continues in the next block
@@ -558,14 +505,14 @@ int64_t findTs(const uint8_t* b, size_t n) {
 void finishAudio(ProbeResult& r, const StreamScan& s) {
     if (s.audioId < 0) return;
     if (!s.audioAc3) {
-        Mpa h;
-        if (findMpa(s.audio.data(), s.audio.size(), h) >= 0) {
+        Mpa m;
+        if (findMpa(s.audio.data(), s.audio.size(), m) >= 0) {
             r.audioMode = 0;
-            r.audioBitRate = h.bitRate * 1000;
-            r.sampleRate = h.rate;
-            r.channels = h.channels;
-            r.layer = h.layer;
-            r.version = h.version;
+            r.audioBitRate = m.h.bitRateKbps * 1000;
+            r.sampleRate = m.h.sampleRate;
+            r.channels = m.h.channels;
+            r.layer = m.h.layer;
+            r.version = m.h.versionIndex;
         }
     } else {
         Ac3 h;
@@ -805,11 +752,11 @@ int probeFile(const std::string& path, ProbeResult& r) {
         r.audioMode = 0;
         r.streamCount = 1;
         r.begin = int64_t(esStart) + mpaAt;
-        r.audioBitRate = mpa.bitRate * 1000;
-        r.sampleRate = mpa.rate;
-        r.channels = mpa.channels;
-        r.layer = mpa.layer;
-        r.version = mpa.version;
+        r.audioBitRate = mpa.h.bitRateKbps * 1000;
+        r.sampleRate = mpa.h.sampleRate;
+        r.channels = mpa.h.channels;
+        r.layer = mpa.h.layer;
+        r.version = mpa.h.versionIndex;
         int64_t frames = countMpaFrames(f, r.begin, b + mpaAt, mpa.freeBase);
         // A Xing/Info or VBRI frame at the start counts the frames itself.
         for (size_t i = size_t(mpaAt); i < size_t(mpaAt) + 64 && i + 12 <= n; ++i) {
@@ -820,7 +767,7 @@ int probeFile(const std::string& path, ProbeResult& r) {
                 break;
             }
         }
-        double seconds = double(frames) * mpa.spf / mpa.rate;
+        double seconds = double(frames) * mpa.h.samplesPerFrame / mpa.h.sampleRate;
         r.playTime = int(seconds + 0.5);
         if (seconds > 0) r.audioBitRate = int(double(r.fileLen - r.begin) * 8 / seconds);
         r.allBitRate = r.audioBitRate;

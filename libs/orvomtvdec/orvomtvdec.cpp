@@ -1,5 +1,7 @@
 #include "orvomtvdec/orvomtvdec.h"
 
+#include "engine/core/mpeg_audio_header.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -43,14 +45,11 @@ struct Reader {
 
 // Rate and channels of the first MPEG audio frame header in `data`.
 bool mpegAudioFormat(const uint8_t* d, size_t n, int& rate, int& channels) {
-    static const int kRates[3] = {44100, 48000, 32000};
     for (size_t i = 0; i + 4 <= n; ++i) {
-        if (d[i] != 0xFF || (d[i + 1] & 0xE0) != 0xE0) continue;
-        int version = (d[i + 1] >> 3) & 3, layer = (d[i + 1] >> 1) & 3;
-        int bitrate = d[i + 2] >> 4, sr = (d[i + 2] >> 2) & 3;
-        if (version == 1 || layer == 0 || bitrate == 15 || sr == 3) continue;
-        rate = kRates[sr] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
-        channels = (d[i + 3] >> 6) == 3 ? 1 : 2;
+        kestrel::MpegAudioHeader h;
+        if (d[i] != 0xFF || !kestrel::parseMpegAudioHeader(d + i, h)) continue;
+        rate = h.sampleRate;
+        channels = h.channels;
         return true;
     }
     return false;

@@ -752,9 +752,9 @@ void tsFeed(const uint8_t* p, int n) {
 } // namespace
 
 DecoderRoute routeForHeader(const uint8_t* header) {
-    int ver = (header[1] >> 3) & 3;
-    int layerBits = (header[1] >> 1) & 3;
-    if (ver != 3 && layerBits == 1) return DecoderRoute::BuiltIn; // MPEG-2/2.5 Layer III
+    MpegAudioHeader h;
+    if (parseMpegAudioHeader(header, h) && h.versionIndex != 0 && h.layer == 3)
+        return DecoderRoute::BuiltIn; // MPEG-2/2.5 Layer III
     return DecoderRoute::MpegAudioLibrary;
 }
 

@@ -1,31 +1,18 @@
 #include "engine/containers/gapless.h"
 
+#include "engine/core/mpeg_audio_header.h"
+
 #include <cstring>
 
 namespace kestrel {
 
 GaplessInfo parseGaplessTag(const uint8_t* f, size_t n) {
     GaplessInfo g;
-    if (n < 4 || f[0] != 0xFF || (f[1] & 0xE0) != 0xE0) return g;
-    int version = (f[1] >> 3) & 3; // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
-    int layer = (f[1] >> 1) & 3;   // 1 Layer III
-    if (version == 1 || layer != 1) return g;
-    bool mpeg1 = version == 3;
-    bool mono = ((f[3] >> 6) & 3) == 3;
-    int brIndex = (f[2] >> 4) & 15, srIndex = (f[2] >> 2) & 3;
-    if (brIndex == 0 || brIndex == 15 || srIndex == 3) return g;
-    static const int br1[15] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-    static const int br2[15] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
-    static const int sr[3][3] = {
-        {44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
-    int vi = mpeg1 ? 0 : version == 2 ? 1 : 2;
-    int rate = sr[vi][srIndex];
-    int kbps = mpeg1 ? br1[brIndex] : br2[brIndex];
-    int pad = (f[2] >> 1) & 1;
-    g.samplesPerFrame = mpeg1 ? 1152 : 576;
-    int frameBytes = (mpeg1 ? 144000 : 72000) * kbps / rate + pad;
-    size_t side = mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
-    size_t at = 4 + side + ((f[1] & 1) ? 0 : 2);
+    MpegAudioHeader h;
+    if (n < 4 || !parseMpegAudioHeader(f, h) || h.layer != 3 || h.frameBytes == 0) return g;
+    g.samplesPerFrame = h.samplesPerFrame;
+    int frameBytes = h.frameBytes;
+    size_t at = size_t(h.headerBytes + h.sideInfoBytes);
     if (at + 8 > n) return g;
     if (std::memcmp(f + at, "Xing", 4) != 0 && std::memcmp(f + at, "Info", 4) != 0) return g;
     g.tagFrame = true;

@@ -12,16 +12,6 @@
 namespace kestrel {
 namespace {
 
-constexpr int kBitRates[5][16] = {
-    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0}, // V1 L1
-    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},    // V1 L2
-    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0},     // V1 L3
-    {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},    // V2 L1
-    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},         // V2 L2/L3
-};
-constexpr int kSampleRates[3][3] = {
-    {44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
-
 constexpr size_t kHeadBytes = 8000;
 
 uint32_t be32(const uint8_t* p) {
@@ -128,87 +118,6 @@ int findStart(const uint8_t* b, size_t length, int& at, int& freeBytes) {
 }
 
 } // namespace
-
-bool isMpegAudioSync(const uint8_t* p) {
-    return p[0] == 0xFF && p[1] >= 0xE0 && (p[1] & 0x18) != 0x08 && (p[1] & 0x06) != 0;
-}
-
-bool sameMpegAudioStream(const uint8_t* ref, const uint8_t* p) {
-    if (!isMpegAudioSync(p) || (p[1] & 0xFE) != (ref[1] & 0xFE)) return false;
-    int brIndex = p[2] >> 4;
-    if (brIndex == 15 || ((p[2] >> 2) & 3) == 3) return false;
-    if ((brIndex == 0) != ((ref[2] >> 4) == 0)) return false;
-    if ((p[3] & 0x0F) != (ref[3] & 0x0F)) return false;
-    return ((p[3] >> 6) == 3) == ((ref[3] >> 6) == 3);
-}
-
-int mpegFrameLength(const uint8_t* p, int freeBytes) {
-    MpegAudioHeader h;
-    if (!parseMpegAudioHeader(p, h)) return 0;
-    if (h.frameBytes > 0) return h.frameBytes;
-    if (freeBytes <= 0) return 0;
-    return freeBytes + h.padding * (h.layer == 1 ? 4 : 1);
-}
-
-int confirmMpegAudioStart(const uint8_t* p, size_t avail, int& freeBytes) {
-    freeBytes = 0;
-    if (avail < 4) return -1;
-    MpegAudioHeader h;
-    if (!parseMpegAudioHeader(p, h)) return 0;
-    if (h.frameBytes > 0) {
-        size_t second = size_t(h.frameBytes);
-        if (second + 4 > avail) return -1;
-        if (!sameMpegAudioStream(p, p + second)) return 0;
-        size_t third = second + size_t(mpegFrameLength(p + second, 0));
-        if (third + 4 > avail) return -1;
-        return sameMpegAudioStream(p, p + third) ? 1 : 0;
-    }
-    // Free format: the frame ends at the next header of the stream, and the
-    // frame after it must have the same length (but for its padding slot).
-    const int slot = h.layer == 1 ? 4 : 1;
-    for (int d = kMinMpegFrameBytes; d <= kMaxMpegFrameBytes; ++d) {
-        if (size_t(d) + 4 > avail) return -1;
-        if (!sameMpegAudioStream(p, p + d)) continue;
-        int base = d - h.padding * slot;
-        size_t third = size_t(d) + size_t(mpegFrameLength(p + d, base));
-        if (third + 4 > avail) return -1;
-        if (sameMpegAudioStream(p, p + third)) {
-            freeBytes = base;
-            return 1;
-        }
-    }
-    return 0;
-}
-
-bool parseMpegAudioHeader(const uint8_t* p, MpegAudioHeader& h) {
-    if (!isMpegAudioSync(p)) return false;
-    int ver = (p[1] >> 3) & 3; // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
-    int layerBits = (p[1] >> 1) & 3;
-    int brIndex = p[2] >> 4;
-    int srIndex = (p[2] >> 2) & 3;
-    if (brIndex == 15 || srIndex == 3) return false;
-    h.versionIndex = ver == 3 ? 0 : ver == 2 ? 1 : 2;
-    h.layer = 4 - layerBits;
-    int table = h.versionIndex == 0 ? h.layer - 1 : (h.layer == 1 ? 3 : 4);
-    h.bitRateKbps = kBitRates[table][brIndex];
-    h.sampleRate = kSampleRates[h.versionIndex][srIndex];
-    h.padding = (p[2] >> 1) & 1;
-    h.channelMode = p[3] >> 6;
-    h.channels = h.channelMode == 3 ? 1 : 2;
-    if (h.layer == 1)
-        h.samplesPerFrame = 384;
-    else if (h.layer == 2 || h.versionIndex == 0)
-        h.samplesPerFrame = 1152;
-    else
-        h.samplesPerFrame = 576;
-    if (h.bitRateKbps == 0)
-        h.frameBytes = 0;
-    else if (h.layer == 1)
-        h.frameBytes = (12 * h.bitRateKbps * 1000 / h.sampleRate + h.padding) * 4;
-    else
-        h.frameBytes = h.samplesPerFrame / 8 * h.bitRateKbps * 1000 / h.sampleRate + h.padding;
-    return true;
-}
 
 int findFrameSync(const uint8_t* b, size_t length) {
     int at, freeBytes;

@@ -1,6 +1,6 @@
 #include "engine/decode/frame_decoder.h"
 
-#include "engine/decode/mpa_header.h"
+#include "engine/core/mpeg_audio_header.h"
 #include "engine/decode/mpa_layer12.h"
 #include "engine/decode/mpa_layer3.h"
 
@@ -29,21 +29,21 @@ int32_t readLe32(const uint8_t* p) {
 }
 
 uint32_t readBe32(const uint8_t* p) {
-    return mpa::headerWord(p);
+    return mpegHeaderWord(p);
 }
 
 // Reads the record's frame; false for a length outside 4..kFrameRecordData or a header
 // that does not parse (free format included).
-bool recordHeader(const uint8_t* record, int& length, mpa::FrameHeader& h) {
+bool recordHeader(const uint8_t* record, int& length, MpegAudioHeader& h) {
     length = readLe32(record + kFrameRecordData);
     if (length < 4 || length > kFrameRecordData) return false;
-    return mpa::parseHeader(mpa::headerWord(record), h) && h.frameBytes > 0;
+    return parseMpegAudioHeader(record, h) && h.frameBytes > 0;
 }
 
 // Xing/Info (after the side information) or VBRI (32 bytes after the header).
-void readVbrHeader(const uint8_t* f, int length, const mpa::FrameHeader& h, FrameSlotInfo& info) {
+void readVbrHeader(const uint8_t* f, int length, const MpegAudioHeader& h, FrameSlotInfo& info) {
     if (h.layer != 3) return;
-    int xing = h.headerBytes + mpa::sideInfoBytes(h);
+    int xing = h.headerBytes + h.sideInfoBytes;
     if (xing + 8 <= length &&
         (!std::memcmp(f + xing, "Xing", 4) || !std::memcmp(f + xing, "Info", 4))) {
         info.vbrKind = 2;
@@ -78,7 +78,7 @@ void makeFrameRecord(uint8_t* record, const uint8_t* bytes, int length) {
 int mp3_open(int slot, const uint8_t* firstRecord) {
     if (slot < 0 || slot >= kFrameDecoderSlots || !firstRecord) return 0;
     int length;
-    mpa::FrameHeader h;
+    MpegAudioHeader h;
     if (!recordHeader(firstRecord, length, h)) return 0;
     if (!gSlots[slot]) {
         gSlots[slot].reset(new (std::nothrow) FrameSlot);
@@ -88,10 +88,10 @@ int mp3_open(int slot, const uint8_t* firstRecord) {
     mpa::resetLayer3(s.core);
     s.info = FrameSlotInfo{};
     s.info.layer = h.layer;
-    s.info.version = h.version;
+    s.info.version = h.versionIndex;
     s.info.sampleRate = h.sampleRate;
     s.info.channels = h.channels;
-    s.info.bitrate = h.bitrate;
+    s.info.bitrate = h.bitRateKbps * 1000;
     readVbrHeader(firstRecord, length, h, s.info);
     s.routine = h.layer == 1   ? LayerRoutine::Layer1
                 : h.layer == 2 ? LayerRoutine::Layer2
@@ -107,7 +107,7 @@ int mp3_play(int slot, const uint8_t* records, int count, uint8_t* out, int spac
     for (int i = 0; i < count; ++i) {
         const uint8_t* rec = records + size_t(i) * kFrameRecordBytes;
         int length;
-        mpa::FrameHeader h;
+        MpegAudioHeader h;
         if (!recordHeader(rec, length, h)) return -1;
         int bytes = h.samplesPerFrame * h.channels * 2;
         if (space - total < bytes) return -1;

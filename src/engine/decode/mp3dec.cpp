@@ -1,7 +1,7 @@
 #include "engine/decode/mp3dec.h"
 
 #include "engine/decode/mp3dec_texts.h"
-#include "engine/decode/mpa_header.h"
+#include "engine/core/mpeg_audio_header.h"
 #include "engine/decode/mpa_layer3.h"
 
 #include <cstdio>
@@ -31,7 +31,7 @@ struct Mp3Decoder {
     Mp3Ssc syncStatus;
     uint32_t pattern;
     uint32_t skipped;
-    mpa::FrameHeader header;
+    MpegAudioHeader header;
     mpa::Layer3State core;
     int32_t downSampling, eightBit, mono, postFilter;
     uint8_t endFlag;
@@ -53,8 +53,8 @@ bool validHandle(mp3dec_t h) {
 }
 
 // A header mp3dec synchronises on: Layer III, no free format.
-bool validHeader(uint32_t word, mpa::FrameHeader& h) {
-    return mpa::parseHeader(word, h) && h.layer == 3 && h.bitrateIndex != 0;
+bool validHeader(uint32_t word, MpegAudioHeader& h) {
+    return parseMpegAudioHeader(word, h) && h.layer == 3 && h.bitRateIndex != 0;
 }
 
 // 32 bits at `offset` bits past the read position.
@@ -99,7 +99,7 @@ void resetDecoder(Mp3Decoder& d) {
 Mp3Ssc search(Mp3Decoder& d) {
     while (d.bufferedBits >= 32) {
         uint32_t w = peek32(d, 0);
-        mpa::FrameHeader h;
+        MpegAudioHeader h;
         if (validHeader(w, h)) {
             uint32_t bits = uint32_t(h.frameBytes) * 8;
             if (d.bufferedBits < bits + 32) return SSC_W_MPGA_SYNCSEARCHED;
@@ -117,7 +117,7 @@ Mp3Ssc search(Mp3Decoder& d) {
 
 Mp3Ssc verify(Mp3Decoder& d) {
     uint32_t w = peek32(d, 0);
-    mpa::FrameHeader h;
+    MpegAudioHeader h;
     if (!validHeader(w, h) || ((w ^ d.pattern) & kPatternMask) != 0) return SSC_W_MPGA_SYNCLOST;
     uint32_t bits = uint32_t(h.frameBytes) * 8;
     if (d.bufferedBits < bits) return SSC_W_MPGA_SYNCNEEDDATA;
@@ -263,8 +263,8 @@ Mp3Ssc mp3dec_decode(mp3dec_t h, uint8_t* out, uint32_t space, uint32_t* produce
     if (s == SSC_W_MPGA_SYNCLOST) mpa::resetLayer3(d.core);
     if (s != SSC_OK) return s;
 
-    mpa::FrameHeader& hdr = d.header;
-    if (!mpa::parseHeader(peek32(d, 0), hdr)) return SSC_W_MPGA_SYNCLOST;
+    MpegAudioHeader& hdr = d.header;
+    if (!parseMpegAudioHeader(peek32(d, 0), hdr)) return SSC_W_MPGA_SYNCLOST;
     if (hdr.layer != 3) return SSC_E_MPGA_WRONGLAYER;
     int step = d.downSampling;
     bool monoOut = d.mono || hdr.channels == 1;
@@ -287,9 +287,9 @@ Mp3Ssc mp3dec_decode(mp3dec_t h, uint8_t* out, uint32_t space, uint32_t* produce
 
     Mp3FrameInfo& fi = d.info;
     fi.layer = hdr.layer;
-    fi.version = hdr.version;
-    fi.bitrate = hdr.bitrate;
-    fi.bitrateIndex = hdr.bitrateIndex;
+    fi.version = hdr.versionIndex;
+    fi.bitrate = hdr.bitRateKbps * 1000;
+    fi.bitrateIndex = hdr.bitRateIndex;
     fi.channels = hdr.channels;
     fi.sampleRate = hdr.sampleRate;
     fi.outChannels = outCh;
@@ -323,8 +323,8 @@ Mp3Ssc mp3dec_frame_info(mp3dec_t h, Mp3FrameInfo* info) {
 
 bool mp3decAccepts(const uint8_t* header) {
     if (!header) return false;
-    mpa::FrameHeader h;
-    return validHeader(mpa::headerWord(header), h);
+    MpegAudioHeader h;
+    return validHeader(mpegHeaderWord(header), h);
 }
 
 } // namespace kestrel

@@ -82,9 +82,9 @@ const AllocTable& allocTable(int which) {
 
 // Table choice of 11172-3 Annex B.2 by sampling frequency and bit rate per
 // channel.
-int chooseTable(const FrameHeader& h) {
-    if (h.version != 0) return 4;
-    int perChannel = h.bitrate / 1000 / (h.channels == 1 ? 1 : 2);
+int chooseTable(const MpegAudioHeader& h) {
+    if (h.versionIndex != 0) return 4;
+    int perChannel = h.bitRateKbps / (h.channels == 1 ? 1 : 2);
     if (perChannel > 0 && perChannel < 56) return h.sampleRate == 32000 ? 3 : 2;
     if (h.sampleRate == 48000 || (perChannel > 0 && perChannel <= 80)) return 0;
     return 1;
@@ -122,13 +122,13 @@ void synthesise(SynthState& synth, float (*sbs)[36][32], int slots, int nch, int
 
 } // namespace
 
-void decodeLayer1(SynthState& synth, const FrameHeader& h, const uint8_t* frame, int frameBytes,
+void decodeLayer1(SynthState& synth, const MpegAudioHeader& h, const uint8_t* frame, int frameBytes,
                   int step, bool mono, int16_t* out) {
     const Tables& t = tables();
     BitReader br;
     br.reset(frame, size_t(frameBytes), uint32_t(h.headerBytes * 8));
     int nch = h.channels;
-    int bound = h.mode == kJointStereo ? 4 * (h.modeExtension + 1) : 32;
+    int bound = h.channelMode == kJointStereo ? 4 * (h.modeExtension + 1) : 32;
     int alloc[2][32] = {};
     float scale[2][32] = {};
     for (int sb = 0; sb < 32; ++sb) {
@@ -166,7 +166,7 @@ void decodeLayer1(SynthState& synth, const FrameHeader& h, const uint8_t* frame,
     synthesise(synth, sbs, 12, nch, step, mono, out);
 }
 
-void decodeLayer2(SynthState& synth, const FrameHeader& h, const uint8_t* frame, int frameBytes,
+void decodeLayer2(SynthState& synth, const MpegAudioHeader& h, const uint8_t* frame, int frameBytes,
                   int step, bool mono, int16_t* out) {
     const Tables& t = tables();
     const AllocTable& table = allocTable(chooseTable(h));
@@ -174,7 +174,7 @@ void decodeLayer2(SynthState& synth, const FrameHeader& h, const uint8_t* frame,
     br.reset(frame, size_t(frameBytes), uint32_t(h.headerBytes * 8));
     int nch = h.channels;
     int sblimit = table.sblimit;
-    int bound = h.mode == kJointStereo ? 4 * (h.modeExtension + 1) : sblimit;
+    int bound = h.channelMode == kJointStereo ? 4 * (h.modeExtension + 1) : sblimit;
     if (bound > sblimit) bound = sblimit;
     int alloc[2][32] = {};
     for (int sb = 0; sb < sblimit; ++sb) {

@@ -2,7 +2,7 @@
 // sampling frequencies of ISO/IEC 13818-3).
 #pragma once
 
-#include "engine/decode/mpa_header.h"
+#include "engine/core/mpeg_audio_header.h"
 #include "engine/decode/mpa_synth.h"
 
 #include <cstdint>
@@ -12,9 +12,9 @@ namespace kestrel::mpa {
 // Decodes one Layer I or Layer II frame (frameBytes bytes from the header on;
 // missing bits read as zero) into (samplesPerFrame >> step) samples per
 // channel, interleaved, one channel when `mono` is set or the stream has one.
-void decodeLayer1(SynthState& synth, const FrameHeader& h, const uint8_t* frame, int frameBytes,
+void decodeLayer1(SynthState& synth, const MpegAudioHeader& h, const uint8_t* frame, int frameBytes,
                   int step, bool mono, int16_t* out);
-void decodeLayer2(SynthState& synth, const FrameHeader& h, const uint8_t* frame, int frameBytes,
+void decodeLayer2(SynthState& synth, const MpegAudioHeader& h, const uint8_t* frame, int frameBytes,
                   int step, bool mono, int16_t* out);
 
 } // namespace kestrel::mpa

@@ -41,8 +41,21 @@ struct Channel {
     ScaleFactors sf;
 };
 
-int bandTableIndex(const FrameHeader& h) {
-    return h.version * 3 + h.sampleRateIndex;
+// CRC-16 of ISO/IEC 11172-3 (generator 0x8005) over `bits` bits of `data`
+// starting at bit `start`, continuing from `crc`.
+uint16_t crc16(const uint8_t* data, uint32_t start, uint32_t bits, uint16_t crc = 0xFFFF) {
+    for (uint32_t i = 0; i < bits; ++i) {
+        uint32_t p = start + i;
+        int bit = (data[p >> 3] >> (7 - (p & 7))) & 1;
+        int top = (crc >> 15) & 1;
+        crc = uint16_t(crc << 1);
+        if (top ^ bit) crc ^= 0x8005;
+    }
+    return crc;
+}
+
+int bandTableIndex(const MpegAudioHeader& h) {
+    return h.versionIndex * 3 + h.sampleRateIndex;
 }
 
 bool isShort(const GranuleInfo& g) {
@@ -51,7 +64,7 @@ bool isShort(const GranuleInfo& g) {
 
 // ---- Side information (2.4.1.7) ----
 
-void deriveRegions(const FrameHeader& h, GranuleInfo& g) {
+void deriveRegions(const MpegAudioHeader& h, GranuleInfo& g) {
     const BandTable& b = kBands[bandTableIndex(h)];
     if (g.windowSwitching) {
         g.region1Start = (g.blockType == 2 && !g.mixedBlock) ? 3 * b.shortBands[3] : b.longBands[8];
@@ -218,7 +231,7 @@ inline float requant(int v, float scale, const Tables& t) {
     return m;
 }
 
-void requantise(const FrameHeader& h, const GranuleInfo& g, const int* is, Channel& c) {
+void requantise(const MpegAudioHeader& h, const GranuleInfo& g, const int* is, Channel& c) {
     const Tables& t = tables();
     const BandTable& b = kBands[bandTableIndex(h)];
     const ScaleFactors& sf = c.sf;
@@ -273,7 +286,7 @@ inline void midSide(float* l, float* r, int start, int end) {
 }
 
 struct StereoCtx {
-    const FrameHeader* h;
+    const MpegAudioHeader* h;
     bool ms;
     bool lsf;
     const Tables* t;
@@ -309,7 +322,7 @@ bool anyNonZero(const float* v, int start, int end) {
     return false;
 }
 
-void stereo(const FrameHeader& h, const GranuleInfo& g, Channel& left, Channel& right) {
+void stereo(const MpegAudioHeader& h, const GranuleInfo& g, Channel& left, Channel& right) {
     bool ms = (h.modeExtension & 2) != 0;
     bool intensity = (h.modeExtension & 1) != 0;
     float* l = left.xr;
@@ -320,7 +333,7 @@ void stereo(const FrameHeader& h, const GranuleInfo& g, Channel& left, Channel& 
         left.nz = right.nz = nz;
         return;
     }
-    StereoCtx c{&h, ms, h.version != 0, &tables()};
+    StereoCtx c{&h, ms, h.versionIndex != 0, &tables()};
     const BandTable& b = kBands[bandTableIndex(h)];
     const ScaleFactors& sf = right.sf;
     if (!isShort(g)) {
@@ -391,7 +404,7 @@ void stereo(const FrameHeader& h, const GranuleInfo& g, Channel& left, Channel& 
 
 // From band order (band, window, line) to sub-band order: sub-band sb holds
 // 18 values, window w at sb * 18 + w * 6 + k for frequency line sb * 6 + k.
-void reorder(const FrameHeader& h, const GranuleInfo& g, float* xr) {
+void reorder(const MpegAudioHeader& h, const GranuleInfo& g, float* xr) {
     if (!isShort(g)) return;
     const BandTable& b = kBands[bandTableIndex(h)];
     float tmp[576];
@@ -435,16 +448,11 @@ void resetLayer3(Layer3State& s) {
     resetSynth(s.synth);
 }
 
-int sideInfoBytes(const FrameHeader& h) {
-    if (h.version == 0) return h.channels == 1 ? 17 : 32;
-    return h.channels == 1 ? 9 : 17;
-}
-
-bool readSideInfo(const FrameHeader& h, const uint8_t* frame, int frameBytes, SideInfo& si) {
+bool readSideInfo(const MpegAudioHeader& h, const uint8_t* frame, int frameBytes, SideInfo& si) {
     BitReader br;
     br.reset(frame, size_t(frameBytes), uint32_t(h.headerBytes * 8));
     int nch = h.channels;
-    bool lsf = h.version != 0;
+    bool lsf = h.versionIndex != 0;
     si.mainDataBegin = int(br.get(lsf ? 8 : 9));
     si.privateBits = int(br.get(lsf ? (nch == 1 ? 1 : 2) : (nch == 1 ? 5 : 3)));
     if (!lsf)
@@ -485,13 +493,13 @@ bool readSideInfo(const FrameHeader& h, const uint8_t* frame, int frameBytes, Si
     return ok && !br.overrun();
 }
 
-Layer3Result decodeLayer3(Layer3State& s, const FrameHeader& h, const uint8_t* frame,
+Layer3Result decodeLayer3(Layer3State& s, const MpegAudioHeader& h, const uint8_t* frame,
                           int frameBytes, int step, bool mono, int16_t* out) {
     Layer3Result res;
     SideInfo si;
-    int sideBytes = sideInfoBytes(h);
+    int sideBytes = h.sideInfoBytes;
     int nch = h.channels;
-    int granules = h.version == 0 ? 2 : 1;
+    int granules = h.versionIndex == 0 ? 2 : 1;
     bool usable = frameBytes >= h.headerBytes + sideBytes && readSideInfo(h, frame, frameBytes, si);
     if (usable && h.crc) {
         uint16_t crc = crc16(frame, 16, 16);
@@ -549,18 +557,19 @@ Layer3Result decodeLayer3(Layer3State& s, const FrameHeader& h, const uint8_t* f
                 continue;
             }
             ScaleFactors first;
-            if (h.version == 0) {
+            if (h.versionIndex == 0) {
                 if (gr == 1) first = c.sf;
                 readScaleFactorsMpeg1(br, g, si.scfsi[ch], gr, gr == 1 ? &first : nullptr, c.sf);
             } else {
-                bool intensityRight = ch == 1 && h.mode == kJointStereo && (h.modeExtension & 1);
+                bool intensityRight =
+                    ch == 1 && h.channelMode == kJointStereo && (h.modeExtension & 1);
                 readScaleFactorsLsf(br, g, intensityRight, c.sf);
             }
             readSpectrum(br, g, end, is, c.nz);
             requantise(h, g, is, c);
             br.pos = end;
         }
-        if (nch == 2 && h.mode == kJointStereo) stereo(h, si.gr[gr][1], chans[0], chans[1]);
+        if (nch == 2 && h.channelMode == kJointStereo) stereo(h, si.gr[gr][1], chans[0], chans[1]);
         for (int ch = 0; ch < nch; ++ch) {
             const GranuleInfo& g = si.gr[gr][ch];
             Channel& c = chans[ch];

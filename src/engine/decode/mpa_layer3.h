@@ -3,7 +3,7 @@
 // processing, reordering, alias reduction, IMDCT and synthesis of one frame.
 #pragma once
 
-#include "engine/decode/mpa_header.h"
+#include "engine/core/mpeg_audio_header.h"
 #include "engine/decode/mpa_synth.h"
 
 #include <cstdint>
@@ -53,18 +53,15 @@ struct Layer3Result {
 
 void resetLayer3(Layer3State& s);
 
-// Side-information size in bytes for the header.
-int sideInfoBytes(const FrameHeader& h);
-
 // Reads the side information at byte `offset` of `frame`; false when it is
 // not usable (window switching with block type 0).
-bool readSideInfo(const FrameHeader& h, const uint8_t* frame, int frameBytes, SideInfo& si);
+bool readSideInfo(const MpegAudioHeader& h, const uint8_t* frame, int frameBytes, SideInfo& si);
 
 // Decodes one Layer III frame (`frame` holds frameBytes bytes starting with
 // the header) into `out`: (samplesPerFrame >> step) samples per channel,
 // interleaved, one channel when `mono` is set or the stream is single
 // channel. Always produces PCM: a damaged frame comes out as silence.
-Layer3Result decodeLayer3(Layer3State& s, const FrameHeader& h, const uint8_t* frame,
+Layer3Result decodeLayer3(Layer3State& s, const MpegAudioHeader& h, const uint8_t* frame,
                           int frameBytes, int step, bool mono, int16_t* out);
 
 } // namespace kestrel::mpa

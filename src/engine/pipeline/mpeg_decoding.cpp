@@ -2,6 +2,7 @@
 
 #include "ac3stream/ac3stream.h"
 #include "engine/core/captions.h"
+#include "engine/core/mpeg_audio_header.h"
 #include "engine/decode/frame_decoder.h"
 #include "engine/libraries/lib_ac3stream.h"
 #include "engine/libraries/lib_mpadec_ext.h"
@@ -198,13 +199,10 @@ class DecodeOutlet : public DemuxOutlet {
     }
 
     void noteHeader(const uint8_t* h) {
-        static const int rates[3][3] = {
-            {44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
-        int v = (h[1] >> 3) & 3; // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
-        int vi = v == 3 ? 0 : v == 2 ? 1 : 2;
-        int ri = (h[2] >> 2) & 3;
-        if (ri < 3) rate = rates[vi][ri];
-        channels = ((h[3] >> 6) & 3) == 3 ? 1 : 2;
+        MpegAudioHeader header;
+        if (!parseMpegAudioHeader(h, header)) return;
+        rate = header.sampleRate;
+        channels = header.channels;
     }
 
     void closeStream() {

@@ -1,28 +1,12 @@
 // Fixed value tables of the MPEG audio and AAC settings.
 #pragma once
 
+#include "engine/core/mpeg_audio_header.h"
+
 namespace kestrel {
 
-// kbps, [version MPEG-1, MPEG-2, MPEG-2.5][layer I, II, III][index 0..15];
-// index 0 (free format) and 15 are 0; MPEG-2.5 equals MPEG-2.
-inline constexpr int MPEG_BITRATES[3][3][16] = {
-    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
-     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
-     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
-    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}},
-    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}},
-};
-
-// Hz, [version][0..3]; the fourth entry of each row is 0.
-inline constexpr int MPEG_SAMPLE_RATES[3][4] = {
-    {44100, 48000, 32000, 0},
-    {22050, 24000, 16000, 0},
-    {11025, 12000, 8000, 0},
-};
+// MPEG_BITRATES and MPEG_SAMPLE_RATES are the standard's tables of the MPEG
+// audio header module.
 
 inline constexpr int AAC_SAMPLE_RATES[12] = {8000,  11025, 12000, 16000, 22050, 24000,
                                              32000, 44100, 48000, 64000, 88200, 96000};

@@ -19,8 +19,8 @@ struct Case {
 int samplesPerFrame(const std::string& path) {
     auto frames = splitFrames(readFile(path));
     if (frames.empty()) return 1152;
-    mpa::FrameHeader h;
-    mpa::parseHeader(mpa::headerWord(frames[0].data()), h);
+    MpegAudioHeader h;
+    parseMpegAudioHeader(frames[0].data(), h);
     return h.samplesPerFrame;
 }
 

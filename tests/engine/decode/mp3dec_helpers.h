@@ -5,7 +5,7 @@
 
 #include "engine/decode/frame_decoder.h"
 #include "engine/decode/mp3dec.h"
-#include "engine/decode/mpa_header.h"
+#include "engine/core/mpeg_audio_header.h"
 #include "engine/decode/mpa_huffman.h"
 #include "support/test_support.h"
 
@@ -73,8 +73,8 @@ inline std::vector<std::vector<uint8_t>> splitFrames(const std::vector<uint8_t>&
     if (d.size() > 10 && d[0] == 'I' && d[1] == 'D' && d[2] == '3')
         p = 10 + ((d[6] & 0x7F) << 21 | (d[7] & 0x7F) << 14 | (d[8] & 0x7F) << 7 | (d[9] & 0x7F));
     while (p + 4 <= d.size()) {
-        mpa::FrameHeader h;
-        if (!mpa::parseHeader(mpa::headerWord(&d[p]), h) || h.frameBytes == 0) {
+        MpegAudioHeader h;
+        if (!parseMpegAudioHeader(&d[p], h) || h.frameBytes == 0) {
             ++p;
             continue;
         }

@@ -279,8 +279,8 @@ TEST(Mp3decStream, CrcMismatchGivesTheInfoCodeAndDecodingGoesOn) {
     std::vector<uint8_t> data = readFile(fixture("dec_l3_44_crc.mp3"));
     auto frames = splitFrames(data);
     ASSERT_GT(frames.size(), 30u);
-    mpa::FrameHeader h;
-    ASSERT_TRUE(mpa::parseHeader(mpa::headerWord(frames[20].data()), h));
+    MpegAudioHeader h;
+    ASSERT_TRUE(parseMpegAudioHeader(frames[20].data(), h));
     ASSERT_TRUE(h.crc);
     frames[20][10] ^= 0x5A; // inside the side information
     std::vector<uint8_t> bad = concat(frames, 0, frames.size());
