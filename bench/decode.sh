@@ -1,6 +1,10 @@
 #!/bin/sh
 # Decoding speed of mp3dec against mpg123 (single thread, release build):
 # a 10-minute 128 kbit/s MPEG-1 file and a 10-minute 24 kHz MPEG-2 file.
+# Twice for each file: the decoder alone (to standard output, against
+# `mpg123 -s`), then the path a user runs, `kestrel-cli convert -t wav --mode
+# silent` at the source's rate and channels (no rate change), against
+# `mpg123 -w`.
 #
 # Usage: bench/decode.sh [BUILD_DIR]
 #   BUILD_DIR: a Release build folder (made when missing; default build-release).
@@ -12,7 +16,9 @@ if [ ! -f "$build/build.ninja" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTREL_GUI=OFF \
         -DKESTREL_TESTS=OFF
 fi
-cmake --build "$build" --target kestrel_decode
+# The command line and the codec libraries it loads.
+cmake --build "$build" -j2
+build="$(cd "$build" && pwd)"
 media="$build/bench-media"
 mkdir -p "$media"
 driver="$media/decode_driver"
@@ -44,3 +50,30 @@ for f in mpeg1_128k mpeg2_24k; do
         -n "mp3dec $f" "$driver $media/$f.mp3" \
         -n "mpg123 $f" "mpg123 -q -s $media/$f.mp3"
 done
+
+# The user's path. A fresh settings folder keeps the default two channels
+# (both sources are stereo); -r is the source's rate, so nothing is resampled.
+cli="$build/bin/kestrel-cli"
+export SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-dummy}"
+out="$media/out"
+rm -rf "$media/home" "$out"
+mkdir -p "$media/home" "$out"
+for case in mpeg1_128k:44100 mpeg2_24k:24000; do
+    f="${case%%:*}"
+    rate="${case##*:}"
+    k="$cli --home $media/home convert -t wav --mode silent -r $rate -o $out/ $media/$f.mp3"
+    # Once first: the output must keep the source's rate and channels.
+    rm -f "$out"/*
+    $k >/dev/null
+    got="$(ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate,channels \
+        -of csv=p=0 "$out"/*"$f".wav)"
+    if [ "$got" != "$rate,2" ]; then
+        echo "kestrel-cli wrote $got (rate,channels), expected $rate,2" >&2
+        exit 1
+    fi
+    hyperfine --warmup 1 --runs 5 --export-markdown "$media/cli-$f.md" \
+        --prepare "rm -f $out/*" \
+        -n "kestrel-cli convert -t wav $f" "$k" \
+        -n "mpg123 -w $f" "mpg123 -q -w $out/$f.wav $media/$f.mp3"
+done
+cat "$media"/mpeg1_128k.md "$media"/mpeg2_24k.md "$media"/cli-mpeg1_128k.md "$media"/cli-mpeg2_24k.md
