@@ -216,10 +216,10 @@ TEST(MpaHuffman, RealStreamsDecodeLikeTheReference) {
         std::vector<uint8_t> mainData; // the main data of every frame, in order
         int granules = 0, checked = 0;
         for (const auto& f : frames) {
-            mpa::FrameHeader h;
-            ASSERT_TRUE(mpa::parseHeader(mpa::headerWord(f.data()), h));
-            ASSERT_EQ(h.version, 0) << name;
-            int side = mpa::sideInfoBytes(h);
+            MpegAudioHeader h;
+            ASSERT_TRUE(parseMpegAudioHeader(f.data(), h));
+            ASSERT_EQ(h.versionIndex, 0) << name;
+            int side = h.sideInfoBytes;
             mpa::SideInfo si;
             if (int(f.size()) < h.headerBytes + side ||
                 !mpa::readSideInfo(h, f.data(), int(f.size()), si))
