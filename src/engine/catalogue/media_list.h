@@ -8,6 +8,7 @@
 #pragma once
 
 #include "engine/catalogue/media_record.h"
+#include "engine/core/entry_facts.h"
 
 #include <array>
 #include <string>
@@ -74,16 +75,6 @@ int loadMediaListFrom(const std::string& path);
 // An entry's facts as the workers read them back from its row's columns:
 // channels capped at 2 (and 2 for AC-3 kinds 5 and 11, which decode to two
 // channels whatever the stream carries).
-struct EntryFacts {
-    int32_t serial = 0;
-    std::string path;
-    uint64_t fileSize = 0; // the real size, also past 4 GiB
-    std::string typeName;
-    int32_t durationSec = 0;
-    int32_t sourceRate = 0;
-    int32_t sourceChannels = 2;
-    int32_t kind = 0;
-};
 EntryFacts entryFacts(const ListRow& row);
 
 // The record behind a row (by serial), or nullptr for a disc entry.

@@ -2,13 +2,19 @@
 // audio / AC-3 elementary streams are fed in chunks of at most 4096 bytes;
 // the audio is assembled into frames and handed to the installed outlet (the
 // decoders), or, in fast-copy mode, MPEG audio frames are written unchanged to
-// the fast-copy stream. All parsing state is process-wide and survives
-// between calls, so a chunk may end anywhere.
+// the fast-copy stream. All parsing state lives in a `Demuxer` object and
+// survives between calls, so a chunk may end anywhere.
+//
+// Threading: a Demuxer is used by one thread at a time; any number of them may
+// work at once on different threads (each reader owns its own). The free
+// functions below work on the process-wide instance `mainDemuxer()`, kept for
+// the callers that are one of a kind (fast conversion, tests, fuzzing).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 namespace kestrel {
 
@@ -53,37 +59,6 @@ struct DemuxOutlet {
     // One AC-3 frame (shorter than 2000 bytes).
     virtual void ac3Frame(const uint8_t* frame, int length) = 0;
 };
-void setDemuxOutlet(DemuxOutlet* outlet);
-
-// Fast copy: when the flag is set and the stream is open, MPEG audio frames
-// (any version and layer) are written to the stream unchanged and nothing is
-// decoded. A failed write sets fast_copy_failed.
-extern std::atomic<bool> fast_copy;
-extern FILE* fast_copy_stream;
-extern std::atomic<bool> fast_copy_failed;
-
-// Current mode (see DemuxMode); set by demuxReset.
-extern int32_t demuxMode;
-
-// Clears all state (PIDs, buffers, counters, program-stream state) and sets
-// the mode, normally from the entry's `kind` (0 and 3 start the table search
-// of a transport stream).
-void demuxReset(int32_t mode);
-// Drops partial data after a seek in the source (keeps mode, PIDs and the
-// reference header).
-void demuxSeek();
-// Feeds one chunk. 0 on success; -1 when the chunk is longer than 4096 bytes
-// or the mode is unknown; -2 when a transport packet in modes 3 and 4 did not
-// start with 0x47 (the demultiplexer resynchronises on its own).
-int demuxChunk(const uint8_t* bytes, int length);
-// End of the source: hands over the last complete frame still held back.
-void demuxFinish();
-
-// The second entry of the frame assembler, for callers that feed MPEG audio
-// directly with their own decoder route: frames of 24 to 2881 bytes; after a
-// frame the search continues 10 bytes further when `shortStep` is set.
-void feedMpegAudio(const uint8_t* bytes, int length, DecoderRoute route, bool shortStep);
-
 // Counters for diagnostics and tests.
 struct DemuxStats {
     uint64_t mpegFrames = 0;    // frames handed on or written
@@ -93,6 +68,61 @@ struct DemuxStats {
     bool audioIsAc3 = false;
     int stuffingMessages = 0;
 };
+class Demuxer {
+  public:
+    Demuxer();
+    ~Demuxer();
+    Demuxer(const Demuxer&) = delete;
+    Demuxer& operator=(const Demuxer&) = delete;
+
+    // The outlet receiving the assembled audio (kept over resets); without
+    // one the audio is dropped.
+    void setOutlet(DemuxOutlet* outlet);
+    // The flag polled between frames: when it is clear the assembler drops
+    // what it holds and stops (the process-wide `running` by default).
+    void setRunFlag(const std::atomic<bool>& runFlag);
+    // Fast copy: with a stream set, MPEG audio frames (any version and layer)
+    // are written to it unchanged and nothing is decoded; AC-3 is dropped. A
+    // failed write is remembered until the next setFastCopy. Null ends it.
+    void setFastCopy(FILE* stream);
+    bool fastCopyFailed() const;
+
+    // Current mode (see DemuxMode); set by demuxReset.
+    int32_t mode() const;
+    const DemuxStats& stats() const;
+
+    // Clears all state (PIDs, buffers, counters, program-stream state) and
+    // sets the mode, normally from the entry's `kind` (0 and 3 start the
+    // table search of a transport stream).
+    void demuxReset(int32_t mode);
+    // Drops partial data after a seek in the source (keeps mode, PIDs and the
+    // reference header).
+    void demuxSeek();
+    // Feeds one chunk. 0 on success; -1 when the chunk is longer than 4096
+    // bytes or the mode is unknown; -2 when a transport packet in modes 3 and
+    // 4 did not start with 0x47 (the demultiplexer resynchronises on its own).
+    int demuxChunk(const uint8_t* bytes, int length);
+    // End of the source: hands over the last complete frame still held back.
+    void demuxFinish();
+    // The second entry of the frame assembler, for callers that feed MPEG
+    // audio directly with their own decoder route: frames of 24 to 2881
+    // bytes; after a frame the search continues 10 bytes further when
+    // `shortStep` is set.
+    void feedMpegAudio(const uint8_t* bytes, int length, DecoderRoute route, bool shortStep);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The process-wide instance and the calls that work on it.
+Demuxer& mainDemuxer();
+void setDemuxOutlet(DemuxOutlet* outlet);
 const DemuxStats& demuxStats();
+void demuxReset(int32_t mode);
+void demuxSeek();
+int demuxChunk(const uint8_t* bytes, int length);
+void demuxFinish();
+void feedMpegAudio(const uint8_t* bytes, int length, DecoderRoute route, bool shortStep);
 
 } // namespace kestrel

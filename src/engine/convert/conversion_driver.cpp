@@ -211,11 +211,7 @@ void reportConversion(int second, void* ctx) {
 
 void runEntry(JobEntry& e, OpenOutput& out, int progressMax) {
     ReaderEntry re;
-    re.path = e.path;
-    re.fileSize = e.fileSize;
-    re.durationSec = e.durationSec;
-    re.sourceRate = e.sourceRate;
-    re.kind = e.kind;
+    static_cast<EntryFacts&>(re) = e;
     re.rateRatio = e.rateRatio;
     EntryReport rep{&e, &e.outputName, progressMax};
     PcmOutput* po = out.open ? &out.pcm : nullptr;
@@ -260,15 +256,7 @@ int prepare_job() {
     for (const auto& row : mediaList.rows) {
         if (!row.selected || jobTable.size() >= kMaxJobEntries) continue;
         JobEntry e;
-        EntryFacts facts = entryFacts(row);
-        e.serial = facts.serial;
-        e.path = facts.path;
-        e.fileSize = facts.fileSize;
-        e.typeName = facts.typeName;
-        e.durationSec = facts.durationSec;
-        e.sourceRate = facts.sourceRate;
-        e.sourceChannels = facts.sourceChannels;
-        e.kind = facts.kind;
+        static_cast<EntryFacts&>(e) = entryFacts(row);
         e.rateRatio = makeRateRatio(f.out_rate, e.sourceRate);
         e.route = routeFor(e.typeName, mediaKind(e.kind));
         if (e.route == ReaderRoute::Swf && isUnsupportedSwf(mediaKind(e.kind))) {
@@ -403,13 +391,7 @@ int conversion_thread() {
         }
         w.statusText(formatText(text::kStartRecording, e.outputName));
 
-        current.fileSize = e.fileSize;
-        current.durationSec = e.durationSec;
-        current.sourceRate = e.sourceRate;
-        current.sourceChannels = e.sourceChannels;
-        current.kind = e.kind;
-        current.typeName = e.typeName;
-        current.path = e.path;
+        static_cast<EntryFacts&>(current) = e;
         current.displayName = e.path;
         rateRatio = e.rateRatio;
         set_wired_rate_ratio(e.rateRatio);

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "engine/catalogue/media_record.h"
+#include "engine/core/entry_facts.h"
 
 #include <cstdint>
 #include <string>
@@ -49,18 +50,10 @@ enum class EntryResult : int32_t {
     Incomplete, // a write or the finishing failed: the output holds part of it
 };
 
-struct JobEntry {
-    int32_t serial = 0;
+struct JobEntry : EntryFacts {
     double rateRatio = 1.0;
-    int32_t sourceChannels = 2;
-    int32_t sourceRate = 44100;
-    int32_t durationSec = 0;
-    uint64_t fileSize = 0; // the real size, also past 4 GiB
     ReaderRoute route = ReaderRoute::None;
-    std::string path;
     std::string outputName;
-    int32_t kind = 0;
-    std::string typeName;
     EntryResult result = EntryResult::NotRun;
     uint64_t pcmBytes = 0; // PCM bytes of this entry in its output
 };

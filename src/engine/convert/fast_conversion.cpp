@@ -85,6 +85,7 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
     AtomicFile outFile;
     FILE* output = nullptr;
     FILE* input = nullptr;
+    Demuxer demux; // this copy's own: MPEG audio frames go to `output` unchanged
 
     if (sameFile(out.outputPath, src.path)) {
         showMessage(caption::kMain, format(text::kFastSameAsSource, out.outputPath.c_str()));
@@ -94,7 +95,7 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
         out.status = FastStatus::OutputFailed;
     } else {
         output = outFile.stream();
-        demuxReset(src.kind);
+        demux.demuxReset(src.kind);
         input = openSource(src.path); // never blocks on a FIFO
         if (!input) {
             showMessage(caption::kMainWide, format(text::kFastOpenSourceFailed, src.path.c_str()));
@@ -109,9 +110,7 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
         paused = false;
         seek_request = 0;
         seek_dragging = false;
-        fast_copy_failed = false;
-        fast_copy_stream = output;
-        fast_copy = true;
+        demux.setFastCopy(output);
         uint8_t block[kReadBlock];
         uint64_t consumed = 0;
         int shown = -1;
@@ -127,7 +126,7 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
                     offset = uint64_t(double(seek - 100) / duration * double(size));
                 offset -= offset % 188;
                 if (fseeko(input, off_t(offset), SEEK_SET) == 0) consumed = offset;
-                demuxSeek();
+                demux.demuxSeek();
                 seek_dragging = false;
                 seek_request = 0;
                 continue;
@@ -136,9 +135,9 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
             // A short last block is copied too: its frames are part of the source.
             if (n > 0) {
                 consumed += n;
-                demuxChunk(block, int(n));
+                demux.demuxChunk(block, int(n));
             }
-            if (fast_copy_failed.load()) break;
+            if (demux.fastCopyFailed()) break;
             if (n < kReadBlock) {
                 ended = true;
                 break;
@@ -152,17 +151,15 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
                 win.clock(second);
             }
         }
-        if (ended && !fast_copy_failed.load()) demuxFinish();
-        out.frames = demuxStats().mpegFrames;
+        if (ended && !demux.fastCopyFailed()) demux.demuxFinish();
+        out.frames = demux.stats().mpegFrames;
         if (!ended && out.status == FastStatus::Done) out.status = FastStatus::Stopped;
         win.statusText(format(text::kFastEnd, src.path.c_str()));
         std::fclose(input);
     }
 
     if (output) {
-        fast_copy = false;
-        fast_copy_stream = nullptr;
-        bool writeOk = !fast_copy_failed.load() && std::fflush(output) == 0;
+        bool writeOk = !demux.fastCopyFailed() && std::fflush(output) == 0;
         long long written = ftello(output);
         writeOk = (outFile.close() == 0) && writeOk;
         if (input && !writeOk) {
@@ -188,8 +185,7 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
             out.bytesWritten = written > 0 ? uint64_t(written) : 0;
     }
 
-    fast_copy = false;
-    fast_copy_stream = nullptr;
+    demux.setFastCopy(nullptr);
     paused = false;
     sound_on = true;
     win.switchesOn(kBothSwitches);

@@ -14,15 +14,25 @@ std::atomic<int32_t> seek_request{0};
 std::atomic<bool> seek_dragging{false};
 std::atomic<bool> effects_window_on{false};
 
-int32_t pcm_pending = 0;
+PcmBuffer::PcmBuffer() : bytes_(new uint8_t[kPcmBufferBytes]()) {}
+
+PcmBuffer& mainPcm() {
+    static PcmBuffer buffer;
+    return buffer;
+}
+
+int32_t& pcm_pending = mainPcm().pending;
+
+RunFlags processRunFlags() {
+    return {running, paused, seek_request, seek_dragging};
+}
 CurrentEntry current;
 double rateRatio = 1.0;
 std::atomic<double> gain_left{1.0};
 std::atomic<double> gain_right{1.0};
 
 uint8_t* pcm_buffer() {
-    static std::unique_ptr<uint8_t[]> buf(new uint8_t[kPcmBufferBytes]());
-    return buf.get();
+    return mainPcm().data();
 }
 
 double gainFromSlider(int position) {

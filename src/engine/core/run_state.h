@@ -4,8 +4,11 @@
 // once per block or every 10 ms; nothing here takes a lock.
 #pragma once
 
+#include "engine/core/entry_facts.h"
+
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace kestrel {
@@ -21,22 +24,50 @@ extern std::atomic<int32_t> seek_request;   // 0, or target second + 100
 extern std::atomic<bool> seek_dragging;     // the position slider is being dragged
 extern std::atomic<bool> effects_window_on; // the sound-effects window is shown
 
-// Decoded PCM (16-bit, source rate and channels) waiting for pcm_sink.
-// Owned by the active worker; allocated once on first use and kept.
+// The flags a reading loop polls. The window's workers use the process-wide
+// ones (`processRunFlags()`); a second player (the output manager's) runs
+// with a set of its own (`OwnRunFlags`), so that the window's stop, pause and
+// seek do not reach it.
+struct RunFlags {
+    std::atomic<bool>& running;
+    std::atomic<bool>& paused;
+    std::atomic<int32_t>& seekRequest;
+    std::atomic<bool>& seekDragging;
+};
+RunFlags processRunFlags();
+
+struct OwnRunFlags {
+    std::atomic<bool> running{false};
+    std::atomic<bool> paused{false};
+    std::atomic<int32_t> seekRequest{0};
+    std::atomic<bool> seekDragging{false};
+    RunFlags flags() { return {running, paused, seekRequest, seekDragging}; }
+};
+
+// Decoded PCM (16-bit, source rate and channels) waiting for the sink: the
+// buffer and its count of pending bytes. Each reading loop owns one; the
+// window's one active worker uses the process-wide `mainPcm()`.
+class PcmBuffer {
+  public:
+    PcmBuffer();
+    PcmBuffer(const PcmBuffer&) = delete;
+    PcmBuffer& operator=(const PcmBuffer&) = delete;
+    uint8_t* data() { return bytes_.get(); }
+    int32_t pending = 0;
+
+  private:
+    std::unique_ptr<uint8_t[]> bytes_;
+};
+PcmBuffer& mainPcm();
+// The process-wide buffer under its old names: mainPcm().data() and
+// mainPcm().pending.
 uint8_t* pcm_buffer();
-extern int32_t pcm_pending;
+extern int32_t& pcm_pending;
 
 // Facts of the entry being played or converted (written by the worker that owns
 // them before it starts reading).
-struct CurrentEntry {
-    uint64_t fileSize = 0; // the real size, also past 4 GiB
-    int32_t durationSec = 0;
-    int32_t sourceRate = 44100;
-    int32_t sourceChannels = 2; // capped at 2
-    int32_t kind = 0;
-    std::string typeName;
-    std::string path;        // current_path
-    std::string displayName; // current_name
+struct CurrentEntry : EntryFacts {
+    std::string displayName; // current_name (`path` is current_path)
 };
 extern CurrentEntry current;
 extern double rateRatio; // out_rate / sourceRate; exactly 1.0 when equal

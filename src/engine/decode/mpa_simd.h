@@ -10,7 +10,10 @@
 
 #include <cstring>
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
+// Not under ThreadSanitizer: the variant resolvers run while the program is
+// being relocated, before the sanitizer's run time is ready, and crash.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__) && \
+    !defined(__SANITIZE_THREAD__)
 #define KESTREL_MPA_SIMD __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
 #define KESTREL_MPA_SIMD

@@ -13,6 +13,7 @@
 #include "platform/ports.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace kestrel {
@@ -23,7 +24,6 @@ static_assert(kFrameSlotBytes == kFrameRecordData && kFrameSlotBytes == MPADEC_F
 
 namespace {
 
-constexpr int kLibraryInstance = 0;
 // PCM of the longest MPEG audio frame: 1152 samples, two channels, 16 bits.
 constexpr int kMaxMpegFramePcm = 1152 * 2 * 2;
 
@@ -34,8 +34,16 @@ bool isFreeFormat(const uint8_t* h) {
     return (h[2] >> 4) == 0;
 }
 
-class DecodeOutlet : public DemuxOutlet {
-  public:
+} // namespace
+
+struct MpegDecoder::Impl {
+    PcmBuffer& pcm;
+    const std::atomic<bool>* run;
+    int instance;
+    bool mayUseAc3;
+    Impl(PcmBuffer& p, const std::atomic<bool>& r, int inst, bool ac3)
+        : pcm(p), run(&r), instance(inst), mayUseAc3(ac3) {}
+
     bool libraryOpen = false;
     bool ac3Open = false;
     mp3dec_t stream = nullptr;
@@ -55,8 +63,8 @@ class DecodeOutlet : public DemuxOutlet {
     // Applies the fade to the PCM appended since `before` (byte count).
     void fadeInAfterJump(int before) {
         if (fadeDone >= kFadeInFrames || channels <= 0) return;
-        int16_t* s = reinterpret_cast<int16_t*>(pcm_buffer() + before);
-        int frames = (pcm_pending - before) / (2 * channels);
+        int16_t* s = reinterpret_cast<int16_t*>(pcm.data() + before);
+        int frames = (pcm.pending - before) / (2 * channels);
         for (int f = 0; f < frames && fadeDone < kFadeInFrames; ++f, s += channels) {
             bool silent = true;
             for (int c = 0; c < channels; ++c)
@@ -68,7 +76,7 @@ class DecodeOutlet : public DemuxOutlet {
         }
     }
 
-    void mpegFrames(const FrameSlot* slots, int count, DecoderRoute route, bool first) override {
+    void mpegFrames(const FrameSlot* slots, int count, DecoderRoute route, bool first) {
         if (count <= 0) return;
         if (route == DecoderRoute::BuiltIn)
             streamFrames(slots, count, first);
@@ -76,7 +84,11 @@ class DecodeOutlet : public DemuxOutlet {
             libraryFrames(slots, count, first);
     }
 
-    void ac3Frame(const uint8_t* frame, int length) override {
+    void ac3Frame(const uint8_t* frame, int length) {
+        if (!mayUseAc3) {
+            stats.ac3Refused = true;
+            return;
+        }
         if (!ac3stream.ac3buf_readdata) return;
         if (!ac3Open) {
             ac3Open = ac3stream.ac3buf_init() >= 0;
@@ -85,24 +97,23 @@ class DecodeOutlet : public DemuxOutlet {
         if (!ac3Open) return;
         makeRoom(AC3STREAM_FRAME_PCM_BYTES);
         // What does not fit stays in the library and comes first next time.
-        int space = std::max(0, kPcmBufferBytes - pcm_pending);
+        int space = std::max(0, kPcmBufferBytes - pcm.pending);
         int written = 0;
-        int before = pcm_pending;
-        int n =
-            ac3stream.ac3buf_readdata(frame, length, pcm_buffer() + pcm_pending, space, &written);
-        if (n > 0) pcm_pending += n;
+        int before = pcm.pending;
+        int n = ac3stream.ac3buf_readdata(frame, length, pcm.data() + pcm.pending, space, &written);
+        if (n > 0) pcm.pending += n;
         fadeInAfterJump(before);
     }
 
     // Hands the waiting PCM on when fewer than `need` bytes are free; true
     // when that made room.
     bool makeRoom(int need) {
-        if (kPcmBufferBytes - pcm_pending >= need) return true;
-        if (!drain || pcm_pending <= 0) return false;
-        int before = pcm_pending;
+        if (kPcmBufferBytes - pcm.pending >= need) return true;
+        if (!drain || pcm.pending <= 0) return false;
+        int before = pcm.pending;
         drain();
         ++stats.drains;
-        return pcm_pending < before && kPcmBufferBytes - pcm_pending >= need;
+        return pcm.pending < before && kPcmBufferBytes - pcm.pending >= need;
     }
 
     // MPEG-1 (and Layer I/II of MPEG-2/2.5): batches to the library.
@@ -110,25 +121,23 @@ class DecodeOutlet : public DemuxOutlet {
         if (!mpadec_ext_loaded()) return;
         const uint8_t* records = reinterpret_cast<const uint8_t*>(slots);
         if (first || !libraryOpen) {
-            libraryOpen = mpadec_ext.mp3_open(kLibraryInstance, records) > 0;
+            libraryOpen = mpadec_ext.mp3_open(instance, records) > 0;
             noteHeader(slots[0].data);
         }
         if (!libraryOpen) return;
         makeRoom(count * kMaxMpegFramePcm);
-        int space = std::max(0, kPcmBufferBytes - pcm_pending);
-        int before = pcm_pending;
-        int n = mpadec_ext.mp3_play(kLibraryInstance, records, count, pcm_buffer() + pcm_pending,
-                                    space);
-        if (n > 0) pcm_pending += n;
+        int space = std::max(0, kPcmBufferBytes - pcm.pending);
+        int before = pcm.pending;
+        int n = mpadec_ext.mp3_play(instance, records, count, pcm.data() + pcm.pending, space);
+        if (n > 0) pcm.pending += n;
         fadeInAfterJump(before);
         // A full buffer may leave PCM inside the library: fetch it after
         // making room.
-        while (n > 0 && pcm_pending >= kPcmBufferBytes && makeRoom(kMaxMpegFramePcm)) {
-            space = kPcmBufferBytes - pcm_pending;
-            before = pcm_pending;
-            n = mpadec_ext.mp3_play(kLibraryInstance, records, 0, pcm_buffer() + pcm_pending,
-                                    space);
-            if (n > 0) pcm_pending += n;
+        while (n > 0 && pcm.pending >= kPcmBufferBytes && makeRoom(kMaxMpegFramePcm)) {
+            space = kPcmBufferBytes - pcm.pending;
+            before = pcm.pending;
+            n = mpadec_ext.mp3_play(instance, records, 0, pcm.data() + pcm.pending, space);
+            if (n > 0) pcm.pending += n;
             fadeInAfterJump(before);
         }
     }
@@ -161,7 +170,7 @@ class DecodeOutlet : public DemuxOutlet {
     // The calling pattern of mp3dec: feed, decode one frame behind the PCM
     // already waiting, repeat with the unfed rest.
     void pumpStream() {
-        while (running.load(std::memory_order_relaxed)) {
+        while (run->load(std::memory_order_relaxed)) {
             uint32_t accepted = 0;
             if (unfedAt < unfed.size()) {
                 mp3dec_feed(stream, unfed.data() + unfedAt, uint32_t(unfed.size() - unfedAt),
@@ -169,11 +178,11 @@ class DecodeOutlet : public DemuxOutlet {
                 unfedAt += accepted;
             }
             uint32_t produced = 0;
-            Mp3Ssc s = mp3dec_decode(stream, pcm_buffer() + pcm_pending,
-                                     uint32_t(kPcmBufferBytes - pcm_pending), &produced);
+            Mp3Ssc s = mp3dec_decode(stream, pcm.data() + pcm.pending,
+                                     uint32_t(kPcmBufferBytes - pcm.pending), &produced);
             if (produced > 0) {
-                int before = pcm_pending;
-                pcm_pending += int32_t(produced);
+                int before = pcm.pending;
+                pcm.pending += int32_t(produced);
                 ++stats.streamFrames;
                 fadeInAfterJump(before);
             }
@@ -213,58 +222,104 @@ class DecodeOutlet : public DemuxOutlet {
     }
 
     void closeAll() {
-        if (libraryOpen && mpadec_ext_loaded()) mpadec_ext.mp3_close(kLibraryInstance);
+        if (libraryOpen && mpadec_ext_loaded()) mpadec_ext.mp3_close(instance);
         closeStream();
         if (ac3Open && ac3stream.ac3buf_close) ac3stream.ac3buf_close();
         libraryOpen = ac3Open = false;
     }
 };
 
-DecodeOutlet g_outlet;
+MpegDecoder::MpegDecoder(PcmBuffer& pcm, const std::atomic<bool>& runFlag, int libraryInstance,
+                         bool mayUseAc3)
+    : impl_(std::make_unique<Impl>(pcm, runFlag, libraryInstance, mayUseAc3)) {}
 
-} // namespace
+MpegDecoder::~MpegDecoder() {
+    impl_->closeAll();
+}
+
+void MpegDecoder::mpegFrames(const FrameSlot* slots, int count, DecoderRoute route, bool first) {
+    impl_->mpegFrames(slots, count, route, first);
+}
+
+void MpegDecoder::ac3Frame(const uint8_t* frame, int length) {
+    impl_->ac3Frame(frame, length);
+}
+
+void MpegDecoder::start(const std::string& sourcePath) {
+    Impl& d = *impl_;
+    d.closeAll();
+    d.rate = d.channels = 0;
+    d.path = sourcePath;
+    d.stats = MpegDecodingStats{};
+    d.fadeDone = kFadeInFrames;
+    if (mpadec_ext_loaded()) mpadec_ext.mp3_init();
+}
+
+void MpegDecoder::stop() {
+    impl_->closeAll();
+    impl_->drain = nullptr;
+}
+
+void MpegDecoder::reset() {
+    // Closing is the reset: each decoder opens again on the next frame with
+    // an empty reservoir and zeroed overlap and synthesis state (the AC-3
+    // decoder likewise drops its overlap). The stream facts stay.
+    impl_->closeAll();
+    impl_->fadeDone = 0;
+}
+
+void MpegDecoder::setDrain(std::function<void()> hook) {
+    impl_->drain = std::move(hook);
+}
+
+int MpegDecoder::rate() const {
+    return impl_->rate;
+}
+
+int MpegDecoder::channels() const {
+    return impl_->channels;
+}
+
+const MpegDecodingStats& MpegDecoder::stats() const {
+    return impl_->stats;
+}
+
+MpegDecoder& mainMpegDecoder() {
+    static MpegDecoder decoder(mainPcm(), running, kMainLibraryInstance, true);
+    return decoder;
+}
 
 DemuxOutlet& mpegDecodeOutlet() {
-    return g_outlet;
+    return mainMpegDecoder();
 }
 
 void mpeg_decoding_start(const std::string& sourcePath) {
-    g_outlet.closeAll();
-    g_outlet.rate = g_outlet.channels = 0;
-    g_outlet.path = sourcePath;
-    g_outlet.stats = MpegDecodingStats{};
-    g_outlet.fadeDone = kFadeInFrames;
-    if (mpadec_ext_loaded()) mpadec_ext.mp3_init();
-    setDemuxOutlet(&g_outlet);
+    mainMpegDecoder().start(sourcePath);
+    setDemuxOutlet(&mainMpegDecoder());
 }
 
 void mpeg_decoding_stop() {
-    g_outlet.closeAll();
-    g_outlet.drain = nullptr;
+    mainMpegDecoder().stop();
     setDemuxOutlet(nullptr);
 }
 
 void mpeg_decoding_reset() {
-    // Closing is the reset: each decoder opens again on the next frame with
-    // an empty reservoir and zeroed overlap and synthesis state (the AC-3
-    // decoder likewise drops its overlap). The stream facts stay.
-    g_outlet.closeAll();
-    g_outlet.fadeDone = 0;
+    mainMpegDecoder().reset();
 }
 
 void mpeg_decoding_set_drain(std::function<void()> hook) {
-    g_outlet.drain = std::move(hook);
+    mainMpegDecoder().setDrain(std::move(hook));
 }
 
 int mpeg_decoded_rate() {
-    return g_outlet.rate;
+    return mainMpegDecoder().rate();
 }
 int mpeg_decoded_channels() {
-    return g_outlet.channels;
+    return mainMpegDecoder().channels();
 }
 
 const MpegDecodingStats& mpeg_decoding_stats() {
-    return g_outlet.stats;
+    return mainMpegDecoder().stats();
 }
 
 } // namespace kestrel

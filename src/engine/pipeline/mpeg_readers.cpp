@@ -44,7 +44,7 @@ void openFailed(const std::string& path) {
 
 // The loop common to both forms: `feed` takes one chunk.
 struct NoTrim {
-    void operator()() const {}
+    void operator()(MpegReader&) const {}
     void seeked() const {}
 };
 
@@ -53,22 +53,23 @@ struct NoTrim {
 struct GaplessTrim {
     int64_t skipFrames = 0;       // sample frames still to drop at the start
     int64_t remainingFrames = -1; // sample frames still to keep (-1: all)
-    void operator()() {
-        int ch = mpeg_decoded_channels();
-        if (ch <= 0 || pcm_pending <= 0) return;
+    void operator()(MpegReader& r) {
+        PcmBuffer& pcm = r.pcm();
+        int ch = r.decoder().channels();
+        if (ch <= 0 || pcm.pending <= 0) return;
         int frameBytes = ch * 2;
-        int64_t have = pcm_pending / frameBytes;
+        int64_t have = pcm.pending / frameBytes;
         if (skipFrames > 0) {
             int64_t drop = std::min(skipFrames, have);
-            std::memmove(pcm_buffer(), pcm_buffer() + drop * frameBytes,
-                         static_cast<size_t>(pcm_pending - drop * frameBytes));
-            pcm_pending -= static_cast<int32_t>(drop * frameBytes);
+            std::memmove(pcm.data(), pcm.data() + drop * frameBytes,
+                         static_cast<size_t>(pcm.pending - drop * frameBytes));
+            pcm.pending -= static_cast<int32_t>(drop * frameBytes);
             skipFrames -= drop;
             have -= drop;
         }
         if (remainingFrames >= 0) {
             if (have > remainingFrames)
-                pcm_pending = static_cast<int32_t>(remainingFrames * frameBytes);
+                pcm.pending = static_cast<int32_t>(remainingFrames * frameBytes);
             remainingFrames -= std::min(have, remainingFrames);
         }
     }
@@ -93,34 +94,36 @@ uint64_t sizeOf(FILE* f, uint64_t known) {
 }
 
 template <typename Feed, typename Trim>
-void readLoop(FILE* f, const ReaderEntry& e, size_t chunk, Span span, PcmOutput* out,
-              PositionReport report, void* context, Feed feed, Trim& trim) {
+void readLoop(MpegReader& r, FILE* f, const ReaderEntry& e, size_t chunk, Span span,
+              PcmSinkPath& sink, PositionReport report, void* context, Feed feed, Trim& trim) {
+    RunFlags flags = r.flags();
+    PcmBuffer& pcm = r.pcm();
     std::vector<uint8_t> buf(chunk);
     uint64_t consumed = span.start;
     int lastSecond = -1;
-    pcm_pending = 0;
-    // A chunk may decode to more PCM than pcm_buffer holds: the decoders hand
+    pcm.pending = 0;
+    // A chunk may decode to more PCM than the buffer holds: the decoders hand
     // it on through the sink whenever they need room.
-    mpeg_decoding_set_drain([&] {
-        trim();
-        if (pcm_pending > 0) pcm_sink(out, e.rateRatio);
-        pcm_pending = 0;
+    r.decoder().setDrain([&] {
+        trim(r);
+        if (pcm.pending > 0) sink.consume(pcm);
+        pcm.pending = 0;
     });
-    while (running.load() && !output_failed(out)) {
-        if (paused.load()) {
+    while (flags.running.load() && !sink.failed()) {
+        if (flags.paused.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
-        int req = seek_request.load();
+        int req = flags.seekRequest.load();
         if (req != 0) {
             uint64_t off = seek_offset(req - 100, e.durationSec, span.size, span.base);
             if (off < span.start) off = span.start;
             if (fseeko(f, static_cast<off_t>(off), SEEK_SET) == 0) consumed = off;
-            demuxSeek();
-            mpeg_decoding_reset();
+            r.demuxer().demuxSeek();
+            r.decoder().reset();
             trim.seeked();
-            seek_request = 0;
-            seek_dragging = false;
+            flags.seekRequest = 0;
+            flags.seekDragging = false;
             continue;
         }
         size_t n = std::fread(buf.data(), 1, chunk, f);
@@ -130,32 +133,40 @@ void readLoop(FILE* f, const ReaderEntry& e, size_t chunk, Span span, PcmOutput*
         const bool last = n < chunk;
         consumed += n;
         int second = position_second(consumed, e.durationSec, span.size, span.base);
-        if (second != lastSecond && !seek_dragging.load()) {
+        if (second != lastSecond && !flags.seekDragging.load()) {
             lastSecond = second;
             if (report) report(second, context);
         }
         feed(buf.data(), static_cast<int>(n));
-        trim();
-        if (pcm_pending > 0) {
-            pcm_sink(out, e.rateRatio);
-            pcm_pending = 0;
+        trim(r);
+        if (pcm.pending > 0) {
+            sink.consume(pcm);
+            pcm.pending = 0;
         }
         if (last) break;
     }
-    if (running.load() && !output_failed(out)) {
+    if (flags.running.load() && !sink.failed()) {
         // Hand over the last frame held back by the assembler.
-        demuxFinish();
-        trim();
-        if (pcm_pending > 0) pcm_sink(out, e.rateRatio);
+        r.demuxer().demuxFinish();
+        trim(r);
+        if (pcm.pending > 0) sink.consume(pcm);
     }
-    pcm_pending = 0;
-    mpeg_decoding_set_drain(nullptr);
+    pcm.pending = 0;
+    r.decoder().setDrain(nullptr);
 }
 
 } // namespace
 
-ReaderResult read_mpeg_audio_file(const ReaderEntry& e, PcmOutput* out, PositionReport report,
-                                  void* context) {
+MpegReader::MpegReader(RunFlags flags, int libraryInstance, bool mayUseAc3)
+    : flags_(flags), decoder_(pcm_, flags.running, libraryInstance, mayUseAc3) {
+    demux_.setRunFlag(flags.running);
+    demux_.setOutlet(&decoder_);
+}
+
+MpegReader::~MpegReader() = default;
+
+ReaderResult MpegReader::readMpegAudioFile(const ReaderEntry& e, PcmSinkPath& sink,
+                                           PositionReport report, void* context) {
     // Opened first, without blocking: only a regular file gets analysed.
     FILE* f = openSource(e.path);
     if (!f) {
@@ -192,19 +203,19 @@ ReaderResult read_mpeg_audio_file(const ReaderEntry& e, PcmOutput* out, Position
     }
     fseeko(f, static_cast<off_t>(first), SEEK_SET);
     span.start = static_cast<uint64_t>(first);
-    demuxReset(kDemuxMpegAudio);
-    mpeg_decoding_start(e.path);
+    demux_.demuxReset(kDemuxMpegAudio);
+    decoder_.start(e.path);
     size_t chunk = e.sourceRate < 32000 ? 256 : 1024;
     readLoop(
-        f, e, chunk, span, out, report, context,
-        [route](const uint8_t* b, int n) { feedMpegAudio(b, n, route, true); }, trim);
-    mpeg_decoding_stop();
+        *this, f, e, chunk, span, sink, report, context,
+        [this, route](const uint8_t* b, int n) { demux_.feedMpegAudio(b, n, route, true); }, trim);
+    decoder_.stop();
     std::fclose(f);
     return ReaderResult::Ended;
 }
 
-ReaderResult read_mpeg_stream(const ReaderEntry& e, PcmOutput* out, PositionReport report,
-                              void* context) {
+ReaderResult MpegReader::readMpegStream(const ReaderEntry& e, PcmSinkPath& sink,
+                                        PositionReport report, void* context) {
     FILE* f = openSource(e.path);
     if (!f) {
         openFailed(e.path);
@@ -212,15 +223,37 @@ ReaderResult read_mpeg_stream(const ReaderEntry& e, PcmOutput* out, PositionRepo
     }
     Span span;
     span.size = sizeOf(f, e.fileSize);
-    demuxReset(e.kind);
-    mpeg_decoding_start(e.path);
+    demux_.demuxReset(e.kind);
+    decoder_.start(e.path);
     NoTrim none;
     readLoop(
-        f, e, 3760, span, out, report, context, [](const uint8_t* b, int n) { demuxChunk(b, n); },
-        none);
-    mpeg_decoding_stop();
+        *this, f, e, 3760, span, sink, report, context,
+        [this](const uint8_t* b, int n) { demux_.demuxChunk(b, n); }, none);
+    decoder_.stop();
     std::fclose(f);
     return ReaderResult::Ended;
+}
+
+void StageSink::consume(PcmBuffer& pcm) {
+    pcm_sink(pcm.data(), pcm.pending, sourceChannels_, out_, ratio_);
+}
+
+bool StageSink::failed() const {
+    return output_failed(out_);
+}
+
+ReaderResult read_mpeg_audio_file(const ReaderEntry& e, PcmOutput* out, PositionReport report,
+                                  void* context) {
+    MpegReader reader(processRunFlags(), kMainLibraryInstance, true);
+    StageSink sink(out, e.rateRatio, e.sourceChannels);
+    return reader.readMpegAudioFile(e, sink, report, context);
+}
+
+ReaderResult read_mpeg_stream(const ReaderEntry& e, PcmOutput* out, PositionReport report,
+                              void* context) {
+    MpegReader reader(processRunFlags(), kMainLibraryInstance, true);
+    StageSink sink(out, e.rateRatio, e.sourceChannels);
+    return reader.readMpegStream(e, sink, report, context);
 }
 
 } // namespace kestrel

@@ -1,11 +1,20 @@
 // The reading loops of MPEG sources, shared by the playback threads and the
 // conversion driver: MPEG audio files (frame assembler fed in 256- or
 // 1024-byte chunks) and MPEG program, PES, elementary and transport streams
-// (the demultiplexer fed in 3760-byte chunks). Each loop polls `running`,
-// `paused` and `seek_request` once per chunk, decodes into pcm_buffer and
-// hands the PCM to pcm_sink.
+// (the demultiplexer fed in 3760-byte chunks). Each loop polls its run flags
+// (`running`, `paused`, `seek_request`) once per chunk, decodes into its PCM
+// buffer and hands the PCM to its sink path (the window's workers: pcm_sink).
+//
+// Threading: an MpegReader (its demultiplexer, decoder and PCM buffer) is used
+// by one thread at a time; several may read at once on different threads when
+// each has its own run flags and MPEG audio library instance and at most one
+// may use the AC-3 library (see MpegDecoder).
 #pragma once
 
+#include "engine/containers/demux.h"
+#include "engine/core/entry_facts.h"
+#include "engine/core/run_state.h"
+#include "engine/pipeline/mpeg_decoding.h"
 #include "engine/pipeline/pcm_stage.h"
 
 #include <cstdint>
@@ -13,12 +22,8 @@
 
 namespace kestrel {
 
-struct ReaderEntry {
-    std::string path;
-    uint64_t fileSize = 0; // the real size, also past 4 GiB
-    int32_t durationSec = 0;
-    int32_t sourceRate = 44100;
-    int32_t kind = 0;
+// The entry a loop reads: its facts and the rate ratio of the output.
+struct ReaderEntry : EntryFacts {
     double rateRatio = 1.0;
 };
 
@@ -28,6 +33,62 @@ using PositionReport = void (*)(int second, void* context);
 // Caption of the "cannot open" message box of the reading loops.
 enum class ReaderResult { Ended = 0, OpenFailed = -1, NotMpegAudio = -2 };
 
+// Where a reading loop hands its decoded PCM.
+class PcmSinkPath {
+  public:
+    virtual ~PcmSinkPath() = default;
+    // Consumes pcm.pending bytes of pcm.data() (the loop clears the count).
+    virtual void consume(PcmBuffer& pcm) = 0;
+    // True when the loop must end (a write to its output failed).
+    virtual bool failed() const { return false; }
+};
+
+// The window's workers' path: the process-wide PCM stage (pcm_sink) into
+// `out` (null while playing).
+class StageSink : public PcmSinkPath {
+  public:
+    StageSink(PcmOutput* out, double ratio, int sourceChannels)
+        : out_(out), ratio_(ratio), sourceChannels_(sourceChannels) {}
+    void consume(PcmBuffer& pcm) override;
+    bool failed() const override;
+
+  private:
+    PcmOutput* out_;
+    double ratio_;
+    int sourceChannels_;
+};
+
+// One reading loop with its own demultiplexer, decoder and PCM buffer.
+class MpegReader {
+  public:
+    // `flags`: what the loop polls; `libraryInstance`, `mayUseAc3`: see
+    // MpegDecoder.
+    MpegReader(RunFlags flags, int libraryInstance, bool mayUseAc3);
+    ~MpegReader();
+    MpegReader(const MpegReader&) = delete;
+    MpegReader& operator=(const MpegReader&) = delete;
+
+    // See read_mpeg_audio_file and read_mpeg_stream.
+    ReaderResult readMpegAudioFile(const ReaderEntry& e, PcmSinkPath& sink, PositionReport report,
+                                   void* context);
+    ReaderResult readMpegStream(const ReaderEntry& e, PcmSinkPath& sink, PositionReport report,
+                                void* context);
+
+    RunFlags flags() const { return flags_; }
+    PcmBuffer& pcm() { return pcm_; }
+    Demuxer& demuxer() { return demux_; }
+    MpegDecoder& decoder() { return decoder_; }
+
+  private:
+    RunFlags flags_;
+    PcmBuffer pcm_;
+    Demuxer demux_;
+    MpegDecoder decoder_;
+};
+
+// The window's workers' loops: an MpegReader of their own on the process-wide
+// run flags, library instance kMainLibraryInstance, into pcm_sink.
+//
 // MPEG audio file: reads from the first confirmed frame. The libraries the
 // stream needs must be loaded (mpadec_ext; ac3stream for AC-3).
 ReaderResult read_mpeg_audio_file(const ReaderEntry& e, PcmOutput* out, PositionReport report,

@@ -120,13 +120,15 @@ void close_pcm_change(PcmOutput* out, double) {
 }
 
 int pcm_sink(PcmOutput* out, double ratio) {
+    return pcm_sink(pcm_buffer(), pcm_pending, current.sourceChannels, out, ratio);
+}
+
+int pcm_sink(const uint8_t* src, int pending, int sourceChannels, PcmOutput* out, double ratio) {
     const EffectiveOutputFormat& f = outputFormat;
     const int step = pcm_step_bytes(ratio);
-    const bool passThrough = ratio == 1.0 && current.sourceChannels == f.out_channels;
+    const bool passThrough = ratio == 1.0 && sourceChannels == f.out_channels;
     int workSize = std::max<int>(static_cast<int>(g_changeBuffer.size()), step) + 16;
     std::vector<uint8_t> work(static_cast<size_t>(workSize));
-    const uint8_t* src = pcm_buffer();
-    int pending = pcm_pending;
     if (pending > kPcmBufferBytes) pending = kPcmBufferBytes;
     for (int p = 0; p < pending && running.load(); p += step) {
         int len = pending - p > step ? step : pending - p;

@@ -64,7 +64,12 @@ void close_pcm_change(PcmOutput* out, double ratio);
 // Step size in bytes for a rate ratio.
 int pcm_step_bytes(double ratio);
 
-// Consumes pcm_pending bytes of pcm_buffer (it does not clear pcm_pending).
+// Consumes `pending` bytes of `pcm` (16-bit, `sourceChannels` channels).
+// The stage (its changer, hooks and effects) is one per process: one worker
+// at a time calls it.
+int pcm_sink(const uint8_t* pcm, int pending, int sourceChannels, PcmOutput* out, double ratio);
+// The same for the process-wide buffer and the current entry: consumes
+// pcm_pending bytes of pcm_buffer (it does not clear pcm_pending).
 int pcm_sink(PcmOutput* out, double ratio);
 
 // Applies the encode gains to one block in place (stereo: left/right; mono:

@@ -2,6 +2,7 @@
 
 #include "engine/core/captions.h"
 #include "engine/catalogue/media_list.h"
+#include "engine/containers/demux.h"
 #include "engine/containers/mpeg_audio_frame.h"
 #include "engine/pipeline/pcm_stage.h"
 #include "engine/libraries/lib_ac3stream.h"
@@ -72,11 +73,7 @@ void mpegThread(PlayerKind k) {
     display_setup_transform(f.out_rate);
     wire_pcm_sink(rateRatio);
     ReaderEntry re;
-    re.path = current.path;
-    re.fileSize = current.fileSize;
-    re.durationSec = current.durationSec;
-    re.sourceRate = current.sourceRate;
-    re.kind = current.kind;
+    static_cast<EntryFacts&>(re) = current;
     re.rateRatio = rateRatio;
     // Without a device or a rate changer there is nothing to hear: say so.
     bool prepared = false;
@@ -143,14 +140,7 @@ int play_request(int index) {
     if (mediaList.rows.empty()) return -1;
     if (index < 0 || static_cast<size_t>(index) >= mediaList.rows.size()) index = 0;
     const ListRow& row = mediaList.rows[static_cast<size_t>(index)];
-    EntryFacts facts = entryFacts(row);
-    current.path = facts.path;
-    current.fileSize = facts.fileSize;
-    current.typeName = facts.typeName;
-    current.durationSec = facts.durationSec;
-    current.sourceRate = facts.sourceRate;
-    current.sourceChannels = facts.sourceChannels;
-    current.kind = facts.kind;
+    static_cast<EntryFacts&>(current) = entryFacts(row);
     derive_output_format();
     const EffectiveOutputFormat& f = outputFormat;
     gain_left = 1.0;
@@ -191,6 +181,65 @@ bool playback_active() {
 
 int playback_result() {
     return g_playResult.load();
+}
+
+int RingDevice::open(int rate, int channels) {
+    WaveFormat fmt;
+    fmt.rate = rate;
+    fmt.channels = channels;
+    return ring_.open(fmt) == 0 ? 0 : -1;
+}
+
+void RingDevice::write(const uint8_t* pcm, int bytes) {
+    ring_.write(pcm, static_cast<uint32_t>(bytes));
+}
+
+void RingDevice::close() {
+    ring_.close();
+}
+
+namespace {
+
+class DeviceSink : public PcmSinkPath {
+  public:
+    explicit DeviceSink(PcmDevice& device) : device_(device) {}
+    void consume(PcmBuffer& pcm) override { device_.write(pcm.data(), pcm.pending); }
+
+  private:
+    PcmDevice& device_;
+};
+
+} // namespace
+
+int SecondPlayer::play(const EntryFacts& entry) {
+    PlayerKind k = playerFor(entry.typeName, mediaKind(entry.kind));
+    if (k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream) return kSecondPlayerNoPlayer;
+    if (mediaKind(entry.kind) == MediaKind::ProgramStreamAc3 ||
+        mediaKind(entry.kind) == MediaKind::Ac3Elementary)
+        return kSecondPlayerNoAc3;
+    if (load_mpadec_ext() < 0) return kSecondPlayerFailed;
+    int rc = kSecondPlayerFailed;
+    if (device_.open(entry.sourceRate, entry.sourceChannels) == 0) {
+        flags_.paused = false;
+        flags_.seekRequest = 0;
+        flags_.seekDragging = false;
+        flags_.running = true;
+        MpegReader reader(flags_.flags(), kSecondLibraryInstance, false);
+        DeviceSink sink(device_);
+        ReaderEntry re;
+        static_cast<EntryFacts&>(re) = entry;
+        ReaderResult r = k == PlayerKind::MpegAudio
+                             ? reader.readMpegAudioFile(re, sink, nullptr, nullptr)
+                             : reader.readMpegStream(re, sink, nullptr, nullptr);
+        if (reader.decoder().stats().ac3Refused)
+            rc = kSecondPlayerNoAc3;
+        else
+            rc = r == ReaderResult::Ended ? 0 : kSecondPlayerFailed;
+        flags_.running = false;
+        device_.close();
+    }
+    unload_mpadec_ext();
+    return rc;
 }
 
 void stop_command() {

@@ -9,7 +9,11 @@
 #pragma once
 
 #include "engine/catalogue/media_record.h"
+#include "engine/core/entry_facts.h"
+#include "engine/core/run_state.h"
+#include "engine/pipeline/wave_out_ring.h"
 
+#include <cstdint>
 #include <string>
 
 namespace kestrel {
@@ -42,6 +46,55 @@ bool playback_active();
 // How the last playback ended: 0 it played (to its end or until stopped);
 // negative when it could not start (its message has been shown).
 int playback_result();
+
+// Where a second player's sound goes.
+class PcmDevice {
+  public:
+    virtual ~PcmDevice() = default;
+    // 16-bit PCM at `rate` x `channels`; 0 when open.
+    virtual int open(int rate, int channels) = 0;
+    virtual void write(const uint8_t* pcm, int bytes) = 0;
+    virtual void close() = 0;
+};
+
+// A device ring of its own (the output manager's ring sizing), stopped by the
+// player's own running flag.
+class RingDevice : public PcmDevice {
+  public:
+    explicit RingDevice(std::atomic<bool>& runFlag) : ring_(runFlag, RingSizing::Fixed20x2048) {}
+    int open(int rate, int channels) override;
+    void write(const uint8_t* pcm, int bytes) override;
+    void close() override;
+
+  private:
+    WaveOutRing ring_;
+};
+
+// What a second player's play returns besides 0.
+inline constexpr int kSecondPlayerNoPlayer = -2; // not an MPEG audio file or MPEG stream
+inline constexpr int kSecondPlayerNoAc3 = -3;    // AC-3 sound: its library is the main player's
+inline constexpr int kSecondPlayerFailed = -1;   // library, device or source could not be opened
+
+// A player beside the main one (the output manager's): it may play while the
+// main player or a conversion runs. It has its own run flags (the window's
+// stop, pause and seek do not reach it), its own reader on MPEG audio library
+// instance kSecondLibraryInstance, and hands the decoded PCM unchanged (the
+// source's rate and channels) to its device. It does not use the PCM stage
+// (rate changer, effects, meters, display: one per process, the main
+// worker's) nor the AC-3 library (one decoder per process): AC-3 sound is
+// refused with kSecondPlayerNoAc3. One play at a time per object.
+class SecondPlayer {
+  public:
+    explicit SecondPlayer(PcmDevice& device) : device_(device) {}
+    // Plays the entry to its end or until stop(); on the caller's thread.
+    int play(const EntryFacts& entry);
+    void stop() { flags_.running = false; }
+    OwnRunFlags& flags() { return flags_; }
+
+  private:
+    PcmDevice& device_;
+    OwnRunFlags flags_;
+};
 
 // Transport commands.
 void stop_command();

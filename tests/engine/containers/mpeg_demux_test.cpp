@@ -357,7 +357,7 @@ TEST_F(MpegDemux, TransportStreamWithoutVideoAndMpeg2Audio) {
         append(ts, tsPackets(0x101, pes2(0xC0, part), false));
     }
     feed(3, ts, 3760);
-    EXPECT_EQ(demuxMode, kDemuxTsRunning);
+    EXPECT_EQ(mainDemuxer().mode(), kDemuxTsRunning);
     EXPECT_EQ(demuxStats().audioPid, 0x101);
     EXPECT_EQ(demuxStats().videoPid, -1);
     EXPECT_EQ(rec.mpeg, audio);
