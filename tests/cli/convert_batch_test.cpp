@@ -12,6 +12,7 @@
 #include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <sys/wait.h>
@@ -79,11 +80,15 @@ std::string baseName(const std::string& path) {
 }
 
 // The report lines on stderr (not the status texts, which differ in order).
+// The report lines of a run, with the time stamps of output names blanked:
+// two runs may start in different seconds.
 std::multiset<std::string> reportLines(const std::string& err) {
+    static const std::regex stamp("/[0-9]{14}");
     std::multiset<std::string> s;
     for (const auto& l : lines(err))
         if (l.rfind("kestrel-cli convert: ", 0) == 0 || l.find(": ") != std::string::npos)
-            if (l.find("开始录制文件") == std::string::npos) s.insert(l);
+            if (l.find("开始录制文件") == std::string::npos)
+                s.insert(std::regex_replace(l, stamp, "/<stamp>"));
     return s;
 }
 
