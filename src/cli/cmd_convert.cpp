@@ -126,8 +126,8 @@ std::string overrideProblemText(OverrideProblem p, const SettingsOverrides& o) {
 // Where the outputs go: `-o` names a folder (DIR/, or one that exists, or a
 // name without an output type's extension) or one output file (FILE.ext).
 struct OutputChoice {
-    std::string folder; // with its trailing "/"
-    std::string file;   // the one output's name, empty for a folder
+    std::string folder;  // with its trailing "/"
+    std::string file;    // the one output's name, empty for a folder
     int typeOfFile = -1; // the output type FILE's extension stands for
 };
 
@@ -209,8 +209,7 @@ std::vector<std::string> planOutputNames(const NamingRules& r, std::vector<bool>
         // replaced without -y.
         struct stat st;
         if (!r.stamp && !r.replace && ::lstat(name.c_str(), &st) == 0) {
-            std::fprintf(stderr,
-                         "kestrel-cli convert: %s exists: %s skipped (-y replaces it)\n",
+            std::fprintf(stderr, "kestrel-cli convert: %s exists: %s skipped (-y replaces it)\n",
                          name.c_str(), r.joined ? "the joined conversion" : src.c_str());
             if (r.joined)
                 skip.assign(jobTable.size(), true);

@@ -268,7 +268,8 @@ void printVersion() {
                 av_version_info(), AV_STRINGIFY(LIBAVFORMAT_VERSION),
                 AV_STRINGIFY(LIBAVCODEC_VERSION), AV_STRINGIFY(LIBAVUTIL_VERSION),
                 AV_STRINGIFY(LIBSWRESAMPLE_VERSION));
-    std::printf("  LAME     %s\n", loadedVersion("libmp3lame.so.0", "get_lame_version", false).c_str());
+    std::printf("  LAME     %s\n",
+                loadedVersion("libmp3lame.so.0", "get_lame_version", false).c_str());
     std::printf("  mpg123   %s\n",
                 loadedVersion("libmpg123.so.0", "mpg123_distversion", true).c_str());
     std::printf("  soxr     %s\n", soxr_version());

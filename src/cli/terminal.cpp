@@ -137,9 +137,7 @@ class TerminalWindow : public WindowPort {
         lastDecile_ = -1;
     }
 
-    double elapsed() const {
-        return std::chrono::duration<double>(Clock::now() - start_).count();
-    }
+    double elapsed() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
 
     void show(const ProgressInfo& p) {
         std::lock_guard<std::mutex> lock(m_);
