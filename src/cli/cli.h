@@ -3,7 +3,8 @@
 // Exit status: 0 success, 1 wrong usage, 2 an operation was refused or did not
 // give its result (its message was printed as "caption: text" on stderr; a
 // conversion entry without output, without sound or with an incomplete
-// output), 130 stopped by Ctrl-C.
+// output, an output that exists and was not replaced), 130 stopped by Ctrl-C,
+// 143 by SIGTERM.
 #pragma once
 
 #include <string>
@@ -15,6 +16,13 @@ inline constexpr int kOk = 0;
 inline constexpr int kUsage = 1;
 inline constexpr int kRefused = 2;
 inline constexpr int kInterrupted = 130;
+
+// Options of every command, given before or after the command's name.
+struct GlobalOptions {
+    bool quiet = false;   // -q: no status texts, no progress
+    bool verbose = false; // -v: the decoding libraries' own log lines too
+};
+extern GlobalOptions globalOptions;
 
 using Args = std::vector<std::string>;
 
@@ -39,6 +47,11 @@ void printHelp(const Command& cmd);
 void startEngine(bool withList, bool withProbe = true);
 
 std::string jsonString(const std::string& s);
+
+// The current folder (outputs go there without -o); "." when it is unknown.
+std::string currentFolder();
+// `folder` with a trailing "/".
+std::string folderPath(const std::string& folder);
 
 // Commands.
 int cmdSettings(const Args& args);

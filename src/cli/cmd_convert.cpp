@@ -2,6 +2,12 @@
 
 #include "cli/convert_batch.h"
 #include "cli/terminal.h"
+#include "engine/convert/output_naming.h"
+#include "engine/convert/texts.h"
+#include "engine/core/captions.h"
+#include "engine/core/text_format.h"
+#include "platform/paths.h"
+#include "platform/ports.h"
 #include "engine/catalogue/media_list.h"
 #include "engine/convert/conversion_driver.h"
 #include "engine/convert/job_outputs.h"
@@ -10,8 +16,14 @@
 #include "engine/settings/overrides.h"
 #include "engine/settings/settings.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
@@ -29,13 +41,23 @@ bool parseInt(const std::string& s, int& out) {
 }
 
 // Prints the job's report: one line per output on stdout, in job order (a
-// joined output once): its path and seconds, and a mark when it is not whole;
-// every entry that was not converted named on stderr. Returns `rc`, or
-// kRefused when an entry was not converted.
-int reportJob(int rc) {
+// joined output once): its path, seconds and size in bytes, and a mark when it
+// is not whole or was stopped; every entry that was not converted named on
+// stderr. Returns `rc`, or kRefused when an entry was not converted.
+int reportJob(int rc, const std::vector<bool>& stopped) {
+    std::vector<std::string> stoppedPaths;
+    for (size_t i = 0; i < jobTable.size() && i < stopped.size(); ++i)
+        if (stopped[i] && jobTable[i].result != EntryResult::NotRun)
+            stoppedPaths.push_back(jobTable[i].outputName);
     for (const auto& o : producedOutputs(jobTable, outputFormat)) {
-        const char* mark = o.incomplete ? "\tincomplete" : o.noSound() ? "\tno-sound" : "";
-        std::printf("%s\t%.2f%s\n", o.path.c_str(), o.seconds, mark);
+        std::error_code ec;
+        auto size = std::filesystem::file_size(o.path, ec);
+        std::string mark = o.incomplete ? "\tincomplete" : o.noSound() ? "\tno-sound" : "";
+        if (mark.empty() &&
+            std::find(stoppedPaths.begin(), stoppedPaths.end(), o.path) != stoppedPaths.end())
+            mark = "\tstopped at " + std::to_string(static_cast<long>(o.seconds)) + " s";
+        std::printf("%s\t%.2f\t%llu%s\n", o.path.c_str(), o.seconds,
+                    static_cast<unsigned long long>(ec ? 0 : size), mark.c_str());
     }
     std::fflush(stdout);
     for (const auto& e : jobTable) {
@@ -44,7 +66,7 @@ int reportJob(int rc) {
         case EntryResult::Converted:
             continue;
         case EntryResult::NotRun:
-            what = "not converted";
+            what = "skipped, not converted";
             break;
         case EntryResult::NoOutput:
             what = "no output: its file could not be created";
@@ -101,6 +123,142 @@ std::string overrideProblemText(OverrideProblem p, const SettingsOverrides& o) {
     return std::string();
 }
 
+// Where the outputs go: `-o` names a folder (DIR/, or one that exists, or a
+// name without an output type's extension) or one output file (FILE.ext).
+struct OutputChoice {
+    std::string folder;  // with its trailing "/"
+    std::string file;    // the one output's name, empty for a folder
+    int typeOfFile = -1; // the output type FILE's extension stands for
+};
+
+std::string lower(std::string s) {
+    for (auto& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// The output type an extension (".mp3") stands for; -1 when none.
+int typeOfExtension(const std::string& ext) {
+    for (int t = 0; t <= 9; ++t)
+        if (lower(ext) == lower(outputExtension(t))) return t;
+    return -1;
+}
+
+OutputChoice chooseOutput(const std::string& arg) {
+    OutputChoice c;
+    if (arg.empty()) {
+        c.folder = currentFolder();
+    } else if (arg.back() == '/' || isDirectory(arg)) {
+        c.folder = arg;
+    } else {
+        size_t slash = arg.rfind('/');
+        size_t dot = arg.rfind('.');
+        int t = dot != std::string::npos && (slash == std::string::npos || dot > slash)
+                    ? typeOfExtension(arg.substr(dot))
+                    : -1;
+        if (t < 0) {
+            c.folder = arg;
+        } else {
+            c.file = arg;
+            c.typeOfFile = t;
+            c.folder = slash == std::string::npos ? std::string() : arg.substr(0, slash + 1);
+        }
+    }
+    if (!c.folder.empty()) c.folder = folderPath(c.folder);
+    return c;
+}
+
+// A source's file name without its extension.
+std::string stemOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t dot = base.rfind('.');
+    return dot == std::string::npos || dot == 0 ? base : base.substr(0, dot);
+}
+
+struct NamingRules {
+    OutputChoice out;
+    bool stamp = false;   // the time-stamped names of the window
+    bool replace = false; // -y
+    int type = 0;
+    bool joined = false;
+};
+
+// Names the outputs of the entries in `jobTable` and decides which entries
+// are skipped because their output exists (without -y). A joined job has one
+// name, at index 0, and is skipped as a whole.
+std::vector<std::string> planOutputNames(const NamingRules& r, std::vector<bool>& skip) {
+    std::tm now{};
+    std::time_t t = std::time(nullptr);
+    localtime_r(&t, &now);
+    JobNames given;
+    std::vector<std::string> names;
+    skip.assign(jobTable.size(), false);
+    for (size_t i = 0; i < jobTable.size() && (!r.joined || i == 0); ++i) {
+        const std::string& src = jobTable[i].path;
+        std::string name;
+        if (!r.out.file.empty())
+            name = r.out.file;
+        else if (r.stamp)
+            name = make_output_name(static_cast<int>(i), src, r.type, r.joined ? 1 : 0, now,
+                                    r.out.folder);
+        else
+            name = r.out.folder + stemOf(src) + outputExtension(r.type);
+        name = uniqueInJob(given, name);
+        // Time-stamped names take the next free name; the others are never
+        // replaced without -y.
+        struct stat st;
+        if (!r.stamp && !r.replace && ::lstat(name.c_str(), &st) == 0) {
+            std::fprintf(stderr, "kestrel-cli convert: %s exists: %s skipped (-y replaces it)\n",
+                         name.c_str(), r.joined ? "the joined conversion" : src.c_str());
+            if (r.joined)
+                skip.assign(jobTable.size(), true);
+            else
+                skip[i] = true;
+        }
+        names.push_back(name);
+    }
+    return names;
+}
+
+// Leaves the skipped entries out of the selection and the names.
+std::vector<std::string> dropSkipped(const std::vector<std::string>& names,
+                                     const std::vector<bool>& skip) {
+    std::vector<std::string> kept;
+    size_t k = 0;
+    for (auto& row : mediaList.rows) {
+        if (!row.selected) continue;
+        if (k < skip.size() && skip[k]) row.selected = false;
+        ++k;
+    }
+    for (size_t i = 0; i < names.size(); ++i)
+        if (!skip[i]) kept.push_back(names[i]);
+    return kept;
+}
+
+// The progress of a conversion in this process, from the entry's position.
+ProgressInfo jobProgress(int second, int) {
+    ProgressInfo p;
+    size_t k = 0;
+    while (k < jobTable.size() && jobTable[k].result != EntryResult::NotRun)
+        ++k;
+    double before = 0, total = 0;
+    for (size_t i = 0; i < jobTable.size(); ++i) {
+        double d = jobTable[i].durationSec > 0 ? jobTable[i].durationSec : 0;
+        total += d;
+        if (i < k) before += d;
+    }
+    p.entries = static_cast<int>(jobTable.size());
+    p.entry = static_cast<int>(std::min(k + 1, jobTable.size()));
+    if (k < jobTable.size()) {
+        p.name = jobTable[k].path.substr(jobTable[k].path.rfind('/') + 1);
+        before += std::min<double>(second, jobTable[k].durationSec);
+    }
+    p.position = before;
+    p.length = total;
+    return p;
+}
+
 } // namespace
 
 int cmdConvert(const Args& args) {
@@ -109,9 +267,11 @@ int cmdConvert(const Args& args) {
     o.saveMode = 0;       // one output per file unless --join
     o.conversionMode = 2; // silent unless --mode
     int jobs = 0;
-    bool worker = false;
+    bool worker = false, stamp = false, replace = false, plainProgress = false;
+    std::string outArg;
     std::vector<std::string> files;
     Args workerArgs; // the options a worker process gets: all but -j and the files
+    bool optionsEnd = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& out) {
@@ -128,7 +288,13 @@ int cmdConvert(const Args& args) {
         };
         std::string v;
         const size_t optionAt = i;
-        if (a == "-j") {
+        if (optionsEnd || a == "-" || a.rfind("-", 0) != 0) {
+            files.push_back(a);
+            continue;
+        } else if (a == "--") {
+            optionsEnd = true;
+            continue;
+        } else if (a == "-j") {
             std::optional<int> n;
             if (!number(n) || *n < 1 || *n > kMaxJobEntries)
                 return usageError(self,
@@ -138,6 +304,14 @@ int cmdConvert(const Args& args) {
         } else if (a == kBatchWorkerOption) {
             worker = true;
             continue;
+        } else if (a == "--stamp") {
+            stamp = true;
+            continue;
+        } else if (a == "--progress") {
+            plainProgress = true;
+            continue;
+        } else if (a == "-y") {
+            replace = true;
         } else if (a == "-t") {
             if (!value(v) || outputTypeOfName(v) < 0)
                 return usageError(self, "-t needs one of " + outputTypeNames());
@@ -155,7 +329,9 @@ int cmdConvert(const Args& args) {
             else
                 return usageError(self, "--mode needs realtime, double or silent");
         } else if (a == "-o") {
-            if (!value(o.savePath)) return usageError(self, "-o needs a folder");
+            if (!value(outArg) || outArg.empty())
+                return usageError(self, "-o needs a folder or a file name");
+            continue; // the workers get their names and folder from this process
         } else if (a == "-b") {
             if (!number(o.cbrKbps)) return usageError(self, "-b needs a bit rate in kbit/s");
         } else if (a == "--vbr") {
@@ -179,30 +355,41 @@ int cmdConvert(const Args& args) {
                 o.monoMode = 2;
             else
                 return usageError(self, "--mono needs mix, left or right");
-        } else if (a.rfind("-", 0) == 0) {
-            return usageError(self, "unknown option " + a);
         } else {
-            files.push_back(a);
-            continue;
+            return usageError(self, "unknown option " + a);
         }
         workerArgs.insert(workerArgs.end(), args.begin() + static_cast<long>(optionAt),
                           args.begin() + static_cast<long>(i) + 1);
     }
+    const bool joined = o.saveMode == 1;
+    const OutputChoice out = chooseOutput(outArg);
+    if (!out.file.empty() && files.size() > 1 && !joined)
+        return usageError(self, "-o " + out.file +
+                                    " names one output: give one file, --join, or a folder");
+    // The command line's own default type: the one -o FILE.ext names, else MP3.
+    if (!o.outputType) o.outputType = out.file.empty() ? kOutMp3 : out.typeOfFile;
+    if (!worker) o.savePath = out.folder;
+    jobOutputsReplace = replace;
     OverrideProblem problem = checkOverrides(o);
     if (problem != OverrideProblem::None) return usageError(self, overrideProblemText(problem, o));
     if (files.empty() && !worker) return usageError(self, "no file given");
 
     startEngine(false);
     Settings& s = settings;
-    if (!outputTypeAvailable(o.outputType.value_or(s.output_type))) {
+    if (!outputTypeAvailable(*o.outputType)) {
         std::fprintf(stderr,
                      "kestrel-cli convert: output type %s is not yet available (choose one with -t "
                      "mp3 or -t wav)\n",
-                     outputExtension(o.outputType.value_or(s.output_type)) + 1);
+                     outputExtension(*o.outputType) + 1);
         return kRefused;
     }
     problem = applyOverrides(s, o);
     if (problem != OverrideProblem::None) return usageError(self, overrideProblemText(problem, o));
+    // --vbr Q alone spans the whole Layer III range of the chosen MPEG version.
+    if (o.vbrQuality) {
+        if (!o.vbrMinKbps) s.mp3_vbr_min_kbps = s.mp3_version == 0 ? 32 : 8;
+        if (!o.vbrMaxKbps) s.mp3_vbr_max_kbps = s.mp3_version == 0 ? 320 : 160;
+    }
     if (start_sound_effects() < 0) return kRefused;
     if (worker) return runBatchWorker();
 
@@ -214,29 +401,55 @@ int cmdConvert(const Args& args) {
         row.selected = true;
     if (mediaList.rows.empty()) return kRefused;
 
-    installTerminalWindow();
+    if (!out.folder.empty() && !isDirectory(out.folder) && !makeDirectories(out.folder)) {
+        std::fprintf(stderr, "kestrel-cli convert: cannot create the folder %s: %s\n",
+                     out.folder.c_str(), std::strerror(errno));
+        return kRefused;
+    }
+    if (prepare_job() < 0) return kRefused;
+    NamingRules rules{out, stamp, replace, *o.outputType, joined};
+    std::vector<bool> skip;
+    std::vector<std::string> names = dropSkipped(planOutputNames(rules, skip), skip);
+    for (bool k : skip)
+        if (k) rc = kRefused;
+    if (names.empty()) return rc;
+    if (prepare_job() < 0) return kRefused;
+
+    installTerminalWindow({globalOptions.quiet, plainProgress});
     installInterruptHandler();
     if (jobs == 0) jobs = availableCores();
     // Per-file outputs of several entries are converted in worker processes;
     // a joined output, a single entry and -j 1 in this process.
-    bool batch = jobs > 1 && s.save_mode == 0 && mediaList.rows.size() > 1;
+    bool batch = jobs > 1 && !joined && jobTable.size() > 1;
+    std::vector<bool> stopped(jobTable.size(), false);
     if (batch) {
-        if (prepare_job() < 0) return kRefused;
-        std::tm now{};
-        std::time_t t = std::time(nullptr);
-        localtime_r(&t, &now);
-        std::vector<std::string> names = fixPerFileOutputNames(now);
-        if (runBatch(jobs, workerArgs, names) < 0) {
-            batch = false;
-            jobOutputNames = names;
+        std::vector<std::string> sources;
+        for (const auto& e : jobTable)
+            sources.push_back(e.path);
+        for (size_t i = 0; i < jobTable.size(); ++i) {
+            if (!outputIsSource(names[i], sources)) continue;
+            showMessage(caption::kMain, formatText(text::kOutputIsSource, names[i]));
+            jobTable[i].result = EntryResult::NoOutput;
+            names[i].clear();
         }
+        if (runBatch(jobs, workerArgs, names, stopped) < 0) batch = false;
     }
     if (!batch) {
+        jobOutputNames = names;
+        setProgressSource(jobProgress);
         if (start_conversion() < 0) return kRefused;
         wait_conversion();
         endProgressLine();
+        if (interrupted()) {
+            // The entry the stop came to is the last one that was reached.
+            for (size_t i = jobTable.size(); i-- > 0;)
+                if (jobTable[i].result != EntryResult::NotRun) {
+                    stopped[i] = true;
+                    break;
+                }
+        }
     }
-    rc = reportJob(rc);
+    rc = reportJob(rc, stopped);
     if (interrupted()) return exitStatusOfStop();
     return rc;
 }

@@ -5,30 +5,46 @@
 #include "engine/convert/fast_conversion.h"
 #include "engine/settings/settings.h"
 
+#include "platform/paths.h"
+
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace kestrel::cli {
 
 int cmdFast(const Args& args) {
     const Command& self = *findCommand("fast");
     std::string outDir;
+    bool replace = false, optionsEnd = false;
     std::vector<std::string> files;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "-o") {
-            if (i + 1 >= args.size()) return usageError(self, "-o needs a folder");
+        const std::string& a = args[i];
+        if (optionsEnd || a == "-" || a.rfind("-", 0) != 0) {
+            files.push_back(a);
+        } else if (a == "--") {
+            optionsEnd = true;
+        } else if (a == "-o") {
+            if (i + 1 >= args.size() || args[i + 1].empty())
+                return usageError(self, "-o needs a folder");
             outDir = args[++i];
-        } else if (args[i].rfind("-", 0) == 0) {
-            return usageError(self, "unknown option " + args[i]);
+        } else if (a == "-y") {
+            replace = true;
         } else {
-            files.push_back(args[i]);
+            return usageError(self, "unknown option " + a);
         }
     }
     if (files.size() != 1) return usageError(self, "give exactly one file");
     startEngine(false);
-    if (!outDir.empty()) {
-        if (outDir.back() != '/') outDir += '/';
-        settings.save_path = outDir;
+    outDir = folderPath(outDir.empty() ? currentFolder() : outDir);
+    if (!isDirectory(outDir) && !makeDirectories(outDir)) {
+        std::fprintf(stderr, "kestrel-cli fast: cannot create the folder %s: %s\n", outDir.c_str(),
+                     std::strerror(errno));
+        return kRefused;
     }
+    settings.save_path = outDir;
     MediaRecord rec = emptyRecord();
     if (analyzeMedia(files[0], rec) < 0) return kRefused;
     if (checkFastConversionKind(mediaKind(rec.kind)) < 0) return kRefused;
@@ -40,7 +56,15 @@ int cmdFast(const Args& args) {
     src.channels = rec.channels > 2 ? 2 : rec.channels;
     src.kind = rec.kind;
     src.savePath = settings.save_path;
-    installTerminalWindow();
+    // An output that exists is kept unless -y asks to replace it.
+    const std::string target = fastOutputPath(src);
+    struct stat st;
+    if (!replace && ::lstat(target.c_str(), &st) == 0) {
+        std::fprintf(stderr, "kestrel-cli fast: %s exists: %s skipped (-y replaces it)\n",
+                     target.c_str(), src.path.c_str());
+        return kRefused;
+    }
+    installTerminalWindow({globalOptions.quiet, false});
     installInterruptHandler();
     FastOutcome outcome;
     fast_conversion_thread(src, &outcome);
@@ -52,7 +76,7 @@ int cmdFast(const Args& args) {
             std::printf("%s\t%llu frames\t%llu bytes\n", outcome.outputPath.c_str(),
                         static_cast<unsigned long long>(outcome.frames),
                         static_cast<unsigned long long>(outcome.bytesWritten));
-        if (interrupted()) return kInterrupted;
+        if (interrupted()) return interruptSignal() == SIGTERM ? 128 + SIGTERM : kInterrupted;
         if (outcome.frames == 0) {
             // A file without a single MPEG audio frame holds no sound.
             std::fflush(stdout);
@@ -63,7 +87,8 @@ int cmdFast(const Args& args) {
         }
         return kOk;
     default:
-        return interrupted() ? kInterrupted : kRefused;
+        if (interrupted()) return interruptSignal() == SIGTERM ? 128 + SIGTERM : kInterrupted;
+        return kRefused;
     }
 }
 

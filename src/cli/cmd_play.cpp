@@ -21,8 +21,13 @@ int cmdPlay(const Args& args) {
     double seconds = -1;
     int seek = -1;
     std::vector<std::string> files;
+    bool optionsEnd = false;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--seconds" && i + 1 < args.size()) {
+        if (optionsEnd || args[i] == "-" || args[i].rfind("-", 0) != 0) {
+            files.push_back(args[i]);
+        } else if (args[i] == "--") {
+            optionsEnd = true;
+        } else if (args[i] == "--seconds" && i + 1 < args.size()) {
             char* end = nullptr;
             seconds = std::strtod(args[++i].c_str(), &end);
             if (*end || seconds < 0) return usageError(self, "--seconds needs a number");
@@ -30,10 +35,8 @@ int cmdPlay(const Args& args) {
             char* end = nullptr;
             seek = static_cast<int>(std::strtol(args[++i].c_str(), &end, 10));
             if (*end || seek < 0) return usageError(self, "--seek needs whole seconds");
-        } else if (args[i].rfind("-", 0) == 0) {
-            return usageError(self, "unknown option " + args[i]);
         } else {
-            files.push_back(args[i]);
+            return usageError(self, "unknown option " + args[i]);
         }
     }
     if (files.size() != 1) return usageError(self, "give exactly one file");
@@ -41,7 +44,7 @@ int cmdPlay(const Args& args) {
     if (start_sound_effects() < 0) return kRefused;
     resetMediaList();
     if (addMediaFile(files[0]) < 0) return kRefused;
-    installTerminalWindow();
+    installTerminalWindow({globalOptions.quiet, false});
     installInterruptHandler();
     if (play_request(0) < 0) {
         std::fprintf(stderr, "kestrel-cli play: this type cannot be played yet\n");

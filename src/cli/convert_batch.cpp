@@ -201,7 +201,7 @@ std::string endReason(int status) {
 class Batch {
   public:
     explicit Batch(const std::vector<std::string>& names)
-        : names_(names), pos_(jobTable.size(), 0) {
+        : names_(names), pos_(jobTable.size(), 0), stopped_(jobTable.size(), false) {
         for (const auto& e : jobTable) {
             total_ += e.durationSec > 0 ? e.durationSec : 0;
             if (e.result == EntryResult::NotRun)
@@ -210,6 +210,9 @@ class Batch {
                 ++done_; // settled before the start (it gets no output)
         }
     }
+
+    // The entries a stop came to while they were converted.
+    const std::vector<bool>& stopped() const { return stopped_; }
 
     int run(int jobs, const Args& args) {
         std::error_code ec;
@@ -256,10 +259,7 @@ class Batch {
     }
 
     // A whole line above the progress line, which is drawn again after it.
-    void say(const std::string& line) {
-        printStatusLine(line);
-        shown_.clear();
-    }
+    void say(const std::string& line) { printStatusLine(line); }
 
     void giveNext(Worker& w) {
         while (next_ < jobTable.size() && jobTable[next_].result != EntryResult::NotRun)
@@ -270,6 +270,7 @@ class Batch {
         }
         size_t i = next_++;
         w.entry = static_cast<long>(i);
+        latest_ = i;
         std::string line = "E " + std::to_string(i) + " " + toHex(names_[i]) + " " +
                            toHex(jobTable[i].path) + "\n";
         if (!writeAll(w.in, line)) closeFd(w.in); // it has gone; its end is seen below
@@ -283,7 +284,7 @@ class Batch {
         const long last = static_cast<long>(jobTable.size()) - 1;
         if (tag == "T") {
             std::string t;
-            if (fromHex(a, t)) say(t);
+            if (fromHex(a, t)) window().statusText(t);
         } else if (tag == "P") {
             in >> b;
             long sec = 0;
@@ -347,6 +348,7 @@ class Batch {
     void forwardStop() {
         int sig = interruptSignal() ? interruptSignal() : SIGINT;
         for (auto& w : workers_) {
+            if (w.entry >= 0) stopped_[static_cast<size_t>(w.entry)] = true;
             if (w.pid > 0) ::kill(w.pid, sig);
             closeFd(w.in);
         }
@@ -359,15 +361,17 @@ class Batch {
             int d = jobTable[i].durationSec > 0 ? jobTable[i].durationSec : 0;
             at += jobTable[i].result != EntryResult::NotRun ? d : std::min(pos_[i], d);
         }
-        int pct = total_ > 0 ? static_cast<int>(at * 100 / total_)
-                             : static_cast<int>(done_ * 100 / jobTable.size());
-        char buf[160];
-        std::snprintf(buf, sizeof buf, text::kBatchProgress, static_cast<int>(done_),
-                      static_cast<int>(jobTable.size()), pct);
-        if (buf != shown_) {
-            shown_ = buf;
-            showProgressLine(shown_);
+        ProgressInfo p;
+        p.entries = static_cast<int>(jobTable.size());
+        p.entry = static_cast<int>(std::min(done_ + 1, jobTable.size()));
+        if (latest_ < jobTable.size()) {
+            const std::string& path = jobTable[latest_].path;
+            p.name = path.substr(path.rfind('/') + 1);
         }
+        p.position = static_cast<double>(at);
+        p.length = static_cast<double>(total_);
+        p.elapsed = elapsedSeconds();
+        cli::showProgress(p);
     }
 
     void loop() {
@@ -402,9 +406,10 @@ class Batch {
 
     const std::vector<std::string>& names_;
     std::vector<int> pos_;
+    std::vector<bool> stopped_;
     std::vector<Worker> workers_;
     std::string folder_;
-    std::string shown_;
+    size_t latest_ = 0; // the entry given out last
     size_t next_ = 0;
     size_t done_ = 0;
     size_t pending_ = 0;
@@ -424,7 +429,8 @@ int availableCores() {
     return n > 0 ? static_cast<int>(n) : 1;
 }
 
-int runBatch(int jobs, const Args& workerArgs, const std::vector<std::string>& names) {
+int runBatch(int jobs, const Args& workerArgs, const std::vector<std::string>& names,
+             std::vector<bool>& stopped) {
     struct sigaction ignore {
     }, old{};
     ignore.sa_handler = SIG_IGN;
@@ -432,6 +438,7 @@ int runBatch(int jobs, const Args& workerArgs, const std::vector<std::string>& n
     ::sigaction(SIGPIPE, &ignore, &old); // a worker that went away is seen at its pipe's end
     Batch batch(names);
     int rc = batch.run(jobs, workerArgs);
+    stopped = batch.stopped();
     ::sigaction(SIGPIPE, &old, nullptr);
     return rc;
 }

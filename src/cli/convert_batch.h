@@ -36,9 +36,11 @@ int availableCores();
 // Converts every entry of `jobTable` with up to `jobs` workers, started as
 // `kestrel-cli --home <own folder> convert <workerArgs> --batch-worker`;
 // `names` holds each entry's output name. Entries the workers never reported
-// keep their result NotRun. Returns 0, or negative when no worker could be
-// started (nothing was converted; the caller converts in this process).
-int runBatch(int jobs, const Args& workerArgs, const std::vector<std::string>& names);
+// keep their result NotRun; `stopped` tells the entries a stop came to while
+// they were converted. Returns 0, or negative when no worker could be started
+// (nothing was converted; the caller converts in this process).
+int runBatch(int jobs, const Args& workerArgs, const std::vector<std::string>& names,
+             std::vector<bool>& stopped);
 
 // The worker's side: converts the entries read from stdin one at a time with
 // the settings already applied. Returns the exit status.

@@ -5,9 +5,21 @@
 #include "engine/libraries/lib_mxscan.h"
 #include "platform/paths.h"
 
+#include <SDL.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
+#include <soxr.h>
+#include <unistd.h>
+
+extern "C" {
+#include <libavcodec/version.h>
+#include <libavformat/version.h>
+#include <libavutil/avutil.h>
+#include <libavutil/log.h>
+#include <libswresample/version.h>
+}
 
 namespace kestrel::cli {
 
@@ -36,44 +48,85 @@ const std::vector<Command>& commands() {
          "the analysis message; the command then exits with status 2.\n",
          cmdInfo},
         {"fast", "copy the MPEG audio of a file into an .mp3 without re-encoding",
-         "usage: kestrel-cli fast [-o DIR] FILE\n"
+         "usage: kestrel-cli fast [-o DIR] [-y] [-q] FILE\n"
          "Copies every MPEG audio frame of an MPEG program or transport stream, or of an\n"
-         "MPEG audio file, unchanged into DIR/<name>.mp3 (DIR: the save path setting).\n"
+         "MPEG audio file, unchanged into DIR/<name>.mp3.\n"
+         "  -o DIR   the output folder, created when missing (default: the current folder)\n"
+         "  -y       replace an existing output (default: keep it, skip the file, exit 2)\n"
+         "  -q       no status texts and no progress\n"
          "Ctrl-C stops and keeps every frame copied so far. Prints PATH<TAB>N frames<TAB>\n"
-         "M bytes. Exit status 2 when the file gave no MPEG audio frame (no sound).\n",
+         "M bytes. Exit status 2 when the file gave no MPEG audio frame (no sound) or its\n"
+         "output exists; 130 stopped by Ctrl-C, 143 by SIGTERM.\n",
          cmdFast},
         {"convert", "convert the sound of media files",
-         "usage: kestrel-cli convert [-t TYPE] [--join] [--mode realtime|double|silent] [-o DIR]\n"
-         "         [-b KBPS | --vbr Q [--min K --max K] | --abr KBPS] [-r RATE]\n"
-         "         [--mono mix|left|right] [-j N] FILE...\n"
-         "Converts the files' sound to TYPE (mp3 wav; exe wma aac adts m4a amr flv avi\n"
-         "are not yet available), one output per file or all joined (--join), silently\n"
-         "as fast as possible (default) or with sound in real time or at double speed.\n"
-         "Options override the settings for this run only; -r also picks the MPEG\n"
-         "version that has that rate.\n"
-         "-j N converts N files at once, each in a process of its own (default: the\n"
-         "number of processors); the outputs are the same as with -j 1, which converts\n"
-         "one file after the other in this process. A joined output is one job.\n"
-         "An output never replaces an existing file: a name that is taken gets _2, _3 ...\n"
+         "usage: kestrel-cli convert [OPTIONS] [--] FILE...\n"
+         "Converts the files' sound, one output per file or all joined (--join).\n"
+         "\n"
+         "Output:\n"
+         "  -o DIR/      put the outputs into DIR, created when missing\n"
+         "               (default: the current folder)\n"
+         "  -o FILE.ext  the name of the one output (one FILE, or --join); its extension\n"
+         "               gives the type when -t is absent\n"
+         "  -t TYPE      the output type: mp3 wav (exe wma aac adts m4a amr flv avi are\n"
+         "               not yet available); default: the type of -o FILE.ext, else mp3\n"
+         "  --join       one output for all files, named after the first (default: one\n"
+         "               output per file, named after it: clip1.mpg -> clip1.mp3)\n"
+         "  --stamp      time-stamped names as the window gives them (yyyymmddhhmmss\n"
+         "               before the name; a name that is taken gets _2, _3 ...)\n"
+         "  -y           replace outputs that exist (default: like ffmpeg -n, an output\n"
+         "               that exists is kept, its file skipped with a message, exit 2);\n"
+         "               the earlier file goes only once the new one is finished\n"
+         "\n"
+         "Sound (options override the settings for this run only):\n"
+         "  --mode M     realtime, double (with sound) or silent (default: silent, as\n"
+         "               fast as possible)\n"
+         "  -b KBPS      MP3 constant bit rate, a Layer III rate of the MPEG version\n"
+         "               (default: the stored setting)\n"
+         "  --vbr Q      MP3 variable bit rate of quality 0..9, like lame -V Q: the whole\n"
+         "               Layer III range of the MPEG version (32-320 kbit/s for MPEG-1,\n"
+         "               8-160 for MPEG-2 and 2.5) unless --min/--max are given\n"
+         "  --min K      the least VBR bit rate, 8..160 kbit/s (with --vbr)\n"
+         "  --max K      the greatest VBR bit rate, 8..320 kbit/s (with --vbr)\n"
+         "  --abr KBPS   MP3 average bit rate, 80..320 kbit/s\n"
+         "  -r RATE      the output sample rate (8000 ... 48000 Hz); it also picks the\n"
+         "               MPEG version that has it (default: the stored setting)\n"
+         "  --mono M     one channel: mix, left or right (default: the stored setting)\n"
+         "\n"
+         "Running:\n"
+         "  -j N         convert N files at once, each in a process of its own (default:\n"
+         "               the number of processors); the outputs are the same as with\n"
+         "               -j 1, which converts one file after the other in this process.\n"
+         "               A joined output is one job.\n"
+         "  --progress   progress lines on stderr also when it is no terminal (default:\n"
+         "               a progress line only on a terminal)\n"
+         "  -q           no status texts and no progress (default: both)\n"
+         "  -v           the decoding libraries' own log lines too (default: silenced)\n"
+         "  --           ends the options: every argument after it is a file\n"
+         "Options take their value as the next argument or after '=' (--mode=double).\n"
          "A write that fails (disk full) stops that file's conversion; its output keeps\n"
          "what was written, finished so that it plays.\n"
          "\n"
-         "Prints one line per output file on stdout: PATH<TAB>SECONDS, followed by\n"
-         "<TAB>incomplete when a write or its finishing failed (it holds only part of\n"
-         "the sound) or <TAB>no-sound when it holds no sound. Every file whose sound was\n"
-         "not converted is named on stderr (no output, no sound, incomplete, not\n"
-         "converted).\n"
+         "On a terminal one progress line shows the entry n/m, its name, percent,\n"
+         "position/length, speed (x real time) and time left.\n"
+         "Prints one line per output file on stdout: PATH<TAB>SECONDS<TAB>BYTES,\n"
+         "followed by <TAB>incomplete when a write or its finishing failed (it holds\n"
+         "only part of the sound), <TAB>no-sound when it holds no sound, or <TAB>stopped\n"
+         "at N s when a stop ended it. Every file whose sound was not converted is named\n"
+         "on stderr (no output, no sound, incomplete, skipped).\n"
          "\n"
-         "Exit status: 0 every file converted; 1 wrong usage; 2 a file was refused or\n"
-         "gave no output, no sound or an incomplete output; 130 stopped by Ctrl-C, 143\n"
-         "by SIGTERM (the current outputs are finished properly, the rest skipped).\n",
+         "Exit status: 0 every file converted; 1 wrong usage; 2 a file was refused,\n"
+         "its output existed, or it gave no output, no sound or an incomplete output;\n"
+         "130 stopped by Ctrl-C, 143 by SIGTERM (the current outputs are finished\n"
+         "properly and listed as stopped, the rest skipped).\n",
          cmdConvert},
         {"play", "play a media file",
-         "usage: kestrel-cli play [--seconds N] [--seek S] FILE\n"
+         "usage: kestrel-cli play [--seconds N] [--seek S] [--] FILE\n"
          "Plays the file's sound as a conversion would produce it. On a terminal, space\n"
-         "or p pauses and resumes, q stops. --seconds stops after N seconds, --seek\n"
-         "starts at second S. Exit status 2 when nothing can be heard (no sound device,\n"
-         "or the rate and channels cannot be changed), with the reason on stderr.\n",
+         "or p pauses and resumes, q stops.\n"
+         "  --seconds N  stop after N seconds (default: play to the end)\n"
+         "  --seek S     start at second S (default: 0)\n"
+         "Exit status 2 when nothing can be heard (no sound device, or the rate and\n"
+         "channels cannot be changed), with the reason on stderr; 130 stopped by Ctrl-C.\n",
          cmdPlay},
     };
     return list;
@@ -92,9 +145,22 @@ int usageError(const Command& cmd, const std::string& text) {
 }
 
 bool wantsHelp(const Args& args) {
-    for (const auto& a : args)
+    for (const auto& a : args) {
+        if (a == "--") break;
         if (a == "--help" || a == "-h") return true;
+    }
     return false;
+}
+
+GlobalOptions globalOptions;
+
+std::string currentFolder() {
+    char buf[4096];
+    return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string(".");
+}
+
+std::string folderPath(const std::string& folder) {
+    return folder.ends_with('/') ? folder : folder + "/";
 }
 
 void printHelp(const Command& cmd) {
@@ -146,7 +212,8 @@ std::string jsonString(const std::string& s) {
 namespace {
 
 void printToolHelp() {
-    std::puts("usage: kestrel-cli [--home DIR] COMMAND [ARGS...]\n"
+    std::puts("usage: kestrel-cli [OPTIONS] COMMAND [ARGS...]\n"
+              "       kestrel-cli help COMMAND\n"
               "\n"
               "岚石多媒体MP3转换器: converts the sound of multimedia files to audio files.\n"
               "\n"
@@ -154,15 +221,97 @@ void printToolHelp() {
               "  --home DIR   keep tavolin.ini, mpginfo.dat and tmp/ in DIR\n"
               "               (default: $KESTREL_HOME, the program's folder when writable,\n"
               "               else $XDG_DATA_HOME/kestrel)\n"
-              "  -h, --help   show this help; 'kestrel-cli COMMAND --help' for a command\n"
+              "  -q           quiet: no status texts and no progress\n"
+              "  -v           verbose: the decoding libraries' own log lines too\n"
+              "  --version    show the version and the libraries it runs on\n"
+              "  -h, --help   show this help; 'kestrel-cli help COMMAND' for a command\n"
+              "Options take their value as the next argument or after '=' (--home=DIR);\n"
+              "'--' ends the options (what follows are files).\n"
               "\n"
               "Commands:");
     for (const auto& c : commands())
         std::printf("  %-10s %s\n", c.name, c.summary);
     std::puts("\nExit status: 0 success; 1 wrong usage (an unknown command or option);\n"
-              "2 an operation was refused or failed: a file refused, a conversion entry\n"
-              "without output, without sound or with an incomplete output, playback without\n"
-              "a sound device; 130 stopped by Ctrl-C.");
+              "2 an operation was refused or failed: a file refused, an output that exists\n"
+              "(not replaced without -y), a conversion entry without output, without sound\n"
+              "or with an incomplete output, playback without a sound device; 130 stopped\n"
+              "by Ctrl-C, 143 by SIGTERM.");
+}
+
+// The version of a library loaded by name, through its version call.
+std::string loadedVersion(const char* file, const char* symbol, bool withNumbers) {
+    void* h = ::dlopen(file, RTLD_LAZY | RTLD_LOCAL);
+    if (!h) return "not found";
+    std::string v = "unknown version";
+    void* f = ::dlsym(h, symbol);
+    if (f && withNumbers) {
+        unsigned major = 0, minor = 0, patch = 0;
+        auto call = reinterpret_cast<const char* (*)(unsigned*, unsigned*, unsigned*)>(f);
+        if (const char* t = call(&major, &minor, &patch)) v = t;
+    } else if (f) {
+        if (const char* t = reinterpret_cast<const char* (*)()>(f)()) v = t;
+    } else if (void* any = ::dlsym(h, "mpg123_init")) {
+        // Without a version call: the name of the file it was loaded from.
+        Dl_info info{};
+        char real[4096];
+        if (::dladdr(any, &info) && info.dli_fname && ::realpath(info.dli_fname, real))
+            v = std::strrchr(real, '/') ? std::strrchr(real, '/') + 1 : real;
+    }
+    ::dlclose(h);
+    return v;
+}
+
+void printVersion() {
+    std::printf("kestrel-cli %s (岚石多媒体MP3转换器 标准版 V4.00)\n", KESTREL_VERSION);
+    std::puts("Libraries:");
+    std::printf("  FFmpeg   %s (libavformat %s, libavcodec %s, libavutil %s, libswresample %s)\n",
+                av_version_info(), AV_STRINGIFY(LIBAVFORMAT_VERSION),
+                AV_STRINGIFY(LIBAVCODEC_VERSION), AV_STRINGIFY(LIBAVUTIL_VERSION),
+                AV_STRINGIFY(LIBSWRESAMPLE_VERSION));
+    std::printf("  LAME     %s\n",
+                loadedVersion("libmp3lame.so.0", "get_lame_version", false).c_str());
+    std::printf("  mpg123   %s\n",
+                loadedVersion("libmpg123.so.0", "mpg123_distversion", true).c_str());
+    std::printf("  soxr     %s\n", soxr_version());
+    SDL_version sdl{};
+    SDL_GetVersion(&sdl);
+    std::printf("  SDL      %d.%d.%d\n", sdl.major, sdl.minor, sdl.patch);
+}
+
+// "--name=value" as "--name" "value", up to the "--" that ends the options.
+Args splitValues(const Args& args) {
+    Args out;
+    bool ended = false;
+    for (const auto& a : args) {
+        size_t eq = a.find('=');
+        if (!ended && a.rfind("--", 0) == 0 && a.size() > 2 && eq != std::string::npos) {
+            out.push_back(a.substr(0, eq));
+            out.push_back(a.substr(eq + 1));
+            continue;
+        }
+        if (a == "--") ended = true;
+        out.push_back(a);
+    }
+    return out;
+}
+
+// Takes -q and -v out of a command's options.
+Args takeGlobalOptions(const Args& args) {
+    Args out;
+    bool ended = false;
+    for (const auto& a : args) {
+        if (!ended && (a == "-q" || a == "--quiet")) {
+            globalOptions.quiet = true;
+            continue;
+        }
+        if (!ended && (a == "-v" || a == "--verbose")) {
+            globalOptions.verbose = true;
+            continue;
+        }
+        if (a == "--") ended = true;
+        out.push_back(a);
+    }
+    return out;
 }
 
 } // namespace
@@ -171,14 +320,29 @@ void printToolHelp() {
 
 int main(int argc, char** argv) {
     using namespace kestrel::cli;
-    Args args(argv + 1, argv + argc);
+    Args args = splitValues(Args(argv + 1, argv + argc));
     size_t i = 0;
     while (i < args.size() && args[i].rfind("-", 0) == 0) {
-        if (args[i] == "--help" || args[i] == "-h") {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h") {
             printToolHelp();
             return kOk;
         }
-        if (args[i] == "--home") {
+        if (a == "--version") {
+            printVersion();
+            return kOk;
+        }
+        if (a == "-q" || a == "--quiet") {
+            globalOptions.quiet = true;
+            ++i;
+            continue;
+        }
+        if (a == "-v" || a == "--verbose") {
+            globalOptions.verbose = true;
+            ++i;
+            continue;
+        }
+        if (a == "--home") {
             if (i + 1 >= args.size()) {
                 std::fputs("kestrel-cli: --home needs a folder\n", stderr);
                 return kUsage;
@@ -187,13 +351,12 @@ int main(int argc, char** argv) {
             i += 2;
             continue;
         }
-        if (args[i].rfind("--home=", 0) == 0) {
-            kestrel::setProgramFolder(args[i].substr(7));
+        if (a == "--") {
             ++i;
-            continue;
+            break;
         }
         std::fprintf(stderr, "kestrel-cli: unknown option %s (see 'kestrel-cli --help')\n",
-                     args[i].c_str());
+                     a.c_str());
         return kUsage;
     }
     if (i >= args.size()) {
@@ -201,7 +364,21 @@ int main(int argc, char** argv) {
         return kUsage;
     }
     const std::string name = args[i];
-    Args rest(args.begin() + static_cast<long>(i) + 1, args.end());
+    Args rest = takeGlobalOptions(Args(args.begin() + static_cast<long>(i) + 1, args.end()));
+    if (name == "help") {
+        if (rest.empty()) {
+            printToolHelp();
+            return kOk;
+        }
+        const Command* c = findCommand(rest[0].c_str());
+        if (!c) {
+            std::fprintf(stderr, "kestrel-cli: no help for '%s': there is no such command\n",
+                         rest[0].c_str());
+            return kUsage;
+        }
+        printHelp(*c);
+        return kOk;
+    }
     const Command* c = findCommand(name.c_str());
     if (!c) {
         std::fprintf(stderr, "kestrel-cli: unknown command '%s'; the commands are:\n",
@@ -214,5 +391,7 @@ int main(int argc, char** argv) {
         printHelp(*c);
         return kOk;
     }
+    // The decoding libraries' own log lines only when asked for.
+    av_log_set_level(globalOptions.verbose ? AV_LOG_INFO : AV_LOG_QUIET);
     return c->run(rest);
 }

@@ -4,11 +4,16 @@
 #include "platform/ports.h"
 
 #include <atomic>
+#include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string>
+#include <sys/ioctl.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kestrel::cli {
 
@@ -27,39 +32,135 @@ void onInterrupt(int sig) {
     running.store(false);
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Decodes one UTF-8 character at `i`; a byte that starts none counts alone.
+char32_t nextChar(const std::string& s, size_t& i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    if (i + more >= s.size()) more = 0;
+    char32_t v = more == 0 ? c : c & (0x3F >> more);
+    for (int k = 1; k <= more; ++k) {
+        unsigned char n = static_cast<unsigned char>(s[i + k]);
+        if ((n & 0xC0) != 0x80) {
+            ++i;
+            return c;
+        }
+        v = (v << 6) | (n & 0x3F);
+    }
+    i += 1 + more;
+    return v;
+}
+
+int charWidth(char32_t c) {
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) return 0;
+    if ((c >= 0x0300 && c <= 0x036F) || (c >= 0x200B && c <= 0x200F)) return 0;
+    if ((c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
+        (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+        (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+        (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1FAFF) ||
+        (c >= 0x20000 && c <= 0x3FFFD))
+        return 2;
+    return 1;
+}
+
+// The tail of `s` that fits in `width` columns, led by "…" when cut.
+std::string fitTail(const std::string& s, int width) {
+    if (displayWidth(s) <= width) return s;
+    if (width <= 0) return std::string();
+    std::vector<std::pair<size_t, int>> chars; // start, width
+    for (size_t i = 0; i < s.size();) {
+        size_t at = i;
+        chars.push_back({at, charWidth(nextChar(s, i))});
+    }
+    int used = 1; // the "…"
+    size_t from = s.size();
+    for (size_t k = chars.size(); k-- > 0;) {
+        if (used + chars[k].second > width) break;
+        used += chars[k].second;
+        from = chars[k].first;
+    }
+    return "…" + s.substr(from);
+}
+
+std::string clockText(double seconds) {
+    long s = seconds > 0 ? static_cast<long>(seconds) : 0;
+    char b[32];
+    if (s >= 3600)
+        std::snprintf(b, sizeof b, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(b, sizeof b, "%ld:%02ld", s / 60, s % 60);
+    return b;
+}
+
+std::string baseOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 class TerminalWindow : public WindowPort {
   public:
     TerminalWindow() : tty_(::isatty(STDERR_FILENO) != 0) {}
 
-    void statusText(const std::string& text) override {
+    void configure(const TerminalOptions& o) {
         std::lock_guard<std::mutex> lock(m_);
-        if (tty_) {
-            std::fprintf(stderr, "\r\033[K%s", text.c_str());
-            lineOpen_ = true;
-            if (!isProgressText(text)) {
-                std::fputc('\n', stderr);
-                lineOpen_ = false;
-            }
-            std::fflush(stderr);
-        } else if (!isProgressText(text)) {
-            std::fprintf(stderr, "%s\n", text.c_str());
-        }
+        options_ = o;
+        start_ = Clock::now();
     }
-    // Without a terminal the progress shows as a line at each tenth.
-    void progress(int value, int max) override {
-        if (tty_) return;
+    void setSource(std::function<ProgressInfo(int, int)> source) {
         std::lock_guard<std::mutex> lock(m_);
-        if (max <= 0) return;
-        int pct = static_cast<int>((static_cast<long long>(value) * 100) / max);
-        if (pct / 10 != lastDecile_ && pct > 0) {
-            lastDecile_ = pct / 10;
-            std::fprintf(stderr, "%d%%\n", lastDecile_ * 10);
+        source_ = std::move(source);
+    }
+
+    void statusText(const std::string& text) override {
+        if (isProgressText(text) || options_.quiet) return;
+        printLine(text);
+    }
+    void position(int second, int length) override {
+        ProgressInfo p;
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            if (source_) {
+                p = source_(second, length);
+            } else {
+                p.name = baseOf(current.path);
+                p.position = second;
+                p.length = length;
+            }
         }
+        p.elapsed = elapsed();
+        show(p);
     }
     // A worker starts: its progress counts from nothing.
     void busy(Commands) override {
         std::lock_guard<std::mutex> lock(m_);
-        lastDecile_ = 0;
+        lastDecile_ = -1;
+    }
+
+    double elapsed() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
+
+    void show(const ProgressInfo& p) {
+        std::lock_guard<std::mutex> lock(m_);
+        if (options_.quiet) return;
+        if (tty_) {
+            // At most ten redraws a second; the first and the end always.
+            auto now = Clock::now();
+            bool end = p.length > 0 && p.position >= p.length;
+            if (lineOpen_ && !end && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+            lastDraw_ = now;
+            std::string line = formatProgressLine(p, terminalWidth() - 1);
+            std::fprintf(stderr, "\r\033[K%s", line.c_str());
+            std::fflush(stderr);
+            lineOpen_ = true;
+        } else if (options_.plainProgress) {
+            int pct = p.length > 0 ? static_cast<int>(100 * p.position / p.length) : 0;
+            pct = std::min(pct, 100);
+            if (pct / 10 == lastDecile_) return;
+            lastDecile_ = pct / 10;
+            std::string line = formatProgressLine(p, 1000);
+            std::fprintf(stderr, "%s\n", line.c_str());
+            std::fflush(stderr);
+        }
     }
 
     void endLine() {
@@ -74,33 +175,90 @@ class TerminalWindow : public WindowPort {
         std::fprintf(stderr, "%s\n", text.c_str());
         std::fflush(stderr);
     }
-    void progressLine(const std::string& text) {
-        if (!tty_) return;
-        std::lock_guard<std::mutex> lock(m_);
-        std::fprintf(stderr, "\r\033[K%s", text.c_str());
-        std::fflush(stderr);
-        lineOpen_ = true;
-    }
 
   private:
     std::mutex m_;
     bool tty_;
+    TerminalOptions options_;
+    std::function<ProgressInfo(int, int)> source_;
+    Clock::time_point start_ = Clock::now();
+    Clock::time_point lastDraw_{};
     bool lineOpen_ = false;
-    int lastDecile_ = 0;
+    int lastDecile_ = -1;
 };
 
 TerminalWindow* g_window = nullptr;
 
 } // namespace
 
+int displayWidth(const std::string& s) {
+    int w = 0;
+    for (size_t i = 0; i < s.size();)
+        w += charWidth(nextChar(s, i));
+    return w;
+}
+
+int terminalWidth() {
+    winsize ws{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+    if (const char* c = std::getenv("COLUMNS")) {
+        int n = std::atoi(c);
+        if (n > 0) return n;
+    }
+    return 80;
+}
+
+std::string formatProgressLine(const ProgressInfo& p, int width) {
+    const bool known = p.length > 0;
+    const double pos = known ? std::min(p.position, p.length) : p.position;
+    char b[64];
+    std::string count = "[" + std::to_string(p.entry) + "/" + std::to_string(p.entries) + "]";
+    std::string pct;
+    if (known) {
+        std::snprintf(b, sizeof b, "%3d%%", static_cast<int>(std::floor(100 * pos / p.length)));
+        pct = b;
+    }
+    std::string at = clockText(pos) + (known ? "/" + clockText(p.length) : std::string());
+    std::string speed, left;
+    if (p.elapsed > 0.05 && pos > 0) {
+        double x = pos / p.elapsed;
+        std::snprintf(b, sizeof b, x >= 10 ? "%.0f×" : "%.1f×", x);
+        speed = b;
+        if (known) left = "left " + clockText((p.length - pos) / x);
+    }
+    // Fields after the name, dropped from the right while they do not fit.
+    std::vector<std::string> tail = {pct, at, speed, left};
+    for (;;) {
+        std::string rest;
+        for (const auto& f : tail)
+            if (!f.empty()) rest += "  " + f;
+        int fixed = displayWidth(count) + displayWidth(rest);
+        int room = width - fixed - 1;
+        // The name keeps at least eight columns before a field is dropped.
+        if (room >= std::min(8, displayWidth(p.name)) || tail.size() <= 1) {
+            std::string line = count;
+            if (room > 0 && !p.name.empty()) line += " " + fitTail(p.name, room);
+            line += rest;
+            if (displayWidth(line) <= width) return line;
+            if (tail.size() <= 1) return fitTail(count + rest, width);
+        }
+        tail.pop_back();
+    }
+}
+
 bool isProgressText(const std::string& s) {
     return s.size() > 4 && s.compare(s.size() - 4, 4, "]秒") == 0;
 }
 
-void installTerminalWindow() {
+void installTerminalWindow(const TerminalOptions& options) {
     static TerminalWindow w;
+    w.configure(options);
     g_window = &w;
     setWindowPort(&w);
+}
+
+void setProgressSource(std::function<ProgressInfo(int, int)> source) {
+    if (g_window) g_window->setSource(std::move(source));
 }
 
 void installInterruptHandler() {
@@ -130,8 +288,12 @@ void printStatusLine(const std::string& text) {
         std::fprintf(stderr, "%s\n", text.c_str());
 }
 
-void showProgressLine(const std::string& text) {
-    if (g_window) g_window->progressLine(text);
+void showProgress(const ProgressInfo& p) {
+    if (g_window) g_window->show(p);
+}
+
+double elapsedSeconds() {
+    return g_window ? g_window->elapsed() : 0;
 }
 
 } // namespace kestrel::cli

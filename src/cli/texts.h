@@ -3,9 +3,6 @@
 
 namespace kestrel::cli::text {
 
-// The one progress line of a batch on a terminal: entries done, entries in
-// all, the batch's position as percent of its whole playing time.
-inline constexpr const char* kBatchProgress = "批量转换 %d/%d 个文件完成  [%d%%]";
 // A conversion process that ended before it had reported its entry.
 inline constexpr const char* kWorkerLost =
     "kestrel-cli convert: %s: the conversion process ended unexpectedly (%s)";

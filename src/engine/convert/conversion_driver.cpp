@@ -41,6 +41,7 @@ namespace kestrel {
 std::vector<JobEntry> jobTable;
 std::vector<OutputRecord> outputRecords;
 std::vector<std::string> jobOutputNames;
+bool jobOutputsReplace = false;
 
 namespace {
 
@@ -93,14 +94,19 @@ std::tm localNow() {
 }
 
 // Opens the output of an entry: MP3 and WAV files are written under a
-// temporary ".part" name beside the final one and moved to it when finished;
-// neither ever replaces an existing file (AtomicFile::Mode::NoReplace). The
+// temporary name beside the final one and moved to it when finished; neither
+// replaces an existing file (AtomicFile::Mode::NoReplace) unless the caller
+// asked for it (jobOutputsReplace: the earlier file goes only once the new
+// one is in place). The
 // stream is unbuffered, so a failed write leaves exactly the bytes that
 // reached the file.
 bool openOutput(OpenOutput& o, const std::string& name, int type) {
     o = OpenOutput();
     o.pcm.type = type;
-    if (o.file.open(name, AtomicFile::Mode::NoReplace) != 0) {
+    const int opened = jobOutputsReplace
+                           ? o.file.open(name, AtomicFile::Mode::Replace, {.moveAside = true})
+                           : o.file.open(name, AtomicFile::Mode::NoReplace);
+    if (opened != 0) {
         showMessage(caption::kMain, formatText(text::kOutputOpenFailed, name));
         return false;
     }
@@ -365,7 +371,7 @@ int conversion_thread() {
         std::tm now = localNow();
         bool newOutput = !joined || i == 0;
         if (newOutput) {
-            std::string name = !joined && i < jobOutputNames.size() && !jobOutputNames[i].empty()
+            std::string name = i < jobOutputNames.size() && !jobOutputNames[i].empty()
                                    ? jobOutputNames[i]
                                    : make_output_name(static_cast<int>(i), e.path, type,
                                                       s.save_mode, now, s.save_path);

@@ -85,10 +85,13 @@ ReaderRoute routeFor(const std::string& typeName, MediaKind kind);
 // Output types the driver can produce now.
 bool outputTypeAvailable(int outputType);
 
-// Output names fixed by the caller for per-file outputs, by job index; an
-// entry without one (or an empty one) gets its time-stamped name. The names
-// are still never given twice in a job and never replace an existing file.
+// Output names fixed by the caller, by job index (a joined output: index 0);
+// an entry without one (or an empty one) gets its time-stamped name. The names
+// are still never given twice in a job.
 extern std::vector<std::string> jobOutputNames;
+// Outputs replace a file of their name (once they are finished) instead of
+// taking the next free name; off unless the caller asks for it.
+extern bool jobOutputsReplace;
 
 // Builds the job table from the selected rows of the media list and derives
 // the output format, without starting anything. 0 when the job has entries;
