@@ -24,7 +24,7 @@ const std::string kCli = std::string(KESTREL_BIN_DIR) + "/kestrel-cli";
 std::vector<std::string> convert(const TempDir& home, const TempDir& out, const std::string& args,
                                  int* status = nullptr) {
     std::string cmd = "SDL_AUDIODRIVER=dummy '" + kCli + "' --home '" + home.path() +
-                      "' convert -o '" + out.path() + "' " + args + " 2>/dev/null";
+                      "' convert --stamp -o '" + out.path() + "' " + args + " 2>/dev/null";
     std::string text = capture(cmd + "; echo \"rc=$?\"");
     std::vector<std::string> paths;
     size_t pos = 0;
@@ -229,7 +229,8 @@ CliRun convertRun(const TempDir& home, const std::string& outDir, const std::str
                   const std::string& prefix = "") {
     std::string errFile = home.file("stderr.txt");
     std::string cmd =
-        prefix + "'" + kCli + "' --home '" + home.path() + "' convert -o '" + outDir + "' " + args;
+        prefix + "'" + kCli + "' --home '" + home.path() + "' convert --stamp -o '" + outDir + "' " +
+        args;
     std::string text = capture("SDL_AUDIODRIVER=dummy bash -c \"trap '' XFSZ; " + cmd + "\" 2>'" +
                                errFile + "'; echo \"rc=$?\"");
     CliRun r;
@@ -279,14 +280,17 @@ uint32_t le32At(const std::vector<uint8_t>& b, size_t at) {
 
 } // namespace
 
-TEST(ConversionReport, MissingOutputFolderGivesNoOutputAndStatus2) {
-    TempDir home, out;
-    CliRun r =
-        convertRun(home, out.path() + "/missing", "-t wav '" + fixture("mpeg_vcd.mpg") + "'");
+// An output that cannot be created (here: its name is longer than a file
+// name may be) gives no output, and the run says so and exits 2.
+TEST(ConversionReport, OutputThatCannotBeCreatedGivesNoOutputAndStatus2) {
+    TempDir home, src, out;
+    std::string source = src.file(std::string(245, 'a') + ".mpg");
+    ASSERT_EQ(run("cp '" + fixture("mpeg_vcd.mpg") + "' '" + source + "'"), 0);
+    CliRun r = convertRun(home, out.path(), "-t wav '" + source + "'");
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.lines.empty());
     EXPECT_NE(r.err.find("打开生成文件"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(fixture("mpeg_vcd.mpg") + ": no output"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(source + ": no output"), std::string::npos) << r.err;
     EXPECT_TRUE(filesIn(out.path()).empty());
 }
 
@@ -299,10 +303,11 @@ TEST(ConversionReport, EntryWithoutSoundIsListedAsSuch) {
     EXPECT_EQ(r.status, 2);
     ASSERT_EQ(r.lines.size(), 2u);
     auto avi = fields(r.lines[0]), vcd = fields(r.lines[1]);
-    ASSERT_EQ(avi.size(), 3u);
-    EXPECT_EQ(avi[2], "no-sound");
+    ASSERT_EQ(avi.size(), 4u);
+    EXPECT_EQ(avi[3], "no-sound");
     EXPECT_EQ(readFile(avi[0]).size(), 44u);
-    EXPECT_EQ(vcd.size(), 2u) << r.lines[1];
+    EXPECT_EQ(avi[2], "44");
+    EXPECT_EQ(vcd.size(), 3u) << r.lines[1];
     EXPECT_NEAR(std::atof(vcd[1].c_str()), 4.0, 0.1);
     EXPECT_NE(r.err.find(fixture("mpeg_mpeg4.avi") + ": no sound"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find(fixture("mpeg_vcd.mpg") + ":"), std::string::npos) << r.err;
@@ -323,7 +328,7 @@ TEST(ConversionReport, EveryOutputIsListed) {
     ASSERT_EQ(r.lines.size(), 17u);
     for (int i = 0; i < 17; ++i) {
         auto f = fields(r.lines[i]);
-        ASSERT_EQ(f.size(), 2u) << r.lines[i];
+        ASSERT_EQ(f.size(), 3u) << r.lines[i];
         EXPECT_NE(f[0].find("s" + std::to_string(101 + i) + ".wav"), std::string::npos);
         EXPECT_GT(readFile(f[0]).size(), 44u + 11025 * 4);
     }
@@ -371,8 +376,8 @@ TEST(ConversionReport, FailedWritesKeepAValidIncompleteOutput) {
         EXPECT_EQ(r.status, 2);
         ASSERT_EQ(r.lines.size(), 1u);
         auto f = fields(r.lines[0]);
-        ASSERT_EQ(f.size(), 3u);
-        EXPECT_EQ(f[2], "incomplete");
+        ASSERT_EQ(f.size(), 4u);
+        EXPECT_EQ(f[3], "incomplete");
         EXPECT_NE(r.err.find("写入生成文件"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("文件大小超过了系统的限制"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find(src + ": incomplete"), std::string::npos) << r.err;
@@ -397,8 +402,8 @@ TEST(ConversionReport, FailedWritesKeepAValidIncompleteOutput) {
         EXPECT_EQ(r.status, 2);
         ASSERT_EQ(r.lines.size(), 1u);
         auto f = fields(r.lines[0]);
-        ASSERT_EQ(f.size(), 3u);
-        EXPECT_EQ(f[2], "incomplete");
+        ASSERT_EQ(f.size(), 4u);
+        EXPECT_EQ(f[3], "incomplete");
         auto mp3 = readFile(f[0]);
         ASSERT_GT(mp3.size(), 5000u);
         EXPECT_LE(mp3.size(), 20u * 1024);
