@@ -33,12 +33,12 @@ bool parseInt(const std::string& s, int& out) {
 // every entry that was not converted named on stderr. Returns `rc`, or
 // kRefused when an entry was not converted.
 int reportJob(int rc) {
-    for (const auto& o : producedOutputs(jobTable, outputFormat)) {
+    for (const auto& o : producedOutputs(mainJob().jobTable, outputFormat)) {
         const char* mark = o.incomplete ? "\tincomplete" : o.noSound() ? "\tno-sound" : "";
         std::printf("%s\t%.2f%s\n", o.path.c_str(), o.seconds, mark);
     }
     std::fflush(stdout);
-    for (const auto& e : jobTable) {
+    for (const auto& e : mainJob().jobTable) {
         const char* what = nullptr;
         switch (e.result) {
         case EntryResult::Converted:
@@ -225,10 +225,10 @@ int cmdConvert(const Args& args) {
         std::tm now{};
         std::time_t t = std::time(nullptr);
         localtime_r(&t, &now);
-        std::vector<std::string> names = fixPerFileOutputNames(now);
+        std::vector<std::string> names = fixPerFileOutputNames(mainJob(), now);
         if (runBatch(jobs, workerArgs, names) < 0) {
             batch = false;
-            jobOutputNames = names;
+            mainJob().outputNames = names;
         }
     }
     if (!batch) {
