@@ -46,10 +46,10 @@ bool parseInt(const std::string& s, int& out) {
 // stderr. Returns `rc`, or kRefused when an entry was not converted.
 int reportJob(int rc, const std::vector<bool>& stopped) {
     std::vector<std::string> stoppedPaths;
-    for (size_t i = 0; i < jobTable.size() && i < stopped.size(); ++i)
-        if (stopped[i] && jobTable[i].result != EntryResult::NotRun)
-            stoppedPaths.push_back(jobTable[i].outputName);
-    for (const auto& o : producedOutputs(jobTable, outputFormat)) {
+    for (size_t i = 0; i < mainJob().jobTable.size() && i < stopped.size(); ++i)
+        if (stopped[i] && mainJob().jobTable[i].result != EntryResult::NotRun)
+            stoppedPaths.push_back(mainJob().jobTable[i].outputName);
+    for (const auto& o : producedOutputs(mainJob().jobTable, outputFormat)) {
         std::error_code ec;
         auto size = std::filesystem::file_size(o.path, ec);
         std::string mark = o.incomplete ? "\tincomplete" : o.noSound() ? "\tno-sound" : "";
@@ -60,7 +60,7 @@ int reportJob(int rc, const std::vector<bool>& stopped) {
                     static_cast<unsigned long long>(ec ? 0 : size), mark.c_str());
     }
     std::fflush(stdout);
-    for (const auto& e : jobTable) {
+    for (const auto& e : mainJob().jobTable) {
         const char* what = nullptr;
         switch (e.result) {
         case EntryResult::Converted:
@@ -184,7 +184,7 @@ struct NamingRules {
     bool joined = false;
 };
 
-// Names the outputs of the entries in `jobTable` and decides which entries
+// Names the outputs of the entries in `mainJob().jobTable` and decides which entries
 // are skipped because their output exists (without -y). A joined job has one
 // name, at index 0, and is skipped as a whole.
 std::vector<std::string> planOutputNames(const NamingRules& r, std::vector<bool>& skip) {
@@ -193,9 +193,9 @@ std::vector<std::string> planOutputNames(const NamingRules& r, std::vector<bool>
     localtime_r(&t, &now);
     JobNames given;
     std::vector<std::string> names;
-    skip.assign(jobTable.size(), false);
-    for (size_t i = 0; i < jobTable.size() && (!r.joined || i == 0); ++i) {
-        const std::string& src = jobTable[i].path;
+    skip.assign(mainJob().jobTable.size(), false);
+    for (size_t i = 0; i < mainJob().jobTable.size() && (!r.joined || i == 0); ++i) {
+        const std::string& src = mainJob().jobTable[i].path;
         std::string name;
         if (!r.out.file.empty())
             name = r.out.file;
@@ -212,7 +212,7 @@ std::vector<std::string> planOutputNames(const NamingRules& r, std::vector<bool>
             std::fprintf(stderr, "kestrel-cli convert: %s exists: %s skipped (-y replaces it)\n",
                          name.c_str(), r.joined ? "the joined conversion" : src.c_str());
             if (r.joined)
-                skip.assign(jobTable.size(), true);
+                skip.assign(mainJob().jobTable.size(), true);
             else
                 skip[i] = true;
         }
@@ -240,19 +240,19 @@ std::vector<std::string> dropSkipped(const std::vector<std::string>& names,
 ProgressInfo jobProgress(int second, int) {
     ProgressInfo p;
     size_t k = 0;
-    while (k < jobTable.size() && jobTable[k].result != EntryResult::NotRun)
+    while (k < mainJob().jobTable.size() && mainJob().jobTable[k].result != EntryResult::NotRun)
         ++k;
     double before = 0, total = 0;
-    for (size_t i = 0; i < jobTable.size(); ++i) {
-        double d = jobTable[i].durationSec > 0 ? jobTable[i].durationSec : 0;
+    for (size_t i = 0; i < mainJob().jobTable.size(); ++i) {
+        double d = mainJob().jobTable[i].durationSec > 0 ? mainJob().jobTable[i].durationSec : 0;
         total += d;
         if (i < k) before += d;
     }
-    p.entries = static_cast<int>(jobTable.size());
-    p.entry = static_cast<int>(std::min(k + 1, jobTable.size()));
-    if (k < jobTable.size()) {
-        p.name = jobTable[k].path.substr(jobTable[k].path.rfind('/') + 1);
-        before += std::min<double>(second, jobTable[k].durationSec);
+    p.entries = static_cast<int>(mainJob().jobTable.size());
+    p.entry = static_cast<int>(std::min(k + 1, mainJob().jobTable.size()));
+    if (k < mainJob().jobTable.size()) {
+        p.name = mainJob().jobTable[k].path.substr(mainJob().jobTable[k].path.rfind('/') + 1);
+        before += std::min<double>(second, mainJob().jobTable[k].durationSec);
     }
     p.position = before;
     p.length = total;
@@ -369,7 +369,7 @@ int cmdConvert(const Args& args) {
     // The command line's own default type: the one -o FILE.ext names, else MP3.
     if (!o.outputType) o.outputType = out.file.empty() ? kOutMp3 : out.typeOfFile;
     if (!worker) o.savePath = out.folder;
-    jobOutputsReplace = replace;
+    mainJob().outputsReplace = replace;
     OverrideProblem problem = checkOverrides(o);
     if (problem != OverrideProblem::None) return usageError(self, overrideProblemText(problem, o));
     if (files.empty() && !worker) return usageError(self, "no file given");
@@ -420,30 +420,30 @@ int cmdConvert(const Args& args) {
     if (jobs == 0) jobs = availableCores();
     // Per-file outputs of several entries are converted in worker processes;
     // a joined output, a single entry and -j 1 in this process.
-    bool batch = jobs > 1 && !joined && jobTable.size() > 1;
-    std::vector<bool> stopped(jobTable.size(), false);
+    bool batch = jobs > 1 && !joined && mainJob().jobTable.size() > 1;
+    std::vector<bool> stopped(mainJob().jobTable.size(), false);
     if (batch) {
         std::vector<std::string> sources;
-        for (const auto& e : jobTable)
+        for (const auto& e : mainJob().jobTable)
             sources.push_back(e.path);
-        for (size_t i = 0; i < jobTable.size(); ++i) {
+        for (size_t i = 0; i < mainJob().jobTable.size(); ++i) {
             if (!outputIsSource(names[i], sources)) continue;
             showMessage(caption::kMain, formatText(text::kOutputIsSource, names[i]));
-            jobTable[i].result = EntryResult::NoOutput;
+            mainJob().jobTable[i].result = EntryResult::NoOutput;
             names[i].clear();
         }
         if (runBatch(jobs, workerArgs, names, stopped) < 0) batch = false;
     }
     if (!batch) {
-        jobOutputNames = names;
+        mainJob().outputNames = names;
         setProgressSource(jobProgress);
         if (start_conversion() < 0) return kRefused;
         wait_conversion();
         endProgressLine();
         if (interrupted()) {
             // The entry the stop came to is the last one that was reached.
-            for (size_t i = jobTable.size(); i-- > 0;)
-                if (jobTable[i].result != EntryResult::NotRun) {
+            for (size_t i = mainJob().jobTable.size(); i-- > 0;)
+                if (mainJob().jobTable[i].result != EntryResult::NotRun) {
                     stopped[i] = true;
                     break;
                 }

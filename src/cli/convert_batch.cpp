@@ -201,8 +201,9 @@ std::string endReason(int status) {
 class Batch {
   public:
     explicit Batch(const std::vector<std::string>& names)
-        : names_(names), pos_(jobTable.size(), 0), stopped_(jobTable.size(), false) {
-        for (const auto& e : jobTable) {
+        : names_(names), pos_(mainJob().jobTable.size(), 0),
+          stopped_(mainJob().jobTable.size(), false) {
+        for (const auto& e : mainJob().jobTable) {
             total_ += e.durationSec > 0 ? e.durationSec : 0;
             if (e.result == EntryResult::NotRun)
                 ++pending_;
@@ -262,9 +263,10 @@ class Batch {
     void say(const std::string& line) { printStatusLine(line); }
 
     void giveNext(Worker& w) {
-        while (next_ < jobTable.size() && jobTable[next_].result != EntryResult::NotRun)
+        while (next_ < mainJob().jobTable.size() &&
+               mainJob().jobTable[next_].result != EntryResult::NotRun)
             ++next_;
-        if (interrupted() || next_ >= jobTable.size()) {
+        if (interrupted() || next_ >= mainJob().jobTable.size()) {
             closeFd(w.in); // no more work: the worker ends
             return;
         }
@@ -272,7 +274,7 @@ class Batch {
         w.entry = static_cast<long>(i);
         latest_ = i;
         std::string line = "E " + std::to_string(i) + " " + toHex(names_[i]) + " " +
-                           toHex(jobTable[i].path) + "\n";
+                           toHex(mainJob().jobTable[i].path) + "\n";
         if (!writeAll(w.in, line)) closeFd(w.in); // it has gone; its end is seen below
     }
 
@@ -281,7 +283,7 @@ class Batch {
         std::string tag, a, b, c, d;
         in >> tag >> a;
         long idx = 0;
-        const long last = static_cast<long>(jobTable.size()) - 1;
+        const long last = static_cast<long>(mainJob().jobTable.size()) - 1;
         if (tag == "T") {
             std::string t;
             if (fromHex(a, t)) window().statusText(t);
@@ -300,7 +302,7 @@ class Batch {
                 !parseIndex(b, static_cast<long>(EntryResult::Incomplete), result) || c.empty() ||
                 *end != '\0' || !fromHex(d, name))
                 return;
-            JobEntry& e = jobTable[idx];
+            JobEntry& e = mainJob().jobTable[idx];
             e.result = static_cast<EntryResult>(result);
             e.pcmBytes = pcm;
             e.outputName = name;
@@ -339,7 +341,7 @@ class Batch {
         if (!w.errBuf.empty()) say(w.errBuf);
         bool normal = WIFEXITED(status) && (WEXITSTATUS(status) == 0 || forwarded_);
         if (w.entry >= 0 && !normal) {
-            say(formatLine(text::kWorkerLost, jobTable[w.entry].path, endReason(status)));
+            say(formatLine(text::kWorkerLost, mainJob().jobTable[w.entry].path, endReason(status)));
         }
         w.pid = -1;
         w.entry = -1;
@@ -357,15 +359,15 @@ class Batch {
 
     void showProgress() {
         long long at = 0;
-        for (size_t i = 0; i < jobTable.size(); ++i) {
-            int d = jobTable[i].durationSec > 0 ? jobTable[i].durationSec : 0;
-            at += jobTable[i].result != EntryResult::NotRun ? d : std::min(pos_[i], d);
+        for (size_t i = 0; i < mainJob().jobTable.size(); ++i) {
+            int d = mainJob().jobTable[i].durationSec > 0 ? mainJob().jobTable[i].durationSec : 0;
+            at += mainJob().jobTable[i].result != EntryResult::NotRun ? d : std::min(pos_[i], d);
         }
         ProgressInfo p;
-        p.entries = static_cast<int>(jobTable.size());
-        p.entry = static_cast<int>(std::min(done_ + 1, jobTable.size()));
-        if (latest_ < jobTable.size()) {
-            const std::string& path = jobTable[latest_].path;
+        p.entries = static_cast<int>(mainJob().jobTable.size());
+        p.entry = static_cast<int>(std::min(done_ + 1, mainJob().jobTable.size()));
+        if (latest_ < mainJob().jobTable.size()) {
+            const std::string& path = mainJob().jobTable[latest_].path;
             p.name = path.substr(path.rfind('/') + 1);
         }
         p.position = static_cast<double>(at);
@@ -478,7 +480,7 @@ int runBatchWorker() {
         }
         for (auto& row : mediaList.rows)
             row.selected = true;
-        jobOutputNames = {name};
+        mainJob().outputNames = {name};
         w.entry = idx;
         if (start_conversion() < 0) {
             reportResult(idx, EntryResult::NotRun, 0, std::string());
@@ -488,7 +490,7 @@ int runBatchWorker() {
         if (interrupted()) running = false; // a stop that came while it started
         wait_conversion();
         w.entry = -1;
-        const JobEntry& e = jobTable.front();
+        const JobEntry& e = mainJob().jobTable.front();
         reportResult(idx, e.result, e.pcmBytes, e.outputName);
     }
     std::free(buf);

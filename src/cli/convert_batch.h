@@ -6,7 +6,7 @@
 // before any worker starts, so names never collide; it hands the entries out
 // one at a time to whichever worker is free, shows one progress line for the
 // batch, passes Ctrl-C and SIGTERM on, and collects each entry's result into
-// `jobTable`, so that the report is the one of a conversion in this process.
+// the main job's `jobTable`, so that the report is the one of a conversion in this process.
 //
 // Each worker has a folder of its own under the program folder's tmp/ (a copy
 // of the settings file, its own tmp/): workers never write the settings or the
@@ -33,7 +33,7 @@ inline constexpr const char* kBatchWorkerOption = "--batch-worker";
 // The number of processors this process may run on (at least 1).
 int availableCores();
 
-// Converts every entry of `jobTable` with up to `jobs` workers, started as
+// Converts every entry of the main job's `jobTable` with up to `jobs` workers, started as
 // `kestrel-cli --home <own folder> convert <workerArgs> --batch-worker`;
 // `names` holds each entry's output name. Entries the workers never reported
 // keep their result NotRun; `stopped` tells the entries a stop came to while

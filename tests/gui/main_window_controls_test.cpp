@@ -161,8 +161,8 @@ TEST_F(ControlWindowJobs, ASilentConversionKeepsTheWindowsStates) {
     surface.controls[kDisplaySwitch].pressed = true;
     ASSERT_EQ(start_conversion(), 0);
     wait_conversion();
-    ASSERT_EQ(outputRecords.size(), 1u);
-    const JobEntry& e = jobTable.at(0);
+    ASSERT_EQ(mainJob().outputRecords.size(), 1u);
+    const JobEntry& e = mainJob().jobTable.at(0);
 
     ASSERT_FALSE(surface.snapshot.empty());
     EXPECT_EQ(enabledIn(surface.snapshot),
@@ -177,7 +177,7 @@ TEST_F(ControlWindowJobs, ASilentConversionKeepsTheWindowsStates) {
     EXPECT_EQ(surface.controls[kGainLeft].pos, 40);
     EXPECT_EQ(surface.controls[kGainRight].pos, 40);
     EXPECT_EQ(surface.controls[kStatusLine].text,
-              "文件[" + outputRecords[0].outputPath + "]转换完成");
+              "文件[" + mainJob().outputRecords[0].outputPath + "]转换完成");
     EXPECT_EQ(surface.controls[kPositionSlider].hi, e.durationSec);
     EXPECT_EQ(surface.controls[kPositionSlider].pos, 0);
     EXPECT_EQ(surface.controls[kProgressBar].pos, 0);

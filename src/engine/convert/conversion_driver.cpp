@@ -38,25 +38,24 @@
 
 namespace kestrel {
 
-std::vector<JobEntry> jobTable;
-std::vector<OutputRecord> outputRecords;
-std::vector<std::string> jobOutputNames;
-bool jobOutputsReplace = false;
+// The state of the output a job writes.
+struct ConversionJob::Output {
+    PcmOutput pcm;
+    OutputWriterState writer; // the WAV count and MP3 encoder of `pcm`
+    AtomicFile file;          // written under its ".part" name, never replacing a file
+    std::string finalName;    // where the output goes once finished
+    bool open = false;
+};
 
 namespace {
 
 std::thread g_thread;
+// The job that is running, if any.
+std::atomic<const ConversionJob*> g_activeJob{nullptr};
 
-// Per-job state of the open output.
-struct OpenOutput {
-    PcmOutput pcm;
-    AtomicFile file;       // written under its ".part" name, never replacing a file
-    std::string finalName; // where the output goes once finished
-    bool open = false;
-};
+using OpenOutput = ConversionJob::Output;
 
-// Loads the per-job decoder libraries in their order; unloads in reverse
-// order on failure. Returns the count loaded, negative on failure.
+// The per-job libraries loaded, to be released in reverse order.
 struct LoadedLibs {
     bool adpcm = false, aacdec = false, aacenc = false, amrenc = false, amrdec = false, mtv = false,
          mpa = false, ac3 = false;
@@ -74,15 +73,19 @@ void unloadLibs(LoadedLibs& l) {
     l = LoadedLibs();
 }
 
-int loadLibs(LoadedLibs& l) {
-    if (!(l.adpcm = load_orvoadpcmdec() >= 0)) return unloadLibs(l), -1;
-    if (!(l.aacdec = load_orvoaacdec() >= 0)) return unloadLibs(l), -1;
-    if (!(l.aacenc = load_orvoaacenc() >= 0)) return unloadLibs(l), -1;
-    if (!(l.amrenc = load_orvoamrenc() >= 0)) return unloadLibs(l), -1;
-    if (!(l.amrdec = load_orvoamrdec() >= 0)) return unloadLibs(l), -1;
-    if (!(l.mtv = load_orvomtvdec() >= 0)) return unloadLibs(l), -1;
-    if (!(l.mpa = load_mpadec_ext() >= 0)) return unloadLibs(l), -1;
-    if (!(l.ac3 = load_ac3stream() >= 0)) return unloadLibs(l), -1;
+// Loads the libraries in `wanted` (JobLibrary flags) in their fixed order;
+// on a failure (its loader has shown the message) unloads those loaded and
+// returns -1.
+int loadLibs(LoadedLibs& l, unsigned wanted) {
+    auto need = [wanted](JobLibrary lib) { return (wanted & lib) != 0; };
+    if (need(kLibAdpcmDec) && !(l.adpcm = load_orvoadpcmdec() >= 0)) return unloadLibs(l), -1;
+    if (need(kLibAacDec) && !(l.aacdec = load_orvoaacdec() >= 0)) return unloadLibs(l), -1;
+    if (need(kLibAacEnc) && !(l.aacenc = load_orvoaacenc() >= 0)) return unloadLibs(l), -1;
+    if (need(kLibAmrEnc) && !(l.amrenc = load_orvoamrenc() >= 0)) return unloadLibs(l), -1;
+    if (need(kLibAmrDec) && !(l.amrdec = load_orvoamrdec() >= 0)) return unloadLibs(l), -1;
+    if (need(kLibMtvDec) && !(l.mtv = load_orvomtvdec() >= 0)) return unloadLibs(l), -1;
+    if (need(kLibMpegAudio) && !(l.mpa = load_mpadec_ext() >= 0)) return unloadLibs(l), -1;
+    if (need(kLibAc3) && !(l.ac3 = load_ac3stream() >= 0)) return unloadLibs(l), -1;
     return 0;
 }
 
@@ -95,17 +98,19 @@ std::tm localNow() {
 
 // Opens the output of an entry: MP3 and WAV files are written under a
 // temporary name beside the final one and moved to it when finished; neither
-// replaces an existing file (AtomicFile::Mode::NoReplace) unless the caller
-// asked for it (jobOutputsReplace: the earlier file goes only once the new
-// one is in place). The
-// stream is unbuffered, so a failed write leaves exactly the bytes that
-// reached the file.
-bool openOutput(OpenOutput& o, const std::string& name, int type) {
-    o = OpenOutput();
+// replaces an existing file (AtomicFile::Mode::NoReplace) unless the job
+// asks for it (`replace`: the earlier file goes only once the new one is in
+// place). The stream is unbuffered, so a failed write leaves exactly the
+// bytes that reached the file.
+bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace) {
+    o.pcm = PcmOutput();
+    o.writer = OutputWriterState();
+    o.file = AtomicFile();
+    o.finalName.clear();
+    o.open = false;
     o.pcm.type = type;
-    const int opened = jobOutputsReplace
-                           ? o.file.open(name, AtomicFile::Mode::Replace, {.moveAside = true})
-                           : o.file.open(name, AtomicFile::Mode::NoReplace);
+    const int opened = replace ? o.file.open(name, AtomicFile::Mode::Replace, {.moveAside = true})
+                               : o.file.open(name, AtomicFile::Mode::NoReplace);
     if (opened != 0) {
         showMessage(caption::kMain, formatText(text::kOutputOpenFailed, name));
         return false;
@@ -114,27 +119,28 @@ bool openOutput(OpenOutput& o, const std::string& name, int type) {
     const std::string& chosen = o.file.target();
     std::setvbuf(f, nullptr, _IONBF, 0);
     o.pcm.stream = f;
-    attach_output_writer(o.pcm);
+    attach_output_writer(o.pcm, o.writer);
     o.pcm.name = chosen;
     o.finalName = chosen;
     o.open = true;
     if (type == kOutWav) {
-        wav_reset();
-        wav_write_header(o.pcm.stream, outputFormat.out_channels, outputFormat.out_rate);
+        o.writer.wav.reset();
+        o.writer.wav.writeHeader(o.pcm.stream, outputFormat.out_channels, outputFormat.out_rate);
         if (std::ferror(f)) {
             o.pcm.writeError = errno ? errno : EIO;
             showMessage(caption::kMain, formatText(text::kOutputWriteFailed, chosen,
                                                    writeFailureReason(o.pcm.writeError)));
         }
     } else if (type == kOutMp3) {
-        mp3_encoder_setup(type);
+        mp3_encoder_setup(o.writer.mp3, type);
+        o.writer.mp3.file = f;
     }
     return true;
 }
 
 // After a failed write: cuts a WAV back to whole sample frames and makes the
 // count the header gets tell what the file holds.
-void cutWavToWhole(FILE* f) {
+void cutWavToWhole(FILE* f, uint32_t& dataBytes) {
     struct stat st;
     if (::fstat(fileno(f), &st) != 0) return;
     uint64_t size = static_cast<uint64_t>(st.st_size);
@@ -156,21 +162,21 @@ int finishOutput(OpenOutput& o) {
     if (!o.open) return 0;
     FILE* f = o.pcm.stream;
     const bool writeFailed = o.pcm.writeError != 0;
+    Mp3EncoderState& mp3 = o.writer.mp3;
     int finishError = 0;
     if (o.pcm.type == kOutWav) {
-        if (writeFailed) cutWavToWhole(f);
+        if (writeFailed) cutWavToWhole(f, o.writer.wav.dataBytes);
         errno = 0;
-        if (wav_finish(f) < 0) finishError = errno ? errno : EIO;
+        if (o.writer.wav.finish(f) < 0) finishError = errno ? errno : EIO;
     } else {
         if (o.pcm.type == kOutMp3) {
             if (writeFailed) {
-                mp3_encoder_abandon();
+                mp3_encoder_abandon(mp3);
             } else {
-                mp3_encoder_finish(mp3_write_to_file, f, f);
-                if (mp3State.writeFailed)
-                    finishError = mp3State.writeErrno ? mp3State.writeErrno : EIO;
+                mp3_encoder_finish(mp3, mp3_write_to_file, &mp3, f);
+                if (mp3.writeFailed) finishError = mp3.writeErrno ? mp3.writeErrno : EIO;
             }
-            if (mp3State.writeFailed) (void)::ftruncate(fileno(f), mp3State.wholeEnd);
+            if (mp3.writeFailed) (void)::ftruncate(fileno(f), mp3.wholeEnd);
         }
         errno = 0;
         if (std::fclose(f) != 0 && !finishError) finishError = errno ? errno : EIO;
@@ -215,21 +221,66 @@ void reportConversion(int second, void* ctx) {
     w.clock(second);
 }
 
-void runEntry(JobEntry& e, OpenOutput& out, int progressMax) {
+} // namespace
+
+void ConversionJob::runEntry(JobEntry& e, Output& out, int progressMax) {
     ReaderEntry re;
     static_cast<EntryFacts&>(re) = e;
     re.rateRatio = e.rateRatio;
     EntryReport rep{&e, &e.outputName, progressMax};
     PcmOutput* po = out.open ? &out.pcm : nullptr;
-    if (e.route == ReaderRoute::MpegAudio) {
-        read_mpeg_audio_file(re, po, reportConversion, &rep);
-    } else if (e.route == ReaderRoute::MpegStream) {
-        read_mpeg_stream(re, po, reportConversion, &rep);
+    if (e.route != ReaderRoute::MpegAudio && e.route != ReaderRoute::MpegStream) {
+        // Other routes produce an output without audio until their readers
+        // exist.
+        return;
     }
-    // Other routes produce an output without audio until their readers exist.
+    MpegReader reader(processRunFlags(), kMainLibraryInstance, true, &pcm_);
+    StageSink sink(po, e.rateRatio, e.sourceChannels);
+    if (e.route == ReaderRoute::MpegAudio)
+        reader.readMpegAudioFile(re, sink, reportConversion, &rep);
+    else
+        reader.readMpegStream(re, sink, reportConversion, &rep);
 }
 
-} // namespace
+unsigned librariesForRoute(ReaderRoute route) {
+    switch (route) {
+    case ReaderRoute::MpegAudio:
+        return kLibMpegAudio;
+    case ReaderRoute::MpegStream:
+        return kLibMpegAudio | kLibAc3;
+    case ReaderRoute::Mpeg4Avi: // MP3 or ADPCM sound in an AVI
+        return kLibMpegAudio | kLibAdpcmDec;
+    case ReaderRoute::Mp4: // an AAC or AMR track, decoded in buffers
+        return kLibAacDec | kLibAmrDec;
+    case ReaderRoute::Amr:
+        return kLibAmrDec;
+    case ReaderRoute::Aac:
+        return kLibAacDec;
+    case ReaderRoute::Flv: // MP3, ADPCM or AAC sound tags
+        return kLibMpegAudio | kLibAdpcmDec | kLibAacDec;
+    case ReaderRoute::Swf: // MP3 or ADPCM sound (the other formats are refused)
+        return kLibMpegAudio | kLibAdpcmDec;
+    case ReaderRoute::Mtv: // MP3 sound
+        return kLibMtvDec | kLibMpegAudio;
+    case ReaderRoute::Amv: // ADPCM sound
+        return kLibMtvDec | kLibAdpcmDec;
+    case ReaderRoute::Asf:        // the platform's reader
+    case ReaderRoute::DirectShow: // the platform's graph
+    case ReaderRoute::None:
+        break;
+    }
+    return 0;
+}
+
+unsigned librariesForJob(const std::vector<JobEntry>& entries, int outputType) {
+    unsigned libs = 0;
+    for (const auto& e : entries)
+        libs |= librariesForRoute(e.route);
+    if (outputType == kOutRawAac || outputType == kOutAdts || outputType == kOutM4a)
+        libs |= kLibAacEnc;
+    if (outputType == kOutAmr) libs |= kLibAmrEnc;
+    return libs;
+}
 
 ReaderRoute routeFor(const std::string& t, MediaKind kind) {
     if (kind == MediaKind::MpegAudio) return ReaderRoute::MpegAudio;
@@ -253,9 +304,23 @@ bool outputTypeAvailable(int t) {
     return t == kOutMp3 || t == kOutWav;
 }
 
-int prepare_job() {
-    if (running.load()) return -1;
-    wait_conversion();
+ConversionJob::ConversionJob() : out_(std::make_unique<Output>()) {}
+ConversionJob::~ConversionJob() = default;
+
+bool ConversionJob::active() const {
+    return g_activeJob.load() == this;
+}
+
+bool ConversionJob::anyActive() {
+    return g_activeJob.load() != nullptr;
+}
+
+ConversionJob& mainJob() {
+    static ConversionJob job;
+    return job;
+}
+
+int ConversionJob::prepare() {
     derive_output_format();
     jobTable.clear();
     const EffectiveOutputFormat& f = outputFormat;
@@ -282,6 +347,12 @@ int prepare_job() {
         return -1;
     }
     return 0;
+}
+
+int prepare_job() {
+    if (running.load()) return -1;
+    wait_conversion();
+    return mainJob().prepare();
 }
 
 int start_conversion() {
@@ -311,16 +382,43 @@ void wait_conversion() {
 }
 
 int conversion_thread() {
+    int rc = mainJob().run();
+    return rc == kJobBusy ? rc : 0;
+}
+
+namespace {
+
+// Holds the process's one running job for the time of ConversionJob::run.
+class ActiveJobClaim {
+  public:
+    explicit ActiveJobClaim(const ConversionJob* job) {
+        const ConversionJob* none = nullptr;
+        claimed_ = g_activeJob.compare_exchange_strong(none, job);
+    }
+    ~ActiveJobClaim() {
+        if (claimed_) g_activeJob = nullptr;
+    }
+    ActiveJobClaim(const ActiveJobClaim&) = delete;
+    ActiveJobClaim& operator=(const ActiveJobClaim&) = delete;
+    bool claimed() const { return claimed_; }
+
+  private:
+    bool claimed_ = false;
+};
+
+} // namespace
+
+int ConversionJob::run() {
+    ActiveJobClaim claim(this);
+    if (!claim.claimed()) return kJobBusy;
     const EffectiveOutputFormat& f = outputFormat;
     const Settings& s = settings;
     makeDirectories(tempFolder());
     LoadedLibs libs;
-    if (loadLibs(libs) < 0) {
+    if (loadLibs(libs, librariesForJob(jobTable, s.output_type)) < 0) {
         running = false;
         return 0;
     }
-    (void)pcm_buffer();
-    wav_reset();
     const int mode = s.conversion_mode;
     const bool optionalDevice = mode == 2;
     if (open_main_device(mode == 1 ? f.out_rate * 2 : f.out_rate, f.out_channels, optionalDevice) <
@@ -340,7 +438,7 @@ int conversion_thread() {
     running = true;
     paused = false;
     converting = true;
-    pcm_pending = 0;
+    pcm_.pending = 0;
     WindowPort& w = window();
     // Stop, pause-recording and the display switch stay; the sound switch
     // unless the job is silent.
@@ -357,7 +455,7 @@ int conversion_thread() {
     for (const auto& e : jobTable)
         sources.push_back(e.path);
     JobNames names;
-    OpenOutput out;
+    OpenOutput& out = *out_;
     std::string joinedName;
     std::string lastOutput;
     const int type = s.output_type;
@@ -371,8 +469,8 @@ int conversion_thread() {
         std::tm now = localNow();
         bool newOutput = !joined || i == 0;
         if (newOutput) {
-            std::string name = i < jobOutputNames.size() && !jobOutputNames[i].empty()
-                                   ? jobOutputNames[i]
+            std::string name = i < outputNames.size() && !outputNames[i].empty()
+                                   ? outputNames[i]
                                    : make_output_name(static_cast<int>(i), e.path, type,
                                                       s.save_mode, now, s.save_path);
             if (!joined) name = uniqueInJob(names, name);
@@ -382,10 +480,7 @@ int conversion_thread() {
                 if (joined) break;
                 continue;
             }
-            if (!joined) {
-                wav_reset();
-            }
-            openOutput(out, name, type);
+            openOutput(out, name, type, outputsReplace);
             joinedName = out.open ? out.finalName : name;
         }
         e.outputName = joined ? joinedName : (out.open ? out.finalName : joinedName);

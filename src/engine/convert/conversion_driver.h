@@ -5,6 +5,9 @@
 // through the reader of its route, hands every decoded block to pcm_sink and
 // finishes the output.
 //
+// A job is a ConversionJob; the window runs one at a time, the main job,
+// through `start_conversion`.
+//
 // Cancellation: clearing `running` ends the current entry's reading loop; its
 // output is finished properly (headers patched, every written frame kept) and
 // the remaining entries are skipped.
@@ -12,8 +15,10 @@
 
 #include "engine/catalogue/media_record.h"
 #include "engine/core/entry_facts.h"
+#include "engine/core/run_state.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,36 +78,100 @@ struct OutputRecord {
     int32_t exePeriod = 0;
 };
 
-// The job's entries, with each one's output name and result once it has run.
-extern std::vector<JobEntry> jobTable;
-// The output manager's records: at most kMaxOutputRecords, one per entry that
-// had an output; jobTable tells about every entry.
-extern std::vector<OutputRecord> outputRecords;
-
 // The route of an entry from its type text and kind; None when none.
 ReaderRoute routeFor(const std::string& typeName, MediaKind kind);
 
 // Output types the driver can produce now.
 bool outputTypeAvailable(int outputType);
 
-// Output names fixed by the caller, by job index (a joined output: index 0);
-// an entry without one (or an empty one) gets its time-stamped name. The names
-// are still never given twice in a job.
-extern std::vector<std::string> jobOutputNames;
-// Outputs replace a file of their name (once they are finished) instead of
-// taking the next free name; off unless the caller asks for it.
-extern bool jobOutputsReplace;
+// The libraries a job loads for its entries and output type, as flags.
+enum JobLibrary : unsigned {
+    kLibAdpcmDec = 1u << 0,
+    kLibAacDec = 1u << 1,
+    kLibAacEnc = 1u << 2,
+    kLibAmrEnc = 1u << 3,
+    kLibAmrDec = 1u << 4,
+    kLibMtvDec = 1u << 5,
+    kLibMpegAudio = 1u << 6,
+    kLibAc3 = 1u << 7,
+};
+// The decoder libraries the reader of `route` uses.
+unsigned librariesForRoute(ReaderRoute route);
+// Those of every entry of `entries`, and the encoder of `outputType`.
+unsigned librariesForJob(const std::vector<JobEntry>& entries, int outputType);
 
-// Builds the job table from the selected rows of the media list and derives
-// the output format, without starting anything. 0 when the job has entries;
-// negative when it cannot run (message shown).
+// What ConversionJob::run returns when another job is running.
+inline constexpr int kJobBusy = -3;
+
+// One conversion job: its entries (the job table), the records of the outputs
+// it produced, the state of the output being written (the WAV count, the MP3
+// encoder's buffers) and the PCM buffer its readers decode into.
+//
+// One job runs at a time per process: the MP3 encoder library (mp3enc) holds
+// one encoder per process, and the PCM stage with its rate changer
+// (Corvopcmchange), effects and device hooks is one per process. run()
+// refuses with kJobBusy while another job runs. Jobs may be created, prepared
+// and read freely; they poll the process-wide run flags (`running`, `paused`,
+// `converting`, ...) that the window's commands set.
+class ConversionJob {
+  public:
+    ConversionJob();
+    ~ConversionJob();
+    ConversionJob(const ConversionJob&) = delete;
+    ConversionJob& operator=(const ConversionJob&) = delete;
+
+    // The job's entries, with each one's output name and result once it has
+    // run.
+    std::vector<JobEntry> jobTable;
+    // The output manager's records: at most kMaxOutputRecords, one per entry
+    // that had an output; jobTable tells about every entry. Emptied when the
+    // job runs.
+    std::vector<OutputRecord> outputRecords;
+    // Output names fixed by the caller, by job index (a joined output: index
+    // 0); an entry without one (or an empty one) gets its time-stamped name.
+    // The names are still never given twice in a job.
+    std::vector<std::string> outputNames;
+    // Outputs replace a file of their name (once they are finished) instead of
+    // taking the next free name; off unless the caller asks for it.
+    bool outputsReplace = false;
+
+    // Builds the job table from the selected rows of the media list and
+    // derives the output format, without starting anything. 0 when the job
+    // has entries; negative when it cannot run (message shown).
+    int prepare();
+    // Runs the job on the calling thread: loads the libraries its entries
+    // need, opens the device, converts every entry and releases all. Sets
+    // `running` for its time and clears it at the end. 0 when it ran;
+    // kJobBusy (nothing done, no message) while another job runs.
+    int run();
+    // True while run() is working.
+    bool active() const;
+    // True while some job of the process is running.
+    static bool anyActive();
+
+    // The output being written: its stream and name, and the writer's and
+    // encoder's state.
+    struct Output;
+
+  private:
+    void runEntry(JobEntry& e, Output& out, int progressMax);
+    std::unique_ptr<Output> out_;
+    PcmBuffer pcm_; // what the job's readers decode into
+};
+
+// The one job of the window (and of the command line): the functions below
+// drive it.
+ConversionJob& mainJob();
+
+// mainJob().prepare().
 int prepare_job();
-// Prepares the job and starts the thread. 0 when started; negative when
+// Prepares the main job and starts its thread. 0 when started; negative when
 // nothing started (message shown).
 int start_conversion();
 // Waits for the conversion thread to end.
 void wait_conversion();
-// The thread body (also callable directly); returns 0.
+// The thread body (also callable directly): runs the main job; returns 0, or
+// kJobBusy when another job was running.
 int conversion_thread();
 
 } // namespace kestrel

@@ -8,7 +8,8 @@
 
 namespace kestrel {
 
-std::vector<std::string> fixPerFileOutputNames(const std::tm& now) {
+std::vector<std::string> fixPerFileOutputNames(ConversionJob& job, const std::tm& now) {
+    std::vector<JobEntry>& jobTable = job.jobTable;
     std::vector<std::string> sources;
     for (const auto& e : jobTable)
         sources.push_back(e.path);

@@ -13,11 +13,11 @@
 
 namespace kestrel {
 
-// Every per-file output name of the job in `jobTable`, time-stamped with `now`
+// Every per-file output name of `job`'s entries, time-stamped with `now`
 // and never given twice. An entry whose name would be one of the job's sources
 // gets no output (its message is shown, its result becomes NoOutput) and an
 // empty name.
-std::vector<std::string> fixPerFileOutputNames(const std::tm& now);
+std::vector<std::string> fixPerFileOutputNames(ConversionJob& job, const std::tm& now);
 
 // One output file of a finished job.
 struct ProducedOutput {

@@ -8,10 +8,7 @@
 
 namespace kestrel {
 
-Mp3EncoderState mp3State;
-
-int mp3_encoder_setup(int outputType) {
-    Mp3EncoderState& st = mp3State;
+int mp3_encoder_setup(Mp3EncoderState& st, int outputType) {
     st = Mp3EncoderState();
     if (!mp3enc_loaded() && load_mp3enc() < 0) return -1;
     const Settings& s = settings;
@@ -48,14 +45,14 @@ int mp3_encoder_setup(int outputType) {
 namespace {
 
 // Only frame data is used: the returned bytes must start with a frame sync.
-void deliver(int n, Mp3FrameSink sink, void* context) {
-    if (n > 0 && mp3State.outBuffer[0] == 0xFF) sink(mp3State.outBuffer.data(), n, context);
+void deliver(Mp3EncoderState& st, int n, Mp3FrameSink sink, void* context) {
+    if (n > 0 && st.outBuffer[0] == 0xFF) sink(st.outBuffer.data(), n, context);
 }
 
 } // namespace
 
-int mp3_encode_block(const uint8_t* pcm, int length, Mp3FrameSink sink, void* context) {
-    Mp3EncoderState& st = mp3State;
+int mp3_encode_block(Mp3EncoderState& st, const uint8_t* pcm, int length, Mp3FrameSink sink,
+                     void* context) {
     if (!st.ready) return -1;
     int produced = 0;
     int p = 0;
@@ -70,17 +67,16 @@ int mp3_encode_block(const uint8_t* pcm, int length, Mp3FrameSink sink, void* co
                                       out);
         // 0 only means the encoder is still filling its look-ahead.
         if (n < 0) return -1;
-        deliver(n, sink, context);
+        deliver(st, n, sink, context);
         produced += n;
     }
     return produced;
 }
 
-int mp3_encoder_finish(Mp3FrameSink sink, void* context, FILE* stream) {
-    Mp3EncoderState& st = mp3State;
+int mp3_encoder_finish(Mp3EncoderState& st, Mp3FrameSink sink, void* context, FILE* stream) {
     if (!st.ready) return 0;
     int n = mp3enc.wave_enmp3end(st.outBuffer.data());
-    if (n > 0) deliver(n, sink, context);
+    if (n > 0) deliver(st, n, sink, context);
     if (st.tagged && stream && st.firstFrameAt >= 0 && !st.writeFailed) {
         std::vector<uint8_t> tag(8192);
         int t = mp3enc.wave_enmp3_vbrheader(tag.data(), static_cast<int>(tag.size()));
@@ -96,13 +92,13 @@ int mp3_encoder_finish(Mp3FrameSink sink, void* context, FILE* stream) {
     return n > 0 ? n : 0;
 }
 
-void mp3_encoder_abandon() {
-    mp3State.ready = false;
+void mp3_encoder_abandon(Mp3EncoderState& st) {
+    st.ready = false;
 }
 
 void mp3_write_to_file(const uint8_t* bytes, int length, void* context) {
-    FILE* f = static_cast<FILE*>(context);
-    Mp3EncoderState& st = mp3State;
+    Mp3EncoderState& st = *static_cast<Mp3EncoderState*>(context);
+    FILE* f = st.file;
     if (!f || st.writeFailed) return;
     long at = std::ftell(f);
     if (st.firstFrameAt < 0) st.firstFrameAt = at;

@@ -14,16 +14,17 @@
 namespace kestrel {
 
 int write_output_block(PcmOutput& out, const uint8_t* block, int len) {
+    auto& state = *static_cast<OutputWriterState*>(out.writerState);
     errno = 0;
     switch (out.type) {
     case kOutWav:
     case kOutWma:
-        wav_append(out.stream, block, static_cast<size_t>(len), outputFormat.out_channels,
-                   out.name);
+        state.wav.append(out.stream, block, static_cast<size_t>(len), outputFormat.out_channels,
+                         out.name);
         break;
     case kOutMp3:
-        mp3_encode_block(block, len, mp3_write_to_file, out.stream);
-        if (mp3State.writeFailed) errno = mp3State.writeErrno;
+        mp3_encode_block(state.mp3, block, len, mp3_write_to_file, &state.mp3);
+        if (state.mp3.writeFailed) errno = state.mp3.writeErrno;
         break;
     default:
         break;

@@ -8,11 +8,7 @@
 
 namespace kestrel {
 
-uint32_t dataBytes = 0;
-
 namespace {
-
-bool g_limitReported = false;
 
 void put32(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
@@ -28,9 +24,9 @@ void put16(uint8_t* p, uint16_t v) {
 
 } // namespace
 
-void wav_reset() {
+void WavWriter::reset() {
     dataBytes = 0;
-    g_limitReported = false;
+    limitReported_ = false;
 }
 
 void wav_header_bytes(uint8_t h[44], uint32_t dataSize, int channels, int rate) {
@@ -48,28 +44,28 @@ void wav_header_bytes(uint8_t h[44], uint32_t dataSize, int channels, int rate) 
     put32(h + 40, dataSize);
 }
 
-int wav_write_header(FILE* out, int channels, int rate) {
+int WavWriter::writeHeader(FILE* out, int channels, int rate) const {
     if (!out) return -1;
     uint8_t h[44];
     wav_header_bytes(h, dataBytes, channels, rate);
     return std::fwrite(h, 1, 44, out) == 44 ? 0 : -1;
 }
 
-void wav_count(uint32_t bytes) {
+void WavWriter::count(uint32_t bytes) {
     uint64_t sum = static_cast<uint64_t>(dataBytes) + bytes;
     dataBytes = sum > kWavMaxDataBytes ? kWavMaxDataBytes : static_cast<uint32_t>(sum);
 }
 
-size_t wav_append(FILE* out, const uint8_t* pcm, size_t bytes, int channels,
-                  const std::string& outputName) {
+size_t WavWriter::append(FILE* out, const uint8_t* pcm, size_t bytes, int channels,
+                         const std::string& outputName) {
     if (!out) return 0;
     size_t frame = static_cast<size_t>(channels > 0 ? channels : 1) * 2;
     uint64_t room = kWavMaxDataBytes - dataBytes;
     room -= room % frame;
     if (bytes > room) {
         bytes = static_cast<size_t>(room);
-        if (!g_limitReported) {
-            g_limitReported = true;
+        if (!limitReported_) {
+            limitReported_ = true;
             char msg[1100];
             std::snprintf(msg, sizeof msg, text::kWavTooLarge, outputName.c_str());
             showMessage(caption::kMain, msg);
@@ -77,11 +73,11 @@ size_t wav_append(FILE* out, const uint8_t* pcm, size_t bytes, int channels,
     }
     if (bytes == 0) return 0;
     size_t n = std::fwrite(pcm, 1, bytes, out);
-    wav_count(static_cast<uint32_t>(n));
+    count(static_cast<uint32_t>(n));
     return n;
 }
 
-int wav_finish(FILE* out) {
+int WavWriter::finish(FILE* out) const {
     if (!out) return -1;
     uint8_t b[4];
     put32(b, dataBytes + 36);

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 
 namespace kestrel {
@@ -66,6 +67,22 @@ std::mutex& loaderMutex() {
     return m;
 }
 
+namespace {
+
+// Opens by file name, guarded by loaderMutex().
+std::map<std::string, int>& openCounts() {
+    static std::map<std::string, int> counts;
+    return counts;
+}
+
+} // namespace
+
+int libraryOpenCount(const std::string& fileName) {
+    std::lock_guard<std::mutex> lock(loaderMutex());
+    auto it = openCounts().find(fileName);
+    return it == openCounts().end() ? 0 : it->second;
+}
+
 int loadLibrary(LibraryBinding& lib) {
     std::lock_guard<std::mutex> lock(loaderMutex());
     if (lib.handle) {
@@ -91,6 +108,7 @@ int loadLibrary(LibraryBinding& lib) {
     }
     lib.handle = h;
     lib.loads = 1;
+    ++openCounts()[lib.fileName];
     return 0;
 }
 

@@ -48,6 +48,9 @@ int loadLibrary(LibraryBinding& lib);
 // library. Safe when not loaded.
 void unloadLibrary(LibraryBinding& lib);
 bool isLoaded(const LibraryBinding& lib);
+// How many times the library `fileName` (e.g. "ac3stream.so") has been opened
+// by this process: each time it went from not loaded to loaded.
+int libraryOpenCount(const std::string& fileName);
 
 // The texts a failure shows (for tests and for callers that report otherwise).
 std::string libraryMissingText(const LibraryBinding& lib);

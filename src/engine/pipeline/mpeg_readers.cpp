@@ -157,8 +157,9 @@ void readLoop(MpegReader& r, FILE* f, const ReaderEntry& e, size_t chunk, Span s
 
 } // namespace
 
-MpegReader::MpegReader(RunFlags flags, int libraryInstance, bool mayUseAc3)
-    : flags_(flags), decoder_(pcm_, flags.running, libraryInstance, mayUseAc3) {
+MpegReader::MpegReader(RunFlags flags, int libraryInstance, bool mayUseAc3, PcmBuffer* pcm)
+    : flags_(flags), ownPcm_(pcm ? nullptr : new PcmBuffer), pcm_(pcm ? *pcm : *ownPcm_),
+      decoder_(pcm_, flags.running, libraryInstance, mayUseAc3) {
     demux_.setRunFlag(flags.running);
     demux_.setOutlet(&decoder_);
 }

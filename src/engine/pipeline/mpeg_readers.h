@@ -18,6 +18,7 @@
 #include "engine/pipeline/pcm_stage.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace kestrel {
@@ -62,8 +63,9 @@ class StageSink : public PcmSinkPath {
 class MpegReader {
   public:
     // `flags`: what the loop polls; `libraryInstance`, `mayUseAc3`: see
-    // MpegDecoder.
-    MpegReader(RunFlags flags, int libraryInstance, bool mayUseAc3);
+    // MpegDecoder. `pcm`: the buffer to decode into (it must outlive the
+    // reader); null: one of the reader's own.
+    MpegReader(RunFlags flags, int libraryInstance, bool mayUseAc3, PcmBuffer* pcm = nullptr);
     ~MpegReader();
     MpegReader(const MpegReader&) = delete;
     MpegReader& operator=(const MpegReader&) = delete;
@@ -81,7 +83,8 @@ class MpegReader {
 
   private:
     RunFlags flags_;
-    PcmBuffer pcm_;
+    std::unique_ptr<PcmBuffer> ownPcm_;
+    PcmBuffer& pcm_;
     Demuxer demux_;
     MpegDecoder decoder_;
 };

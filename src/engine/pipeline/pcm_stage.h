@@ -37,7 +37,8 @@ struct PcmOutput {
     FILE* stream = nullptr;
     std::string name;
     PcmWriteFn write = nullptr;
-    uint64_t pcmBytes = 0; // PCM bytes passed to the writer/encoder
+    void* writerState = nullptr; // the state `write` keeps for this output
+    uint64_t pcmBytes = 0;       // PCM bytes passed to the writer/encoder
     // errno of the first failed write (0: none). The failing write shows its
     // message; nothing more is written to the output, and the reading loop
     // ends the entry.

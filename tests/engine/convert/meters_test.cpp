@@ -60,9 +60,9 @@ class Meters : public ::testing::Test {
         win.levelReports = 0;
         EXPECT_EQ(start_conversion(), 0);
         wait_conversion();
-        EXPECT_EQ(outputRecords.size(), 1u);
-        if (outputRecords.size() != 1) return {};
-        return test::readFile(outputRecords[0].outputPath);
+        EXPECT_EQ(mainJob().outputRecords.size(), 1u);
+        if (mainJob().outputRecords.size() != 1) return {};
+        return test::readFile(mainJob().outputRecords[0].outputPath);
     }
 
     test::TempDir home;

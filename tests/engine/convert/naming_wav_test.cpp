@@ -87,10 +87,10 @@ TEST(WavWriter, HeaderBytesMonoAndStereo) {
 TEST(WavWriter, EmptyOutputAndJoinedCount) {
     test::TempDir dir;
     std::string p = dir.file("e.wav");
-    wav_reset();
+    WavWriter wav;
     FILE* f = std::fopen(p.c_str(), "wb");
-    ASSERT_EQ(wav_write_header(f, 2, 44100), 0);
-    ASSERT_EQ(wav_finish(f), 0);
+    ASSERT_EQ(wav.writeHeader(f, 2, 44100), 0);
+    ASSERT_EQ(wav.finish(f), 0);
     auto b = test::readFile(p);
     ASSERT_EQ(b.size(), 44u);
     EXPECT_EQ(le32(b, 4), 36u);
@@ -98,17 +98,17 @@ TEST(WavWriter, EmptyOutputAndJoinedCount) {
 
     // Two entries into one joined output: one header, the sum of both.
     std::vector<uint8_t> pcm(4000, 7);
-    wav_reset();
+    wav.reset();
     f = std::fopen(p.c_str(), "wb");
-    wav_write_header(f, 2, 44100);
-    wav_append(f, pcm.data(), 4000, 2, p);
-    wav_append(f, pcm.data(), 1000, 2, p);
-    wav_finish(f);
+    wav.writeHeader(f, 2, 44100);
+    wav.append(f, pcm.data(), 4000, 2, p);
+    wav.append(f, pcm.data(), 1000, 2, p);
+    wav.finish(f);
     b = test::readFile(p);
     EXPECT_EQ(b.size(), 44u + 5000);
     EXPECT_EQ(le32(b, 40), 5000u);
     EXPECT_EQ(le32(b, 4), 5036u);
-    EXPECT_EQ(wav_finish(nullptr), -1);
+    EXPECT_EQ(wav.finish(nullptr), -1);
 }
 
 TEST(WavWriter, StopsAtThe32BitLimit) {
@@ -116,15 +116,14 @@ TEST(WavWriter, StopsAtThe32BitLimit) {
     test::TempDir dir;
     std::string p = dir.file("big.wav");
     FILE* f = std::fopen(p.c_str(), "wb");
-    wav_reset();
-    dataBytes = kWavMaxDataBytes - 10; // as if 4 GiB had been written
+    WavWriter wav;
+    wav.dataBytes = kWavMaxDataBytes - 10; // as if 4 GiB had been written
     std::vector<uint8_t> pcm(100, 1);
-    EXPECT_EQ(wav_append(f, pcm.data(), 100, 2, p), 8u); // whole frames only
-    EXPECT_EQ(wav_append(f, pcm.data(), 100, 2, p), 0u);
+    EXPECT_EQ(wav.append(f, pcm.data(), 100, 2, p), 8u); // whole frames only
+    EXPECT_EQ(wav.append(f, pcm.data(), 100, 2, p), 0u);
     EXPECT_EQ(msgs.entries().size(), 1u);
-    EXPECT_LE(static_cast<uint64_t>(dataBytes) + 36, 0xFFFFFFFFull);
+    EXPECT_LE(static_cast<uint64_t>(wav.dataBytes) + 36, 0xFFFFFFFFull);
     std::fclose(f);
-    wav_reset();
 }
 
 // The reasons of failed writes name the two the user can act on.

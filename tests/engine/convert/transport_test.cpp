@@ -69,8 +69,8 @@ TEST_F(Transport, PauseRecordingCutsTheStretchOut) {
     std::this_thread::sleep_for(1500ms);
     converting = true;
     wait_conversion();
-    ASSERT_EQ(outputRecords.size(), 1u);
-    double s = seconds(outputRecords[0].outputPath);
+    ASSERT_EQ(mainJob().outputRecords.size(), 1u);
+    double s = seconds(mainJob().outputRecords[0].outputPath);
     EXPECT_NEAR(s, 4.0 - 1.5, 0.6);
 }
 
@@ -79,10 +79,10 @@ TEST_F(Transport, SeekMovesPlaybackAndOutput) {
     std::this_thread::sleep_for(500ms);
     seek_request = 3 + 100;
     wait_conversion();
-    ASSERT_EQ(outputRecords.size(), 1u);
+    ASSERT_EQ(mainJob().outputRecords.size(), 1u);
     // About half a second (plus what the device ring holds ahead) before the
     // seek, then the last second of the source: well short of its 4 s.
-    double s = seconds(outputRecords[0].outputPath);
+    double s = seconds(mainJob().outputRecords[0].outputPath);
     EXPECT_GT(s, 1.2);
     EXPECT_LT(s, 2.8);
 }
@@ -92,13 +92,13 @@ TEST_F(Transport, StopFinishesTheOutputAndSkipsTheRest) {
     std::this_thread::sleep_for(1000ms);
     running = false;
     wait_conversion();
-    ASSERT_EQ(outputRecords.size(), 1u);
-    auto bytes = test::readFile(outputRecords[0].outputPath);
+    ASSERT_EQ(mainJob().outputRecords.size(), 1u);
+    auto bytes = test::readFile(mainJob().outputRecords[0].outputPath);
     ASSERT_GT(bytes.size(), 44u);
     uint32_t riff, data;
     std::memcpy(&riff, bytes.data() + 4, 4);
     std::memcpy(&data, bytes.data() + 40, 4);
     EXPECT_EQ(data + 44, bytes.size());
     EXPECT_EQ(riff, data + 36);
-    EXPECT_NEAR(seconds(outputRecords[0].outputPath), 1.0, 0.6);
+    EXPECT_NEAR(seconds(mainJob().outputRecords[0].outputPath), 1.0, 0.6);
 }

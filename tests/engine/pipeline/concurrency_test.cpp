@@ -209,9 +209,9 @@ TEST_F(Concurrency, AnalysisDuringAConversion) {
     analysis.join();
 
     EXPECT_EQ(wrong.load(), 0);
-    ASSERT_EQ(jobTable.size(), 1u);
-    EXPECT_EQ(jobTable[0].result, EntryResult::Converted);
-    auto wav = test::wavSamples(jobTable[0].outputName);
+    ASSERT_EQ(mainJob().jobTable.size(), 1u);
+    EXPECT_EQ(mainJob().jobTable[0].result, EntryResult::Converted);
+    auto wav = test::wavSamples(mainJob().jobTable[0].outputName);
     ASSERT_EQ(wav.size(), streamWav.size());
     EXPECT_TRUE(wav == streamWav);
 }

@@ -60,9 +60,9 @@ std::vector<int16_t> runStage(const std::vector<int16_t>& stereo, int outRate, i
     out.type = kOutWav;
     out.name = path;
     out.stream = std::fopen(path.c_str(), "wb");
-    attach_output_writer(out);
-    wav_reset();
-    wav_write_header(out.stream, outChannels, outRate);
+    OutputWriterState writer;
+    attach_output_writer(out, writer);
+    writer.wav.writeHeader(out.stream, outChannels, outRate);
     running = true;
     converting = true;
     EXPECT_EQ(prepare_pcm_change(ratio, 2), 0);
@@ -78,7 +78,7 @@ std::vector<int16_t> runStage(const std::vector<int16_t>& stereo, int outRate, i
         piece = piece == 4608 ? 1000 : 4608;
     }
     close_pcm_change(&out, ratio);
-    wav_finish(out.stream);
+    writer.wav.finish(out.stream);
     running = false;
     return test::wavSamples(path);
 }
