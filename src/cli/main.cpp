@@ -249,23 +249,40 @@ std::string jsonNumber(double v, int decimals) {
 namespace {
 
 void printToolHelp() {
-    std::puts("usage: kestrel-cli [--home DIR] COMMAND [ARGS...]\n"
-              "\n"
-              "岚石多媒体MP3转换器: converts the sound of multimedia files to audio files.\n"
-              "\n"
-              "Options:\n"
-              "  --home DIR   keep tavolin.ini, mpginfo.dat and tmp/ in DIR\n"
-              "               (default: $KESTREL_HOME, the program's folder when writable,\n"
-              "               else $XDG_DATA_HOME/kestrel)\n"
-              "  -h, --help   show this help; 'kestrel-cli COMMAND --help' for a command\n"
-              "\n"
-              "Commands:");
+    std::fputs(
+        cliText("usage: kestrel-cli [--home DIR] COMMAND [ARGS...]\n"
+                "\n"
+                "岚石多媒体MP3转换器: converts the sound of multimedia files to audio files.\n"
+                "\n"
+                "Options:\n"
+                "  --home DIR   keep tavolin.ini, mpginfo.dat and tmp/ in DIR\n"
+                "               (default: $KESTREL_HOME, the program's folder when writable,\n"
+                "               else $XDG_DATA_HOME/kestrel)\n"
+                "  -h, --help   show this help; 'kestrel-cli COMMAND --help' for a command\n"
+                "\n"
+                "Commands:\n",
+                "用法: kestrel-cli [--home 目录] 命令 [参数...]\n"
+                "\n"
+                "岚石多媒体MP3转换器：把多媒体文件的声音转换为音频文件。\n"
+                "\n"
+                "选项:\n"
+                "  --home 目录  在该目录中保存 tavolin.ini、mpginfo.dat 和 tmp/\n"
+                "               （默认：$KESTREL_HOME；程序所在文件夹可写时为该文件夹，\n"
+                "               否则为 $XDG_DATA_HOME/kestrel）\n"
+                "  -h, --help   显示本帮助；'kestrel-cli 命令 --help' 显示命令的帮助\n"
+                "\n"
+                "命令:\n"),
+        stdout);
     for (const auto& c : commands())
         std::printf("  %-10s %s\n", c.name, c.summary);
-    std::puts("\nExit status: 0 success; 1 wrong usage (an unknown command or option);\n"
-              "2 an operation was refused or failed: a file refused, a conversion entry\n"
-              "without output, without sound or with an incomplete output, playback without\n"
-              "a sound device; 130 stopped by Ctrl-C.");
+    std::puts(
+        cliText("\nExit status: 0 success; 1 wrong usage (an unknown command or option);\n"
+                "2 an operation was refused or failed: a file refused, a conversion entry\n"
+                "without output, without sound or with an incomplete output, playback without\n"
+                "a sound device; 130 stopped by Ctrl-C.",
+                "\n退出状态: 0 成功；1 用法错误（未知的命令或选项）；2 操作被拒绝或失败：文件\n"
+                "被拒绝，转换项没有输出、没有声音或输出不完整，播放时没有声音设备；130 被\n"
+                "Ctrl-C 停止。"));
 }
 
 } // namespace

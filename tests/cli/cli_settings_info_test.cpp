@@ -229,3 +229,52 @@ TEST(CliList, HelpSaysWhatTheListIsAndShowsAdd) {
     std::string zh = capture("LC_ALL=zh_CN.UTF-8 '" + kCli + "' list --help");
     EXPECT_NE(zh.find("多媒体文件列表"), std::string::npos) << zh;
 }
+
+TEST(CliDocs, ReadmeHoldsTheRealHelp) {
+    auto bytes = readFile(std::string(KESTREL_SOURCE_DIR) + "/README.md");
+    const std::string readme(bytes.begin(), bytes.end());
+    const std::string begin = "<!-- kestrel-cli --help: begin",
+                      end = "<!-- kestrel-cli --help: end";
+    size_t b = readme.find(begin), e = readme.find(end);
+    ASSERT_NE(b, std::string::npos);
+    ASSERT_NE(e, std::string::npos);
+    b = readme.find("```text\n", b);
+    ASSERT_LT(b, e);
+    b += 8;
+    size_t close = readme.rfind("```\n", e);
+    ASSERT_GT(close, b);
+    const std::string block = readme.substr(b, close - b);
+    const std::string help = capture("LC_ALL=C '" + kCli + "' --help");
+    EXPECT_EQ(block, help) << "run tools/update-readme-help.sh to bring README.md up to date";
+}
+
+TEST(CliDocs, ManualPageRendersEveryCommand) {
+    const std::string page = std::string(KESTREL_BIN_DIR) + "/../kestrel-cli.1";
+    ASSERT_TRUE(std::filesystem::exists(page));
+    std::string text = capture("MANWIDTH=80 LC_ALL=C.UTF-8 man -l '" + page + "' 2>&1");
+    EXPECT_NE(text.find("KESTREL-CLI(1)"), std::string::npos) << text;
+    // A section per command, holding the command's help.
+    for (const char* c : {"settings", "list", "info", "fast", "convert", "play"})
+        EXPECT_NE(text.find(std::string("\n   ") + c + "\n       usage: kestrel-cli "),
+                  std::string::npos)
+            << c << "\n"
+            << text;
+    EXPECT_NE(text.find("kestrel-cli info [--json] FILE"), std::string::npos);
+    // roff warnings (an unknown request from a line of help) show on stderr.
+    EXPECT_EQ(capture("LC_ALL=C.UTF-8 man --warnings -l '" + page + "' 2>&1 >/dev/null"), "");
+}
+
+TEST(CliDocs, BashCompletionLoadsAndCompletes) {
+    const std::string script = std::string(KESTREL_SOURCE_DIR) + "/data/kestrel-cli.bash";
+    EXPECT_EQ(capture("bash -c 'source \"" + script + "\"; complete -p kestrel-cli' 2>&1"),
+              "complete -o bashdefault -o filenames -F _kestrel_cli kestrel-cli\n");
+    auto complete = [&](const std::string& words) {
+        return capture("bash -c 'source \"" + script + "\"; COMP_WORDS=(" + words +
+                       "); COMP_CWORD=$((${#COMP_WORDS[@]}-1)); "
+                       "_kestrel_cli; echo \"${COMPREPLY[*]}\"' 2>&1");
+    };
+    EXPECT_EQ(complete("kestrel-cli se"), "settings\n");
+    EXPECT_EQ(complete("kestrel-cli convert -t m"), "mp3 m4a\n");
+    EXPECT_EQ(complete("kestrel-cli --home /tmp settings set output_type a"), "aac adts amr avi\n");
+    EXPECT_EQ(complete("kestrel-cli info --j"), "--json\n");
+}
