@@ -46,7 +46,13 @@ void printHelp(const Command& cmd);
 // defaults); the media list is loaded when `withList` is set.
 void startEngine(bool withList, bool withProbe = true);
 
+// A JSON string of `s`; bytes that are not UTF-8 are written as the
+// characters U+0080..U+00FF of the same values (\u00XX), so the output is
+// valid UTF-8 whatever the file name holds.
 std::string jsonString(const std::string& s);
+// A JSON number with `decimals` places (-1: as short as exact), or null for
+// a value that is not finite.
+std::string jsonNumber(double v, int decimals);
 
 // The current folder (outputs go there without -o); "." when it is unknown.
 std::string currentFolder();

@@ -1,12 +1,25 @@
 #include "cli/cli.h"
 
 #include "engine/catalogue/analysis.h"
+#include "engine/catalogue/describe.h"
 #include "engine/catalogue/media_record.h"
 
 #include <cstdio>
 #include <cstring>
 
 namespace kestrel::cli {
+
+namespace {
+
+// The bit rate in kbit/s: the record's, else the file's average over its
+// playing time; 0 when neither is known.
+double kbitPerSecond(const MediaRecord& rec, const RecordDescription& d, unsigned long long size) {
+    if (rec.bitRate > 0) return rec.bitRate / 1000.0;
+    if (d.seconds > 0) return static_cast<double>(size) * 8 / d.seconds / 1000;
+    return 0;
+}
+
+} // namespace
 
 int cmdInfo(const Args& args) {
     bool json = false;
@@ -32,22 +45,36 @@ int cmdInfo(const Args& args) {
         }
         std::string type(rec.typeName, strnlen(rec.typeName, sizeof rec.typeName));
         unsigned long long size = realFileSize(rec);
+        const RecordDescription d = describeRecord(rec);
+        const double kbps = kbitPerSecond(rec, d, size);
         if (json) {
-            std::printf("%s  {\"path\": %s, \"typeName\": %s, \"kind\": %d, \"sampleRate\": %.17g, "
+            std::printf("%s  {\"path\": %s, \"container\": %s, \"codec\": %s, \"kindName\": %s, "
+                        "\"seconds\": %s, \"kbps\": %s, "
+                        "\"typeName\": %s, \"kind\": %d, \"sampleRate\": %s, "
                         "\"channels\": %d, \"durationSec\": %d, \"fileSize\": %llu, "
                         "\"bitRate\": %d, \"bitsPerSample\": %d, \"formatDetail\": %d, "
                         "\"streamDetail\": %d, \"startInfo\": %d}",
-                        firstOut ? "" : ",\n", jsonString(path).c_str(), jsonString(type).c_str(),
-                        rec.kind, rec.sampleRate, rec.channels, rec.durationSec, size, rec.bitRate,
-                        rec.bitsPerSample, rec.formatDetail, rec.streamDetail, rec.startInfo);
+                        firstOut ? "" : ",\n", jsonString(path).c_str(),
+                        jsonString(d.container).c_str(), jsonString(d.codec).c_str(),
+                        jsonString(d.kindName).c_str(), jsonNumber(d.seconds, 3).c_str(),
+                        jsonNumber(kbps, 1).c_str(), jsonString(type).c_str(), rec.kind,
+                        jsonNumber(rec.sampleRate, -1).c_str(), rec.channels, rec.durationSec, size,
+                        rec.bitRate, rec.bitsPerSample, rec.formatDetail, rec.streamDetail,
+                        rec.startInfo);
             firstOut = false;
         } else {
-            std::printf("%s\n  typeName=%s\n  kind=%d\n  sampleRate=%g\n  channels=%d\n"
+            std::printf("%s\n  container: %s\n  codec: %s\n  sample rate: %g Hz\n"
+                        "  channels: %d\n  bit rate: %.1f kbit/s\n  duration: %.3f s\n"
+                        "  kind: %s (%d)\n",
+                        path.c_str(), d.container.c_str(), d.codec.empty() ? "-" : d.codec.c_str(),
+                        rec.sampleRate, rec.channels, kbps, d.seconds, d.kindName.c_str(),
+                        rec.kind);
+            std::printf("  typeName=%s\n  kind=%d\n  sampleRate=%g\n  channels=%d\n"
                         "  durationSec=%d\n  fileSize=%llu\n  bitRate=%d\n  bitsPerSample=%d\n"
                         "  formatDetail=%d\n  streamDetail=%d\n  startInfo=%d\n",
-                        path.c_str(), type.c_str(), rec.kind, rec.sampleRate, rec.channels,
-                        rec.durationSec, size, rec.bitRate, rec.bitsPerSample, rec.formatDetail,
-                        rec.streamDetail, rec.startInfo);
+                        type.c_str(), rec.kind, rec.sampleRate, rec.channels, rec.durationSec, size,
+                        rec.bitRate, rec.bitsPerSample, rec.formatDetail, rec.streamDetail,
+                        rec.startInfo);
         }
     }
     if (json) std::puts(firstOut ? "]" : "\n]");

@@ -1,9 +1,11 @@
 #include "cli/cli.h"
 
 #include "engine/catalogue/media_list.h"
+#include "engine/catalogue/texts.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace kestrel::cli {
 
@@ -16,16 +18,27 @@ const Command& self() {
 }
 
 void printRows(bool json) {
-    static const char* names[8] = {"serial", "path", "size",     "type",
-                                   "time",   "rate", "channels", "kind"};
-    if (json) std::puts("[");
+    // The record's field names, as 'info --json' has them; every column but
+    // the path and the type is a number.
+    static const char* names[8] = {"serial",      "path",       "fileSize", "typeName",
+                                   "durationSec", "sampleRate", "channels", "kind"};
+    if (json)
+        std::puts("[");
+    else if (::isatty(STDOUT_FILENO)) {
+        for (int c = 0; c < 8; ++c)
+            std::printf("%s%s", c ? "\t" : "", text::kColumnHeaders[c]);
+        std::printf("\n");
+    }
     for (size_t r = 0; r < mediaList.rows.size(); ++r) {
         const auto& row = mediaList.rows[r];
         if (json) {
             std::printf("  {");
-            for (int c = 0; c < 8; ++c)
+            for (int c = 0; c < 8; ++c) {
+                const bool text = c == 1 || c == 3;
+                const std::string& v = row.columns[c];
                 std::printf("%s%s: %s", c ? ", " : "", jsonString(names[c]).c_str(),
-                            jsonString(row.columns[c]).c_str());
+                            text ? jsonString(v).c_str() : (v.empty() ? "null" : v.c_str()));
+            }
             std::printf("}%s\n", r + 1 < mediaList.rows.size() ? "," : "");
         } else {
             for (int c = 0; c < 8; ++c)

@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/texts.h"
 
 #include "engine/settings/settings.h"
 #include "engine/catalogue/media_list.h"
@@ -6,6 +7,7 @@
 #include "platform/paths.h"
 
 #include <SDL.h>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,27 +27,85 @@ namespace kestrel::cli {
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> list = {
-        {"settings", "print every setting as loaded at start-up",
-         "usage: kestrel-cli [--home DIR] settings\n"
-         "Loads tavolin.ini as the program does at start-up (writing back the default of\n"
-         "every missing or invalid key) and prints each setting as KEY=VALUE in load\n"
-         "order, then the derived output format.\n",
+        {"settings",
+         cliText("show or change the settings (tavolin.ini)", "显示或修改设置（tavolin.ini）"),
+         cliText("usage: kestrel-cli [--home DIR] settings\n"
+                 "       kestrel-cli [--home DIR] settings get KEY...\n"
+                 "       kestrel-cli [--home DIR] settings set KEY VALUE\n"
+                 "       kestrel-cli [--home DIR] settings path\n"
+                 "Loads tavolin.ini as the program does at start-up (writing back the default of\n"
+                 "every missing or invalid key) and prints each setting as KEY=VALUE in load\n"
+                 "order, with the value's meaning in brackets (转换文件类型=1 (exe)), then the\n"
+                 "derived output format.\n"
+                 "KEY is the key of tavolin.ini (转换文件类型) or its English alias\n"
+                 "(output_type). 'get' prints the settings named. 'set' checks VALUE as loading\n"
+                 "does and writes it into the file; VALUE is a number as the file holds it or\n"
+                 "the name of its meaning (mp3, exe, wav ...; mix, left, right; cbr, vbr, abr).\n"
+                 "A value out of range or not in the key's list is refused with what is allowed\n"
+                 "(exit status 2); an unknown key is wrong usage (1). A setting that the new\n"
+                 "value makes invalid (a bit rate the new MPEG version lacks) is changed as\n"
+                 "loading would; every setting changed is printed.\n"
+                 "'path' prints where the settings file is.\n",
+                 "用法: kestrel-cli [--home 目录] settings\n"
+                 "      kestrel-cli [--home 目录] settings get 键...\n"
+                 "      kestrel-cli [--home 目录] settings set 键 值\n"
+                 "      kestrel-cli [--home 目录] settings path\n"
+                 "按程序启动时的方式载入 tavolin.ini（缺少或无效的键写回默认值），按载入顺序\n"
+                 "以 键=值 打印每个设置，括号内是值的含义（转换文件类型=1 (exe)），最后是导出\n"
+                 "的输出格式。\n"
+                 "键是 tavolin.ini 中的键（转换文件类型）或其英文别名（output_type）。\n"
+                 "'get' 打印指定的设置。'set' 按载入规则检查值并写入文件；值是文件中的数字\n"
+                 "或其含义的名称（mp3、exe、wav ...；mix、left、right；cbr、vbr、abr）。\n"
+                 "超出范围或不在列表中的值被拒绝，并说明允许的值（退出状态 2）；未知的键是\n"
+                 "用法错误（1）。因新值而失效的设置（新MPEG版本没有的码率）按载入规则更改；\n"
+                 "打印每个被更改的设置。\n"
+                 "'path' 打印设置文件的位置。\n"),
          cmdSettings},
-        {"list", "show or edit the media list (mpginfo.dat)",
-         "usage: kestrel-cli [--home DIR] list [--json]\n"
-         "       kestrel-cli [--home DIR] list delete SERIAL...\n"
-         "       kestrel-cli [--home DIR] list save\n"
-         "Loads mpginfo.dat as at start-up and prints the eight column texts of every row\n"
-         "(序号 文件名称 大小 类型 时间 采样率 通道 其它), tab-separated, or as JSON.\n"
-         "'delete' removes the rows with those serial numbers and saves the list;\n"
-         "'save' writes the list back (dropping records whose files are gone).\n",
+        {"list",
+         cliText("show or edit the window's media list (mpginfo.dat)",
+                 "显示或编辑窗口的多媒体文件列表（mpginfo.dat）"),
+         cliText("usage: kestrel-cli [--home DIR] list [--json]\n"
+                 "       kestrel-cli [--home DIR] list add FILE...\n"
+                 "       kestrel-cli [--home DIR] list delete SERIAL...\n"
+                 "       kestrel-cli [--home DIR] list save\n"
+                 "The media list is the list of files the window shows and converts; it is kept\n"
+                 "in mpginfo.dat beside tavolin.ini. 'list' loads it as at start-up and prints\n"
+                 "the eight column texts of every row (序号 文件名称 大小 类型 时间 采样率 通道\n"
+                 "其它), tab-separated with a header line on a terminal, or as JSON (--json).\n"
+                 "'add' analyses the files and appends them (under their absolute paths);\n"
+                 "'delete' removes the rows with those serial numbers; both save the list.\n"
+                 "'save' writes the list back (dropping records whose files are gone).\n",
+                 "用法: kestrel-cli [--home 目录] list [--json]\n"
+                 "      kestrel-cli [--home 目录] list add 文件...\n"
+                 "      kestrel-cli [--home 目录] list delete 序号...\n"
+                 "      kestrel-cli [--home 目录] list save\n"
+                 "多媒体文件列表是窗口显示和转换的文件列表，保存在 tavolin.ini 旁边的\n"
+                 "mpginfo.dat 中。'list' 按启动时的方式载入列表，打印每行的八列文字（序号\n"
+                 "文件名称 大小 类型 时间 采样率 通道 其它），以制表符分隔（在终端上带标题行），\n"
+                 "或以 JSON 打印（--json）。\n"
+                 "'add' 分析文件并加入列表（使用绝对路径）；'delete' 删除指定序号的行；两者都\n"
+                 "保存列表。'save' 写回列表（去掉文件已不存在的记录）。\n"),
          cmdList},
-        {"info", "analyse media files and print what was found",
-         "usage: kestrel-cli info [--json] FILE...\n"
-         "Runs the media analysis on each file and prints the facts of its record\n"
-         "(typeName, kind, sampleRate, channels, durationSec, fileSize, bitRate,\n"
-         "bitsPerSample, formatDetail, streamDetail, startInfo). A refused file prints\n"
-         "the analysis message; the command then exits with status 2.\n",
+        {"info",
+         cliText("analyse media files and print what was found", "分析多媒体文件并打印结果"),
+         cliText("usage: kestrel-cli info [--json] FILE...\n"
+                 "Runs the media analysis on each file and prints what it found: the container,\n"
+                 "codec, sample rate, channels, bit rate (kbit/s), duration in seconds (from the\n"
+                 "frame count for MPEG audio, else the container's own) and the kind, then the\n"
+                 "facts of its record (typeName, kind, sampleRate, channels, durationSec,\n"
+                 "fileSize, bitRate, bitsPerSample, formatDetail, streamDetail, startInfo).\n"
+                 "--json prints an array of objects with typed numbers and the field names of\n"
+                 "'list --json' (path, size, type, rate, channels, kind) and the others above.\n"
+                 "A refused file prints the analysis message; the command then exits with\n"
+                 "status 2.\n",
+                 "用法: kestrel-cli info [--json] 文件...\n"
+                 "对每个文件进行多媒体分析并打印结果：容器、编码、采样率、通道数、码率\n"
+                 "（kbit/s）、时长（秒；MPEG音频按帧数计算，否则取容器自身的时长）和类别，\n"
+                 "然后是记录的各项（typeName、kind、sampleRate、channels、durationSec、\n"
+                 "fileSize、bitRate、bitsPerSample、formatDetail、streamDetail、startInfo）。\n"
+                 "--json 打印对象数组，数字带类型，字段名与 'list --json' 相同（path、size、\n"
+                 "type、rate、channels、kind）并含上述其他字段。\n"
+                 "被拒绝的文件打印分析消息，命令以状态 2 退出。\n"),
          cmdInfo},
         {"fast", "copy the MPEG audio of a file into an .mp3 without re-encoding",
          "usage: kestrel-cli fast [-o DIR] [-y] [-q] FILE\n"
@@ -177,9 +237,42 @@ void startEngine(bool withList, bool withProbe) {
     if (withList) loadMediaList();
 }
 
+namespace {
+
+// The length of the UTF-8 sequence at `p` (`n` bytes available), or 0 when
+// it is not one (overlong forms, surrogates and values above U+10FFFF are not).
+size_t utf8Length(const unsigned char* p, size_t n) {
+    unsigned c = p[0];
+    size_t len = c < 0x80             ? 1
+                 : (c & 0xE0) == 0xC0 ? 2
+                 : (c & 0xF0) == 0xE0 ? 3
+                 : (c & 0xF8) == 0xF0 ? 4
+                                      : 0;
+    if (len == 0 || len > n) return 0;
+    unsigned v = len == 1 ? c : len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
+    for (size_t i = 1; i < len; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;
+        v = (v << 6) | (p[i] & 0x3F);
+    }
+    static const unsigned least[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (v < least[len] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
+    return len;
+}
+
+} // namespace
+
 std::string jsonString(const std::string& s) {
     std::string o = "\"";
-    for (unsigned char c : s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = p[i];
+        size_t len = utf8Length(p + i, s.size() - i);
+        if (len > 1) {
+            o.append(s, i, len);
+            i += len;
+            continue;
+        }
+        ++i;
         switch (c) {
         case '"':
             o += "\\\"";
@@ -197,7 +290,7 @@ std::string jsonString(const std::string& s) {
             o += "\\t";
             break;
         default:
-            if (c < 0x20) {
+            if (c < 0x20 || c == 0x7F || len == 0) {
                 char b[8];
                 std::snprintf(b, sizeof b, "\\u%04x", c);
                 o += b;
@@ -209,33 +302,66 @@ std::string jsonString(const std::string& s) {
     return o + "\"";
 }
 
+std::string jsonNumber(double v, int decimals) {
+    if (!std::isfinite(v)) return "null";
+    char b[64];
+    if (decimals < 0)
+        std::snprintf(b, sizeof b, "%.17g", v);
+    else
+        std::snprintf(b, sizeof b, "%.*f", decimals, v);
+    return b;
+}
+
 namespace {
 
 void printToolHelp() {
-    std::puts("usage: kestrel-cli [OPTIONS] COMMAND [ARGS...]\n"
-              "       kestrel-cli help COMMAND\n"
-              "\n"
-              "岚石多媒体MP3转换器: converts the sound of multimedia files to audio files.\n"
-              "\n"
-              "Options:\n"
-              "  --home DIR   keep tavolin.ini, mpginfo.dat and tmp/ in DIR\n"
-              "               (default: $KESTREL_HOME, the program's folder when writable,\n"
-              "               else $XDG_DATA_HOME/kestrel)\n"
-              "  -q           quiet: no status texts and no progress\n"
-              "  -v           verbose: the decoding libraries' own log lines too\n"
-              "  --version    show the version and the libraries it runs on\n"
-              "  -h, --help   show this help; 'kestrel-cli help COMMAND' for a command\n"
-              "Options take their value as the next argument or after '=' (--home=DIR);\n"
-              "'--' ends the options (what follows are files).\n"
-              "\n"
-              "Commands:");
+    std::fputs(
+        cliText("usage: kestrel-cli [OPTIONS] COMMAND [ARGS...]\n"
+                "       kestrel-cli help COMMAND\n"
+                "\n"
+                "岚石多媒体MP3转换器: converts the sound of multimedia files to audio files.\n"
+                "\n"
+                "Options:\n"
+                "  --home DIR   keep tavolin.ini, mpginfo.dat and tmp/ in DIR\n"
+                "               (default: $KESTREL_HOME, the program's folder when writable,\n"
+                "               else $XDG_DATA_HOME/kestrel)\n"
+                "  -q           quiet: no status texts and no progress\n"
+                "  -v           verbose: the decoding libraries' own log lines too\n"
+                "  --version    show the version and the libraries it runs on\n"
+                "  -h, --help   show this help; 'kestrel-cli help COMMAND' for a command\n"
+                "Options take their value as the next argument or after '=' (--home=DIR);\n"
+                "'--' ends the options (what follows are files).\n"
+                "\n"
+                "Commands:\n",
+                "用法: kestrel-cli [选项] 命令 [参数...]\n"
+                "      kestrel-cli help 命令\n"
+                "\n"
+                "岚石多媒体MP3转换器：把多媒体文件的声音转换为音频文件。\n"
+                "\n"
+                "选项:\n"
+                "  --home 目录  在该目录中保存 tavolin.ini、mpginfo.dat 和 tmp/\n"
+                "               （默认：$KESTREL_HOME；程序所在文件夹可写时为该文件夹，\n"
+                "               否则为 $XDG_DATA_HOME/kestrel）\n"
+                "  -q           安静：不显示状态文字和进度\n"
+                "  -v           详细：也显示解码库自己的日志\n"
+                "  --version    显示版本和所用的库\n"
+                "  -h, --help   显示本帮助；'kestrel-cli help 命令' 显示命令的帮助\n"
+                "选项的值跟在选项之后，或写在 '=' 之后（--home=目录）；\n"
+                "'--' 结束选项（其后都是文件）。\n"
+                "\n"
+                "命令:\n"),
+        stdout);
     for (const auto& c : commands())
         std::printf("  %-10s %s\n", c.name, c.summary);
-    std::puts("\nExit status: 0 success; 1 wrong usage (an unknown command or option);\n"
-              "2 an operation was refused or failed: a file refused, an output that exists\n"
-              "(not replaced without -y), a conversion entry without output, without sound\n"
-              "or with an incomplete output, playback without a sound device; 130 stopped\n"
-              "by Ctrl-C, 143 by SIGTERM.");
+    std::puts(
+        cliText("\nExit status: 0 success; 1 wrong usage (an unknown command or option);\n"
+                "2 an operation was refused or failed: a file refused, an output that exists\n"
+                "(not replaced without -y), a conversion entry without output, without sound\n"
+                "or with an incomplete output, playback without a sound device; 130 stopped\n"
+                "by Ctrl-C, 143 by SIGTERM.",
+                "\n退出状态: 0 成功；1 用法错误（未知的命令或选项）；2 操作被拒绝或失败：文件\n"
+                "被拒绝，输出文件已存在（没有 -y 时不替换），转换项没有输出、没有声音或输出\n"
+                "不完整，播放时没有声音设备；130 被 Ctrl-C 停止，143 被 SIGTERM 停止。"));
 }
 
 // The version of a library loaded by name, through its version call.

@@ -83,7 +83,7 @@ TEST(Cli, SettingsPrintsEveryKeyInLoadOrderThenTheDerivedFormat) {
         lines.push_back((*it)[1]);
     ASSERT_EQ(lines.size(), 33u + 4u);
     EXPECT_EQ(lines[0], "界面显示=1");
-    EXPECT_EQ(lines[27], "转换文件类型=1");
+    EXPECT_EQ(lines[27], "转换文件类型=1 (exe)");
     EXPECT_EQ(lines[32], "转换文件保存路径=" + home.path() + "/");
     EXPECT_EQ(lines[33], "out_rate=44100");
     EXPECT_EQ(lines[36], "out_version=0");
@@ -105,7 +105,7 @@ TEST(Cli, ListAddDeleteAndSave) {
     EXPECT_NE(list.out.find("\tMPEG1/2 PS\t4\t44100\t2\t6"), std::string::npos) << list.out;
     EXPECT_NE(list.out.find("1\t" + b + "\t"), std::string::npos);
     Result json = cli(home, "list --json");
-    EXPECT_NE(json.out.find("\"type\": \"MP3\""), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"typeName\": \"MP3\""), std::string::npos) << json.out;
 
     EXPECT_EQ(cli(home, "list delete 0").status, 0);
     list = cli(home, "list");

@@ -158,8 +158,9 @@ const SettingKey& row(const char* k) {
     std::abort(); // every caller names a key of the table
 }
 
-// The value of a row as the file holds it.
-std::string fileValue(const SettingKey& r, const Settings& s) {
+} // namespace
+
+std::string settingFileValue(const SettingKey& r, const Settings& s) {
     switch (r.type) {
     case K::Int:
         return std::to_string(s.*r.number);
@@ -170,6 +171,8 @@ std::string fileValue(const SettingKey& r, const Settings& s) {
     }
     return s.*r.text;
 }
+
+namespace {
 
 // Range check: a value outside [lo, hi] (a missing key reads as -1) gets the
 // default, which is written back.
@@ -197,11 +200,16 @@ void loadRow(const SettingKey& r, Settings& s) {
 void saveRows(std::initializer_list<const char*> keys) {
     for (const char* k : keys) {
         const SettingKey& r = row(k);
-        write_text(r.key, fileValue(r, settings));
+        write_text(r.key, settingFileValue(r, settings));
     }
 }
 
 } // namespace
+
+bool saveSetting(const SettingKey& r) {
+    return writePrivateProfileString(key::kSection, r.key, settingFileValue(r, settings),
+                                     settingsPath());
+}
 
 std::span<const SettingKey> settingKeys() {
     return kKeys;
@@ -305,7 +313,7 @@ void saveSkinSettings() {
 std::vector<SettingLine> settingLines(const Settings& s, const EffectiveOutputFormat& f) {
     std::vector<SettingLine> lines;
     for (const auto& r : kKeys)
-        lines.push_back({r.key, fileValue(r, s)});
+        lines.push_back({r.key, settingFileValue(r, s)});
     lines.push_back({"out_rate", std::to_string(f.out_rate)});
     lines.push_back({"out_channels", std::to_string(f.out_channels)});
     lines.push_back({"channel_pick", std::to_string(f.channel_pick)});

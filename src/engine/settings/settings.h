@@ -131,6 +131,11 @@ struct SettingKey {
     size_t fieldSize = 0;                   // Text: the record field's size in bytes
 };
 std::span<const SettingKey> settingKeys();
+// The value of a key in `s` as the file holds it.
+std::string settingFileValue(const SettingKey& key, const Settings& s);
+// Writes one key's value from `settings` into the file (replaced through a
+// temporary file); false when the file could not be written.
+bool saveSetting(const SettingKey& key);
 
 // One line per setting for display: the INI key (UTF-8) and the value as the
 // file holds it, in load order; then the derived output format.
