@@ -53,7 +53,7 @@ int cmdFast(const Args& args) {
     src.fileSize = realFileSize(rec);
     src.durationSec = rec.durationSec;
     src.sourceRate = static_cast<int32_t>(rec.sampleRate);
-    src.channels = rec.channels > 2 ? 2 : rec.channels;
+    src.sourceChannels = rec.channels > 2 ? 2 : rec.channels;
     src.kind = rec.kind;
     src.savePath = settings.save_path;
     // An output that exists is kept unless -y asks to replace it.

@@ -66,12 +66,10 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
     uint64_t size = src.fileSize ? src.fileSize : fileSize(src.path);
 
     // The current source, shared with playback.
-    current.path = src.path;
+    static_cast<EntryFacts&>(current) = src;
     current.fileSize = size;
     current.durationSec = duration;
-    current.sourceRate = src.sourceRate;
-    current.sourceChannels = src.channels > 2 ? 2 : src.channels;
-    current.kind = src.kind;
+    current.sourceChannels = src.sourceChannels > 2 ? 2 : src.sourceChannels;
 
     pcm_buffer();
     win.busy(Command::Stop); // the copy can only be stopped

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/catalogue/media_record.h"
+#include "engine/core/entry_facts.h"
 
 #include <cstdint>
 #include <string>
@@ -10,13 +11,9 @@
 namespace kestrel {
 
 // The source entry and where the output goes.
-struct FastSource {
-    std::string path;
-    uint64_t fileSize = 0;   // 0: taken from the file
-    int32_t durationSec = 0; // for progress and seeking
-    int32_t sourceRate = 44100;
-    int32_t channels = 2;
-    int32_t kind = 0;
+// The entry's facts (a fileSize of 0 is taken from the file; durationSec
+// serves progress and seeking) and where the copy goes.
+struct FastSource : EntryFacts {
     std::string savePath; // output folder with its trailing "/"
 };
 
