@@ -148,6 +148,7 @@ void cutWavToWhole(FILE* f) {
 // `o.finalName` is then the name the file has.
 int finishOutput(OpenOutput& o) {
     if (!o.open) return 0;
+    settle_output(o.pcm); // the encoder thread's blocks first
     FILE* f = o.pcm.stream;
     const bool writeFailed = o.pcm.writeError != 0;
     int finishError = 0;
@@ -407,6 +408,7 @@ int conversion_thread() {
             close_pcm_change(&out.pcm, e.rateRatio);
             w.statusText(formatText(text::kEntryDone, e.path));
         }
+        settle_output(out.pcm); // the entry's last blocks are written (or failed)
         uint64_t written = out.pcm.pcmBytes - before;
         e.pcmBytes = written;
         if (output_failed(&out.pcm))
