@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 namespace kestrel {
 
@@ -53,7 +54,18 @@ int EncoderQueue::push(FILE* stream, const uint8_t* block, int len) {
         closing_ = false;
         taken_ = 0;
         encoded_ = 0;
-        thread_ = std::thread([this] { run(); });
+        try {
+            thread_ = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: this block is encoded here, as on the
+            // one-thread path.
+            lk.unlock();
+            mp3_encode_block(block, len, mp3_write_to_file, stream);
+            if (!mp3State.writeFailed) return 0;
+            lk.lock();
+            failure_ = mp3State.writeErrno ? mp3State.writeErrno : EIO;
+            return -1;
+        }
     }
     space_.wait(lk, [this] { return count_ < kSlots || failure_ != 0; });
     if (failure_) return -1;
@@ -93,17 +105,20 @@ void EncoderQueue::run() {
 
 EncoderQueue::Drained EncoderQueue::drain() {
     std::unique_lock<std::mutex> lk(m_);
-    if (!thread_.joinable()) return {};
-    closing_ = true;
-    ready_.notify_one();
-    lk.unlock();
-    thread_.join();
-    lk.lock();
+    if (thread_.joinable()) {
+        closing_ = true;
+        ready_.notify_one();
+        lk.unlock();
+        thread_.join();
+        lk.lock();
+    }
     Drained d;
     d.failure = failure_;
     d.notEncoded = taken_ - encoded_;
     failure_ = 0;
     closing_ = false;
+    taken_ = 0;
+    encoded_ = 0;
     stream_ = nullptr;
     return d;
 }

@@ -58,7 +58,7 @@ class EncoderQueue {
     // Waits until every block taken has been encoded (or dropped after a
     // failed write) and ends the thread; the encoder and the stream are then
     // the caller's again. Clears the failure for the next output. Without a
-    // thread running it returns at once with nothing to report.
+    // thread running it returns at once.
     Drained drain();
 
     // errno of the failed write of the current output, 0 when none.

@@ -8,7 +8,8 @@
 // when it is finished, so players show the right duration and drop the
 // encoder's delay and padding.
 //
-// Threading: used by the conversion thread only.
+// Threading: used by the conversion thread, and while an MP3 output's blocks
+// are queued by its encoder thread alone (encoder_queue.h).
 #pragma once
 
 #include <cstdint>
