@@ -67,13 +67,16 @@ int EncoderQueue::push(FILE* stream, const uint8_t* block, int len) {
             return -1;
         }
     }
-    space_.wait(lk, [this] { return count_ < kSlots || failure_ != 0; });
+    if (count_ == kSlots) {
+        // Full: wait until half of it is done, so that the two threads wake
+        // each other once every few blocks rather than at every block.
+        space_.wait(lk, [this] { return count_ <= kSlots / 2 || failure_ != 0; });
+    }
     if (failure_) return -1;
     std::vector<uint8_t>& slot = slots_[static_cast<size_t>((head_ + count_) % kSlots)];
     slot.assign(block, block + len);
-    ++count_;
     taken_ += static_cast<uint64_t>(len);
-    ready_.notify_one();
+    if (count_++ == 0) ready_.notify_one(); // the encoder thread may be waiting
     return 0;
 }
 
@@ -92,14 +95,15 @@ void EncoderQueue::run() {
                              stream_);
             if (mp3State.writeFailed) err = mp3State.writeErrno ? mp3State.writeErrno : EIO;
             lk.lock();
-            if (err)
+            if (err) {
                 failure_ = err;
-            else
+                space_.notify_one(); // a waiting push() returns at once
+            } else {
                 encoded_ += slot.size();
+            }
         }
         head_ = (head_ + 1) % kSlots;
-        --count_;
-        space_.notify_one();
+        if (--count_ == kSlots / 2) space_.notify_one();
     }
 }
 
