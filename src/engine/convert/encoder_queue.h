@@ -4,11 +4,10 @@
 // change of the next block overlap the encoding of this one. The bytes written
 // are those of encoding on the reading thread.
 //
-// The queue holds copies of the blocks. The thread runs while an output has
-// blocks queued: it is started by the first block and ended by drain(), which
-// every finish of an output (flush, tag, close) waits for; while it runs, it
-// alone calls the encoder and writes the output's stream, and nothing else
-// touches them. The library allows one encoder per process, so there is one
+// The queue holds copies of the blocks. The thread is started by an output's
+// first block and ended by drain(), which every finish of an output (flush,
+// tag, close) waits for; while it runs, it alone calls the encoder and writes
+// the output's stream, and nothing else touches them. The library allows one encoder per process, so there is one
 // queue (encoderQueue()).
 //
 // A failed write is seen by the encoder thread: it drops the blocks queued
