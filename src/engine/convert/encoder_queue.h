@@ -7,8 +7,8 @@
 // The queue holds copies of the blocks. The thread is started by an output's
 // first block and ended by drain(), which every finish of an output (flush,
 // tag, close) waits for; while it runs, it alone calls the encoder and writes
-// the output's stream, and nothing else touches them. The library allows one encoder per process, so there is one
-// queue (encoderQueue()).
+// the output's stream, and nothing else touches them. The library allows one
+// encoder per process, so there is one queue (encoderQueue()).
 //
 // A failed write is seen by the encoder thread: it drops the blocks queued
 // behind it (the one-thread path would not have read them), and the next
