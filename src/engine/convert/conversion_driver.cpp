@@ -160,6 +160,7 @@ void cutWavToWhole(FILE* f, uint32_t& dataBytes) {
 // `o.finalName` is then the name the file has.
 int finishOutput(OpenOutput& o) {
     if (!o.open) return 0;
+    settle_output(o.pcm); // the encoder thread's blocks first
     FILE* f = o.pcm.stream;
     const bool writeFailed = o.pcm.writeError != 0;
     Mp3EncoderState& mp3 = o.writer.mp3;
@@ -508,6 +509,7 @@ int ConversionJob::run() {
             close_pcm_change(&out.pcm, e.rateRatio);
             w.statusText(formatText(text::kEntryDone, e.path));
         }
+        settle_output(out.pcm); // the entry's last blocks are written (or failed)
         uint64_t written = out.pcm.pcmBytes - before;
         e.pcmBytes = written;
         if (output_failed(&out.pcm))

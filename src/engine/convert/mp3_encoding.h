@@ -12,7 +12,9 @@
 // serves; the mp3enc library itself holds one encoder per process, so one
 // conversion job encodes at a time (see ConversionJob).
 //
-// Threading: used by the thread of the job that owns the state.
+// Threading: used by the thread of the job that owns the state, and while an
+// MP3 output's blocks are queued by its encoder thread alone
+// (encoder_queue.h).
 #pragma once
 
 #include <cstdint>

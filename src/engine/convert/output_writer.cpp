@@ -1,5 +1,6 @@
 #include "engine/convert/output_writer.h"
 
+#include "engine/convert/encoder_queue.h"
 #include "engine/convert/mp3_encoding.h"
 #include "engine/convert/output_naming.h"
 #include "engine/convert/texts.h"
@@ -13,6 +14,19 @@
 
 namespace kestrel {
 
+namespace {
+
+// Disk full or the like: the output takes nothing more; what was written
+// stays.
+int failWrite(PcmOutput& out, int err) {
+    out.writeError = err ? err : EIO;
+    showMessage(caption::kMain,
+                formatText(text::kOutputWriteFailed, out.name, writeFailureReason(out.writeError)));
+    return -1;
+}
+
+} // namespace
+
 int write_output_block(PcmOutput& out, const uint8_t* block, int len) {
     auto& state = *static_cast<OutputWriterState*>(out.writerState);
     errno = 0;
@@ -23,20 +37,30 @@ int write_output_block(PcmOutput& out, const uint8_t* block, int len) {
                          out.name);
         break;
     case kOutMp3:
+        if (encoder_thread_enabled()) {
+            // The encoder thread owns the stream now: a failure it met is
+            // reported here, on the block after it.
+            EncoderQueue& q = encoderQueue();
+            if (q.push(state.mp3, block, len) < 0) return failWrite(out, q.failure());
+            return 0;
+        }
         mp3_encode_block(state.mp3, block, len, mp3_write_to_file, &state.mp3);
         if (state.mp3.writeFailed) errno = state.mp3.writeErrno;
         break;
     default:
         break;
     }
-    if (std::ferror(out.stream)) {
-        // Disk full or the like: stop here; what was written stays.
-        out.writeError = errno ? errno : EIO;
-        showMessage(caption::kMain, formatText(text::kOutputWriteFailed, out.name,
-                                               writeFailureReason(out.writeError)));
-        return -1;
-    }
+    if (std::ferror(out.stream)) return failWrite(out, errno);
     return 0;
+}
+
+int settle_output(PcmOutput& out) {
+    EncoderQueue::Drained d = encoderQueue().drain();
+    // Blocks taken but never written count as not passed to the encoder, as
+    // on the one-thread path, where the failed block is the last one written.
+    out.pcmBytes -= d.notEncoded < out.pcmBytes ? d.notEncoded : out.pcmBytes;
+    if (d.failure && !out.writeError) failWrite(out, d.failure);
+    return out.writeError ? -1 : 0;
 }
 
 } // namespace kestrel

@@ -25,8 +25,10 @@ struct PcmOutput;
 // conversion driver installs one for each output it opens. It is called on the
 // thread running `pcm_sink`, only while `converting` is set, and only while the
 // output's stream is open and no write to it has failed. It returns >= 0 when
-// the block went whole to the output; after a failed write it sets
-// `out.writeError`, shows its message and returns a negative value.
+// the block went whole to the output (or, for a writer that works on a thread
+// of its own, was taken by it in order); after a failed write it sets
+// `out.writeError`, shows its message and returns a negative value. A writer
+// with a thread of its own reports a failure it met on the next call.
 using PcmWriteFn = int (*)(PcmOutput& out, const uint8_t* block, int len);
 
 // The output an entry writes, as the sink sees it. `stream` is null when the
