@@ -390,7 +390,7 @@ int cmdConvert(const Args& args) {
         if (!o.vbrMinKbps) s.mp3_vbr_min_kbps = s.mp3_version == 0 ? 32 : 8;
         if (!o.vbrMaxKbps) s.mp3_vbr_max_kbps = s.mp3_version == 0 ? 320 : 160;
     }
-    if (start_sound_effects() < 0) return kRefused;
+    if (startSoundEffects() < 0) return kRefused;
     if (worker) return runBatchWorker();
 
     resetMediaList();
@@ -406,14 +406,14 @@ int cmdConvert(const Args& args) {
                      out.folder.c_str(), std::strerror(errno));
         return kRefused;
     }
-    if (prepare_job() < 0) return kRefused;
+    if (prepareJob() < 0) return kRefused;
     NamingRules rules{out, stamp, replace, *o.outputType, joined};
     std::vector<bool> skip;
     std::vector<std::string> names = dropSkipped(planOutputNames(rules, skip), skip);
     for (bool k : skip)
         if (k) rc = kRefused;
     if (names.empty()) return rc;
-    if (prepare_job() < 0) return kRefused;
+    if (prepareJob() < 0) return kRefused;
 
     installTerminalWindow({globalOptions.quiet, plainProgress});
     installInterruptHandler();
@@ -438,7 +438,7 @@ int cmdConvert(const Args& args) {
         mainJob().outputNames = names;
         setProgressSource(jobProgress);
         if (start_conversion() < 0) return kRefused;
-        wait_conversion();
+        waitConversion();
         endProgressLine();
         if (interrupted()) {
             // The entry the stop came to is the last one that was reached.

@@ -41,12 +41,12 @@ int cmdPlay(const Args& args) {
     }
     if (files.size() != 1) return usageError(self, "give exactly one file");
     startEngine(false);
-    if (start_sound_effects() < 0) return kRefused;
+    if (startSoundEffects() < 0) return kRefused;
     resetMediaList();
     if (addMediaFile(files[0]) < 0) return kRefused;
     installTerminalWindow({globalOptions.quiet, false});
     installInterruptHandler();
-    if (play_request(0) < 0) {
+    if (playRequest(0) < 0) {
         std::fprintf(stderr, "kestrel-cli play: this type cannot be played yet\n");
         return kRefused;
     }
@@ -66,33 +66,33 @@ int cmdPlay(const Args& args) {
         bool r = running.load();
         if (r) started = true;
         if (started && !r) break;
-        if (!started && !playback_active()) break; // it ended before the sound started
+        if (!started && !playbackActive()) break; // it ended before the sound started
         if (started && !seeked) {
-            seek_command(seek);
+            seekCommand(seek);
             seeked = true;
         }
         if (seconds >= 0 && started &&
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >=
                 seconds)
-            stop_command();
+            stopCommand();
         if (keys) {
             pollfd p{STDIN_FILENO, POLLIN, 0};
             if (::poll(&p, 1, 20) > 0) {
                 char c = 0;
                 if (::read(STDIN_FILENO, &c, 1) == 1) {
-                    if (c == ' ' || c == 'p') pause_command();
-                    if (c == 'q') stop_command();
+                    if (c == ' ' || c == 'p') pauseCommand();
+                    if (c == 'q') stopCommand();
                 }
             }
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
-    wait_playback();
+    waitPlayback();
     if (keys) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
     endProgressLine();
     if (interrupted()) return kInterrupted;
-    return playback_result() < 0 ? kRefused : kOk;
+    return playbackResult() < 0 ? kRefused : kOk;
 }
 
 } // namespace kestrel::cli

@@ -488,7 +488,7 @@ int runBatchWorker() {
             continue;
         }
         if (interrupted()) running = false; // a stop that came while it started
-        wait_conversion();
+        waitConversion();
         w.entry = -1;
         const JobEntry& e = mainJob().jobTable.front();
         reportResult(idx, e.result, e.pcmBytes, e.outputName);

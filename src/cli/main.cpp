@@ -232,7 +232,7 @@ void startEngine(bool withList, bool withProbe) {
     removeStaleTempFiles();
     loadSettings();
     // The stream probe is loaded once for the whole run, as at start-up.
-    if (withProbe && !mxscan_loaded() && load_mxscan() < 0) std::exit(kRefused);
+    if (withProbe && !mxscanLoaded() && loadMxscan() < 0) std::exit(kRefused);
     derive_output_format();
     if (withList) loadMediaList();
 }

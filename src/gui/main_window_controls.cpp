@@ -65,7 +65,7 @@ void ControlWindow::clock(int second) {
 }
 
 void ControlWindow::levels(int left, int right) {
-    surface_.notify(kNotifyLevels, meter_report_value(left, right));
+    surface_.notify(kNotifyLevels, meterReportValue(left, right));
 }
 
 void ControlWindow::volume(int left, int right) {

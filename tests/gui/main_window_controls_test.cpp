@@ -129,7 +129,7 @@ class ControlWindowJobs : public ::testing::Test {
     }
     void TearDown() override {
         running = false;
-        wait_conversion();
+        waitConversion();
         setWindowPort(nullptr);
         setMessagePort(nullptr);
         setProgramFolder("");
@@ -160,7 +160,7 @@ TEST_F(ControlWindowJobs, ASilentConversionKeepsTheWindowsStates) {
     surface.controls[kSoundSwitch].pressed = true;
     surface.controls[kDisplaySwitch].pressed = true;
     ASSERT_EQ(start_conversion(), 0);
-    wait_conversion();
+    waitConversion();
     ASSERT_EQ(mainJob().outputRecords.size(), 1u);
     const JobEntry& e = mainJob().jobTable.at(0);
 
@@ -217,14 +217,14 @@ TEST_F(ControlWindowJobs, IdleSwitchesReturnToOnWithTheirTexts) {
     running = false;
     surface.controls[kSoundSwitch].pressed = true;
     surface.controls[kDisplaySwitch].pressed = true;
-    sound_switch_command(true);
+    soundSwitchCommand(true);
     EXPECT_FALSE(surface.controls[kSoundSwitch].pressed);
     EXPECT_TRUE(surface.controls[kDisplaySwitch].pressed);
     EXPECT_EQ(surface.controls[kStatusLine].text, "只有播放或转换状态下才能开启或关闭声音播放开关");
-    display_switch_command(true);
+    displaySwitchCommand(true);
     EXPECT_FALSE(surface.controls[kDisplaySwitch].pressed);
     EXPECT_EQ(surface.controls[kStatusLine].text,
               "只有播放或转换状态下才能开启或关闭频谱及波形显示开关");
-    effects_window_command();
+    effectsWindowCommand();
     EXPECT_EQ(surface.controls[kStatusLine].text, "只有播放或转换状态下才能开启音频效果窗口");
 }

@@ -40,12 +40,12 @@ class Ac3Stream : public ::testing::Test {
   protected:
     void SetUp() override {
         setLibraryFolder(KESTREL_BIN_DIR);
-        ASSERT_GE(load_ac3stream(), 0);
+        ASSERT_GE(loadAc3stream(), 0);
         ASSERT_EQ(ac3stream.ac3buf_init(), 0);
     }
     void TearDown() override {
         if (ac3stream.ac3buf_close) ac3stream.ac3buf_close();
-        unload_ac3stream();
+        unloadAc3stream();
     }
 
     std::vector<int16_t> decodeAll(const std::string& file, size_t* frameCount = nullptr) {
@@ -152,10 +152,10 @@ TEST(Ac3StreamLoader, MissingLibraryAndMissingExportShowTheirMessages) {
     RecordingMessages msgs;
     TempDir empty;
     setLibraryFolder(empty.path());
-    EXPECT_LT(load_ac3stream(), 0);
+    EXPECT_LT(loadAc3stream(), 0);
     EXPECT_EQ(msgs.lastText(), "装载AC3STREAM.SO错误");
     setLibraryFolder(std::string(KESTREL_BIN_DIR) + "/incomplete");
-    EXPECT_LT(load_ac3stream(), 0);
+    EXPECT_LT(loadAc3stream(), 0);
     EXPECT_EQ(msgs.lastText(), "AC3动态库过程调用3错误");
     EXPECT_EQ(ac3stream.ac3buf_init, nullptr);
     setLibraryFolder(KESTREL_BIN_DIR);
@@ -163,9 +163,9 @@ TEST(Ac3StreamLoader, MissingLibraryAndMissingExportShowTheirMessages) {
 
 TEST(Ac3StreamLoader, LoadsAreCountedAndDecodersArePerThread) {
     setLibraryFolder(KESTREL_BIN_DIR);
-    ASSERT_GE(load_ac3stream(), 0);
-    ASSERT_GE(load_ac3stream(), 0);
-    unload_ac3stream();
+    ASSERT_GE(loadAc3stream(), 0);
+    ASSERT_GE(loadAc3stream(), 0);
+    unloadAc3stream();
     ASSERT_NE(ac3stream.ac3buf_init, nullptr); // still held by the first load
     ASSERT_EQ(ac3stream.ac3buf_init(), 0);
     int other = -1;
@@ -174,7 +174,7 @@ TEST(Ac3StreamLoader, LoadsAreCountedAndDecodersArePerThread) {
     EXPECT_EQ(other, 0);
     EXPECT_EQ(ac3stream.ac3buf_get_handle(), 1);
     ac3stream.ac3buf_close();
-    unload_ac3stream();
+    unloadAc3stream();
     EXPECT_EQ(ac3stream.ac3buf_init, nullptr);
 }
 

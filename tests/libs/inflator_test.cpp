@@ -19,12 +19,12 @@ class InflatorLib : public ::testing::Test {
   protected:
     void SetUp() override {
         setLibraryFolder(KESTREL_BIN_DIR);
-        ASSERT_EQ(load_inflator(), 0) << messages.lastText();
+        ASSERT_EQ(loadInflator(), 0) << messages.lastText();
         packed = readFile(fixture("libcodec_text.zlib"));
         text = readFile(fixture("libcodec_text.txt"));
         ASSERT_GT(packed.size(), 100u);
     }
-    void TearDown() override { unload_inflator(); }
+    void TearDown() override { unloadInflator(); }
 
     int run(const std::vector<uint8_t>& in, std::vector<uint8_t>& out, unsigned long* len) {
         return inflator.uncompress(out.data(), len, in.data(), in.size());
@@ -85,7 +85,7 @@ TEST(InflatorLoader, ShowsItsOwnMessageWhenTheLibraryIsMissing) {
     kestrel::test::RecordingMessages messages;
     kestrel::test::TempDir empty;
     setLibraryFolder(empty.path());
-    EXPECT_LT(load_inflator(), 0);
+    EXPECT_LT(loadInflator(), 0);
     ASSERT_EQ(messages.entries().size(), 1u);
     EXPECT_EQ(messages.entries()[0].text, "load inflator.so error");
     EXPECT_EQ(inflator.uncompress, nullptr);

@@ -61,10 +61,10 @@ class Mp3EncLib : public ::testing::Test {
   protected:
     void SetUp() override {
         setLibraryFolder(KESTREL_BIN_DIR);
-        ASSERT_EQ(load_mp3enc(), 0) << messages.lastText();
+        ASSERT_EQ(loadMp3enc(), 0) << messages.lastText();
     }
     void TearDown() override {
-        unload_mp3enc();
+        unloadMp3enc();
         setLibraryFolder(KESTREL_BIN_DIR);
     }
 
@@ -288,22 +288,22 @@ TEST(Mp3EncLoader, NamesTheMissingLibraryAndTheMissingExportsNumber) {
     kestrel::test::RecordingMessages messages;
     kestrel::test::TempDir empty;
     setLibraryFolder(empty.path());
-    EXPECT_LT(load_mp3enc(), 0);
+    EXPECT_LT(loadMp3enc(), 0);
     ASSERT_EQ(messages.entries().size(), 1u);
     EXPECT_EQ(messages.entries()[0].caption, caption::kMain);
     EXPECT_EQ(messages.entries()[0].text, "装载动态库mp3enc.so错误");
 
     // A build without wave_enmp3code, the fourth export.
     setLibraryFolder(std::string(KESTREL_BIN_DIR) + "/../incomplete");
-    EXPECT_LT(load_mp3enc(), 0);
+    EXPECT_LT(loadMp3enc(), 0);
     ASSERT_EQ(messages.entries().size(), 2u);
     EXPECT_EQ(messages.entries()[1].caption, caption::kMain);
     EXPECT_EQ(messages.entries()[1].text, "取函数04错误，请检查是否该版本动态库");
-    EXPECT_FALSE(mp3enc_loaded());
+    EXPECT_FALSE(mp3encLoaded());
     EXPECT_EQ(mp3enc.wave_enmp3init_new, nullptr); // all or nothing
 
     setLibraryFolder(KESTREL_BIN_DIR);
-    EXPECT_EQ(load_mp3enc(), 0);
+    EXPECT_EQ(loadMp3enc(), 0);
     EXPECT_NE(mp3enc.wave_enmp3code, nullptr);
-    unload_mp3enc();
+    unloadMp3enc();
 }

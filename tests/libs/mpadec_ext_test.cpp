@@ -115,10 +115,10 @@ class MpadecExtLib : public ::testing::Test {
   protected:
     void SetUp() override {
         setLibraryFolder(KESTREL_BIN_DIR);
-        ASSERT_EQ(load_mpadec_ext(), 0) << messages.lastText();
+        ASSERT_EQ(loadMpadecExt(), 0) << messages.lastText();
         ASSERT_EQ(mpadec_ext.mp3_init(), 0);
     }
-    void TearDown() override { unload_mpadec_ext(); }
+    void TearDown() override { unloadMpadecExt(); }
     kestrel::test::RecordingMessages messages;
 };
 

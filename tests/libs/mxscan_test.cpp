@@ -22,9 +22,9 @@ class Mxscan : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         setLibraryFolder(KESTREL_BIN_DIR);
-        ASSERT_GE(load_mxscan(), 0);
+        ASSERT_GE(loadMxscan(), 0);
     }
-    static void TearDownTestSuite() { unload_mxscan(); }
+    static void TearDownTestSuite() { unloadMxscan(); }
 };
 
 double ffprobeNumber(const std::string& path, const std::string& entries) {
@@ -140,9 +140,9 @@ TEST_F(Mxscan, UnknownMissingAndHostileFiles) {
 TEST(MxscanLoader, MissingLibraryShowsItsMessage) {
     test::RecordingMessages messages;
     setLibraryFolder("/nonexistent-folder");
-    EXPECT_LT(load_mxscan(), 0);
+    EXPECT_LT(loadMxscan(), 0);
     EXPECT_EQ(messages.lastText(), "装载动态库mxscan.so错误");
-    EXPECT_FALSE(mxscan_loaded());
+    EXPECT_FALSE(mxscanLoaded());
     EXPECT_EQ(mxscan.open_stream, nullptr);
     setLibraryFolder(KESTREL_BIN_DIR);
 }

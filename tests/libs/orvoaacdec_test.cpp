@@ -75,14 +75,14 @@ class AacDecoder : public ::testing::Test {
   protected:
     void SetUp() override {
         setLibraryFolder(KESTREL_BIN_DIR);
-        ASSERT_GE(load_orvoaacdec(), 0);
+        ASSERT_GE(loadOrvoaacdec(), 0);
     }
     void TearDown() override {
         if (orvoaacdec.aacdecode_close) {
             orvoaacdec.aacdecode_close();
             orvoaacdec.aacdecodebuf_close();
         }
-        unload_orvoaacdec();
+        unloadOrvoaacdec();
     }
 
     // Decodes a file with the file form; checks that progress only grows.
@@ -107,7 +107,7 @@ class AacDecoder : public ::testing::Test {
 
 TEST_F(AacDecoder, BufferFormWithMp4SamplesMatchesFfmpeg) {
     setLibraryFolder(KESTREL_BIN_DIR);
-    ASSERT_GE(load_orvomp4dec(), 0);
+    ASSERT_GE(loadOrvomp4dec(), 0);
     for (const char* name : {"libav_aac_lc.m4a", "libav_aac_mono22.m4a"}) {
         SCOPED_TRACE(name);
         ASSERT_EQ(orvomp4dec.mp4de_init(fixture(name).c_str()), 0);
@@ -136,7 +136,7 @@ TEST_F(AacDecoder, BufferFormWithMp4SamplesMatchesFfmpeg) {
         EXPECT_GE(snrDb(ref, out), 60.0);
         orvomp4dec.mp4de_close();
     }
-    unload_orvomp4dec();
+    unloadOrvomp4dec();
 }
 
 TEST_F(AacDecoder, BufferFormWithAdtsFramesAndNoConfiguration) {

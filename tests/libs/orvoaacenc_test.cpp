@@ -30,11 +30,11 @@ class AacEncoder : public ::testing::Test {
   protected:
     void SetUp() override {
         setLibraryFolder(KESTREL_BIN_DIR);
-        ASSERT_GE(load_orvoaacenc(), 0);
+        ASSERT_GE(loadOrvoaacenc(), 0);
     }
     void TearDown() override {
         if (e.aac_close) e.aac_close();
-        unload_orvoaacenc();
+        unloadOrvoaacenc();
     }
 
     // Encodes `pcm` in blocks of `block` bytes into a new file.
@@ -132,7 +132,7 @@ TEST_F(AacEncoder, MonoAtLowRatesAndRawAccessUnits) {
     EXPECT_FALSE(bytes[0] == 0xFF && (bytes[1] & 0xF0) == 0xF0);
     // The access units follow each other without framing: the decoder takes
     // them one by one from the whole file.
-    ASSERT_GE(load_orvoaacdec(), 0);
+    ASSERT_GE(loadOrvoaacdec(), 0);
     unsigned char asc[2] = {0x13, 0x88}; // LC, index 7 (22050 Hz), 1 channel
     int rate = 0, ch = 0;
     ASSERT_EQ(orvoaacdec.aacdecodebuf_init(asc, 2, 1000, 22050, &rate, &ch), 0);
@@ -143,7 +143,7 @@ TEST_F(AacEncoder, MonoAtLowRatesAndRawAccessUnits) {
     EXPECT_GE(n, int(pcm.size()));
     EXPECT_LT(n, int(pcm.size()) + 3 * 2048);
     orvoaacdec.aacdecodebuf_close();
-    unload_orvoaacdec();
+    unloadOrvoaacdec();
 }
 
 TEST_F(AacEncoder, BlockSizesDoNotChangeTheOutput) {

@@ -37,11 +37,11 @@ class AdpcmDecoder : public ::testing::Test {
   protected:
     void SetUp() override {
         setLibraryFolder(KESTREL_BIN_DIR);
-        ASSERT_GE(load_orvoadpcmdec(), 0);
+        ASSERT_GE(loadOrvoadpcmdec(), 0);
     }
     void TearDown() override {
         if (orvoadpcmdec.orvo_adpcm_close) orvoadpcmdec.orvo_adpcm_close();
-        unload_orvoadpcmdec();
+        unloadOrvoadpcmdec();
     }
 
     // Decodes the data chunk fed in pieces of `piece` bytes, then flushes.
@@ -125,7 +125,7 @@ TEST(AdpcmDecoderLoader, MissingLibraryIsReported) {
     RecordingMessages msgs;
     TempDir empty;
     setLibraryFolder(empty.path());
-    EXPECT_LT(load_orvoadpcmdec(), 0);
+    EXPECT_LT(loadOrvoadpcmdec(), 0);
     EXPECT_EQ(msgs.lastText(), "装载动态库orvoadpcmdec.so错误");
     setLibraryFolder(KESTREL_BIN_DIR);
 }

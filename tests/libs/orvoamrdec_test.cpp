@@ -40,12 +40,12 @@ class OrvoAmrDecLib : public ::testing::Test {
   protected:
     void SetUp() override {
         setLibraryFolder(KESTREL_BIN_DIR);
-        ASSERT_EQ(load_orvoamrdec(), 0) << messages.lastText();
+        ASSERT_EQ(loadOrvoamrdec(), 0) << messages.lastText();
         ASSERT_EQ(orvoamrdec.amrdecode_init(), 0);
     }
     void TearDown() override {
         orvoamrdec.amrdecode_close();
-        unload_orvoamrdec();
+        unloadOrvoamrdec();
     }
     kestrel::test::RecordingMessages messages;
 };

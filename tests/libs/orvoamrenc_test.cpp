@@ -34,9 +34,9 @@ class OrvoAmrEncLib : public ::testing::Test {
   protected:
     void SetUp() override {
         setLibraryFolder(KESTREL_BIN_DIR);
-        ASSERT_EQ(load_orvoamrenc(), 0) << messages.lastText();
+        ASSERT_EQ(loadOrvoamrenc(), 0) << messages.lastText();
     }
-    void TearDown() override { unload_orvoamrenc(); }
+    void TearDown() override { unloadOrvoamrenc(); }
     kestrel::test::RecordingMessages messages;
     kestrel::test::TempDir dir;
 };

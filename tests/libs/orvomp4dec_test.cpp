@@ -28,11 +28,11 @@ class Mp4Demuxer : public ::testing::Test {
   protected:
     void SetUp() override {
         setLibraryFolder(KESTREL_BIN_DIR);
-        ASSERT_GE(load_orvomp4dec(), 0);
+        ASSERT_GE(loadOrvomp4dec(), 0);
     }
     void TearDown() override {
         if (orvomp4dec.mp4de_close) orvomp4dec.mp4de_close();
-        unload_orvomp4dec();
+        unloadOrvomp4dec();
     }
     Orvomp4decApi& m = orvomp4dec;
 };
@@ -192,12 +192,12 @@ TEST_F(Mp4Demuxer, EachThreadHasItsOwnFile) {
 TEST(Mp4DemuxerLoader, MissingExportIsNamedByItsNumber) {
     RecordingMessages msgs;
     setLibraryFolder(std::string(KESTREL_BIN_DIR) + "/incomplete");
-    EXPECT_LT(load_orvomp4dec(), 0);
+    EXPECT_LT(loadOrvomp4dec(), 0);
     EXPECT_EQ(msgs.lastText(), "取函数10错误，请检查是否该版本动态库");
     EXPECT_EQ(orvomp4dec.mp4de_init, nullptr);
     TempDir empty;
     setLibraryFolder(empty.path());
-    EXPECT_LT(load_orvomp4dec(), 0);
+    EXPECT_LT(loadOrvomp4dec(), 0);
     EXPECT_EQ(msgs.lastText(), "装载动态库orvomp4dec.so错误");
     setLibraryFolder(KESTREL_BIN_DIR);
 }

@@ -54,11 +54,11 @@ class MtvAmvDemuxer : public ::testing::Test {
   protected:
     void SetUp() override {
         setLibraryFolder(KESTREL_BIN_DIR);
-        ASSERT_GE(load_orvomtvdec(), 0);
+        ASSERT_GE(loadOrvomtvdec(), 0);
     }
     void TearDown() override {
         if (d.mtv_close) d.mtv_close(), d.amv_close();
-        unload_orvomtvdec();
+        unloadOrvomtvdec();
     }
     OrvomtvdecApi& d = orvomtvdec;
     TempDir tmp;

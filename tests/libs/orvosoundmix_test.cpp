@@ -51,7 +51,7 @@ class OrvoSoundMixLib : public ::testing::Test {
   protected:
     void SetUp() override {
         setLibraryFolder(KESTREL_BIN_DIR);
-        ASSERT_EQ(load_orvosoundmix(), 0) << messages.lastText();
+        ASSERT_EQ(loadOrvosoundmix(), 0) << messages.lastText();
         ASSERT_EQ(orvosoundmix.orvomix_begin(), 0);
         ASSERT_EQ(orvosoundmix.orvomix_setdisp(0), 0);
         ASSERT_EQ(orvosoundmix.orvomix_init(44100, 2, 0), 0);
@@ -59,7 +59,7 @@ class OrvoSoundMixLib : public ::testing::Test {
     }
     void TearDown() override {
         orvosoundmix.orvomix_close();
-        unload_orvosoundmix();
+        unloadOrvosoundmix();
     }
     kestrel::test::RecordingMessages messages;
 };
@@ -190,7 +190,7 @@ TEST(OrvoSoundMixLoader, NamesTheMissingLibrary) {
     kestrel::test::RecordingMessages messages;
     kestrel::test::TempDir empty;
     setLibraryFolder(empty.path());
-    EXPECT_LT(load_orvosoundmix(), 0);
+    EXPECT_LT(loadOrvosoundmix(), 0);
     ASSERT_EQ(messages.entries().size(), 1u);
     EXPECT_EQ(messages.entries()[0].text, "装载动态库orvosoundmix.so错误");
     setLibraryFolder(KESTREL_BIN_DIR);

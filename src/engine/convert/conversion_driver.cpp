@@ -62,14 +62,14 @@ struct LoadedLibs {
 };
 
 void unloadLibs(LoadedLibs& l) {
-    if (l.ac3) unload_ac3stream();
-    if (l.mpa) unload_mpadec_ext();
-    if (l.aacenc) unload_orvoaacenc();
-    if (l.amrenc) unload_orvoamrenc();
-    if (l.amrdec) unload_orvoamrdec();
-    if (l.aacdec) unload_orvoaacdec();
-    if (l.mtv) unload_orvomtvdec();
-    if (l.adpcm) unload_orvoadpcmdec();
+    if (l.ac3) unloadAc3stream();
+    if (l.mpa) unloadMpadecExt();
+    if (l.aacenc) unloadOrvoaacenc();
+    if (l.amrenc) unloadOrvoamrenc();
+    if (l.amrdec) unloadOrvoamrdec();
+    if (l.aacdec) unloadOrvoaacdec();
+    if (l.mtv) unloadOrvomtvdec();
+    if (l.adpcm) unloadOrvoadpcmdec();
     l = LoadedLibs();
 }
 
@@ -78,14 +78,14 @@ void unloadLibs(LoadedLibs& l) {
 // returns -1.
 int loadLibs(LoadedLibs& l, unsigned wanted) {
     auto need = [wanted](JobLibrary lib) { return (wanted & lib) != 0; };
-    if (need(kLibAdpcmDec) && !(l.adpcm = load_orvoadpcmdec() >= 0)) return unloadLibs(l), -1;
-    if (need(kLibAacDec) && !(l.aacdec = load_orvoaacdec() >= 0)) return unloadLibs(l), -1;
-    if (need(kLibAacEnc) && !(l.aacenc = load_orvoaacenc() >= 0)) return unloadLibs(l), -1;
-    if (need(kLibAmrEnc) && !(l.amrenc = load_orvoamrenc() >= 0)) return unloadLibs(l), -1;
-    if (need(kLibAmrDec) && !(l.amrdec = load_orvoamrdec() >= 0)) return unloadLibs(l), -1;
-    if (need(kLibMtvDec) && !(l.mtv = load_orvomtvdec() >= 0)) return unloadLibs(l), -1;
-    if (need(kLibMpegAudio) && !(l.mpa = load_mpadec_ext() >= 0)) return unloadLibs(l), -1;
-    if (need(kLibAc3) && !(l.ac3 = load_ac3stream() >= 0)) return unloadLibs(l), -1;
+    if (need(kLibAdpcmDec) && !(l.adpcm = loadOrvoadpcmdec() >= 0)) return unloadLibs(l), -1;
+    if (need(kLibAacDec) && !(l.aacdec = loadOrvoaacdec() >= 0)) return unloadLibs(l), -1;
+    if (need(kLibAacEnc) && !(l.aacenc = loadOrvoaacenc() >= 0)) return unloadLibs(l), -1;
+    if (need(kLibAmrEnc) && !(l.amrenc = loadOrvoamrenc() >= 0)) return unloadLibs(l), -1;
+    if (need(kLibAmrDec) && !(l.amrdec = loadOrvoamrdec() >= 0)) return unloadLibs(l), -1;
+    if (need(kLibMtvDec) && !(l.mtv = loadOrvomtvdec() >= 0)) return unloadLibs(l), -1;
+    if (need(kLibMpegAudio) && !(l.mpa = loadMpadecExt() >= 0)) return unloadLibs(l), -1;
+    if (need(kLibAc3) && !(l.ac3 = loadAc3stream() >= 0)) return unloadLibs(l), -1;
     return 0;
 }
 
@@ -119,7 +119,7 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace) 
     const std::string& chosen = o.file.target();
     std::setvbuf(f, nullptr, _IONBF, 0);
     o.pcm.stream = f;
-    attach_output_writer(o.pcm, o.writer);
+    attachOutputWriter(o.pcm, o.writer);
     o.pcm.name = chosen;
     o.finalName = chosen;
     o.open = true;
@@ -132,7 +132,7 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace) 
                                                    writeFailureReason(o.pcm.writeError)));
         }
     } else if (type == kOutMp3) {
-        mp3_encoder_setup(o.writer.mp3, type);
+        mp3EncoderSetup(o.writer.mp3, type);
         o.writer.mp3.file = f;
     }
     return true;
@@ -172,9 +172,9 @@ int finishOutput(OpenOutput& o) {
     } else {
         if (o.pcm.type == kOutMp3) {
             if (writeFailed) {
-                mp3_encoder_abandon(mp3);
+                mp3EncoderAbandon(mp3);
             } else {
-                mp3_encoder_finish(mp3, mp3_write_to_file, &mp3, f);
+                mp3EncoderFinish(mp3, mp3WriteToFile, &mp3, f);
                 if (mp3.writeFailed) finishError = mp3.writeErrno ? mp3.writeErrno : EIO;
             }
             if (mp3.writeFailed) (void)::ftruncate(fileno(f), mp3.wholeEnd);
@@ -350,20 +350,20 @@ int ConversionJob::prepare() {
     return 0;
 }
 
-int prepare_job() {
+int prepareJob() {
     if (running.load()) return -1;
-    wait_conversion();
+    waitConversion();
     return mainJob().prepare();
 }
 
 int start_conversion() {
-    int rc = prepare_job();
+    int rc = prepareJob();
     if (rc < 0) return rc;
     const EffectiveOutputFormat& f = outputFormat;
     sound_on = true;
     display_on = true;
     window().switchesOn(kBothSwitches);
-    if (orvosoundmix_loaded()) {
+    if (orvosoundmixLoaded()) {
         orvosoundmix.orvomix_setdisp(0);
         orvosoundmix.orvomix_init(f.out_rate, f.out_channels, 0);
         orvosoundmix.orvomix_datarefresh();
@@ -372,13 +372,13 @@ int start_conversion() {
     gain_left = 1.0;
     gain_right = 1.0;
     window().gainsReset();
-    meter_window_prepare(f.out_rate, f.out_channels);
+    meterWindowPrepare(f.out_rate, f.out_channels);
     running = true; // claimed here so that no second start slips in
     g_thread = std::thread([] { conversion_thread(); });
     return 0;
 }
 
-void wait_conversion() {
+void waitConversion() {
     if (g_thread.joinable()) g_thread.join();
 }
 
@@ -422,17 +422,17 @@ int ConversionJob::run() {
     }
     const int mode = s.conversion_mode;
     const bool optionalDevice = mode == 2;
-    if (open_main_device(mode == 1 ? f.out_rate * 2 : f.out_rate, f.out_channels, optionalDevice) <
+    if (openMainDevice(mode == 1 ? f.out_rate * 2 : f.out_rate, f.out_channels, optionalDevice) <
         0) {
         showMessage(mode == 1 ? caption::kMainWide : caption::kMain, text::kDeviceOpenFailed);
         unloadLibs(libs);
         running = false;
         return 0;
     }
-    uint32_t vol = main_wave_out().getVolume();
+    uint32_t vol = mainWaveOut().getVolume();
     window().volume(static_cast<int>(vol & 0xFFFF), static_cast<int>(vol >> 16));
-    display_setup_transform(f.out_rate);
-    wire_pcm_sink(1.0);
+    displaySetupTransform(f.out_rate);
+    wirePcmSink(1.0);
     job_pcm_bytes = 0;
     outputRecords.clear();
 
@@ -464,9 +464,9 @@ int ConversionJob::run() {
 
     for (size_t i = 0; i < jobTable.size(); ++i) {
         JobEntry& e = jobTable[i];
-        if (!running.load()) break;                   // a stop skips the remaining entries
-        if (joined && output_failed(&out.pcm)) break; // the joined output takes no more
-        if (orvosoundmix_loaded()) orvosoundmix.orvomix_datarefresh();
+        if (!running.load()) break;                  // a stop skips the remaining entries
+        if (joined && outputFailed(&out.pcm)) break; // the joined output takes no more
+        if (orvosoundmixLoaded()) orvosoundmix.orvomix_datarefresh();
         std::tm now = localNow();
         bool newOutput = !joined || i == 0;
         if (newOutput) {
@@ -496,12 +496,12 @@ int ConversionJob::run() {
         static_cast<EntryFacts&>(current) = e;
         current.displayName = e.path;
         rateRatio = e.rateRatio;
-        set_wired_rate_ratio(e.rateRatio);
+        setWiredRateRatio(e.rateRatio);
 
         uint64_t before = out.pcm.pcmBytes;
         if (prepare_pcm_change(e.rateRatio, e.sourceChannels) < 0) {
             showMessage(caption::kMain, formatText(text::kPcmChangeFailed, e.path));
-        } else if (!output_failed(&out.pcm)) {
+        } else if (!outputFailed(&out.pcm)) {
             w.position(0, e.durationSec);
             seek_request = 0;
             seek_dragging = false;
@@ -512,7 +512,7 @@ int ConversionJob::run() {
         settle_output(out.pcm); // the entry's last blocks are written (or failed)
         uint64_t written = out.pcm.pcmBytes - before;
         e.pcmBytes = written;
-        if (output_failed(&out.pcm))
+        if (outputFailed(&out.pcm))
             e.result = EntryResult::Incomplete;
         else
             e.result = written > 0 ? EntryResult::Converted : EntryResult::NoSound;
@@ -551,7 +551,7 @@ int ConversionJob::run() {
     for (const auto& r : outputRecords)
         w.outputFinished(r);
     w.switchesOn(kBothSwitches);
-    if (orvosoundmix_loaded()) orvosoundmix.orvomix_setdisp(0);
+    if (orvosoundmixLoaded()) orvosoundmix.orvomix_setdisp(0);
     // The last output that holds sound; the job is done only when every
     // entry was converted.
     bool allConverted = true;
@@ -567,7 +567,7 @@ int ConversionJob::run() {
     running = false;
     paused = false;
     unloadLibs(libs);
-    close_main_device();
+    closeMainDevice();
     w.idle(Commands::all());
     w.position(0, jobTable.empty() ? 0 : jobTable.back().durationSec);
     w.progress(0, total);

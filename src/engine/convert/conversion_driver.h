@@ -164,12 +164,12 @@ class ConversionJob {
 ConversionJob& mainJob();
 
 // mainJob().prepare().
-int prepare_job();
+int prepareJob();
 // Prepares the main job and starts its thread. 0 when started; negative when
 // nothing started (message shown).
 int start_conversion();
 // Waits for the conversion thread to end.
-void wait_conversion();
+void waitConversion();
 // The thread body (also callable directly): runs the main job; returns 0, or
 // kJobBusy when another job was running.
 int conversion_thread();

@@ -60,7 +60,7 @@ int EncoderQueue::push(Mp3EncoderState& state, const uint8_t* block, int len) {
             // No thread to be had: this block is encoded here, as on the
             // one-thread path.
             lk.unlock();
-            mp3_encode_block(state, block, len, mp3_write_to_file, &state);
+            mp3EncodeBlock(state, block, len, mp3WriteToFile, &state);
             if (!state.writeFailed) return 0;
             lk.lock();
             failure_ = state.writeErrno ? state.writeErrno : EIO;
@@ -91,8 +91,8 @@ void EncoderQueue::run() {
         if (!dropping) {
             lk.unlock();
             // The slot stays counted while it is encoded, so it is not reused.
-            mp3_encode_block(*state_, slot.data(), static_cast<int>(slot.size()), mp3_write_to_file,
-                             state_);
+            mp3EncodeBlock(*state_, slot.data(), static_cast<int>(slot.size()), mp3WriteToFile,
+                           state_);
             if (state_->writeFailed) err = state_->writeErrno ? state_->writeErrno : EIO;
             lk.lock();
             if (err) {

@@ -8,9 +8,9 @@
 
 namespace kestrel {
 
-int mp3_encoder_setup(Mp3EncoderState& st, int outputType) {
+int mp3EncoderSetup(Mp3EncoderState& st, int outputType) {
     st = Mp3EncoderState();
-    if (!mp3enc_loaded() && load_mp3enc() < 0) return -1;
+    if (!mp3encLoaded() && loadMp3enc() < 0) return -1;
     const Settings& s = settings;
     const EffectiveOutputFormat& f = outputFormat;
     int rc;
@@ -51,8 +51,8 @@ void deliver(Mp3EncoderState& st, int n, Mp3FrameSink sink, void* context) {
 
 } // namespace
 
-int mp3_encode_block(Mp3EncoderState& st, const uint8_t* pcm, int length, Mp3FrameSink sink,
-                     void* context) {
+int mp3EncodeBlock(Mp3EncoderState& st, const uint8_t* pcm, int length, Mp3FrameSink sink,
+                   void* context) {
     if (!st.ready) return -1;
     int produced = 0;
     int p = 0;
@@ -73,7 +73,7 @@ int mp3_encode_block(Mp3EncoderState& st, const uint8_t* pcm, int length, Mp3Fra
     return produced;
 }
 
-int mp3_encoder_finish(Mp3EncoderState& st, Mp3FrameSink sink, void* context, FILE* stream) {
+int mp3EncoderFinish(Mp3EncoderState& st, Mp3FrameSink sink, void* context, FILE* stream) {
     if (!st.ready) return 0;
     int n = mp3enc.wave_enmp3end(st.outBuffer.data());
     if (n > 0) deliver(st, n, sink, context);
@@ -92,11 +92,11 @@ int mp3_encoder_finish(Mp3EncoderState& st, Mp3FrameSink sink, void* context, FI
     return n > 0 ? n : 0;
 }
 
-void mp3_encoder_abandon(Mp3EncoderState& st) {
+void mp3EncoderAbandon(Mp3EncoderState& st) {
     st.ready = false;
 }
 
-void mp3_write_to_file(const uint8_t* bytes, int length, void* context) {
+void mp3WriteToFile(const uint8_t* bytes, int length, void* context) {
     Mp3EncoderState& st = *static_cast<Mp3EncoderState*>(context);
     FILE* f = st.file;
     if (!f || st.writeFailed) return;

@@ -38,32 +38,32 @@ struct Mp3EncoderState {
     bool writeFailed = false;
     int writeErrno = 0;
     long wholeEnd = 0;
-    FILE* file = nullptr; // the plain MP3 file mp3_write_to_file appends to
+    FILE* file = nullptr; // the plain MP3 file mp3WriteToFile appends to
 };
 
 // Sets up the encoder for `outputType` from the settings and the derived
 // output format; 0, or negative when the library refused the parameters.
-int mp3_encoder_setup(Mp3EncoderState& st, int outputType);
+int mp3EncoderSetup(Mp3EncoderState& st, int outputType);
 
 // Encodes one block of 16-bit PCM (out_channels interleaved) and hands every
 // frame run to `sink`. Returns the MP3 bytes produced, or -1 when the encoder
 // failed (the rest of the block is dropped).
 using Mp3FrameSink = void (*)(const uint8_t* bytes, int length, void* context);
-int mp3_encode_block(Mp3EncoderState& st, const uint8_t* pcm, int length, Mp3FrameSink sink,
-                     void* context);
+int mp3EncodeBlock(Mp3EncoderState& st, const uint8_t* pcm, int length, Mp3FrameSink sink,
+                   void* context);
 
 // Flushes the encoder into `sink`; then, when `stream` is a plain MP3 file
 // whose frames were all written, writes the VBR/ABR tag frame over the first
 // frame. Returns the bytes flushed.
-int mp3_encoder_finish(Mp3EncoderState& st, Mp3FrameSink sink, void* context, FILE* stream);
+int mp3EncoderFinish(Mp3EncoderState& st, Mp3FrameSink sink, void* context, FILE* stream);
 // Ends the output without flushing: after a failed write the tag would claim
 // frames the file does not hold, so the first frame stays the placeholder
 // (it decodes as one frame of silence).
-void mp3_encoder_abandon(Mp3EncoderState& st);
+void mp3EncoderAbandon(Mp3EncoderState& st);
 
 // The frame sink of a plain MP3 file: the context is the Mp3EncoderState; it
 // appends to its `file` and remembers where the first frame went; after a short write it writes
 // nothing more (the stream's error flag is set).
-void mp3_write_to_file(const uint8_t* bytes, int length, void* context);
+void mp3WriteToFile(const uint8_t* bytes, int length, void* context);
 
 } // namespace kestrel

@@ -27,7 +27,7 @@ int failWrite(PcmOutput& out, int err) {
 
 } // namespace
 
-int write_output_block(PcmOutput& out, const uint8_t* block, int len) {
+int writeOutputBlock(PcmOutput& out, const uint8_t* block, int len) {
     auto& state = *static_cast<OutputWriterState*>(out.writerState);
     errno = 0;
     switch (out.type) {
@@ -44,7 +44,7 @@ int write_output_block(PcmOutput& out, const uint8_t* block, int len) {
             if (q.push(state.mp3, block, len) < 0) return failWrite(out, q.failure());
             return 0;
         }
-        mp3_encode_block(state.mp3, block, len, mp3_write_to_file, &state.mp3);
+        mp3EncodeBlock(state.mp3, block, len, mp3WriteToFile, &state.mp3);
         if (state.mp3.writeFailed) errno = state.mp3.writeErrno;
         break;
     default:

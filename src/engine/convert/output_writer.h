@@ -22,20 +22,20 @@ struct OutputWriterState {
 // MP3 blocks go to the encoder thread while it is enabled (encoder_queue.h):
 // a write failure it meets is reported on the next block, or by
 // settle_output() when no block follows.
-int write_output_block(PcmOutput& out, const uint8_t* block, int len);
+int writeOutputBlock(PcmOutput& out, const uint8_t* block, int len);
 
 // Waits until every block handed to `out` is encoded and written; the encoder
 // and the stream are then the caller's again. A write failure found meanwhile
-// is recorded and shown as write_output_block does, and the blocks that were
+// is recorded and shown as writeOutputBlock does, and the blocks that were
 // not written are taken back out of `out.pcmBytes`. Returns 0, or -1 when a
 // write to `out` has failed. Called at the end of each entry and before an
 // output is finished.
 int settle_output(PcmOutput& out);
 
-// Installs write_output_block as the writer of `out`, keeping its state in
+// Installs writeOutputBlock as the writer of `out`, keeping its state in
 // `state` (which must outlive the output).
-inline void attach_output_writer(PcmOutput& out, OutputWriterState& state) {
-    out.write = write_output_block;
+inline void attachOutputWriter(PcmOutput& out, OutputWriterState& state) {
+    out.write = writeOutputBlock;
     out.writerState = &state;
 }
 

@@ -29,7 +29,7 @@ void WavWriter::reset() {
     limitReported_ = false;
 }
 
-void wav_header_bytes(uint8_t h[44], uint32_t dataSize, int channels, int rate) {
+void wavHeaderBytes(uint8_t h[44], uint32_t dataSize, int channels, int rate) {
     std::memcpy(h, "RIFF", 4);
     put32(h + 4, dataSize + 36);
     std::memcpy(h + 8, "WAVEfmt ", 8);
@@ -47,7 +47,7 @@ void wav_header_bytes(uint8_t h[44], uint32_t dataSize, int channels, int rate) 
 int WavWriter::writeHeader(FILE* out, int channels, int rate) const {
     if (!out) return -1;
     uint8_t h[44];
-    wav_header_bytes(h, dataBytes, channels, rate);
+    wavHeaderBytes(h, dataBytes, channels, rate);
     return std::fwrite(h, 1, 44, out) == 44 ? 0 : -1;
 }
 

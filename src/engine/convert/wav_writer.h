@@ -43,6 +43,6 @@ class WavWriter {
 };
 
 // The header bytes for a given count (for tests and other writers).
-void wav_header_bytes(uint8_t out[44], uint32_t dataSize, int channels, int rate);
+void wavHeaderBytes(uint8_t out[44], uint32_t dataSize, int channels, int rate);
 
 } // namespace kestrel

@@ -24,11 +24,11 @@ LibraryBinding& binding() {
 
 } // namespace
 
-int load_ac3stream() {
+int loadAc3stream() {
     return loadLibrary(binding());
 }
 
-void unload_ac3stream() {
+void unloadAc3stream() {
     unloadLibrary(binding());
 }
 

@@ -20,7 +20,7 @@ extern Ac3streamApi ac3stream;
 // returns a negative value on failure. Loads are counted: the library is
 // released when every successful load has been matched by an unload, so a
 // playback and an analysis that overlap do not pull it from under each other.
-int load_ac3stream();
-void unload_ac3stream();
+int loadAc3stream();
+void unloadAc3stream();
 
 } // namespace kestrel

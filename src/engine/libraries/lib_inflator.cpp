@@ -21,15 +21,15 @@ LibraryBinding& binding() {
 
 } // namespace
 
-int load_inflator() {
+int loadInflator() {
     return loadLibrary(binding());
 }
 
-void unload_inflator() {
+void unloadInflator() {
     unloadLibrary(binding());
 }
 
-bool inflator_loaded() {
+bool inflatorLoaded() {
     return isLoaded(binding());
 }
 

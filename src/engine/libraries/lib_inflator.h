@@ -1,6 +1,6 @@
 // Program-side binding of inflator.so: zlib-format decompression (per SWF parse).
-// The function pointers are set by load_inflator() and cleared by
-// unload_inflator(); the contract of each call is in libs/inflator/inflator.h.
+// The function pointers are set by loadInflator() and cleared by
+// unloadInflator(); the contract of each call is in libs/inflator/inflator.h.
 #pragma once
 
 #include "inflator/inflator.h"
@@ -16,8 +16,8 @@ extern InflatorExports inflator;
 // Loads inflator.so and binds every export, all or nothing; on failure the
 // loader's message has been shown and a negative value is returned. Loading an
 // already loaded library returns 0.
-int load_inflator();
-void unload_inflator();
-bool inflator_loaded();
+int loadInflator();
+void unloadInflator();
+bool inflatorLoaded();
 
 } // namespace kestrel

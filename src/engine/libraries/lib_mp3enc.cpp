@@ -26,15 +26,15 @@ LibraryBinding& binding() {
 
 } // namespace
 
-int load_mp3enc() {
+int loadMp3enc() {
     return loadLibrary(binding());
 }
 
-void unload_mp3enc() {
+void unloadMp3enc() {
     unloadLibrary(binding());
 }
 
-bool mp3enc_loaded() {
+bool mp3encLoaded() {
     return isLoaded(binding());
 }
 

@@ -1,6 +1,6 @@
 // Program-side binding of mp3enc.so: MP3 encoder (from start-up until exit).
-// The function pointers are set by load_mp3enc() and cleared by
-// unload_mp3enc(); the contract of each call is in libs/mp3enc/mp3enc.h.
+// The function pointers are set by loadMp3enc() and cleared by
+// unloadMp3enc(); the contract of each call is in libs/mp3enc/mp3enc.h.
 #pragma once
 
 #include "mp3enc/mp3enc.h"
@@ -21,8 +21,8 @@ extern Mp3EncExports mp3enc;
 // Loads mp3enc.so and binds every export, all or nothing; on failure the
 // loader's message has been shown and a negative value is returned. Loading an
 // already loaded library returns 0.
-int load_mp3enc();
-void unload_mp3enc();
-bool mp3enc_loaded();
+int loadMp3enc();
+void unloadMp3enc();
+bool mp3encLoaded();
 
 } // namespace kestrel

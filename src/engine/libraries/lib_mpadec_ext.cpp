@@ -24,15 +24,15 @@ LibraryBinding& binding() {
 
 } // namespace
 
-int load_mpadec_ext() {
+int loadMpadecExt() {
     return loadLibrary(binding());
 }
 
-void unload_mpadec_ext() {
+void unloadMpadecExt() {
     unloadLibrary(binding());
 }
 
-bool mpadec_ext_loaded() {
+bool mpadecExtLoaded() {
     return isLoaded(binding());
 }
 

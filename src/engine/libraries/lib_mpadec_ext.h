@@ -1,6 +1,6 @@
 // Program-side binding of mpadec_ext.so: MPEG audio frame decoder (per job, per playback).
-// The function pointers are set by load_mpadec_ext() and cleared by
-// unload_mpadec_ext(); the contract of each call is in libs/mpadec_ext/mpadec_ext.h.
+// The function pointers are set by loadMpadecExt() and cleared by
+// unloadMpadecExt(); the contract of each call is in libs/mpadec_ext/mpadec_ext.h.
 #pragma once
 
 #include "mpadec_ext/mpadec_ext.h"
@@ -19,8 +19,8 @@ extern MpadecExtExports mpadec_ext;
 // Loads mpadec_ext.so and binds every export, all or nothing; on failure the
 // loader's message has been shown and a negative value is returned. Loading an
 // already loaded library returns 0.
-int load_mpadec_ext();
-void unload_mpadec_ext();
-bool mpadec_ext_loaded();
+int loadMpadecExt();
+void unloadMpadecExt();
+bool mpadecExtLoaded();
 
 } // namespace kestrel

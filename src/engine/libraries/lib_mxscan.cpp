@@ -50,15 +50,15 @@ LibraryBinding& binding() {
 
 } // namespace
 
-int load_mxscan() {
+int loadMxscan() {
     return loadLibrary(binding());
 }
 
-void unload_mxscan() {
+void unloadMxscan() {
     unloadLibrary(binding());
 }
 
-bool mxscan_loaded() {
+bool mxscanLoaded() {
     return isLoaded(binding());
 }
 

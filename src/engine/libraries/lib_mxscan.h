@@ -46,8 +46,8 @@ extern MxscanApi mxscan;
 // ("装载动态库mxscan.so错误" / "取函数NN错误，请检查是否该版本动态库") and
 // returns a negative value on failure. Loads are counted: the library is
 // released when every successful load has been matched by an unload.
-int load_mxscan();
-void unload_mxscan();
-bool mxscan_loaded();
+int loadMxscan();
+void unloadMxscan();
+bool mxscanLoaded();
 
 } // namespace kestrel

@@ -27,11 +27,11 @@ LibraryBinding& binding() {
 
 } // namespace
 
-int load_orvoaacdec() {
+int loadOrvoaacdec() {
     return loadLibrary(binding());
 }
 
-void unload_orvoaacdec() {
+void unloadOrvoaacdec() {
     unloadLibrary(binding());
 }
 

@@ -23,7 +23,7 @@ extern OrvoaacdecApi orvoaacdec;
 // returns a negative value on failure. Loads are counted: the library is
 // released when every successful load has been matched by an unload, so a
 // playback and an analysis that overlap do not pull it from under each other.
-int load_orvoaacdec();
-void unload_orvoaacdec();
+int loadOrvoaacdec();
+void unloadOrvoaacdec();
 
 } // namespace kestrel

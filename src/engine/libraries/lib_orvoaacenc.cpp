@@ -23,11 +23,11 @@ LibraryBinding& binding() {
 
 } // namespace
 
-int load_orvoaacenc() {
+int loadOrvoaacenc() {
     return loadLibrary(binding());
 }
 
-void unload_orvoaacenc() {
+void unloadOrvoaacenc() {
     unloadLibrary(binding());
 }
 

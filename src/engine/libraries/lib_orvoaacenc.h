@@ -19,7 +19,7 @@ extern OrvoaacencApi orvoaacenc;
 // returns a negative value on failure. Loads are counted: the library is
 // released when every successful load has been matched by an unload, so a
 // playback and an analysis that overlap do not pull it from under each other.
-int load_orvoaacenc();
-void unload_orvoaacenc();
+int loadOrvoaacenc();
+void unloadOrvoaacenc();
 
 } // namespace kestrel

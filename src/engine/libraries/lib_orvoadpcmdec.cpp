@@ -23,11 +23,11 @@ LibraryBinding& binding() {
 
 } // namespace
 
-int load_orvoadpcmdec() {
+int loadOrvoadpcmdec() {
     return loadLibrary(binding());
 }
 
-void unload_orvoadpcmdec() {
+void unloadOrvoadpcmdec() {
     unloadLibrary(binding());
 }
 

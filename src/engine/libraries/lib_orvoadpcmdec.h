@@ -19,7 +19,7 @@ extern OrvoadpcmdecApi orvoadpcmdec;
 // returns a negative value on failure. Loads are counted: the library is
 // released when every successful load has been matched by an unload, so a
 // playback and an analysis that overlap do not pull it from under each other.
-int load_orvoadpcmdec();
-void unload_orvoadpcmdec();
+int loadOrvoadpcmdec();
+void unloadOrvoadpcmdec();
 
 } // namespace kestrel

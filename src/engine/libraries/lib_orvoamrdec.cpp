@@ -23,15 +23,15 @@ LibraryBinding& binding() {
 
 } // namespace
 
-int load_orvoamrdec() {
+int loadOrvoamrdec() {
     return loadLibrary(binding());
 }
 
-void unload_orvoamrdec() {
+void unloadOrvoamrdec() {
     unloadLibrary(binding());
 }
 
-bool orvoamrdec_loaded() {
+bool orvoamrdecLoaded() {
     return isLoaded(binding());
 }
 

@@ -1,6 +1,6 @@
 // Program-side binding of orvoamrdec.so: AMR decoder (per job, per playback).
-// The function pointers are set by load_orvoamrdec() and cleared by
-// unload_orvoamrdec(); the contract of each call is in libs/orvoamrdec/orvoamrdec.h.
+// The function pointers are set by loadOrvoamrdec() and cleared by
+// unloadOrvoamrdec(); the contract of each call is in libs/orvoamrdec/orvoamrdec.h.
 #pragma once
 
 #include "orvoamrdec/orvoamrdec.h"
@@ -18,8 +18,8 @@ extern OrvoAmrDecExports orvoamrdec;
 // Loads orvoamrdec.so and binds every export, all or nothing; on failure the
 // loader's message has been shown and a negative value is returned. Loading an
 // already loaded library returns 0.
-int load_orvoamrdec();
-void unload_orvoamrdec();
-bool orvoamrdec_loaded();
+int loadOrvoamrdec();
+void unloadOrvoamrdec();
+bool orvoamrdecLoaded();
 
 } // namespace kestrel

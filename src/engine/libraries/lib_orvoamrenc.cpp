@@ -23,15 +23,15 @@ LibraryBinding& binding() {
 
 } // namespace
 
-int load_orvoamrenc() {
+int loadOrvoamrenc() {
     return loadLibrary(binding());
 }
 
-void unload_orvoamrenc() {
+void unloadOrvoamrenc() {
     unloadLibrary(binding());
 }
 
-bool orvoamrenc_loaded() {
+bool orvoamrencLoaded() {
     return isLoaded(binding());
 }
 

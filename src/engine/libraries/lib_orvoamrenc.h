@@ -1,6 +1,6 @@
 // Program-side binding of orvoamrenc.so: AMR encoder writing ring-tone files (per job).
-// The function pointers are set by load_orvoamrenc() and cleared by
-// unload_orvoamrenc(); the contract of each call is in libs/orvoamrenc/orvoamrenc.h.
+// The function pointers are set by loadOrvoamrenc() and cleared by
+// unloadOrvoamrenc(); the contract of each call is in libs/orvoamrenc/orvoamrenc.h.
 #pragma once
 
 #include "orvoamrenc/orvoamrenc.h"
@@ -18,8 +18,8 @@ extern OrvoAmrEncExports orvoamrenc;
 // Loads orvoamrenc.so and binds every export, all or nothing; on failure the
 // loader's message has been shown and a negative value is returned. Loading an
 // already loaded library returns 0.
-int load_orvoamrenc();
-void unload_orvoamrenc();
-bool orvoamrenc_loaded();
+int loadOrvoamrenc();
+void unloadOrvoamrenc();
+bool orvoamrencLoaded();
 
 } // namespace kestrel

@@ -31,11 +31,11 @@ LibraryBinding& binding() {
 
 } // namespace
 
-int load_orvomp4dec() {
+int loadOrvomp4dec() {
     return loadLibrary(binding());
 }
 
-void unload_orvomp4dec() {
+void unloadOrvomp4dec() {
     unloadLibrary(binding());
 }
 

@@ -27,7 +27,7 @@ extern Orvomp4decApi orvomp4dec;
 // returns a negative value on failure. Loads are counted: the library is
 // released when every successful load has been matched by an unload, so a
 // playback and an analysis that overlap do not pull it from under each other.
-int load_orvomp4dec();
-void unload_orvomp4dec();
+int loadOrvomp4dec();
+void unloadOrvomp4dec();
 
 } // namespace kestrel

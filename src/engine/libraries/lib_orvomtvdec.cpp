@@ -31,11 +31,11 @@ LibraryBinding& binding() {
 
 } // namespace
 
-int load_orvomtvdec() {
+int loadOrvomtvdec() {
     return loadLibrary(binding());
 }
 
-void unload_orvomtvdec() {
+void unloadOrvomtvdec() {
     unloadLibrary(binding());
 }
 

@@ -27,7 +27,7 @@ extern OrvomtvdecApi orvomtvdec;
 // returns a negative value on failure. Loads are counted: the library is
 // released when every successful load has been matched by an unload, so a
 // playback and an analysis that overlap do not pull it from under each other.
-int load_orvomtvdec();
-void unload_orvomtvdec();
+int loadOrvomtvdec();
+void unloadOrvomtvdec();
 
 } // namespace kestrel

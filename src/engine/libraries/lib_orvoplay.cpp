@@ -25,13 +25,13 @@ LibraryBinding& binding() {
 
 } // namespace
 
-int load_orvoplay() {
+int loadOrvoplay() {
     return loadLibrary(binding());
 }
-void unload_orvoplay() {
+void unloadOrvoplay() {
     unloadLibrary(binding());
 }
-bool orvoplay_loaded() {
+bool orvoplayLoaded() {
     return isLoaded(binding());
 }
 

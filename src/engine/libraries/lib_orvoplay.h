@@ -16,8 +16,8 @@ struct OrvoplayApi {
 };
 extern OrvoplayApi orvoplay;
 
-int load_orvoplay();
-void unload_orvoplay();
-bool orvoplay_loaded();
+int loadOrvoplay();
+void unloadOrvoplay();
+bool orvoplayLoaded();
 
 } // namespace kestrel

@@ -31,21 +31,21 @@ LibraryBinding& binding() {
 
 } // namespace
 
-int load_orvosoundmix() {
+int loadOrvosoundmix() {
     return loadLibrary(binding());
 }
 
-void unload_orvosoundmix() {
+void unloadOrvosoundmix() {
     unloadLibrary(binding());
 }
 
-bool orvosoundmix_loaded() {
+bool orvosoundmixLoaded() {
     return isLoaded(binding());
 }
 
-int start_sound_effects() {
-    if (orvosoundmix_loaded()) return 0;
-    if (load_orvosoundmix() < 0) return -1;
+int startSoundEffects() {
+    if (orvosoundmixLoaded()) return 0;
+    if (loadOrvosoundmix() < 0) return -1;
     orvosoundmix.orvomix_begin();
     return 0;
 }

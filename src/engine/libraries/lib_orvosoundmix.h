@@ -1,6 +1,6 @@
 // Program-side binding of orvosoundmix.so: Sound effects (from start-up until exit).
-// The function pointers are set by load_orvosoundmix() and cleared by
-// unload_orvosoundmix(); the contract of each call is in libs/orvosoundmix/orvosoundmix.h.
+// The function pointers are set by loadOrvosoundmix() and cleared by
+// unloadOrvosoundmix(); the contract of each call is in libs/orvosoundmix/orvosoundmix.h.
 #pragma once
 
 #include "orvosoundmix/orvosoundmix.h"
@@ -25,13 +25,13 @@ extern OrvoSoundMixExports orvosoundmix;
 // Loads orvosoundmix.so and binds every export, all or nothing; on failure the
 // loader's message has been shown and a negative value is returned. Loading an
 // already loaded library returns 0.
-int load_orvosoundmix();
-void unload_orvosoundmix();
-bool orvosoundmix_loaded();
+int loadOrvosoundmix();
+void unloadOrvosoundmix();
+bool orvosoundmixLoaded();
 
 // Opens the sound-effects stage for the whole run, as the window does at
 // start-up: loads the library (once) and calls its begin function. Negative
 // when it cannot be loaded (its message has been shown).
-int start_sound_effects();
+int startSoundEffects();
 
 } // namespace kestrel

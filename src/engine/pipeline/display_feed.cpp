@@ -20,7 +20,7 @@ MeterWindow meter_window;
 
 // ---- Level meters -------------------------------------------------------
 
-void meter_window_prepare(int out_rate, int out_channels) {
+void meterWindowPrepare(int out_rate, int out_channels) {
     MeterWindow& w = meter_window;
     w.rate = out_rate;
     w.channels = out_channels == 1 ? 1 : 2;
@@ -29,11 +29,11 @@ void meter_window_prepare(int out_rate, int out_channels) {
     w.buffer.resize(static_cast<size_t>(w.frames) * w.channels);
 }
 
-void meter_window_free() {
+void meterWindowFree() {
     meter_window = MeterWindow{};
 }
 
-long meter_report_value(int meanLeft, int meanRight) {
+long meterReportValue(int meanLeft, int meanRight) {
     return (static_cast<long>(meanLeft & 0xFFFF) << 16) + (meanRight & 0xFFFF);
 }
 
@@ -42,7 +42,7 @@ void meter_feed(const int16_t* pcm, int frames, int channels, int out_rate) {
     MeterWindow& w = meter_window;
     if (w.rate != out_rate || w.channels != channels || w.frames <= 0 ||
         w.buffer.size() != static_cast<size_t>(w.frames) * channels)
-        meter_window_prepare(out_rate, channels);
+        meterWindowPrepare(out_rate, channels);
     // The block is copied in pieces that never overrun the window, however
     // long the block is.
     while (frames > 0) {
@@ -65,7 +65,7 @@ void meter_feed(const int16_t* pcm, int frames, int channels, int out_rate) {
     }
 }
 
-std::string meter_figure(int mean) {
+std::string meterFigure(int mean) {
     double figure = mean > 0 ? 10.0 * std::log10(static_cast<double>(mean)) : 0.0;
     if (figure < 0.01) figure = 0.0;
     char text[32];
@@ -73,7 +73,7 @@ std::string meter_figure(int mean) {
     return text;
 }
 
-int meter_length(int mean, int width) {
+int meterLength(int mean, int width) {
     if (width <= 0) return 0;
     const long long len = static_cast<long long>(mean) * width / 20000;
     return static_cast<int>(std::clamp<long long>(len, 0, width));
@@ -166,7 +166,7 @@ void measure(Feed& f, const uint8_t* block, int len, int channels, double rate_r
 
 } // namespace
 
-int display_transform_size(int out_rate, int32_t* step) {
+int displayTransformSize(int out_rate, int32_t* step) {
     const int a = out_rate / 10;
     if (a <= 0) {
         if (step) *step = 0;
@@ -184,13 +184,13 @@ int display_transform_size(int out_rate, int32_t* step) {
     return a / found;
 }
 
-void display_setup_transform(int out_rate) {
+void displaySetupTransform(int out_rate) {
     Feed& f = feed();
     {
         std::lock_guard<std::mutex> planGuard(f.planLock);
         if (f.fft_plan) fftwf_destroy_plan(f.fft_plan);
         f.fft_plan = nullptr;
-        f.fft_size = display_transform_size(out_rate, &f.fft_step);
+        f.fft_size = displayTransformSize(out_rate, &f.fft_step);
         if (f.fft_size > 0) {
             f.input.assign(static_cast<size_t>(f.fft_size), 0.0f);
             std::vector<float> scratch(static_cast<size_t>(f.fft_size) + 1);
@@ -211,7 +211,7 @@ void display_setup_transform(int out_rate) {
     f.level_average_right = 0;
 }
 
-void display_feed(const void* pcm, int bytes, int out_channels, double rate_ratio) {
+void displayFeed(const void* pcm, int bytes, int out_channels, double rate_ratio) {
     if (!pcm || bytes <= 0 || out_channels < 1 || out_channels > 2) return;
     Feed& f = feed();
     const auto* block = static_cast<const uint8_t*>(pcm);
@@ -227,28 +227,28 @@ void display_feed(const void* pcm, int bytes, int out_channels, double rate_rati
     measure(f, block, bytes, out_channels, rate_ratio);
 }
 
-int32_t display_fft_size() {
+int32_t displayFftSize() {
     return g_fftSize.load();
 }
 
-int32_t display_fft_step() {
+int32_t displayFftStep() {
     return g_fftStep.load();
 }
 
-Spectrum display_newest_spectrum(int* queued) {
+Spectrum displayNewestSpectrum(int* queued) {
     Feed& f = feed();
     std::lock_guard<std::mutex> g(f.lock);
     if (queued) *queued = static_cast<int>(f.spectra.size());
     return f.spectra.empty() ? nullptr : f.spectra.front();
 }
 
-int display_spectra_count() {
+int displaySpectraCount() {
     Feed& f = feed();
     std::lock_guard<std::mutex> g(f.lock);
     return static_cast<int>(f.spectra.size());
 }
 
-bool display_levels(LevelSnapshot& out) {
+bool displayLevels(LevelSnapshot& out) {
     Feed& f = feed();
     std::lock_guard<std::mutex> g(f.lock);
     out.count = f.level_count;
@@ -260,7 +260,7 @@ bool display_levels(LevelSnapshot& out) {
     return true;
 }
 
-void display_levels_drawn() {
+void displayLevelsDrawn() {
     Feed& f = feed();
     std::lock_guard<std::mutex> g(f.lock);
     f.level_count = 0;

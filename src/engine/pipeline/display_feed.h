@@ -5,12 +5,12 @@
 // (display_thread.h) reads the levels and the spectra.
 //
 // Order in pcm_sink for each processed block, while meters_on is set:
-// meter_feed before the block goes to the sound device; display_feed, when
+// meter_feed before the block goes to the sound device; displayFeed, when
 // display_on is set too, after the block has gone to the device.
 //
-// Threading: meter_window_prepare runs on the thread that starts a play or a
-// conversion, before the worker starts; meter_feed, display_setup_transform and
-// display_feed run on the one active worker. The display thread reads the level
+// Threading: meterWindowPrepare runs on the thread that starts a play or a
+// conversion, before the worker starts; meter_feed, displaySetupTransform and
+// displayFeed run on the one active worker. The display thread reads the level
 // arrays and the spectrum queue only through the functions marked "display
 // thread", which take the feed's lock for a copy or a pointer swap: the
 // spectrum it draws stays alive through its shared count.
@@ -45,9 +45,9 @@ extern MeterWindow meter_window;
 
 // Sizes the window for a play or conversion (frames = out_rate / 30, at least
 // 1) and empties it. The buffer is kept between runs.
-void meter_window_prepare(int out_rate, int out_channels);
+void meterWindowPrepare(int out_rate, int out_channels);
 // Releases the buffer (program exit).
-void meter_window_free();
+void meterWindowFree();
 
 // Collects a processed block (interleaved 16-bit, `channels` 1 or 2) into the
 // window; for each full window reports window().levels(left, right), the mean
@@ -57,17 +57,17 @@ void meter_feed(const int16_t* pcm, int frames, int channels, int out_rate);
 
 // The level report's value of two means (left << 16 | right) as the window's
 // notification carries it, and its halves.
-long meter_report_value(int meanLeft, int meanRight);
-inline int meter_report_left(long value) {
+long meterReportValue(int meanLeft, int meanRight);
+inline int meterReportLeft(long value) {
     return static_cast<int>((value >> 16) & 0xFFFF);
 }
-inline int meter_report_right(long value) {
+inline int meterReportRight(long value) {
     return static_cast<int>(value & 0xFFFF);
 }
 // A meter's figure: 10 x log10(mean) as "%02.1fdB", 0 when below 0.01.
-std::string meter_figure(int mean);
+std::string meterFigure(int mean);
 // A meter's bar length: mean x width / 20000, clipped to 0..width.
-int meter_length(int mean, int width);
+int meterLength(int mean, int width);
 
 // ---- Waveform levels and spectra ---------------------------------------
 
@@ -86,12 +86,12 @@ using Spectrum = std::shared_ptr<const std::vector<float>>;
 // (while i < 1024) that divides a gives step i and size a / i (44100 -> 245,
 // 48000 -> 240, 8000 -> 200, 11025 -> 58). Rates without such a divisor get
 // step max(1, a / 256) and size a / step. 0 when out_rate < 10.
-int display_transform_size(int out_rate, int32_t* step = nullptr);
+int displayTransformSize(int out_rate, int32_t* step = nullptr);
 
 // At every play or conversion start (worker): sets fft_size and fft_step,
 // makes a fresh plan, and empties the spectrum queue, the level arrays and the
 // small-block store.
-void display_setup_transform(int out_rate);
+void displaySetupTransform(int out_rate);
 
 // The level and spectrum feed (worker, only when display_on): `bytes` of a
 // processed block, `out_channels` 1 or 2. Blocks shorter than 2048 bytes are
@@ -100,15 +100,15 @@ void display_setup_transform(int out_rate);
 // transforms every whole fft_size block of the first channel but the last
 // whole one and pushes the outputs to the front of the queue, keeping at most
 // 51 (the oldest are dropped).
-void display_feed(const void* pcm, int bytes, int out_channels, double rate_ratio);
+void displayFeed(const void* pcm, int bytes, int out_channels, double rate_ratio);
 
 // Current transform (any thread).
-int32_t display_fft_size();
-int32_t display_fft_step();
+int32_t displayFftSize();
+int32_t displayFftStep();
 
 // Display thread: the newest spectrum (null when none) and how many are queued.
-Spectrum display_newest_spectrum(int* queued = nullptr);
-int display_spectra_count();
+Spectrum displayNewestSpectrum(int* queued = nullptr);
+int displaySpectraCount();
 
 struct LevelSnapshot {
     uint8_t left[kLevelArrayBytes];
@@ -118,8 +118,8 @@ struct LevelSnapshot {
     int32_t average_right = 0;
 };
 // Display thread: copies the stored levels; false when none are stored.
-bool display_levels(LevelSnapshot& out);
+bool displayLevels(LevelSnapshot& out);
 // Display thread: the levels are drawn (level_count = 0).
-void display_levels_drawn();
+void displayLevelsDrawn();
 
 } // namespace kestrel

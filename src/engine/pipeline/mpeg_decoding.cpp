@@ -118,7 +118,7 @@ struct MpegDecoder::Impl {
 
     // MPEG-1 (and Layer I/II of MPEG-2/2.5): batches to the library.
     void libraryFrames(const FrameSlot* slots, int count, bool first) {
-        if (!mpadec_ext_loaded()) return;
+        if (!mpadecExtLoaded()) return;
         const uint8_t* records = reinterpret_cast<const uint8_t*>(slots);
         if (first || !libraryOpen) {
             libraryOpen = mpadec_ext.mp3_open(instance, records) > 0;
@@ -222,7 +222,7 @@ struct MpegDecoder::Impl {
     }
 
     void closeAll() {
-        if (libraryOpen && mpadec_ext_loaded()) mpadec_ext.mp3_close(instance);
+        if (libraryOpen && mpadecExtLoaded()) mpadec_ext.mp3_close(instance);
         closeStream();
         if (ac3Open && ac3stream.ac3buf_close) ac3stream.ac3buf_close();
         libraryOpen = ac3Open = false;
@@ -252,7 +252,7 @@ void MpegDecoder::start(const std::string& sourcePath) {
     d.path = sourcePath;
     d.stats = MpegDecodingStats{};
     d.fadeDone = kFadeInFrames;
-    if (mpadec_ext_loaded()) mpadec_ext.mp3_init();
+    if (mpadecExtLoaded()) mpadec_ext.mp3_init();
 }
 
 void MpegDecoder::stop() {
@@ -293,32 +293,32 @@ DemuxOutlet& mpegDecodeOutlet() {
     return mainMpegDecoder();
 }
 
-void mpeg_decoding_start(const std::string& sourcePath) {
+void mpegDecodingStart(const std::string& sourcePath) {
     mainMpegDecoder().start(sourcePath);
     setDemuxOutlet(&mainMpegDecoder());
 }
 
-void mpeg_decoding_stop() {
+void mpegDecodingStop() {
     mainMpegDecoder().stop();
     setDemuxOutlet(nullptr);
 }
 
-void mpeg_decoding_reset() {
+void mpegDecodingReset() {
     mainMpegDecoder().reset();
 }
 
-void mpeg_decoding_set_drain(std::function<void()> hook) {
+void mpegDecodingSetDrain(std::function<void()> hook) {
     mainMpegDecoder().setDrain(std::move(hook));
 }
 
-int mpeg_decoded_rate() {
+int mpegDecodedRate() {
     return mainMpegDecoder().rate();
 }
-int mpeg_decoded_channels() {
+int mpegDecodedChannels() {
     return mainMpegDecoder().channels();
 }
 
-const MpegDecodingStats& mpeg_decoding_stats() {
+const MpegDecodingStats& mpegDecodingStats() {
     return mainMpegDecoder().stats();
 }
 

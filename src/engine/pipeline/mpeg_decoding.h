@@ -61,9 +61,9 @@ class MpegDecoder : public DemuxOutlet {
     void start(const std::string& sourcePath);
     // Closes the decoders and removes the drain hook.
     void stop();
-    // Drops decoder state after a seek (see mpeg_decoding_reset).
+    // Drops decoder state after a seek (see mpegDecodingReset).
     void reset();
-    // See mpeg_decoding_set_drain.
+    // See mpegDecodingSetDrain.
     void setDrain(std::function<void()> hook);
     int rate() const;
     int channels() const;
@@ -82,23 +82,23 @@ MpegDecoder& mainMpegDecoder();
 // Installs the decoding outlet into the demultiplexer and resets the decoders
 // for a new source. The libraries must be loaded by the caller. `sourcePath`
 // names the source in the decoders' messages.
-void mpeg_decoding_start(const std::string& sourcePath = {});
+void mpegDecodingStart(const std::string& sourcePath = {});
 // Closes the decoders, removes the outlet and the drain hook.
-void mpeg_decoding_stop();
+void mpegDecodingStop();
 // Drops decoder state after a seek: the Layer III bit reservoir, the overlap
 // and synthesis state and any stream bytes not yet decoded. The next frame
 // opens the decoders again, so nothing from before the jump is heard.
-void mpeg_decoding_reset();
+void mpegDecodingReset();
 
 // Empties pcm_buffer when a decoder needs room (must leave pcm_pending 0, or
 // at least lower it); an empty hook removes it.
-void mpeg_decoding_set_drain(std::function<void()> hook);
+void mpegDecodingSetDrain(std::function<void()> hook);
 
 // Facts of the decoded PCM, known after the first frame (0 before).
-int mpeg_decoded_rate();
-int mpeg_decoded_channels();
+int mpegDecodedRate();
+int mpegDecodedChannels();
 
-const MpegDecodingStats& mpeg_decoding_stats();
+const MpegDecodingStats& mpegDecodingStats();
 
 // The outlet itself (for callers that install it themselves).
 DemuxOutlet& mpegDecodeOutlet();

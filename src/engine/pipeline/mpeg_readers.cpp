@@ -21,7 +21,7 @@
 
 namespace kestrel {
 
-uint64_t seek_offset(int second, int durationSec, uint64_t fileSize, uint64_t base) {
+uint64_t seekOffset(int second, int durationSec, uint64_t fileSize, uint64_t base) {
     if (fileSize <= base || durationSec <= 0 || second <= 0) return base;
     const uint64_t span = fileSize - base;
     double off = static_cast<double>(second) / durationSec * static_cast<double>(span);
@@ -29,7 +29,7 @@ uint64_t seek_offset(int second, int durationSec, uint64_t fileSize, uint64_t ba
     return base + (o - o % 188);
 }
 
-int position_second(uint64_t consumed, int durationSec, uint64_t fileSize, uint64_t base) {
+int positionSecond(uint64_t consumed, int durationSec, uint64_t fileSize, uint64_t base) {
     if (fileSize <= base || durationSec <= 0 || consumed <= base) return 0;
     const uint64_t done = std::min(consumed, fileSize) - base;
     return static_cast<int>(static_cast<double>(done) / static_cast<double>(fileSize - base) *
@@ -116,7 +116,7 @@ void readLoop(MpegReader& r, FILE* f, const ReaderEntry& e, size_t chunk, Span s
         }
         int req = flags.seekRequest.load();
         if (req != 0) {
-            uint64_t off = seek_offset(req - 100, e.durationSec, span.size, span.base);
+            uint64_t off = seekOffset(req - 100, e.durationSec, span.size, span.base);
             if (off < span.start) off = span.start;
             if (fseeko(f, static_cast<off_t>(off), SEEK_SET) == 0) consumed = off;
             r.demuxer().demuxSeek();
@@ -132,7 +132,7 @@ void readLoop(MpegReader& r, FILE* f, const ReaderEntry& e, size_t chunk, Span s
         // the last frames of the file are not lost.
         const bool last = n < chunk;
         consumed += n;
-        int second = position_second(consumed, e.durationSec, span.size, span.base);
+        int second = positionSecond(consumed, e.durationSec, span.size, span.base);
         if (second != lastSecond && !flags.seekDragging.load()) {
             lastSecond = second;
             if (report) report(second, context);
@@ -240,7 +240,7 @@ void StageSink::consume(PcmBuffer& pcm) {
 }
 
 bool StageSink::failed() const {
-    return output_failed(out_);
+    return outputFailed(out_);
 }
 
 ReaderResult read_mpeg_audio_file(const ReaderEntry& e, PcmOutput* out, PositionReport report,

@@ -106,8 +106,8 @@ ReaderResult read_mpeg_stream(const ReaderEntry& e, PcmOutput* out, PositionRepo
 // size of 0 (a free-format or damaged file may have duration 0).
 //
 // Byte offset of a seek to `second`: base + a multiple of 188.
-uint64_t seek_offset(int second, int durationSec, uint64_t fileSize, uint64_t base = 0);
+uint64_t seekOffset(int second, int durationSec, uint64_t fileSize, uint64_t base = 0);
 // The whole second shown when `consumed` bytes of the file have been read.
-int position_second(uint64_t consumed, int durationSec, uint64_t fileSize, uint64_t base = 0);
+int positionSecond(uint64_t consumed, int durationSec, uint64_t fileSize, uint64_t base = 0);
 
 } // namespace kestrel

@@ -33,8 +33,8 @@ void finishBlock(PcmOutput* out, uint8_t* block, int len) {
     int ch = outputFormat.out_channels;
     double gl = gain_left.load(), gr = gain_right.load();
     if (gl != 1.0 || (ch == 2 && gr != 1.0))
-        apply_gains(reinterpret_cast<int16_t*>(block), len / 2, ch, gl, gr);
-    if (orvosoundmix_loaded()) {
+        applyGains(reinterpret_cast<int16_t*>(block), len / 2, ch, gl, gr);
+    if (orvosoundmixLoaded()) {
         for (int off = 0; off < len && running.load(); off += 16384) {
             int piece = len - off > 16384 ? 16384 : len - off;
             orvosoundmix.orvomix_change(block + off, piece);
@@ -53,14 +53,14 @@ Corvopcmchange& pcmChanger() {
     return changer;
 }
 
-int pcm_step_bytes(double r) {
+int pcmStepBytes(double r) {
     if (r > 2.0) return 2000;
     if (r < 0.5) return 3072;
     if (r < 1.0) return 5120;
     return 4096;
 }
 
-void apply_gains(int16_t* s, int count, int channels, double left, double right) {
+void applyGains(int16_t* s, int count, int channels, double left, double right) {
     auto scale = [](int16_t v, double g) {
         double p = std::trunc(v * g);
         if (p > 32767.0) p = 32767.0;
@@ -93,7 +93,7 @@ int prepare_pcm_change(double ratio, int sourceChannels) {
     return 0;
 }
 
-bool pcm_change_active() {
+bool pcmChangeActive() {
     return g_changeActive;
 }
 
@@ -125,7 +125,7 @@ int pcm_sink(PcmOutput* out, double ratio) {
 
 int pcm_sink(const uint8_t* src, int pending, int sourceChannels, PcmOutput* out, double ratio) {
     const EffectiveOutputFormat& f = outputFormat;
-    const int step = pcm_step_bytes(ratio);
+    const int step = pcmStepBytes(ratio);
     const bool passThrough = ratio == 1.0 && sourceChannels == f.out_channels;
     int workSize = std::max<int>(static_cast<int>(g_changeBuffer.size()), step) + 16;
     std::vector<uint8_t> work(static_cast<size_t>(workSize));

@@ -48,7 +48,7 @@ struct PcmOutput {
 };
 
 // True when the reading loop feeding `out` must end: a write to it failed.
-inline bool output_failed(const PcmOutput* out) {
+inline bool outputFailed(const PcmOutput* out) {
     return out && out->writeError != 0;
 }
 
@@ -59,13 +59,13 @@ Corvopcmchange& pcmChanger();
 // count differs from out_channels. Returns 0 when ready (or not needed), -1
 // when the changer could not be set up: the entry must not be converted.
 int prepare_pcm_change(double ratio, int sourceChannels);
-bool pcm_change_active();
+bool pcmChangeActive();
 // Flushes the changer's held-back samples through the rest of the stage
 // (into `out`, with the same ratio) and closes it.
 void close_pcm_change(PcmOutput* out, double ratio);
 
 // Step size in bytes for a rate ratio.
-int pcm_step_bytes(double ratio);
+int pcmStepBytes(double ratio);
 
 // Consumes `pending` bytes of `pcm` (16-bit, `sourceChannels` channels).
 // The stage (its changer, hooks and effects) is one per process: one worker
@@ -77,7 +77,7 @@ int pcm_sink(PcmOutput* out, double ratio);
 
 // Applies the encode gains to one block in place (stereo: left/right; mono:
 // gain_left). Products are clamped and truncated toward zero.
-void apply_gains(int16_t* samples, int count, int channels, double left, double right);
+void applyGains(int16_t* samples, int count, int channels, double left, double right);
 
 // Counted for every block while converting, written or not.
 extern uint64_t job_pcm_bytes; // PCM bytes converted in the current job

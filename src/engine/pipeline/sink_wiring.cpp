@@ -22,43 +22,43 @@ void meterHook(const uint8_t* pcm, int bytes) {
 }
 
 void playHook(const uint8_t* pcm, int bytes) {
-    main_wave_out().write(pcm, static_cast<uint32_t>(bytes));
+    mainWaveOut().write(pcm, static_cast<uint32_t>(bytes));
 }
 
 void displayHook(const uint8_t* pcm, int bytes) {
     if (!meters_on.load(std::memory_order_relaxed)) return;
-    display_feed(pcm, bytes, outputFormat.out_channels, g_ratio.load());
+    displayFeed(pcm, bytes, outputFormat.out_channels, g_ratio.load());
 }
 
 } // namespace
 
-void set_wired_rate_ratio(double rateRatio) {
+void setWiredRateRatio(double rateRatio) {
     g_ratio = rateRatio;
 }
 
-void wire_pcm_sink(double rateRatio) {
+void wirePcmSink(double rateRatio) {
     g_ratio = rateRatio;
     pcmHooks.meter = meterHook;
     pcmHooks.play = playHook;
     pcmHooks.display = displayHook;
 }
 
-int open_main_device(int rate, int channels, bool optional) {
+int openMainDevice(int rate, int channels, bool optional) {
     if (optional && waveOutDeviceCount() == 0) return 0;
     WaveFormat fmt;
     fmt.rate = rate;
     fmt.channels = channels;
-    int rc = main_wave_out().open(fmt);
+    int rc = mainWaveOut().open(fmt);
     if (rc != 0 && optional) return 0;
     return rc == 0 ? 0 : -1;
 }
 
-void close_main_device() {
-    main_wave_out().close();
+void closeMainDevice() {
+    mainWaveOut().close();
 }
 
-bool main_device_open() {
-    return main_wave_out().isOpen();
+bool mainDeviceOpen() {
+    return mainWaveOut().isOpen();
 }
 
 } // namespace kestrel

@@ -6,14 +6,14 @@ namespace kestrel {
 
 // Installs the stage's hooks (meter, device, display) for the current output
 // format and rate ratio.
-void wire_pcm_sink(double rateRatio);
-void set_wired_rate_ratio(double rateRatio);
+void wirePcmSink(double rateRatio);
+void setWiredRateRatio(double rateRatio);
 
 // Opens the main ring at `rate` x `channels`. With `optional` set, a machine
 // without a sound device is not an error: the worker runs silent. Returns 0
 // when open (or silently without a device when optional), negative otherwise.
-int open_main_device(int rate, int channels, bool optional);
-void close_main_device();
-bool main_device_open();
+int openMainDevice(int rate, int channels, bool optional);
+void closeMainDevice();
+bool mainDeviceOpen();
 
 } // namespace kestrel

@@ -38,7 +38,7 @@ void applyGain(uint8_t* bytes, uint32_t len, int channels, uint32_t volume) {
 
 } // namespace
 
-RingSize wave_out_sizing(int rate, int channels) {
+RingSize waveOutSizing(int rate, int channels) {
     const long long p = static_cast<long long>(channels) * rate;
     if (p <= 8001) return {1024, 10};
     if (p <= 22100) return {2048, 10};
@@ -58,25 +58,25 @@ int WaveOutRing::open(const WaveFormat& format) {
     if (format.rate <= 0 || format.channels < 1 || format.channels > 2) return kWaveOutOpenFailed;
     const RingSize size = sizing_ == RingSizing::Fixed20x2048
                               ? RingSize{2048, 20}
-                              : wave_out_sizing(format.rate, format.channels);
+                              : waveOutSizing(format.rate, format.channels);
     // One zero-filled allocation for the buffers, one small one for the fill
     // levels. Unlike a process exit, a failure here leaves every output the
     // caller is writing intact.
-    buffers_.reset(new (std::nothrow) uint8_t[size.buffer_size * size.buffer_count]());
+    buffers_.reset(new (std::nothrow) uint8_t[size.bufferSize * size.bufferCount]());
     if (!buffers_) {
         std::fputs(text::device::kNoMemory, stderr);
         return kWaveOutNoMemory;
     }
     try {
-        fill_.assign(size.buffer_count, 0);
+        fill_.assign(size.bufferCount, 0);
     } catch (const std::bad_alloc&) {
         buffers_.reset();
         std::fputs(text::device::kNoMemory, stderr);
         return kWaveOutNoMemory;
     }
     format_ = format;
-    buffer_size_ = size.buffer_size;
-    buffer_count_ = size.buffer_count;
+    buffer_size_ = size.bufferSize;
+    buffer_count_ = size.bufferCount;
     current_ = 0;
     started_ = false;
     play_index_ = 0;
@@ -182,12 +182,12 @@ void WaveOutRing::release() {
     free_count_ = 0;
 }
 
-int32_t WaveOutRing::free_count() const {
+int32_t WaveOutRing::freeCount() const {
     std::lock_guard<std::mutex> g(lock_);
     return free_count_;
 }
 
-uint32_t WaveOutRing::fill_level() const {
+uint32_t WaveOutRing::fillLevel() const {
     return fill_.empty() ? 0 : fill_[current_];
 }
 
@@ -225,7 +225,7 @@ void WaveOutRing::pull(uint8_t* out, int len) {
     }
 }
 
-WaveOutRing& main_wave_out() {
+WaveOutRing& mainWaveOut() {
     // Never destroyed: the ring may still be referenced by a worker at exit.
     static WaveOutRing* ring = new WaveOutRing(running, RingSizing::ByFormat);
     return *ring;

@@ -5,7 +5,7 @@
 // done") once it has consumed all of its bytes. The producer is held back while
 // fewer than two buffers are free, so the device's playback rate sets the pace
 // of whoever writes. There are two owners, each with its own ring: the main
-// player (main_wave_out(), sized by the stream format, on the process-wide
+// player (mainWaveOut(), sized by the stream format, on the process-wide
 // `running` flag) and the output manager's player (20 x 2048 bytes, on the
 // player's own flag).
 //
@@ -20,7 +20,7 @@
 // without a sound card simply never opens the ring).
 //
 // Threading: write, close and open on the producer thread only. The device
-// thread touches only free_count (under `lock`) and the buffers the producer
+// thread touches only freeCount (under `lock`) and the buffers the producer
 // has sent. getVolume/setVolume may be called from any thread (the main
 // window's volume sliders) and take effect within one device period.
 //
@@ -62,18 +62,18 @@ struct WaveFormat {
 };
 
 enum class RingSizing {
-    ByFormat,     // the main player: from channels x rate (wave_out_sizing)
+    ByFormat,     // the main player: from channels x rate (waveOutSizing)
     Fixed20x2048, // the output manager's player
 };
 
 struct RingSize {
-    uint32_t buffer_size;
-    uint32_t buffer_count;
+    uint32_t bufferSize;
+    uint32_t bufferCount;
 };
 
 // The main player's sizing by p = channels x rate: p <= 8001 -> 10 x 1024,
 // <= 22100 -> 10 x 2048, <= 44100 -> 10 x 4096, above -> 20 x 4096.
-RingSize wave_out_sizing(int rate, int channels);
+RingSize waveOutSizing(int rate, int channels);
 
 class WaveOutRing {
   public:
@@ -109,11 +109,11 @@ class WaveOutRing {
     void setVolume(uint32_t leftPlusRightTimes65536) { volume_ = leftPlusRightTimes65536; }
 
     // State, for the owner and for tests.
-    uint32_t buffer_size() const { return buffer_size_; }
-    uint32_t buffer_count() const { return buffer_count_; }
-    int32_t free_count() const;
+    uint32_t bufferSize() const { return buffer_size_; }
+    uint32_t bufferCount() const { return buffer_count_; }
+    int32_t freeCount() const;
     uint32_t current() const { return current_; }
-    uint32_t fill_level() const; // bytes in the buffer being filled
+    uint32_t fillLevel() const; // bytes in the buffer being filled
 
   private:
     static void pullThunk(void* self, uint8_t* out, int len);
@@ -127,7 +127,7 @@ class WaveOutRing {
     WaveFormat format_{};
     uint32_t buffer_size_ = 0;
     uint32_t buffer_count_ = 0;
-    std::unique_ptr<uint8_t[]> buffers_; // buffer_count x buffer_size, zero-filled
+    std::unique_ptr<uint8_t[]> buffers_; // bufferCount x bufferSize, zero-filled
     std::vector<uint32_t> fill_;         // fill level per buffer (producer only)
     uint32_t current_ = 0;               // buffer being filled (producer only)
     bool started_ = false;               // the first buffer has been sent
@@ -140,6 +140,6 @@ class WaveOutRing {
 };
 
 // The main player's ring (process-wide, on `running`).
-WaveOutRing& main_wave_out();
+WaveOutRing& mainWaveOut();
 
 } // namespace kestrel

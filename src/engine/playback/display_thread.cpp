@@ -41,21 +41,21 @@ int clampByte(double v) {
 void threadMain() {
     auto state = std::make_unique<DisplayPassState>();
     while (display_thread_running.load()) {
-        if (DisplayPainter* painter = g_painter.load()) display_pass(*state, *painter);
+        if (DisplayPainter* painter = g_painter.load()) displayPass(*state, *painter);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
 
 } // namespace
 
-void spectrum_zoom_in() {
+void spectrumZoomIn() {
     const int z = spectrum_zoom.load() + 1;
     if (z > kMaxZoom) return;
     spectrum_zoom = z;
     spectrum_bars = spectrum_width.load() / z;
 }
 
-void spectrum_zoom_out() {
+void spectrumZoomOut() {
     const int z = spectrum_zoom.load();
     if (z < 2) return;
     spectrum_zoom = z - 1;
@@ -66,7 +66,7 @@ void setDisplayPainter(DisplayPainter* painter) {
     g_painter = painter;
 }
 
-void display_thread_start() {
+void displayThreadStart() {
     std::lock_guard<std::mutex> g(g_threadLock);
     std::thread& t = displayThread();
     if (display_thread_running.load() && t.joinable()) return;
@@ -75,14 +75,14 @@ void display_thread_start() {
     t = std::thread(threadMain);
 }
 
-void display_thread_stop() {
+void displayThreadStop() {
     std::lock_guard<std::mutex> g(g_threadLock);
     display_thread_running = false;
     std::thread& t = displayThread();
     if (t.joinable()) t.join();
 }
 
-long long spectrum_energy(const std::vector<float>& x, int width) {
+long long spectrumEnergy(const std::vector<float>& x, int width) {
     const int n = std::min<int>(width, static_cast<int>(x.size()));
     long long sum = 0;
     for (int k = 0; k < n; ++k)
@@ -90,7 +90,7 @@ long long spectrum_energy(const std::vector<float>& x, int width) {
     return sum;
 }
 
-int spectrum_bar_height(const std::vector<float>& x, int g, int zoom, int e) {
+int spectrumBarHeight(const std::vector<float>& x, int g, int zoom, int e) {
     if (zoom < 1 || g < 0) return 0;
     long long sum = 0;
     for (int k = g; k < g + zoom; ++k)
@@ -99,13 +99,13 @@ int spectrum_bar_height(const std::vector<float>& x, int g, int zoom, int e) {
     return static_cast<int>(std::min<long long>(sum / zoom, e));
 }
 
-int waveform_band_value(int d, int zoom, int mode) {
+int waveformBandValue(int d, int zoom, int mode) {
     const bool falling = !(mode == 2 || mode == 4);
     const double s = zoomFactor(zoom) * (falling ? 8 : 6);
     return falling ? clampByte(255 - d * s) : clampByte(std::min(255.0, d * s));
 }
 
-int spectrum_band_value(int x, int width, int zoom, int mode) {
+int spectrumBandValue(int x, int width, int zoom, int mode) {
     if (width <= 0) return 0;
     const double s = zoomFactor(zoom) * ((mode == 2 || mode == 4) ? 2 : 5);
     const int distance = std::abs(x - width / 2);
@@ -121,17 +121,17 @@ int spectrum_band_value(int x, int width, int zoom, int mode) {
     }
 }
 
-bool display_pass(DisplayPassState& state, DisplayPainter& painter) {
+bool displayPass(DisplayPassState& state, DisplayPainter& painter) {
     if (!running.load() || !display_on.load() || paused.load()) return false;
     DisplayFrame frame;
-    frame.spectrum = display_newest_spectrum(&frame.queued);
+    frame.spectrum = displayNewestSpectrum(&frame.queued);
     if (!frame.spectrum || frame.queued <= 0 || frame.queued >= kMaxQueuedToDraw) return false;
     const std::vector<float>& x = *frame.spectrum;
     frame.fft_size = static_cast<int32_t>(x.size()) - 1;
 
     // 1. Energy over spectrum_width values, which never exceeds the queue.
     if (spectrum_width.load() > frame.queued) spectrum_width = frame.queued;
-    frame.energy = spectrum_energy(x, spectrum_width.load());
+    frame.energy = spectrumEnergy(x, spectrum_width.load());
 
     // 2. The first drawn pass fixes the geometry.
     if (!state.measured) {
@@ -151,7 +151,7 @@ bool display_pass(DisplayPassState& state, DisplayPainter& painter) {
     const int columns = state.geometry.wave_width;
     if (state.passes++ % 4 == 0 && columns > 0) {
         LevelSnapshot& levels = state.levels;
-        if (display_levels(levels) && levels.count / columns >= 1) {
+        if (displayLevels(levels) && levels.count / columns >= 1) {
             const int w = levels.count / columns;
             frame.waveform = true;
             frame.wave_left.resize(static_cast<size_t>(columns));
@@ -165,7 +165,7 @@ bool display_pass(DisplayPassState& state, DisplayPainter& painter) {
                 frame.wave_left[c] = static_cast<uint8_t>(l / w);
                 frame.wave_right[c] = static_cast<uint8_t>(r / w);
             }
-            display_levels_drawn();
+            displayLevelsDrawn();
         }
     }
 
@@ -173,7 +173,7 @@ bool display_pass(DisplayPassState& state, DisplayPainter& painter) {
     frame.e = state.geometry.spectrum_height - 19;
     frame.bar_heights.assign(static_cast<size_t>(std::max(frame.bars, 1)), 0);
     for (int g = 1; g < frame.bars; ++g)
-        frame.bar_heights[g] = std::max(0, spectrum_bar_height(x, g, frame.zoom, frame.e));
+        frame.bar_heights[g] = std::max(0, spectrumBarHeight(x, g, frame.zoom, frame.e));
     if (frame.energy > 1) {
         state.max_energy = std::max(state.max_energy, frame.energy);
         const int span = std::max(0, frame.width - 10);

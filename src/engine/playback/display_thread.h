@@ -3,7 +3,7 @@
 // installed painter, which draws it (the GUI). Without a painter the thread
 // idles.
 //
-// Threading: display_thread_start/stop and the zoom commands run on the
+// Threading: displayThreadStart/stop and the zoom commands run on the
 // user-interface thread. The pass runs on the display thread and calls the
 // painter there; the painter must not block for long and must not call back
 // into this module's start/stop. The thread reads `running`, `display_on` and
@@ -31,8 +31,8 @@ extern std::atomic<int32_t> spectrum_bars; // spectrum_width / spectrum_zoom
 
 // Zoom commands of the display buttons: in while the zoom stays <= 10, out
 // while it is >= 2; both recompute spectrum_bars.
-void spectrum_zoom_in();
-void spectrum_zoom_out();
+void spectrumZoomIn();
+void spectrumZoomOut();
 
 // Client sizes of the two views, measured by the painter.
 struct DisplayGeometry {
@@ -82,8 +82,8 @@ class DisplayPainter {
 void setDisplayPainter(DisplayPainter* painter);
 
 // Starts the thread when it does not run; stops it and waits for it.
-void display_thread_start();
-void display_thread_stop();
+void displayThreadStart();
+void displayThreadStop();
 
 // What the thread keeps from pass to pass.
 struct DisplayPassState {
@@ -94,17 +94,17 @@ struct DisplayPassState {
     LevelSnapshot levels;     // the levels being drawn
 };
 // One pass: true when something was handed to `painter`.
-bool display_pass(DisplayPassState& state, DisplayPainter& painter);
+bool displayPass(DisplayPassState& state, DisplayPainter& painter);
 
 // Pieces of a pass, for the painter and the tests.
 // Energy: sum of |trunc(0.5 x X[k])| over the first `width` values.
-long long spectrum_energy(const std::vector<float>& x, int width);
+long long spectrumEnergy(const std::vector<float>& x, int width);
 // Bar g of `zoom` pixels: mean over X[g] .. X[g + zoom - 1] of
 // |trunc((e - 20) x 0.5 x X)|, at most e.
-int spectrum_bar_height(const std::vector<float>& x, int g, int zoom, int e);
+int spectrumBarHeight(const std::vector<float>& x, int g, int zoom, int e);
 // Brightness (0..255) of the waveform background band at distance d (rows)
 // from the middle, and of the spectrum background band at column x of width.
-int waveform_band_value(int d, int zoom, int mode);
-int spectrum_band_value(int x, int width, int zoom, int mode);
+int waveformBandValue(int d, int zoom, int mode);
+int spectrumBandValue(int x, int width, int zoom, int mode);
 
 } // namespace kestrel

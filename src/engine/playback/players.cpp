@@ -56,9 +56,9 @@ void mpegThread(PlayerKind k) {
         int vbr = 0;
         if (mpegAudioStart(current.path, first, vbr) < 0) return;
     }
-    if (load_mpadec_ext() < 0) return;
-    if (load_ac3stream() < 0) {
-        unload_mpadec_ext();
+    if (loadMpadecExt() < 0) return;
+    if (loadAc3stream() < 0) {
+        unloadMpadecExt();
         return;
     }
     (void)pcm_buffer();
@@ -67,11 +67,11 @@ void mpegThread(PlayerKind k) {
     w.progress(0, current.durationSec);
     w.statusText(formatText(text::kPlayStart, current.path));
     w.position(0, current.durationSec);
-    int rc = open_main_device(f.out_rate, f.out_channels, false);
-    uint32_t vol = main_wave_out().getVolume();
+    int rc = openMainDevice(f.out_rate, f.out_channels, false);
+    uint32_t vol = mainWaveOut().getVolume();
     w.volume(static_cast<int>(vol & 0xFFFF), static_cast<int>(vol >> 16));
-    display_setup_transform(f.out_rate);
-    wire_pcm_sink(rateRatio);
+    displaySetupTransform(f.out_rate);
+    wirePcmSink(rateRatio);
     ReaderEntry re;
     static_cast<EntryFacts&>(re) = current;
     re.rateRatio = rateRatio;
@@ -99,13 +99,13 @@ void mpegThread(PlayerKind k) {
     sound_on = true;
     display_on = true;
     effects_window_on = false;
-    if (orvosoundmix_loaded()) orvosoundmix.orvomix_setdisp(0);
+    if (orvosoundmixLoaded()) orvosoundmix.orvomix_setdisp(0);
     w.statusText(text::kPlayIdle);
     running = false;
     paused = false;
-    unload_ac3stream();
-    unload_mpadec_ext();
-    close_main_device();
+    unloadAc3stream();
+    unloadMpadecExt();
+    closeMainDevice();
     w.idle(Commands::all());
     w.position(0, current.durationSec);
     w.progress(0, current.durationSec);
@@ -131,12 +131,12 @@ PlayerKind playerFor(const std::string& t, MediaKind kind) {
     return PlayerKind::None;
 }
 
-int play_request(int index) {
+int playRequest(int index) {
     if (running.load()) {
         showMessage(caption::kMain, formatText(text::kPlayBusy, current.displayName));
         return -1;
     }
-    wait_playback();
+    waitPlayback();
     if (mediaList.rows.empty()) return -1;
     if (index < 0 || static_cast<size_t>(index) >= mediaList.rows.size()) index = 0;
     const ListRow& row = mediaList.rows[static_cast<size_t>(index)];
@@ -152,14 +152,14 @@ int play_request(int index) {
     display_on = true;
     effects_window_on = false;
     pcm_pending = 0;
-    if (orvosoundmix_loaded()) {
+    if (orvosoundmixLoaded()) {
         orvosoundmix.orvomix_setdisp(0);
         orvosoundmix.orvomix_init(f.out_rate, f.out_channels, 0);
         orvosoundmix.orvomix_datarefresh();
     }
     converting = false;
     current.displayName = current.path;
-    meter_window_prepare(f.out_rate, f.out_channels);
+    meterWindowPrepare(f.out_rate, f.out_channels);
     PlayerKind k = playerFor(current.typeName, mediaKind(current.kind));
     if (k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream) return -2;
     g_playResult = 0;
@@ -171,15 +171,15 @@ int play_request(int index) {
     return 0;
 }
 
-void wait_playback() {
+void waitPlayback() {
     if (g_player.joinable()) g_player.join();
 }
 
-bool playback_active() {
+bool playbackActive() {
     return g_playerActive.load();
 }
 
-int playback_result() {
+int playbackResult() {
     return g_playResult.load();
 }
 
@@ -217,7 +217,7 @@ int SecondPlayer::play(const EntryFacts& entry) {
     if (mediaKind(entry.kind) == MediaKind::ProgramStreamAc3 ||
         mediaKind(entry.kind) == MediaKind::Ac3Elementary)
         return kSecondPlayerNoAc3;
-    if (load_mpadec_ext() < 0) return kSecondPlayerFailed;
+    if (loadMpadecExt() < 0) return kSecondPlayerFailed;
     int rc = kSecondPlayerFailed;
     if (device_.open(entry.sourceRate, entry.sourceChannels) == 0) {
         flags_.paused = false;
@@ -238,15 +238,15 @@ int SecondPlayer::play(const EntryFacts& entry) {
         flags_.running = false;
         device_.close();
     }
-    unload_mpadec_ext();
+    unloadMpadecExt();
     return rc;
 }
 
-void stop_command() {
+void stopCommand() {
     if (running.load()) running = false;
 }
 
-void pause_command() {
+void pauseCommand() {
     if (!running.load()) return;
     if (paused.load()) {
         paused = false;
@@ -256,13 +256,13 @@ void pause_command() {
     paused = true;
 }
 
-void seek_command(int second) {
+void seekCommand(int second) {
     if (!running.load()) return;
     seek_dragging = true;
     seek_request = second + 100;
 }
 
-void drag_command(int second) {
+void dragCommand(int second) {
     if (!running.load()) return;
     char buf[1400];
     std::snprintf(buf, sizeof buf, converting.load() ? text::kDragRecord : text::kDragPlay,
@@ -271,11 +271,11 @@ void drag_command(int second) {
     seek_dragging = true;
 }
 
-void record_toggle_command() {
+void recordToggleCommand() {
     if (running.load()) converting = !converting.load();
 }
 
-void sound_switch_command(bool checked) {
+void soundSwitchCommand(bool checked) {
     if (!running.load()) {
         window().statusText(text::kSoundSwitchIdle);
         window().switchesOn(Command::SoundSwitch);
@@ -284,7 +284,7 @@ void sound_switch_command(bool checked) {
     sound_on = !checked;
 }
 
-void display_switch_command(bool checked) {
+void displaySwitchCommand(bool checked) {
     if (!running.load()) {
         window().statusText(text::kDisplaySwitchIdle);
         window().switchesOn(Command::DisplaySwitch);
@@ -293,12 +293,12 @@ void display_switch_command(bool checked) {
     display_on = !checked;
 }
 
-void gain_slider_command(bool left, int position) {
+void gainSliderCommand(bool left, int position) {
     (left ? gain_left : gain_right) = gainFromSlider(position);
 }
 
-void volume_slider_command(bool left, int position) {
-    WaveOutRing& ring = main_wave_out();
+void volumeSliderCommand(bool left, int position) {
+    WaveOutRing& ring = mainWaveOut();
     if (!ring.isOpen()) return;
     uint32_t v = ring.getVolume();
     uint32_t p = static_cast<uint32_t>(position < 0 ? 0 : position > 65535 ? 65535 : position);
@@ -306,13 +306,13 @@ void volume_slider_command(bool left, int position) {
     ring.setVolume(v);
 }
 
-void effects_window_command() {
+void effectsWindowCommand() {
     if (!running.load()) {
         window().statusText(text::kEffectsIdle);
         return;
     }
     effects_window_on = !effects_window_on.load();
-    if (!orvosoundmix_loaded()) return;
+    if (!orvosoundmixLoaded()) return;
     if (orvosoundmix.orvomix_get_dispstatus() == 0) {
         effects_window_on = true;
         orvosoundmix.orvomix_setdisp(1);

@@ -4,7 +4,7 @@
 // pcm_sink with `converting` cleared, so what is heard is what a conversion
 // would write.
 //
-// Threading: play_request and the transport commands run on the window's
+// Threading: playRequest and the transport commands run on the window's
 // thread; one playback thread at a time.
 #pragma once
 
@@ -38,14 +38,14 @@ PlayerKind playerFor(const std::string& typeName, MediaKind kind);
 // Plays list row `index` (the first row when out of range). 0 when a thread
 // started; negative when nothing started (a busy player shows its message;
 // a type without a player here starts nothing).
-int play_request(int index);
+int playRequest(int index);
 // Waits for the playback thread to end.
-void wait_playback();
-// True from a successful play_request until its thread has ended.
-bool playback_active();
+void waitPlayback();
+// True from a successful playRequest until its thread has ended.
+bool playbackActive();
 // How the last playback ended: 0 it played (to its end or until stopped);
 // negative when it could not start (its message has been shown).
-int playback_result();
+int playbackResult();
 
 // Where a second player's sound goes.
 class PcmDevice {
@@ -97,18 +97,18 @@ class SecondPlayer {
 };
 
 // Transport commands.
-void stop_command();
-void pause_command();
-void seek_command(int second); // the position slider released at `second`
-void drag_command(int second); // the position slider moved to `second`
-void record_toggle_command();  // pause or resume writing the output
+void stopCommand();
+void pauseCommand();
+void seekCommand(int second); // the position slider released at `second`
+void dragCommand(int second); // the position slider moved to `second`
+void recordToggleCommand();   // pause or resume writing the output
 // The sound and display switches (`checked` = switched off).
-void sound_switch_command(bool checked);
-void display_switch_command(bool checked);
+void soundSwitchCommand(bool checked);
+void displaySwitchCommand(bool checked);
 // Encode-gain sliders 0..80 and playback-volume sliders 1..65500.
-void gain_slider_command(bool left, int position);
-void volume_slider_command(bool left, int position);
+void gainSliderCommand(bool left, int position);
+void volumeSliderCommand(bool left, int position);
 // Shows or hides the sound-effects window.
-void effects_window_command();
+void effectsWindowCommand();
 
 } // namespace kestrel

@@ -66,7 +66,7 @@ class ConversionJobs : public ::testing::Test {
     void TearDown() override {
         win.open();
         running = false;
-        wait_conversion();
+        waitConversion();
         setWindowPort(nullptr);
         setProgramFolder("");
     }
@@ -203,7 +203,7 @@ TEST_F(ConversionJobs, LoadsOnlyTheLibrariesOfItsRoutes) {
                             "orvoamrdec.so", "orvoamrenc.so", "orvomtvdec.so"})
         EXPECT_EQ(opened[lib], 0) << lib;
     EXPECT_EQ(mp3Job.jobTable[0].result, EntryResult::Converted);
-    EXPECT_FALSE(mpadec_ext_loaded()); // released at the job's end
+    EXPECT_FALSE(mpadecExtLoaded()); // released at the job's end
 
     // An MPEG stream: the MPEG audio and AC-3 libraries.
     ConversionJob streamJob;

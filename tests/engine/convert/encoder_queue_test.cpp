@@ -40,7 +40,7 @@ class EncoderThread : public ::testing::Test {
     }
     void TearDown() override {
         running = false;
-        wait_conversion();
+        waitConversion();
         set_encoder_thread_enabled(true);
         setProgramFolder("");
     }
@@ -58,7 +58,7 @@ class EncoderThread : public ::testing::Test {
         for (auto& r : mediaList.rows)
             r.selected = true;
         EXPECT_EQ(start_conversion(), 0);
-        wait_conversion();
+        waitConversion();
         std::vector<std::vector<uint8_t>> files;
         std::string last;
         for (const auto& r : mainJob().outputRecords) {
@@ -177,14 +177,14 @@ FullDiskRun writeToFullDisk(bool thread, int blocks, test::RecordingMessages& ms
     if (!f) return r;
     std::setvbuf(f, nullptr, _IONBF, 0);
     OutputWriterState state;
-    EXPECT_EQ(mp3_encoder_setup(state.mp3, kOutMp3), 0);
+    EXPECT_EQ(mp3EncoderSetup(state.mp3, kOutMp3), 0);
     state.mp3.file = f; // the plain MP3 file the encoder writes into
     PcmOutput out;
     out.type = kOutMp3;
     out.stream = f;
     out.name = "full.mp3";
-    attach_output_writer(out, state);
-    for (int i = 0; i < blocks && !output_failed(&out); ++i) {
+    attachOutputWriter(out, state);
+    for (int i = 0; i < blocks && !outputFailed(&out); ++i) {
         auto b = toneBlock(i);
         if (out.write(out, b.data(), static_cast<int>(b.size())) < 0) {
             r.refusedAt = i;
@@ -196,7 +196,7 @@ FullDiskRun writeToFullDisk(bool thread, int blocks, test::RecordingMessages& ms
     r.pcmBytes = out.pcmBytes;
     r.writeError = out.writeError;
     r.messages = msgs.entries().size();
-    mp3_encoder_abandon(state.mp3);
+    mp3EncoderAbandon(state.mp3);
     std::fclose(f);
     return r;
 }
@@ -253,7 +253,7 @@ TEST_F(EncoderThread, StopInRealTimeFinishesTheOutputWithWhatWasQueued) {
         std::this_thread::sleep_for(10ms);
     std::this_thread::sleep_for(1000ms);
     running = false;
-    wait_conversion();
+    waitConversion();
     EXPECT_FALSE(encoderQueue().running());
     ASSERT_EQ(mainJob().outputRecords.size(), 1u);
     auto mp3 = test::readFile(mainJob().outputRecords[0].outputPath);

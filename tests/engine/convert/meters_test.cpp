@@ -34,7 +34,7 @@ class Meters : public ::testing::Test {
     }
     void TearDown() override {
         running = false;
-        wait_conversion();
+        waitConversion();
         meters_on = false;
         setWindowPort(nullptr);
         setProgramFolder("");
@@ -59,7 +59,7 @@ class Meters : public ::testing::Test {
         meters_on = meters;
         win.levelReports = 0;
         EXPECT_EQ(start_conversion(), 0);
-        wait_conversion();
+        waitConversion();
         EXPECT_EQ(mainJob().outputRecords.size(), 1u);
         if (mainJob().outputRecords.size() != 1) return {};
         return test::readFile(mainJob().outputRecords[0].outputPath);
@@ -88,11 +88,11 @@ TEST_F(Meters, OutputIsTheSameWithTheMetersOnOrOff) {
 
         auto watched = convert(c.fixture, c.type, true);
         EXPECT_GT(win.levelReports.load(), 0);
-        EXPECT_GT(display_spectra_count(), 0);
+        EXPECT_GT(displaySpectraCount(), 0);
 
         auto unwatched = convert(c.fixture, c.type, false);
         EXPECT_EQ(win.levelReports.load(), 0);
-        EXPECT_EQ(display_spectra_count(), 0);
+        EXPECT_EQ(displaySpectraCount(), 0);
 
         ASSERT_GT(watched.size(), 10000u);
         EXPECT_TRUE(watched == unwatched) << watched.size() << " vs " << unwatched.size();

@@ -70,13 +70,13 @@ TEST(OutputNaming, OutputMayNotBeASource) {
 
 TEST(WavWriter, HeaderBytesMonoAndStereo) {
     uint8_t h[44];
-    wav_header_bytes(h, 1000, 2, 44100);
+    wavHeaderBytes(h, 1000, 2, 44100);
     const uint8_t stereo[44] = {'R', 'I', 'F',  'F',  0x0C, 0x04, 0,    0,    'W',  'A', 'V',
                                 'E', 'f', 'm',  't',  ' ',  16,   0,    0,    0,    1,   0,
                                 2,   0,   0x44, 0xAC, 0,    0,    0x10, 0xB1, 0x02, 0,   4,
                                 0,   16,  0,    'd',  'a',  't',  'a',  0xE8, 0x03, 0,   0};
     EXPECT_EQ(std::memcmp(h, stereo, 44), 0);
-    wav_header_bytes(h, 0, 1, 22050);
+    wavHeaderBytes(h, 0, 1, 22050);
     EXPECT_EQ(h[22], 1);
     EXPECT_EQ(h[32], 2); // block align
     uint32_t byteRate;

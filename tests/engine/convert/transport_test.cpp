@@ -37,7 +37,7 @@ class Transport : public ::testing::Test {
     }
     void TearDown() override {
         running = false;
-        wait_conversion();
+        waitConversion();
         setProgramFolder("");
     }
     void start(std::initializer_list<const char*> fixtures) {
@@ -68,7 +68,7 @@ TEST_F(Transport, PauseRecordingCutsTheStretchOut) {
     converting = false;
     std::this_thread::sleep_for(1500ms);
     converting = true;
-    wait_conversion();
+    waitConversion();
     ASSERT_EQ(mainJob().outputRecords.size(), 1u);
     double s = seconds(mainJob().outputRecords[0].outputPath);
     EXPECT_NEAR(s, 4.0 - 1.5, 0.6);
@@ -78,7 +78,7 @@ TEST_F(Transport, SeekMovesPlaybackAndOutput) {
     start({"mpeg_vcd.mpg"});
     std::this_thread::sleep_for(500ms);
     seek_request = 3 + 100;
-    wait_conversion();
+    waitConversion();
     ASSERT_EQ(mainJob().outputRecords.size(), 1u);
     // About half a second (plus what the device ring holds ahead) before the
     // seek, then the last second of the source: well short of its 4 s.
@@ -91,7 +91,7 @@ TEST_F(Transport, StopFinishesTheOutputAndSkipsTheRest) {
     start({"mpeg_vcd.mpg", "mpeg_ts_mp2.ts"});
     std::this_thread::sleep_for(1000ms);
     running = false;
-    wait_conversion();
+    waitConversion();
     ASSERT_EQ(mainJob().outputRecords.size(), 1u);
     auto bytes = test::readFile(mainJob().outputRecords[0].outputPath);
     ASSERT_GT(bytes.size(), 44u);

@@ -42,23 +42,23 @@ TEST(LibraryLoader, MissingLibrariesShowTheirMessageAndBindNothing) {
     test::RecordingMessages msgs;
     test::TempDir empty;
     setLibraryFolder(empty.path());
-    EXPECT_LT(load_mxscan(), 0);
+    EXPECT_LT(loadMxscan(), 0);
     EXPECT_EQ(msgs.lastText(), "装载动态库mxscan.so错误");
     EXPECT_EQ(mxscan.mux_init, nullptr);
-    EXPECT_LT(load_ac3stream(), 0);
+    EXPECT_LT(loadAc3stream(), 0);
     EXPECT_EQ(msgs.lastText(), "装载AC3STREAM.SO错误");
-    EXPECT_LT(load_orvoplay(), 0);
+    EXPECT_LT(loadOrvoplay(), 0);
     EXPECT_EQ(msgs.lastText(), "装载orvoplay.so 文件出错");
-    EXPECT_LT(load_inflator(), 0);
+    EXPECT_LT(loadInflator(), 0);
     EXPECT_EQ(msgs.lastText(), "load inflator.so error");
-    EXPECT_LT(load_orvosoundmix(), 0);
+    EXPECT_LT(loadOrvosoundmix(), 0);
     EXPECT_EQ(msgs.lastText(), "装载动态库orvosoundmix.so错误");
     EXPECT_EQ(msgs.entries().size(), 5u);
 
     // A library that is there binds all of its exports.
     setLibraryFolder(KESTREL_BIN_DIR);
-    ASSERT_GE(load_mxscan(), 0);
+    ASSERT_GE(loadMxscan(), 0);
     EXPECT_NE(mxscan.get_mpeg4_vindex_num, nullptr);
-    unload_mxscan();
+    unloadMxscan();
     setLibraryFolder("");
 }

@@ -96,8 +96,8 @@ class Concurrency : public ::testing::Test {
     }
     void TearDown() override {
         running = false;
-        wait_conversion();
-        wait_playback();
+        waitConversion();
+        waitPlayback();
         setenv("SDL_AUDIODRIVER", "dummy", 1);
         setProgramFolder("");
     }
@@ -135,13 +135,13 @@ TEST_F(Concurrency, TwoPlayersAtOnceEachPlayWhatAConversionWrites) {
             std::this_thread::yield();
         secondResult = second.play(mp3);
     });
-    ASSERT_EQ(play_request(0), 0);
+    ASSERT_EQ(playRequest(0), 0);
     go = true;
     other.join();
-    wait_playback();
+    waitPlayback();
     setenv("SDL_AUDIODRIVER", "dummy", 1);
 
-    EXPECT_EQ(playback_result(), 0);
+    EXPECT_EQ(playbackResult(), 0);
     EXPECT_EQ(secondResult.load(), 0);
     EXPECT_EQ(device.rate_, 44100);
     EXPECT_EQ(device.channels_, 2);
@@ -201,7 +201,7 @@ TEST_F(Concurrency, AnalysisDuringAConversion) {
     while (!started.load())
         std::this_thread::yield();
     ASSERT_EQ(start_conversion(), 0);
-    wait_conversion();
+    waitConversion();
     // At least one whole round overlapped the conversion or followed it.
     while (rounds.load() < 2)
         std::this_thread::yield();

@@ -30,16 +30,16 @@ class MpegDecoding : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         setLibraryFolder(KESTREL_BIN_DIR);
-        ASSERT_GE(load_mpadec_ext(), 0);
-        ASSERT_GE(load_ac3stream(), 0);
+        ASSERT_GE(loadMpadecExt(), 0);
+        ASSERT_GE(loadAc3stream(), 0);
     }
     static void TearDownTestSuite() {
-        unload_ac3stream();
-        unload_mpadec_ext();
+        unloadAc3stream();
+        unloadMpadecExt();
     }
     void SetUp() override { running = true; }
     void TearDown() override {
-        mpeg_decoding_stop();
+        mpegDecodingStop();
         pcm_pending = 0;
     }
 
@@ -54,8 +54,8 @@ class MpegDecoding : public ::testing::Test {
         pcm.clear();
         pcm_pending = 0;
         demuxReset(mode);
-        mpeg_decoding_start("source");
-        mpeg_decoding_set_drain([this] { take(); });
+        mpegDecodingStart("source");
+        mpegDecodingSetDrain([this] { take(); });
     }
     // Feeds bytes [from, to) in chunks; the sink runs after every chunk.
     void feed(const Bytes& src, size_t from, size_t to, size_t chunk) {
@@ -138,13 +138,13 @@ TEST_F(MpegDecoding, LowRateLayer3DecodesEveryFrameThroughMp3dec) {
         SCOPED_TRACE(chunk);
         Pcm got = decode(src, kDemuxMpegAudio, chunk);
         EXPECT_EQ(got.size(), ref.size());
-        EXPECT_EQ(mpeg_decoding_stats().streamFrames, frames);
-        EXPECT_EQ(mpeg_decoding_stats().syncLosses, 0u);
+        EXPECT_EQ(mpegDecodingStats().streamFrames, frames);
+        EXPECT_EQ(mpegDecodingStats().syncLosses, 0u);
         if (chunk > 2000) {
-            EXPECT_GT(mpeg_decoding_stats().drains, 0u);
+            EXPECT_GT(mpegDecodingStats().drains, 0u);
         }
-        EXPECT_EQ(mpeg_decoded_rate(), 16000);
-        EXPECT_EQ(mpeg_decoded_channels(), 2);
+        EXPECT_EQ(mpegDecodedRate(), 16000);
+        EXPECT_EQ(mpegDecodedChannels(), 2);
         auto cmp = test::compareAudio(got, ref, 2, 100);
         EXPECT_EQ(cmp.lag, 0);
         EXPECT_GE(cmp.snrDb, 60);
@@ -162,8 +162,8 @@ TEST_F(MpegDecoding, GarbageBetweenFramesIsHandledAsSyncLost) {
     auto at = frameOffsets(src);
     ASSERT_GT(at.size(), 60u);
     Pcm clean = decode(src, kDemuxMpegAudio, 3760);
-    ASSERT_EQ(mpeg_decoding_stats().syncLosses, 0u);
-    uint64_t cleanFrames = mpeg_decoding_stats().streamFrames;
+    ASSERT_EQ(mpegDecodingStats().syncLosses, 0u);
+    uint64_t cleanFrames = mpegDecodingStats().streamFrames;
     ASSERT_EQ(clean.size(), cleanFrames * 576 * 2);
 
     Bytes dirty(src.begin(), src.begin() + long(at[40]));
@@ -171,8 +171,8 @@ TEST_F(MpegDecoding, GarbageBetweenFramesIsHandledAsSyncLost) {
         dirty.push_back(uint8_t(0x11 * (i % 7)));
     dirty.insert(dirty.end(), src.begin() + long(at[40]), src.end());
     Pcm got = decode(dirty, kDemuxMpegAudio, 3760);
-    EXPECT_EQ(mpeg_decoding_stats().syncLosses, 1u);
-    EXPECT_EQ(mpeg_decoding_stats().streamFrames, cleanFrames - 1);
+    EXPECT_EQ(mpegDecodingStats().syncLosses, 1u);
+    EXPECT_EQ(mpegDecodingStats().streamFrames, cleanFrames - 1);
     EXPECT_EQ(got.size(), clean.size() - 576 * 2);
     // Up to the frame before the garbage the sound is the same.
     size_t same = 39 * 576 * 2;
@@ -187,8 +187,8 @@ TEST_F(MpegDecoding, GarbageBetweenFramesIsHandledAsSyncLost) {
         take();
     }
     finish();
-    EXPECT_EQ(mpeg_decoding_stats().syncLosses, 1u);
-    EXPECT_EQ(mpeg_decoding_stats().streamFrames, cleanFrames - 1);
+    EXPECT_EQ(mpegDecodingStats().syncLosses, 1u);
+    EXPECT_EQ(mpegDecodingStats().streamFrames, cleanFrames - 1);
     EXPECT_EQ(pcm.size(), got.size());
 }
 
@@ -209,14 +209,14 @@ TEST_F(MpegDecoding, FreeFormatLayer3IsRefusedOnce) {
     mpegDecodeOutlet().mpegFrames(slots, 4, DecoderRoute::BuiltIn, true);
     mpegDecodeOutlet().mpegFrames(slots, 4, DecoderRoute::BuiltIn, false);
     EXPECT_EQ(pcm_pending, 0);
-    EXPECT_TRUE(mpeg_decoding_stats().freeFormatRefused);
+    EXPECT_TRUE(mpegDecodingStats().freeFormatRefused);
     auto shown = messages.entries();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].text, "文件source:不支持自由格式的MPEG2/2.5 Layer III音频，无法解码");
     EXPECT_EQ(shown[0].caption, "岚石多媒体MP3转换器 标准版");
     // The next entry starts afresh.
     start(kDemuxMpegAudio);
-    EXPECT_FALSE(mpeg_decoding_stats().freeFormatRefused);
+    EXPECT_FALSE(mpegDecodingStats().freeFormatRefused);
 }
 
 // After a jump the first frames must not decode the reservoir and overlap of
@@ -240,7 +240,7 @@ TEST_F(MpegDecoding, SeekLeavesNoBurstOfStaleState) {
                 feed(src, 0, cut, 1024);
                 size_t before = pcm.size();
                 demuxSeek();
-                mpeg_decoding_reset();
+                mpegDecodingReset();
                 feed(src, jump, src.size(), 1024);
                 finish();
                 ASSERT_GT(pcm.size(), before + 4 * 1152);

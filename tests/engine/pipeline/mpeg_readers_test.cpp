@@ -19,42 +19,42 @@ using namespace kestrel;
 TEST(MpegReaders, SeekAndPositionCountFromTheBase) {
     // A 100-second stream of 1 000 000 bytes: second s is at 10000 s, down
     // to a multiple of 188.
-    EXPECT_EQ(seek_offset(7, 100, 1000000), 70000u - 70000u % 188);
-    EXPECT_EQ(position_second(70000, 100, 1000000), 7);
+    EXPECT_EQ(seekOffset(7, 100, 1000000), 70000u - 70000u % 188);
+    EXPECT_EQ(positionSecond(70000, 100, 1000000), 7);
     // The same audio behind a 200 000-byte tag: the tag is no playing time.
     const uint64_t tag = 200000;
-    EXPECT_EQ(seek_offset(0, 100, 1000000 + tag, tag), tag);
-    EXPECT_EQ(seek_offset(7, 100, 1000000 + tag, tag), tag + 70000u - 70000u % 188);
-    EXPECT_EQ(position_second(tag, 100, 1000000 + tag, tag), 0);
-    EXPECT_EQ(position_second(tag + 1024, 100, 1000000 + tag, tag), 0);
-    EXPECT_EQ(position_second(tag + 500000, 100, 1000000 + tag, tag), 50);
-    EXPECT_EQ(position_second(tag + 1000000, 100, 1000000 + tag, tag), 100);
+    EXPECT_EQ(seekOffset(0, 100, 1000000 + tag, tag), tag);
+    EXPECT_EQ(seekOffset(7, 100, 1000000 + tag, tag), tag + 70000u - 70000u % 188);
+    EXPECT_EQ(positionSecond(tag, 100, 1000000 + tag, tag), 0);
+    EXPECT_EQ(positionSecond(tag + 1024, 100, 1000000 + tag, tag), 0);
+    EXPECT_EQ(positionSecond(tag + 500000, 100, 1000000 + tag, tag), 50);
+    EXPECT_EQ(positionSecond(tag + 1000000, 100, 1000000 + tag, tag), 100);
     // Past the end or past the duration: the end, never beyond.
-    EXPECT_EQ(seek_offset(250, 100, 1000000 + tag, tag), tag + 1000000u - 1000000u % 188);
-    EXPECT_EQ(position_second(tag + 2000000, 100, 1000000 + tag, tag), 100);
+    EXPECT_EQ(seekOffset(250, 100, 1000000 + tag, tag), tag + 1000000u - 1000000u % 188);
+    EXPECT_EQ(positionSecond(tag + 2000000, 100, 1000000 + tag, tag), 100);
 }
 
 TEST(MpegReaders, NoDivisionByAZeroDurationOrSize) {
     // A free-format or damaged file may have duration 0.
-    EXPECT_EQ(seek_offset(5, 0, 1000000), 0u);
-    EXPECT_EQ(seek_offset(5, 0, 1000000, 417), 417u);
-    EXPECT_EQ(seek_offset(5, -3, 1000000, 417), 417u);
-    EXPECT_EQ(position_second(5000, 0, 1000000, 417), 0);
+    EXPECT_EQ(seekOffset(5, 0, 1000000), 0u);
+    EXPECT_EQ(seekOffset(5, 0, 1000000, 417), 417u);
+    EXPECT_EQ(seekOffset(5, -3, 1000000, 417), 417u);
+    EXPECT_EQ(positionSecond(5000, 0, 1000000, 417), 0);
     // Nothing after the base, or no size at all.
-    EXPECT_EQ(seek_offset(5, 100, 417, 417), 417u);
-    EXPECT_EQ(seek_offset(5, 100, 0, 0), 0u);
-    EXPECT_EQ(position_second(5000, 100, 417, 417), 0);
-    EXPECT_EQ(position_second(5000, 100, 0, 0), 0);
+    EXPECT_EQ(seekOffset(5, 100, 417, 417), 417u);
+    EXPECT_EQ(seekOffset(5, 100, 0, 0), 0u);
+    EXPECT_EQ(positionSecond(5000, 100, 417, 417), 0);
+    EXPECT_EQ(positionSecond(5000, 100, 0, 0), 0);
 }
 
 TEST(MpegReaders, SizesPast4GiB) {
     const uint64_t size = 4800000000ull; // 292968 s at 128 kbit/s
-    uint64_t off = seek_offset(200000, 292968, size);
+    uint64_t off = seekOffset(200000, 292968, size);
     EXPECT_GT(off, 3276000000ull);
     EXPECT_LT(off, 3277000000ull);
     EXPECT_EQ(off % 188, 0u);
-    EXPECT_EQ(position_second(off + 376, 292968, size), 200000);
-    EXPECT_EQ(position_second(4500000000ull, 292968, size), 274657);
+    EXPECT_EQ(positionSecond(off + 376, 292968, size), 200000);
+    EXPECT_EQ(positionSecond(4500000000ull, 292968, size), 274657);
 }
 
 namespace {
@@ -74,8 +74,8 @@ class ReaderRun : public ::testing::Test {
   protected:
     void SetUp() override {
         setLibraryFolder(KESTREL_BIN_DIR);
-        ASSERT_GE(load_mpadec_ext(), 0);
-        ASSERT_GE(load_ac3stream(), 0);
+        ASSERT_GE(loadMpadecExt(), 0);
+        ASSERT_GE(loadAc3stream(), 0);
         sound_on = false;
         display_on = false;
         converting = false;
@@ -85,8 +85,8 @@ class ReaderRun : public ::testing::Test {
     }
     void TearDown() override {
         running = false;
-        unload_ac3stream();
-        unload_mpadec_ext();
+        unloadAc3stream();
+        unloadMpadecExt();
     }
     test::TempDir dir;
     test::RecordingMessages msgs;

@@ -16,17 +16,17 @@ using namespace kestrel;
 
 TEST(PcmStage, GainsClampAndTruncate) {
     int16_t s[6] = {25000, -25000, 1001, -1001, 7, -7};
-    apply_gains(s, 6, 1, 1.5, 1.0);
+    applyGains(s, 6, 1, 1.5, 1.0);
     EXPECT_EQ(s[0], 32767);
     EXPECT_EQ(s[1], -32768);
     EXPECT_EQ(s[2], 1501);
     int16_t m[4] = {1001, -1001, 1001, -1001};
-    apply_gains(m, 4, 1, 0.5, 1.0);
+    applyGains(m, 4, 1, 0.5, 1.0);
     EXPECT_EQ(m[0], 500);
     EXPECT_EQ(m[1], -500); // toward zero
     // Stereo: left and right gains apart.
     int16_t st[4] = {1000, 1000, -1000, -1000};
-    apply_gains(st, 4, 2, 2.0, 0.5);
+    applyGains(st, 4, 2, 2.0, 0.5);
     EXPECT_EQ(st[0], 2000);
     EXPECT_EQ(st[1], 500);
     EXPECT_EQ(st[2], -2000);
@@ -34,12 +34,12 @@ TEST(PcmStage, GainsClampAndTruncate) {
 }
 
 TEST(PcmStage, StepSizesFollowTheRateRatio) {
-    EXPECT_EQ(pcm_step_bytes(1.0), 4096);
-    EXPECT_EQ(pcm_step_bytes(2.0), 4096);
-    EXPECT_EQ(pcm_step_bytes(2.0001), 2000);
-    EXPECT_EQ(pcm_step_bytes(0.5), 5120);
-    EXPECT_EQ(pcm_step_bytes(0.4999), 3072);
-    EXPECT_EQ(pcm_step_bytes(0.9), 5120);
+    EXPECT_EQ(pcmStepBytes(1.0), 4096);
+    EXPECT_EQ(pcmStepBytes(2.0), 4096);
+    EXPECT_EQ(pcmStepBytes(2.0001), 2000);
+    EXPECT_EQ(pcmStepBytes(0.5), 5120);
+    EXPECT_EQ(pcmStepBytes(0.4999), 3072);
+    EXPECT_EQ(pcmStepBytes(0.9), 5120);
 }
 
 namespace {
@@ -61,7 +61,7 @@ std::vector<int16_t> runStage(const std::vector<int16_t>& stereo, int outRate, i
     out.name = path;
     out.stream = std::fopen(path.c_str(), "wb");
     OutputWriterState writer;
-    attach_output_writer(out, writer);
+    attachOutputWriter(out, writer);
     writer.wav.writeHeader(out.stream, outChannels, outRate);
     running = true;
     converting = true;
@@ -190,7 +190,7 @@ TEST(PcmStage, BlocksGoThroughTheInstalledWriterUntilItFails) {
     EXPECT_EQ(g_writerLog.calls, 3);
     EXPECT_EQ(g_writerLog.bytes, 2 * 4096);
     EXPECT_EQ(out.pcmBytes, 2u * 4096);
-    EXPECT_TRUE(output_failed(&out));
+    EXPECT_TRUE(outputFailed(&out));
     EXPECT_EQ(job_pcm_bytes, 5u * 4096);             // the job counts every converted block
     EXPECT_EQ(std::filesystem::file_size(path), 0u); // the stage itself wrote nothing
 }

@@ -81,25 +81,25 @@ class WaveOutRingTest : public ::testing::Test {
 
 TEST(WaveOutSizing, FollowsChannelsTimesRate) {
     auto eq = [](RingSize s, uint32_t size, uint32_t count) {
-        return s.buffer_size == size && s.buffer_count == count;
+        return s.bufferSize == size && s.bufferCount == count;
     };
-    EXPECT_TRUE(eq(wave_out_sizing(44100, 2), 4096, 20));
-    EXPECT_TRUE(eq(wave_out_sizing(44100, 1), 4096, 10));
-    EXPECT_TRUE(eq(wave_out_sizing(22050, 2), 4096, 10)); // p = 44100 exactly
-    EXPECT_TRUE(eq(wave_out_sizing(11025, 1), 2048, 10));
-    EXPECT_TRUE(eq(wave_out_sizing(8000, 1), 1024, 10));
-    EXPECT_TRUE(eq(wave_out_sizing(8001, 1), 1024, 10));
-    EXPECT_TRUE(eq(wave_out_sizing(8002, 1), 2048, 10));
-    EXPECT_TRUE(eq(wave_out_sizing(11025, 2), 2048, 10)); // p = 22050
-    EXPECT_TRUE(eq(wave_out_sizing(48000, 2), 4096, 20));
+    EXPECT_TRUE(eq(waveOutSizing(44100, 2), 4096, 20));
+    EXPECT_TRUE(eq(waveOutSizing(44100, 1), 4096, 10));
+    EXPECT_TRUE(eq(waveOutSizing(22050, 2), 4096, 10)); // p = 44100 exactly
+    EXPECT_TRUE(eq(waveOutSizing(11025, 1), 2048, 10));
+    EXPECT_TRUE(eq(waveOutSizing(8000, 1), 1024, 10));
+    EXPECT_TRUE(eq(waveOutSizing(8001, 1), 1024, 10));
+    EXPECT_TRUE(eq(waveOutSizing(8002, 1), 2048, 10));
+    EXPECT_TRUE(eq(waveOutSizing(11025, 2), 2048, 10)); // p = 22050
+    EXPECT_TRUE(eq(waveOutSizing(48000, 2), 4096, 20));
 }
 
 TEST_F(WaveOutRingTest, OutputManagerRingIsAlways20x2048) {
     WaveOutRing ring(flag, RingSizing::Fixed20x2048);
     ASSERT_EQ(ring.open({8000, 1}), 0);
-    EXPECT_EQ(ring.buffer_size(), 2048u);
-    EXPECT_EQ(ring.buffer_count(), 20u);
-    EXPECT_EQ(ring.free_count(), 20);
+    EXPECT_EQ(ring.bufferSize(), 2048u);
+    EXPECT_EQ(ring.bufferCount(), 20u);
+    EXPECT_EQ(ring.freeCount(), 20);
     EXPECT_EQ(g_device->rate, 8000);
     EXPECT_EQ(g_device->channels, 1);
     EXPECT_EQ(ring.close(), 0);
@@ -110,18 +110,18 @@ TEST_F(WaveOutRingTest, ShortRunIsOnlyCopiedAndSentWhenTheBufferFills) {
     ASSERT_EQ(ring.open({8000, 1}), 0); // 10 x 1024
     const auto data = pattern(1024);
     ring.write(data.data(), 1000);
-    EXPECT_EQ(ring.free_count(), 10);
-    EXPECT_EQ(ring.fill_level(), 1000u);
+    EXPECT_EQ(ring.freeCount(), 10);
+    EXPECT_EQ(ring.fillLevel(), 1000u);
     EXPECT_FALSE(g_device->started);
     EXPECT_EQ(g_device->consume(64), std::vector<uint8_t>(64, 0)); // nothing sent: silence
 
     ring.write(data.data() + 1000, 24); // exactly fills the buffer: sent
-    EXPECT_EQ(ring.free_count(), 9);
+    EXPECT_EQ(ring.freeCount(), 9);
     EXPECT_EQ(ring.current(), 1u);
-    EXPECT_EQ(ring.fill_level(), 0u);
+    EXPECT_EQ(ring.fillLevel(), 0u);
     EXPECT_TRUE(g_device->started);
     EXPECT_EQ(g_device->consume(1024), data);
-    EXPECT_EQ(ring.free_count(), 10);
+    EXPECT_EQ(ring.freeCount(), 10);
     ring.close();
 }
 
@@ -130,9 +130,9 @@ TEST_F(WaveOutRingTest, LongRunSendsFullBuffersInOrderAndKeepsTheRest) {
     ASSERT_EQ(ring.open({11025, 1}), 0); // 10 x 2048
     const auto data = pattern(3 * 2048 + 500, 9);
     ring.write(data.data(), static_cast<uint32_t>(data.size()));
-    EXPECT_EQ(ring.free_count(), 7);
+    EXPECT_EQ(ring.freeCount(), 7);
     EXPECT_EQ(ring.current(), 3u);
-    EXPECT_EQ(ring.fill_level(), 500u);
+    EXPECT_EQ(ring.fillLevel(), 500u);
     // Consumed in odd-sized periods, the bytes come out in order.
     std::vector<uint8_t> heard;
     while (heard.size() < 3 * 2048) {
@@ -141,7 +141,7 @@ TEST_F(WaveOutRingTest, LongRunSendsFullBuffersInOrderAndKeepsTheRest) {
     }
     heard.resize(3 * 2048); // the tail past the sent buffers is silence
     EXPECT_TRUE(std::equal(heard.begin(), heard.end(), data.begin()));
-    EXPECT_EQ(ring.free_count(), 10);
+    EXPECT_EQ(ring.freeCount(), 10);
     ring.close(); // the 500 bytes of the partly filled buffer are dropped
     EXPECT_FALSE(ring.isOpen());
 }
@@ -154,12 +154,12 @@ TEST_F(WaveOutRingTest, WrapsAroundTheRingWithoutLosingBytes) {
     for (size_t off = 0; off < data.size(); off += 700) {
         ring.write(data.data() + off,
                    static_cast<uint32_t>(std::min<size_t>(700, data.size() - off)));
-        while (ring.free_count() < 5) {
+        while (ring.freeCount() < 5) {
             auto part = g_device->consume(512);
             heard.insert(heard.end(), part.begin(), part.end());
         }
     }
-    while (ring.free_count() < 10) {
+    while (ring.freeCount() < 10) {
         auto part = g_device->consume(512);
         heard.insert(heard.end(), part.begin(), part.end());
     }
@@ -206,13 +206,13 @@ TEST_F(WaveOutRingTest, ClearingRunningReleasesAWaitingWriterAndCloseStillDrains
                              [&] { ring.write(data.data(), static_cast<uint32_t>(data.size())); });
     // The writer holds while fewer than two buffers are free: 9 sent, one free.
     EXPECT_EQ(writer.wait_for(150ms), std::future_status::timeout);
-    EXPECT_EQ(ring.free_count(), 1);
+    EXPECT_EQ(ring.freeCount(), 1);
     flag = false;
     EXPECT_EQ(writer.wait_for(200ms), std::future_status::ready);
 
     // A later write while stopped returns at once and changes nothing.
     ring.write(data.data(), 5000);
-    EXPECT_EQ(ring.free_count(), 1);
+    EXPECT_EQ(ring.freeCount(), 1);
 
     auto closer = std::async(std::launch::async, [&] { return ring.close(); });
     EXPECT_EQ(closer.wait_for(100ms), std::future_status::timeout); // waits for the queue

@@ -41,7 +41,7 @@ class DisplayPassTest : public ::testing::Test {
         paused = false;
         spectrum_width = 123; // the view's width, set by the window before the thread starts
         spectrum_zoom = 1;
-        display_setup_transform(44100); // n = 245
+        displaySetupTransform(44100); // n = 245
     }
     void TearDown() override { running = false; }
     // `blocks` + 1 whole blocks of a stereo cosine at bin 10: `blocks` spectra.
@@ -53,7 +53,7 @@ class DisplayPassTest : public ::testing::Test {
             pcm[2 * f] = static_cast<int16_t>(std::lround(amplitude * std::cos(t)));
             pcm[2 * f + 1] = static_cast<int16_t>(f % 2 ? 2560 : -2560);
         }
-        display_feed(pcm.data(), static_cast<int>(pcm.size() * 2), 2, 1.0);
+        displayFeed(pcm.data(), static_cast<int>(pcm.size() * 2), 2, 1.0);
     }
     RecordingPainter painter;
     DisplayPassState state;
@@ -64,61 +64,61 @@ class DisplayPassTest : public ::testing::Test {
 TEST(DisplayZoom, StaysWithinOneToTenAndRecomputesTheBars) {
     spectrum_width = 123;
     spectrum_zoom = 1;
-    spectrum_zoom_out();
+    spectrumZoomOut();
     EXPECT_EQ(spectrum_zoom.load(), 1);
-    spectrum_zoom_in();
+    spectrumZoomIn();
     EXPECT_EQ(spectrum_zoom.load(), 2);
     EXPECT_EQ(spectrum_bars.load(), 61);
     for (int i = 0; i < 20; ++i)
-        spectrum_zoom_in();
+        spectrumZoomIn();
     EXPECT_EQ(spectrum_zoom.load(), 10);
     EXPECT_EQ(spectrum_bars.load(), 12);
-    spectrum_zoom_out();
+    spectrumZoomOut();
     EXPECT_EQ(spectrum_zoom.load(), 9);
     EXPECT_EQ(spectrum_bars.load(), 13);
 }
 
 TEST(DisplayPieces, EnergyBarsAndBands) {
     std::vector<float> x = {3.9f, -5.0f, 0.9f, 10.0f, -1.0f, 0.0f};
-    EXPECT_EQ(spectrum_energy(x, 4), 1 + 2 + 0 + 5);
-    EXPECT_EQ(spectrum_energy(x, 100), 1 + 2 + 0 + 5 + 0);
+    EXPECT_EQ(spectrumEnergy(x, 4), 1 + 2 + 0 + 5);
+    EXPECT_EQ(spectrumEnergy(x, 100), 1 + 2 + 0 + 5 + 0);
     // e = 61: factor (61 - 20) x 0.5 = 20.5
-    EXPECT_EQ(spectrum_bar_height(x, 1, 1, 61), 61); // 102 clipped
-    EXPECT_EQ(spectrum_bar_height(x, 2, 1, 61), 18);
-    EXPECT_EQ(spectrum_bar_height(x, 2, 2, 61), (18 + 205) / 2 > 61 ? 61 : (18 + 205) / 2);
-    EXPECT_EQ(spectrum_bar_height(x, 5, 3, 61), 0); // past the end counts as 0
-    EXPECT_EQ(waveform_band_value(0, 1, 1), 255);
-    EXPECT_EQ(waveform_band_value(10, 1, 3), 175);
-    EXPECT_EQ(waveform_band_value(10, 6, 2), 120); // 10 x 6 x 2
-    EXPECT_EQ(waveform_band_value(100, 1, 4), 255);
-    EXPECT_EQ(waveform_band_value(100, 1, 1), 0);
-    EXPECT_EQ(spectrum_band_value(0, 100, 1, 1), 255);
-    EXPECT_EQ(spectrum_band_value(50, 100, 1, 2), 127);
-    EXPECT_EQ(spectrum_band_value(50, 100, 1, 3), 255);
-    EXPECT_EQ(spectrum_band_value(60, 100, 1, 3), 205);
-    EXPECT_EQ(spectrum_band_value(60, 100, 1, 4), 20);
+    EXPECT_EQ(spectrumBarHeight(x, 1, 1, 61), 61); // 102 clipped
+    EXPECT_EQ(spectrumBarHeight(x, 2, 1, 61), 18);
+    EXPECT_EQ(spectrumBarHeight(x, 2, 2, 61), (18 + 205) / 2 > 61 ? 61 : (18 + 205) / 2);
+    EXPECT_EQ(spectrumBarHeight(x, 5, 3, 61), 0); // past the end counts as 0
+    EXPECT_EQ(waveformBandValue(0, 1, 1), 255);
+    EXPECT_EQ(waveformBandValue(10, 1, 3), 175);
+    EXPECT_EQ(waveformBandValue(10, 6, 2), 120); // 10 x 6 x 2
+    EXPECT_EQ(waveformBandValue(100, 1, 4), 255);
+    EXPECT_EQ(waveformBandValue(100, 1, 1), 0);
+    EXPECT_EQ(spectrumBandValue(0, 100, 1, 1), 255);
+    EXPECT_EQ(spectrumBandValue(50, 100, 1, 2), 127);
+    EXPECT_EQ(spectrumBandValue(50, 100, 1, 3), 255);
+    EXPECT_EQ(spectrumBandValue(60, 100, 1, 3), 205);
+    EXPECT_EQ(spectrumBandValue(60, 100, 1, 4), 20);
 }
 
 TEST_F(DisplayPassTest, DrawsOnlyWhileAWorkerRunsWithTheDisplayOnAndNotPaused) {
-    EXPECT_FALSE(display_pass(state, painter)); // nothing queued
+    EXPECT_FALSE(displayPass(state, painter)); // nothing queued
     feedTone(3);
     running = false;
-    EXPECT_FALSE(display_pass(state, painter));
+    EXPECT_FALSE(displayPass(state, painter));
     running = true;
     display_on = false;
-    EXPECT_FALSE(display_pass(state, painter));
+    EXPECT_FALSE(displayPass(state, painter));
     display_on = true;
     paused = true;
-    EXPECT_FALSE(display_pass(state, painter));
+    EXPECT_FALSE(displayPass(state, painter));
     paused = false;
-    EXPECT_TRUE(display_pass(state, painter));
+    EXPECT_TRUE(displayPass(state, painter));
     EXPECT_EQ(painter.measured, 1);
 }
 
 TEST_F(DisplayPassTest, FirstPassFixesTheGeometryAndLaterPassesDrawTheNewestSpectrum) {
     feedTone(3);
-    ASSERT_TRUE(display_pass(state, painter));
-    ASSERT_TRUE(display_pass(state, painter));
+    ASSERT_TRUE(displayPass(state, painter));
+    ASSERT_TRUE(displayPass(state, painter));
     ASSERT_EQ(painter.frames.size(), 2u);
     const DisplayFrame& f1 = painter.frames[0];
     EXPECT_TRUE(f1.first);
@@ -143,49 +143,49 @@ TEST_F(DisplayPassTest, FirstPassFixesTheGeometryAndLaterPassesDrawTheNewestSpec
 
 TEST_F(DisplayPassTest, WaveformEveryFourthPassWithTheMeanLevelOfEachColumn) {
     feedTone(5); // 1470 level frames: 14 per column of 100
-    ASSERT_TRUE(display_pass(state, painter));
+    ASSERT_TRUE(displayPass(state, painter));
     const DisplayFrame& f = painter.frames[0];
     ASSERT_TRUE(f.waveform);
     ASSERT_EQ(f.wave_left.size(), 100u);
     EXPECT_EQ(f.wave_right[0], 10); // 2560 / 256
     EXPECT_EQ(f.wave_right[99], 10);
     LevelSnapshot s;
-    EXPECT_FALSE(display_levels(s)); // drawn: the count went back to 0
+    EXPECT_FALSE(displayLevels(s)); // drawn: the count went back to 0
 
     feedTone(5);
     for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(display_pass(state, painter));
+        ASSERT_TRUE(displayPass(state, painter));
         EXPECT_FALSE(painter.frames.back().waveform);
     }
-    ASSERT_TRUE(display_pass(state, painter));
+    ASSERT_TRUE(displayPass(state, painter));
     EXPECT_TRUE(painter.frames.back().waveform);
 }
 
 TEST_F(DisplayPassTest, EnergyBarIsScaledByTheLargestEnergySeen) {
     feedTone(50);
-    ASSERT_TRUE(display_pass(state, painter)); // width 123 on the first pass
-    spectrum_width = 123;                      // as the first pass left it
-    ASSERT_TRUE(display_pass(state, painter)); // lowered to the 50 queued
+    ASSERT_TRUE(displayPass(state, painter)); // width 123 on the first pass
+    spectrum_width = 123;                     // as the first pass left it
+    ASSERT_TRUE(displayPass(state, painter)); // lowered to the 50 queued
     const DisplayFrame& f = painter.frames[1];
     EXPECT_EQ(f.width, 50);
     EXPECT_EQ(f.energy, 29);
     EXPECT_EQ(f.energy_length, 40); // the largest so far: full length width - 10
     feedTone(50, 8000);             // half as loud
-    ASSERT_TRUE(display_pass(state, painter));
+    ASSERT_TRUE(displayPass(state, painter));
     EXPECT_EQ(painter.frames.back().energy, 14);
     EXPECT_EQ(painter.frames.back().energy_length, 14 * 41 / 29);
 }
 
 TEST_F(DisplayPassTest, ThreadPaintsAndStops) {
     setDisplayPainter(&painter);
-    display_thread_start();
-    display_thread_start(); // already running: nothing new
+    displayThreadStart();
+    displayThreadStart(); // already running: nothing new
     EXPECT_TRUE(display_thread_running.load());
     feedTone(3);
     for (int i = 0; i < 200 && painter.count() == 0; ++i)
         std::this_thread::sleep_for(5ms);
     EXPECT_GT(painter.count(), 0u);
-    display_thread_stop();
+    displayThreadStop();
     EXPECT_FALSE(display_thread_running.load());
     const size_t n = painter.count();
     std::this_thread::sleep_for(50ms);

@@ -55,8 +55,8 @@ TEST(PlayDisk, PlaybackWritesWhatAConversionWrites) {
         settings.mp3_channels = 2;
         resetMediaList();
         ASSERT_EQ(addMediaFile(src), 0);
-        ASSERT_EQ(play_request(0), 0);
-        wait_playback();
+        ASSERT_EQ(playRequest(0), 0);
+        waitPlayback();
         setenv("SDL_AUDIODRIVER", "dummy", 1);
         setProgramFolder("");
 

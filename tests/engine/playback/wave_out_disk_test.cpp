@@ -60,7 +60,7 @@ class WaveOutDisk : public ::testing::Test {
 TEST_F(WaveOutDisk, WhatIsWrittenIsWhatIsPlayed) {
     // 22050 Hz stereo: 10 x 4096. 0.6 s in uneven runs; the last partly filled
     // buffer is dropped by close.
-    WaveOutRing& ring = main_wave_out();
+    WaveOutRing& ring = mainWaveOut();
     ASSERT_EQ(ring.getVolume(), kWaveOutFullVolume);
     const auto sound = testSound(22050 * 2 * 6 / 10);
     ASSERT_EQ(ring.open({22050, 2}), 0);

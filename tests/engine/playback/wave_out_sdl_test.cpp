@@ -40,7 +40,7 @@ TEST_F(WaveOutDummy, CountsTheDummyDevice) {
 
 TEST_F(WaveOutDummy, WritesArePacedByTheDevice) {
     running = true;
-    WaveOutRing& ring = main_wave_out();
+    WaveOutRing& ring = mainWaveOut();
     // 16000 Hz mono: 10 x 2048-byte buffers of 64 ms; 15 whole buffers are played.
     const WaveFormat f{16000, 1};
     const double secs = playSeconds(ring, f, 15 * 2048 + 700);
@@ -51,7 +51,7 @@ TEST_F(WaveOutDummy, WritesArePacedByTheDevice) {
 
 TEST_F(WaveOutDummy, CloseLetsTheQueuedBuffersPlayOut) {
     running = true;
-    WaveOutRing& ring = main_wave_out();
+    WaveOutRing& ring = mainWaveOut();
     ASSERT_EQ(ring.open({16000, 1}), 0);
     std::vector<uint8_t> pcm(8 * 2048, 0x11);
     ring.write(pcm.data(), static_cast<uint32_t>(pcm.size())); // fits: 8 sent, no wait
@@ -64,7 +64,7 @@ TEST_F(WaveOutDummy, CloseLetsTheQueuedBuffersPlayOut) {
 
 TEST_F(WaveOutDummy, StopReturnsAtOnceAndCloseDrains) {
     running = true;
-    WaveOutRing& ring = main_wave_out();
+    WaveOutRing& ring = mainWaveOut();
     ASSERT_EQ(ring.open({16000, 1}), 0);
     std::vector<uint8_t> pcm(16000 * 2 * 10, 0x22); // 10 s
     auto writer = std::async(std::launch::async,
@@ -84,7 +84,7 @@ TEST_F(WaveOutDummy, MainPlayerAndOutputManagerRingsTakeTurns) {
     WaveOutRing manager(managerRunning, RingSizing::Fixed20x2048);
     // Each plays its whole buffers at the device's pace (a device period of
     // slack for starting and stopping).
-    const double a = playSeconds(main_wave_out(), {22050, 2}, 11 * 4096);
+    const double a = playSeconds(mainWaveOut(), {22050, 2}, 11 * 4096);
     EXPECT_GT(a, 11 * 4096 / 88200.0 * 0.85);
     EXPECT_LT(a, 11 * 4096 / 88200.0 + 0.35);
     const double b = playSeconds(manager, {8000, 2}, 12 * 2048);
@@ -98,7 +98,7 @@ TEST_F(WaveOutDummy, ASecondRingOpenAtTheSameTimeNeverDisturbsTheFirst) {
     running = true;
     std::atomic<bool> managerRunning{true};
     WaveOutRing manager(managerRunning, RingSizing::Fixed20x2048);
-    WaveOutRing& player = main_wave_out();
+    WaveOutRing& player = mainWaveOut();
     ASSERT_EQ(player.open({16000, 1}), 0);
     const int second = manager.open({8000, 1});
     EXPECT_TRUE(second == 0 || second == kWaveOutOpenFailed);
@@ -120,7 +120,7 @@ TEST(WaveOutNoDevice, NoDriverMeansNoDeviceAndAClosedRing) {
     setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
     EXPECT_EQ(waveOutDeviceCount(), 0);
     running = true;
-    WaveOutRing& ring = main_wave_out();
+    WaveOutRing& ring = mainWaveOut();
     EXPECT_EQ(ring.open({44100, 2}), kWaveOutOpenFailed);
     std::vector<uint8_t> pcm(1 << 20, 1);
     const auto t0 = steady_clock::now();
