@@ -49,6 +49,7 @@ int reportJob(int rc, const std::vector<bool>& stopped) {
     for (size_t i = 0; i < mainJob().jobTable.size() && i < stopped.size(); ++i)
         if (stopped[i] && mainJob().jobTable[i].result != EntryResult::NotRun)
             stoppedPaths.push_back(mainJob().jobTable[i].outputName);
+    MachineOutput machine; // the paths as they are
     for (const auto& o : producedOutputs(mainJob().jobTable, outputFormat)) {
         std::error_code ec;
         auto size = std::filesystem::file_size(o.path, ec);

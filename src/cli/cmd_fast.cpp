@@ -72,10 +72,12 @@ int cmdFast(const Args& args) {
     switch (outcome.status) {
     case FastStatus::Done:
     case FastStatus::Stopped:
-        if (!outcome.keptEarlier)
+        if (!outcome.keptEarlier) {
+            MachineOutput machine; // the path as it is
             std::printf("%s\t%llu frames\t%llu bytes\n", outcome.outputPath.c_str(),
                         static_cast<unsigned long long>(outcome.frames),
                         static_cast<unsigned long long>(outcome.bytesWritten));
+        }
         if (interrupted()) return interruptSignal() == SIGTERM ? 128 + SIGTERM : kInterrupted;
         if (outcome.frames == 0) {
             // A file without a single MPEG audio frame holds no sound.

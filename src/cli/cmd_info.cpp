@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/terminal.h"
 
 #include "engine/catalogue/analysis.h"
 #include "engine/catalogue/describe.h"
@@ -6,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace kestrel::cli {
 
@@ -35,6 +37,8 @@ int cmdInfo(const Args& args) {
     if (files.empty()) return usageError(*findCommand("info"), "no file given");
     startEngine(false);
     int rc = kOk;
+    std::optional<MachineOutput> machine; // JSON is UTF-8 whatever the terminal's encoding
+    if (json) machine.emplace();
     if (json) std::puts("[");
     bool firstOut = true;
     for (const auto& path : files) {

@@ -1,10 +1,12 @@
 #include "cli/cli.h"
+#include "cli/terminal.h"
 
 #include "engine/catalogue/media_list.h"
 #include "engine/catalogue/texts.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <unistd.h>
 
 namespace kestrel::cli {
@@ -22,6 +24,8 @@ void printRows(bool json) {
     // the path and the type is a number.
     static const char* names[8] = {"serial",      "path",       "fileSize", "typeName",
                                    "durationSec", "sampleRate", "channels", "kind"};
+    std::optional<MachineOutput> machine; // JSON is UTF-8 whatever the terminal's encoding
+    if (json) machine.emplace();
     if (json)
         std::puts("[");
     else if (::isatty(STDOUT_FILENO)) {

@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/terminal.h"
 
 #include "engine/settings/setting_names.h"
 #include "engine/settings/settings.h"
@@ -46,6 +47,7 @@ int cmdSettings(const Args& args) {
     const std::string& sub = args[0];
     if (sub == "path") {
         if (args.size() > 1) return usageError(self(), "unexpected argument " + args[1]);
+        MachineOutput machine; // the path as it is
         std::printf("%s\n", settingsPath().c_str());
         return kOk;
     }

@@ -1,4 +1,6 @@
 #include "cli/cli.h"
+#include "cli/convert_batch.h"
+#include "cli/terminal.h"
 #include "cli/texts.h"
 
 #include "engine/settings/settings.h"
@@ -199,7 +201,7 @@ const Command* findCommand(const char* name) {
 }
 
 int usageError(const Command& cmd, const std::string& text) {
-    std::fprintf(stderr, "kestrel-cli %s: %s\n(see 'kestrel-cli %s --help')\n", cmd.name,
+    std::fprintf(stderr, "kestrel-cli %s: %s (see 'kestrel-cli %s --help')\n", cmd.name,
                  text.c_str(), cmd.name);
     return kUsage;
 }
@@ -447,6 +449,13 @@ Args takeGlobalOptions(const Args& args) {
 int main(int argc, char** argv) {
     using namespace kestrel::cli;
     Args args = splitValues(Args(argv + 1, argv + argc));
+    // A batch worker's lines reach the terminal through its parent, which
+    // converts them.
+    bool worker = false;
+    for (const auto& a : args)
+        worker = worker || a == kBatchWorkerOption;
+    if (!worker) setupTerminalEncoding();
+    installTerminalMessages();
     size_t i = 0;
     while (i < args.size() && args[i].rfind("-", 0) == 0) {
         const std::string& a = args[i];

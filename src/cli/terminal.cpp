@@ -1,17 +1,26 @@
 #include "cli/terminal.h"
 
+#include "cli/texts.h"
+
 #include "engine/core/run_state.h"
 #include "platform/ports.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <sys/ioctl.h>
+#include <type_traits>
 #include <unistd.h>
 #include <vector>
 
@@ -114,7 +123,7 @@ class TerminalWindow : public WindowPort {
 
     void statusText(const std::string& text) override {
         if (isProgressText(text) || options_.quiet) return;
-        printLine(text);
+        printLine(std::string(text::kProgramPrefix) + text);
     }
     void position(int second, int length) override {
         ProgressInfo p;
@@ -189,7 +198,234 @@ class TerminalWindow : public WindowPort {
 
 TerminalWindow* g_window = nullptr;
 
+class TerminalMessages : public MessagePort {
+  public:
+    MsgAnswer show(const std::string& /*caption*/, const std::string& text, MsgButtons buttons,
+                   MsgAnswer fallback) override {
+        printStatusLine(text::kProgramPrefix + text);
+        return buttons == MsgButtons::Ok ? MsgAnswer::Ok : fallback;
+    }
+    void showFailure(const std::string& caption, const std::string& text,
+                     int systemError) override {
+        if (systemError == 0) {
+            show(caption, text, MsgButtons::Ok, MsgAnswer::Ok);
+            return;
+        }
+        char reason[256];
+        printStatusLine(text::kProgramPrefix + text + ": " + systemReason(systemError, reason));
+    }
+
+  private:
+    // The reason in the C locale's words (English): strerror_r of either kind.
+    static const char* systemReason(int err, char (&buf)[256]) {
+        auto pick = [&](auto r) -> const char* {
+            if constexpr (std::is_same_v<decltype(r), int>)
+                return r == 0 ? buf : "unknown error";
+            else
+                return r;
+        };
+        buf[0] = '\0';
+        return pick(strerror_r(err, buf, sizeof buf));
+    }
+};
+
+// The length of the UTF-8 character at s[0..n): 0 when the bytes there start
+// none (or a form UTF-8 forbids), -1 when they start one cut off by the end.
+int utf8Length(const unsigned char* s, size_t n) {
+    const unsigned c = s[0];
+    size_t len;
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF)
+        len = 2;
+    else if (c >= 0xE0 && c <= 0xEF)
+        len = 3;
+    else if (c >= 0xF0 && c <= 0xF4)
+        len = 4;
+    else
+        return 0;
+    for (size_t k = 1; k < len; ++k) {
+        if (k >= n) return -1;
+        const unsigned d = s[k];
+        if ((d & 0xC0) != 0x80) return 0;
+        if (k == 1 && ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) ||
+                       (c == 0xF0 && d < 0x90) || (c == 0xF4 && d >= 0x90)))
+            return 0; // overlong, surrogate, beyond U+10FFFF
+    }
+    return static_cast<int>(len);
+}
+
+// UTF-8 to one character set through iconv. Not thread-safe: callers lock.
+class Converter {
+  public:
+    explicit Converter(const std::string& charset)
+        : cd_(::iconv_open((charset + "//TRANSLIT").c_str(), "UTF-8")) {}
+    ~Converter() {
+        if (ok()) ::iconv_close(cd_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+    // Appends `p[0..n)` converted to `out` and returns the bytes used: all of
+    // them, except with `keepTail` a character cut off at the end (the rest
+    // of it comes with the next call).
+    size_t convert(const char* p, size_t n, std::string& out, bool keepTail) {
+        const auto* s = reinterpret_cast<const unsigned char*>(p);
+        size_t runStart = 0, i = 0;
+        while (i < n) {
+            int len = utf8Length(s + i, n - i);
+            if (len > 0) {
+                i += static_cast<size_t>(len);
+                continue;
+            }
+            convertRun(p + runStart, i - runStart, out);
+            if (len < 0 && keepTail) return i;
+            out += p[i++]; // no UTF-8: the byte as it is
+            runStart = i;
+        }
+        convertRun(p + runStart, n - runStart, out);
+        return n;
+    }
+
+  private:
+    // Converts valid UTF-8.
+    void convertRun(const char* p, size_t n, std::string& out) {
+        if (n == 0) return;
+        char* in = const_cast<char*>(p);
+        size_t inLeft = n;
+        char buf[1024];
+        while (inLeft > 0) {
+            char* o = buf;
+            size_t oLeft = sizeof buf;
+            size_t r = ::iconv(cd_, &in, &inLeft, &o, &oLeft);
+            out.append(buf, static_cast<size_t>(o - buf));
+            if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+                // A character the set lacks and iconv cannot transliterate.
+                out += '?';
+                int len = utf8Length(reinterpret_cast<unsigned char*>(in), inLeft);
+                size_t skip = len > 0 ? static_cast<size_t>(len) : 1;
+                in += skip;
+                inLeft -= skip;
+            }
+        }
+        char* o = buf;
+        size_t oLeft = sizeof buf;
+        ::iconv(cd_, nullptr, nullptr, &o, &oLeft); // back to the initial state
+        out.append(buf, static_cast<size_t>(o - buf));
+    }
+
+    iconv_t cd_;
+};
+
+// stdout or stderr, converted on its way to the terminal.
+struct ConvertedStream {
+    int fd = -1;
+    bool raw = false;    // machine output: bytes as they are
+    std::string pending; // the start of a character cut off by the last write
+};
+
+// The conversion's state. Made once and never freed: stdio flushes stdout
+// after the static objects are gone.
+struct Encoding {
+    explicit Encoding(const std::string& set) : charset(set), converter(set) {}
+    std::mutex mutex;
+    std::string charset;
+    Converter converter;
+    ConvertedStream out{STDOUT_FILENO, false, {}}, err{STDERR_FILENO, false, {}};
+    int machineOutput = 0;
+};
+Encoding* g_encoding = nullptr;
+
+bool writeAll(int fd, const std::string& s) {
+    for (size_t done = 0; done < s.size();) {
+        ssize_t n = ::write(fd, s.data() + done, s.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+ssize_t convertedWrite(void* cookie, const char* buf, size_t size) {
+    auto* s = static_cast<ConvertedStream*>(cookie);
+    std::lock_guard<std::mutex> lock(g_encoding->mutex);
+    std::string in = std::move(s->pending);
+    s->pending.clear();
+    in.append(buf, size);
+    std::string out;
+    if (s->raw) {
+        out = std::move(in);
+    } else {
+        size_t used = g_encoding->converter.convert(in.data(), in.size(), out, true);
+        s->pending = in.substr(used);
+    }
+    return writeAll(s->fd, out) ? static_cast<ssize_t>(size) : -1;
+}
+
+FILE* openConverted(ConvertedStream& s, const char* mode) {
+    cookie_io_functions_t io{};
+    io.write = convertedWrite;
+    return ::fopencookie(&s, mode, io);
+}
+
 } // namespace
+
+void installTerminalMessages() {
+    static TerminalMessages m;
+    setMessagePort(&m);
+}
+
+std::string convertText(const std::string& text, const std::string& charset) {
+    if (charset.empty()) return text;
+    Converter c(charset);
+    if (!c.ok()) return text;
+    std::string out;
+    c.convert(text.data(), text.size(), out, false);
+    return out;
+}
+
+void setupTerminalEncoding() {
+    locale_t loc = ::newlocale(LC_CTYPE_MASK, "", nullptr);
+    if (!loc) return; // a locale this system lacks: the C locale's ASCII
+    std::string set = ::nl_langinfo_l(CODESET, loc);
+    ::freelocale(loc);
+    if (set == "UTF-8" || set == "ANSI_X3.4-1968" || set.empty()) return;
+    auto e = std::make_unique<Encoding>(set);
+    if (!e->converter.ok()) return;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    FILE* out = openConverted(e->out, "w");
+    FILE* err = openConverted(e->err, "w");
+    if (!out || !err) {
+        if (out) std::fclose(out);
+        if (err) std::fclose(err);
+        return;
+    }
+    g_encoding = e.release();
+    std::setvbuf(out, nullptr, ::isatty(STDOUT_FILENO) ? _IOLBF : _IOFBF, BUFSIZ);
+    std::setvbuf(err, nullptr, _IONBF, 0);
+    stdout = out;
+    stderr = err;
+}
+
+const std::string& terminalCharset() {
+    static const std::string none;
+    return g_encoding ? g_encoding->charset : none;
+}
+
+MachineOutput::MachineOutput() {
+    if (!g_encoding) return;
+    std::fflush(stdout);
+    std::lock_guard<std::mutex> lock(g_encoding->mutex);
+    if (g_encoding->machineOutput++ == 0) g_encoding->out.raw = true;
+}
+
+MachineOutput::~MachineOutput() {
+    if (!g_encoding) return;
+    std::fflush(stdout);
+    std::lock_guard<std::mutex> lock(g_encoding->mutex);
+    if (--g_encoding->machineOutput == 0) g_encoding->out.raw = false;
+}
 
 int displayWidth(const std::string& s) {
     int w = 0;

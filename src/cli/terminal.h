@@ -5,6 +5,19 @@
 // time left), fitted to the terminal's width and redrawn in place. Without a
 // terminal there is no progress unless plain progress lines were asked for.
 // Ctrl-C and SIGTERM act as the stop command; a second one ends the process.
+//
+// Messages: every line on stderr names the program ("kestrel-cli: "); the
+// engine's message boxes print as "kestrel-cli: TEXT", and as
+// "kestrel-cli: TEXT: REASON" after a failed system call (the system's reason
+// in English). Their captions are the window's and stay out.
+//
+// Encoding: the program's texts are UTF-8. When the locale's character set
+// (LC_ALL / LC_CTYPE / LANG) is another one, e.g. GB18030 or ISO-8859-1,
+// what goes to stdout and stderr is converted to it, characters it lacks
+// becoming "?"; bytes that are no UTF-8 (a file name in the terminal's own
+// encoding) pass unchanged. Machine output (JSON, the list of outputs) is
+// written as it is. In the C locale (ASCII) and in UTF-8 locales nothing is
+// converted.
 #pragma once
 
 #include <functional>
@@ -36,6 +49,27 @@ struct TerminalOptions {
 };
 
 void installTerminalWindow(const TerminalOptions& options = {});
+// The message port that prints the engine's message boxes on stderr.
+void installTerminalMessages();
+
+// Reads the locale's character set and, when it is neither UTF-8 nor ASCII,
+// routes stdout and stderr through the conversion to it. Call once, first.
+void setupTerminalEncoding();
+// The character set texts are converted to; empty when none.
+const std::string& terminalCharset();
+// `text` (UTF-8) in `charset`: characters it lacks become "?", bytes that are
+// no UTF-8 pass unchanged. An empty or unknown charset gives `text`.
+std::string convertText(const std::string& text, const std::string& charset);
+
+// While one lives, stdout is written unconverted: JSON (which is UTF-8) and
+// the listing of output files (paths are bytes).
+class MachineOutput {
+  public:
+    MachineOutput();
+    ~MachineOutput();
+    MachineOutput(const MachineOutput&) = delete;
+    MachineOutput& operator=(const MachineOutput&) = delete;
+};
 // Makes the progress line from an entry's position; by default entry 1/1
 // named after the current source.
 void setProgressSource(std::function<ProgressInfo(int second, int length)> source);

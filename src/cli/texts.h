@@ -30,6 +30,9 @@ inline const char* cliText(const char* en, const char* zh) {
 
 namespace kestrel::cli::text {
 
+// What every line on stderr starts with.
+inline constexpr const char* kProgramPrefix = "kestrel-cli: ";
+
 // A conversion process that ended before it had reported its entry.
 inline constexpr const char* kWorkerLost =
     "kestrel-cli convert: %s: the conversion process ended unexpectedly (%s)";

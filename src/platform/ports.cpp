@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 namespace kestrel {
@@ -15,6 +16,14 @@ class StderrMessages : public MessagePort {
         std::lock_guard<std::mutex> lock(m);
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
         return buttons == MsgButtons::Ok ? MsgAnswer::Ok : fallback;
+    }
+    void showFailure(const std::string& caption, const std::string& text,
+                     int systemError) override {
+        if (systemError == 0) {
+            show(caption, text, MsgButtons::Ok, MsgAnswer::Ok);
+            return;
+        }
+        show(caption, text + ": " + std::strerror(systemError), MsgButtons::Ok, MsgAnswer::Ok);
     }
 };
 
@@ -42,6 +51,10 @@ void setWindowPort(WindowPort* port) {
 
 void showMessage(const std::string& caption, const std::string& text) {
     messages().show(caption, text, MsgButtons::Ok, MsgAnswer::Ok);
+}
+
+void showMessage(const std::string& caption, const std::string& text, int systemError) {
+    messages().showFailure(caption, text, systemError);
 }
 
 MsgAnswer askYesNo(const std::string& caption, const std::string& text, MsgAnswer fallback) {

@@ -21,6 +21,14 @@ class MessagePort {
     // to ask, is `fallback`.
     virtual MsgAnswer show(const std::string& caption, const std::string& text, MsgButtons buttons,
                            MsgAnswer fallback) = 0;
+    // An OK message about a system call that failed with `systemError` (its
+    // errno; 0: unknown). The text stays the message's own; a port that can
+    // say more (the command line) adds the system's reason. By default the
+    // text alone, like show().
+    virtual void showFailure(const std::string& caption, const std::string& text,
+                             int /*systemError*/) {
+        show(caption, text, MsgButtons::Ok, MsgAnswer::Ok);
+    }
 };
 
 // The commands of the main window whose availability a worker changes: the
@@ -124,6 +132,8 @@ void setWindowPort(WindowPort* port);
 
 // Shorthand for an OK message box.
 void showMessage(const std::string& caption, const std::string& text);
+// An OK message box after a system call failed with `systemError` (errno).
+void showMessage(const std::string& caption, const std::string& text, int systemError);
 MsgAnswer askYesNo(const std::string& caption, const std::string& text, MsgAnswer fallback);
 
 } // namespace kestrel

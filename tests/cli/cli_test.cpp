@@ -96,7 +96,7 @@ TEST(Cli, ListAddDeleteAndSave) {
     EXPECT_EQ(cli(home, "list add '" + a + "' '" + b + "'").status, 0);
     Result dup = cli(home, "list add '" + a + "'");
     EXPECT_EQ(dup.status, 2);
-    EXPECT_NE(dup.out.find("多媒体文件增加: 多媒体文件已在列表中存在"), std::string::npos);
+    EXPECT_NE(dup.out.find("kestrel-cli: 多媒体文件已在列表中存在"), std::string::npos);
     EXPECT_EQ(readFile(home.file("mpginfo.dat")).size(), 4u + 2 * 752);
 
     Result list = cli(home, "list");

@@ -86,8 +86,10 @@ std::multiset<std::string> reportLines(const std::string& err) {
     static const std::regex stamp("/[0-9]{14}");
     std::multiset<std::string> s;
     for (const auto& l : lines(err))
-        if (l.rfind("kestrel-cli convert: ", 0) == 0 || l.find(": ") != std::string::npos)
-            if (l.find("开始录制文件") == std::string::npos)
+        if (l.rfind("kestrel-cli", 0) == 0)
+            // Messages, not the status texts of a conversion's course.
+            if (l.find("开始录制文件") == std::string::npos &&
+                l.find("转换结束") == std::string::npos && l.find("转换完成") == std::string::npos)
                 s.insert(std::regex_replace(l, stamp, "/<stamp>"));
     return s;
 }

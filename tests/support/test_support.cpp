@@ -72,8 +72,14 @@ RecordingMessages::~RecordingMessages() {
 MsgAnswer RecordingMessages::show(const std::string& caption, const std::string& text,
                                   MsgButtons buttons, MsgAnswer) {
     std::lock_guard<std::mutex> lock(m_);
-    entries_.push_back({caption, text});
+    entries_.push_back({caption, text, 0});
     return buttons == MsgButtons::Ok ? MsgAnswer::Ok : answer;
+}
+
+void RecordingMessages::showFailure(const std::string& caption, const std::string& text,
+                                    int systemError) {
+    std::lock_guard<std::mutex> lock(m_);
+    entries_.push_back({caption, text, systemError});
 }
 
 std::vector<RecordingMessages::Entry> RecordingMessages::entries() const {

@@ -50,11 +50,13 @@ class RecordingMessages : public MessagePort {
   public:
     struct Entry {
         std::string caption, text;
+        int systemError = 0; // the errno of a failed system call's message
     };
     RecordingMessages();
     ~RecordingMessages() override;
     MsgAnswer show(const std::string& caption, const std::string& text, MsgButtons buttons,
                    MsgAnswer fallback) override;
+    void showFailure(const std::string& caption, const std::string& text, int systemError) override;
     std::vector<Entry> entries() const;
     std::string lastText() const;
     void clear();

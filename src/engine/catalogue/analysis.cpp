@@ -72,13 +72,9 @@ int64_t checkSourceFile(const std::string& path) {
     case SourceKind::OtherType:
         what = text::kSourceIsOther;
         break;
-    case SourceKind::CannotOpen: {
-        std::vector<char> buf(path.size() + 512);
-        std::snprintf(buf.data(), buf.size(), text::kSourceCannotOpen, path.c_str(),
-                      std::strerror(c.error));
-        showMessage(caption::kMainWide, buf.data());
+    case SourceKind::CannotOpen:
+        showMessage(caption::kMainWide, formatText(text::kOpenMediaFailed, path), c.error);
         return -1;
-    }
     }
     refuse(caption::kMainWide, what, path);
     return -1;

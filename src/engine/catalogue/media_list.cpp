@@ -209,7 +209,7 @@ int saveMediaListTo(const std::string& path) {
     if (!ok || out.commit() != 0) {
         char msg[1024];
         std::snprintf(msg, sizeof msg, text::kListSaveFailed, path.c_str());
-        showMessage(caption::kMain, msg);
+        showMessage(caption::kMain, msg, out.error());
         return -1;
     }
     return 0;

@@ -59,7 +59,5 @@ inline constexpr const char* kSourceIsBlockDevice = "文件%s:是块设备，不
 inline constexpr const char* kSourceIsSocket = "文件%s:是套接字，不是多媒体文件";
 inline constexpr const char* kSourceIsOther = "文件%s:不是普通文件，不是多媒体文件";
 inline constexpr const char* kSourceEmpty = "文件%s:是空文件（0字节），没有多媒体数据";
-// The path, then the system's reason.
-inline constexpr const char* kSourceCannotOpen = "文件%s:打开多媒体文件出错（%s）";
 
 } // namespace kestrel::text

@@ -112,7 +112,7 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace) 
     const int opened = replace ? o.file.open(name, AtomicFile::Mode::Replace, {.moveAside = true})
                                : o.file.open(name, AtomicFile::Mode::NoReplace);
     if (opened != 0) {
-        showMessage(caption::kMain, formatText(text::kOutputOpenFailed, name));
+        showMessage(caption::kMain, formatText(text::kOutputOpenFailed, name), o.file.error());
         return false;
     }
     FILE* f = o.file.releaseStream(); // closed by the writers below

@@ -8,6 +8,7 @@
 #include "platform/paths.h"
 #include "platform/ports.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -31,7 +32,6 @@ std::string format(const char* fmt, ...) {
     va_end(ap2);
     return s;
 }
-
 
 } // namespace
 
@@ -89,14 +89,17 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
         showMessage(caption::kMain, format(text::kFastSameAsSource, out.outputPath.c_str()));
         out.status = FastStatus::SameAsSource;
     } else if (outFile.open(out.outputPath, AtomicFile::Mode::Replace, {.moveAside = true}) != 0) {
-        showMessage(caption::kMain, format(text::kFastOpenOutputFailed, out.outputPath.c_str()));
+        showMessage(caption::kMain, format(text::kFastOpenOutputFailed, out.outputPath.c_str()),
+                    outFile.error());
         out.status = FastStatus::OutputFailed;
     } else {
         output = outFile.stream();
         demux.demuxReset(src.kind);
         input = openSource(src.path); // never blocks on a FIFO
         if (!input) {
-            showMessage(caption::kMainWide, format(text::kFastOpenSourceFailed, src.path.c_str()));
+            const int e = errno;
+            showMessage(caption::kMainWide, format(text::kFastOpenSourceFailed, src.path.c_str()),
+                        e);
             out.status = FastStatus::SourceFailed;
         }
     }
@@ -157,11 +160,15 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
     }
 
     if (output) {
+        errno = 0;
         bool writeOk = !demux.fastCopyFailed() && std::fflush(output) == 0;
+        int writeError = writeOk ? 0 : errno;
         long long written = ftello(output);
         writeOk = (outFile.close() == 0) && writeOk;
+        if (writeError == 0) writeError = outFile.error();
         if (input && !writeOk) {
-            showMessage(caption::kMain, format(text::kFastWriteFailed, out.outputPath.c_str()));
+            showMessage(caption::kMain, format(text::kFastWriteFailed, out.outputPath.c_str()),
+                        writeError);
             out.status = FastStatus::WriteFailed;
         }
         bool keep = out.status == FastStatus::Done || out.status == FastStatus::Stopped;
@@ -172,8 +179,8 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
             out.keptEarlier = true;
         }
         if (keep && outFile.commit() != 0) {
-            showMessage(caption::kMain,
-                        format(text::kFastOpenOutputFailed, out.outputPath.c_str()));
+            showMessage(caption::kMain, format(text::kFastOpenOutputFailed, out.outputPath.c_str()),
+                        outFile.error());
             out.status = FastStatus::OutputFailed;
             keep = false;
         }

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -38,8 +39,10 @@ int positionSecond(uint64_t consumed, int durationSec, uint64_t fileSize, uint64
 
 namespace {
 
+// After openSource() failed: errno holds the reason.
 void openFailed(const std::string& path) {
-    showMessage(caption::kMainWide, formatText(text::kOpenSourceFailed, path));
+    const int e = errno;
+    showMessage(caption::kMainWide, formatText(text::kOpenSourceFailed, path), e);
 }
 
 // The loop common to both forms: `feed` takes one chunk.
