@@ -246,15 +246,15 @@ bool StageSink::failed() const {
     return outputFailed(out_);
 }
 
-ReaderResult read_mpeg_audio_file(const ReaderEntry& e, PcmOutput* out, PositionReport report,
-                                  void* context) {
+ReaderResult readMpegAudioFile(const ReaderEntry& e, PcmOutput* out, PositionReport report,
+                               void* context) {
     MpegReader reader(processRunFlags(), kMainLibraryInstance, true);
     StageSink sink(out, e.rateRatio, e.sourceChannels);
     return reader.readMpegAudioFile(e, sink, report, context);
 }
 
-ReaderResult read_mpeg_stream(const ReaderEntry& e, PcmOutput* out, PositionReport report,
-                              void* context) {
+ReaderResult readMpegStream(const ReaderEntry& e, PcmOutput* out, PositionReport report,
+                            void* context) {
     MpegReader reader(processRunFlags(), kMainLibraryInstance, true);
     StageSink sink(out, e.rateRatio, e.sourceChannels);
     return reader.readMpegStream(e, sink, report, context);

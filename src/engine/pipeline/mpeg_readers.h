@@ -70,7 +70,7 @@ class MpegReader {
     MpegReader(const MpegReader&) = delete;
     MpegReader& operator=(const MpegReader&) = delete;
 
-    // See read_mpeg_audio_file and read_mpeg_stream.
+    // See readMpegAudioFile and readMpegStream.
     ReaderResult readMpegAudioFile(const ReaderEntry& e, PcmSinkPath& sink, PositionReport report,
                                    void* context);
     ReaderResult readMpegStream(const ReaderEntry& e, PcmSinkPath& sink, PositionReport report,
@@ -94,11 +94,11 @@ class MpegReader {
 //
 // MPEG audio file: reads from the first confirmed frame. The libraries the
 // stream needs must be loaded (mpadec_ext; ac3stream for AC-3).
-ReaderResult read_mpeg_audio_file(const ReaderEntry& e, PcmOutput* out, PositionReport report,
-                                  void* context);
+ReaderResult readMpegAudioFile(const ReaderEntry& e, PcmOutput* out, PositionReport report,
+                               void* context);
 // MPEG stream in the demultiplexer mode given by the entry's kind.
-ReaderResult read_mpeg_stream(const ReaderEntry& e, PcmOutput* out, PositionReport report,
-                              void* context);
+ReaderResult readMpegStream(const ReaderEntry& e, PcmOutput* out, PositionReport report,
+                            void* context);
 
 // Positions and seeks are proportional over the bytes from `base` on (the
 // first audio frame of an MPEG audio file, so that a tag before it does not

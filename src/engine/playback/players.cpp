@@ -88,9 +88,9 @@ void mpegThread(PlayerKind k) {
         seek_request = 0;
         seek_dragging = false;
         if (k == PlayerKind::MpegAudio)
-            read_mpeg_audio_file(re, nullptr, reportPlay, nullptr);
+            readMpegAudioFile(re, nullptr, reportPlay, nullptr);
         else
-            read_mpeg_stream(re, nullptr, reportPlay, nullptr);
+            readMpegStream(re, nullptr, reportPlay, nullptr);
         w.statusText(formatText(text::kPlayEnded, current.path));
     }
     close_pcm_change(nullptr, rateRatio);

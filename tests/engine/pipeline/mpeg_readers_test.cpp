@@ -123,7 +123,7 @@ TEST_F(ReaderRun, PositionsOfATaggedFileStartAtItsFirstFrame) {
     e.kind = 10;
     Reports r;
     running = true;
-    EXPECT_EQ(read_mpeg_audio_file(e, nullptr, collect, &r), ReaderResult::Ended);
+    EXPECT_EQ(readMpegAudioFile(e, nullptr, collect, &r), ReaderResult::Ended);
     ASSERT_FALSE(r.seconds.empty());
     // The first chunk after the tag is the start of the sound, not 3/4 of it.
     EXPECT_EQ(r.seconds.front(), 0);
@@ -135,7 +135,7 @@ TEST_F(ReaderRun, PositionsOfATaggedFileStartAtItsFirstFrame) {
     Reports s;
     s.seekTo = 2;
     running = true;
-    EXPECT_EQ(read_mpeg_audio_file(e, nullptr, collect, &s), ReaderResult::Ended);
+    EXPECT_EQ(readMpegAudioFile(e, nullptr, collect, &s), ReaderResult::Ended);
     ASSERT_GE(s.seconds.size(), 2u);
     EXPECT_EQ(s.seconds[1], 2);
 
@@ -145,7 +145,7 @@ TEST_F(ReaderRun, PositionsOfATaggedFileStartAtItsFirstFrame) {
     Reports z;
     z.seekTo = 3;
     running = true;
-    EXPECT_EQ(read_mpeg_audio_file(e, nullptr, collect, &z), ReaderResult::Ended);
+    EXPECT_EQ(readMpegAudioFile(e, nullptr, collect, &z), ReaderResult::Ended);
     ASSERT_FALSE(z.seconds.empty());
     for (int sec : z.seconds)
         EXPECT_EQ(sec, 0);
@@ -160,9 +160,9 @@ TEST_F(ReaderRun, AFifoIsRefusedNotWaitedOn) {
     e.durationSec = 10;
     e.kind = 10;
     running = true;
-    EXPECT_EQ(read_mpeg_audio_file(e, nullptr, nullptr, nullptr), ReaderResult::OpenFailed);
+    EXPECT_EQ(readMpegAudioFile(e, nullptr, nullptr, nullptr), ReaderResult::OpenFailed);
     e.kind = 6;
-    EXPECT_EQ(read_mpeg_stream(e, nullptr, nullptr, nullptr), ReaderResult::OpenFailed);
+    EXPECT_EQ(readMpegStream(e, nullptr, nullptr, nullptr), ReaderResult::OpenFailed);
     EXPECT_EQ(msgs.entries().size(), 2u);
     ::alarm(0);
 }
