@@ -23,7 +23,7 @@ media="$build/bench-media"
 mkdir -p "$media"
 driver="$media/decode_driver"
 c++ -O2 -std=c++20 -I "$root/src" "$root/bench/decode_driver.cpp" \
-    "$build/src/libkestrel_decode.a" -lpthread -o "$driver"
+    "$build/src/libkestrel_decode.a" "$build/src/libkestrel_mpa_header.a" -lpthread -o "$driver"
 
 # Ten minutes of music-like sound: tones, a repeating sweep, noise and transients.
 make_source() { # RATE OUT

@@ -44,7 +44,8 @@ else
     driver="$work/fast_driver"
     # The engine's layers, top to bottom.
     engine=""
-    for l in convert pipeline catalogue libraries decode containers settings core platform; do
+    for l in convert pipeline catalogue libraries decode containers settings core mpa_header \
+        platform; do
         engine="$engine $build/src/libkestrel_$l.a"
     done
     libs="$(pkg-config --libs libavformat libavcodec libavutil libswresample soxr fftw3f sdl2)"
