@@ -101,7 +101,7 @@ TEST(CliMessages, EveryStderrLineNamesTheProgram) {
 
 TEST(CliMessages, FailedSystemCallCarriesTheReason) {
     TempDir home;
-    // A missing source: the design's text, then the system's reason.
+    // A missing source: the program's own text, then the system's reason.
     Result r = cliEnv("LC_ALL=C", home, "info '" + home.file("none.mpg") + "'");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "kestrel-cli: 文件" + home.file("none.mpg") + ":" + kOpenFailed +

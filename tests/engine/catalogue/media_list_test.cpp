@@ -277,7 +277,7 @@ TEST_F(MediaListTest, SourcesThatAreNoMediaFilesAreRefusedByWhatTheyAre) {
         {folder, "文件夹"},
         {"/dev/null", "字符设备"},
         {empty, "空文件"},
-        // The design's text; the system's reason comes apart.
+        // The program's own text; the system's reason comes apart.
         {dir.file("missing.mp3"), "打开多媒体文件出错", ENOENT},
     };
     for (const auto& c : cases) {
