@@ -14,21 +14,12 @@ namespace {
 
 const std::string kCli = std::string(KESTREL_BIN_DIR) + "/kestrel-cli";
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = CommandResult;
 
 // Runs the CLI with `env` (VAR=value ...) before it, stdout and stderr apart.
 Result cliEnv(const std::string& env, const TempDir& home, const std::string& args) {
-    TempDir logs;
-    Result r;
-    r.status = run("env " + env + " timeout 60 '" + kCli + "' --home '" + home.path() + "' " +
-                   args + " >'" + logs.file("out") + "' 2>'" + logs.file("err") + "' </dev/null");
-    auto o = readFile(logs.file("out")), e = readFile(logs.file("err"));
-    r.out.assign(o.begin(), o.end());
-    r.err.assign(e.begin(), e.end());
-    return r;
+    return runApart("env " + env + " timeout 60 '" + kCli + "' --home '" + home.path() + "' " +
+                    args);
 }
 
 std::vector<std::string> lines(const std::string& s) {

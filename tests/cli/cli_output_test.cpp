@@ -14,21 +14,12 @@ namespace {
 
 const std::string kCli = std::string(KESTREL_BIN_DIR) + "/kestrel-cli";
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = CommandResult;
 
 // Runs the CLI in the folder `cwd` with stdout and stderr apart.
 Result cliIn(const std::string& cwd, const TempDir& home, const std::string& args) {
-    TempDir logs;
-    Result r;
-    r.status = run("cd '" + cwd + "' && timeout 60 '" + kCli + "' --home '" + home.path() + "' " +
-                   args + " >'" + logs.file("out") + "' 2>'" + logs.file("err") + "' </dev/null");
-    auto o = readFile(logs.file("out")), e = readFile(logs.file("err"));
-    r.out.assign(o.begin(), o.end());
-    r.err.assign(e.begin(), e.end());
-    return r;
+    return runApart("cd '" + cwd + "' && timeout 60 '" + kCli + "' --home '" + home.path() + "' " +
+                    args);
 }
 
 bool exists(const std::string& p) {

@@ -114,4 +114,15 @@ std::string capture(const std::string& command) {
     return out;
 }
 
+CommandResult runApart(const std::string& command) {
+    TempDir logs;
+    CommandResult r;
+    r.status = run("{ " + command + " ; } >'" + logs.file("out") + "' 2>'" + logs.file("err") +
+                   "' </dev/null");
+    auto o = readFile(logs.file("out")), e = readFile(logs.file("err"));
+    r.out.assign(o.begin(), o.end());
+    r.err.assign(e.begin(), e.end());
+    return r;
+}
+
 } // namespace kestrel::test

@@ -72,4 +72,12 @@ int run(const std::string& command);
 // Runs a shell command and returns its standard output.
 std::string capture(const std::string& command);
 
+// What a command gave: exit status, standard output and error apart.
+struct CommandResult {
+    int status = -1;
+    std::string out, err;
+};
+// Runs a shell command with stdin from /dev/null, its two outputs kept apart.
+CommandResult runApart(const std::string& command);
+
 } // namespace kestrel::test

@@ -3,6 +3,7 @@
 // WAV at its own rate and channels and compared with the suite's reference
 // output. The streams are not ours to ship; they are found beside the source
 // tree, and the test is skipped when they are absent.
+#include "support/audio_compare.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -29,34 +30,6 @@ std::vector<int16_t> rawSamples(const std::string& path) {
     return s;
 }
 
-// WAV data chunk, rate and channels.
-std::vector<int16_t> wavData(const std::string& path, int& rate, int& channels) {
-    auto b = readFile(path);
-    std::vector<int16_t> out;
-    rate = channels = 0;
-    if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0) return out;
-    size_t pos = 12;
-    while (pos + 8 <= b.size()) {
-        uint32_t size;
-        std::memcpy(&size, b.data() + pos + 4, 4);
-        if (std::memcmp(b.data() + pos, "fmt ", 4) == 0 && pos + 24 <= b.size()) {
-            uint16_t ch;
-            uint32_t r;
-            std::memcpy(&ch, b.data() + pos + 10, 2);
-            std::memcpy(&r, b.data() + pos + 12, 4);
-            rate = int(r);
-            channels = ch;
-        } else if (std::memcmp(b.data() + pos, "data", 4) == 0) {
-            size_t n = std::min<size_t>(size, b.size() - pos - 8) / 2;
-            out.resize(n);
-            std::memcpy(out.data(), b.data() + pos + 8, n * 2);
-            return out;
-        }
-        pos += 8 + size + (size & 1);
-    }
-    return out;
-}
-
 // PSNR of `test` against `ref` over their common length, without any shift.
 double psnr(const std::vector<int16_t>& test, const std::vector<int16_t>& ref) {
     size_t n = std::min(test.size(), ref.size());
@@ -80,7 +53,7 @@ std::vector<int16_t> convertToWav(const TempDir& home, const TempDir& out, const
     size_t tab = listing.find('\t');
     rate = channels = 0;
     if (tab == std::string::npos) return {};
-    return wavData(listing.substr(0, tab), rate, channels);
+    return wavSamples(listing.substr(0, tab), &rate, &channels);
 }
 
 std::vector<int16_t> mpg123Decode(const std::string& source, const TempDir& dir) {
