@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -112,6 +113,21 @@ std::string capture(const std::string& command) {
         out.append(buf.data(), n);
     ::pclose(p);
     return out;
+}
+
+int putSecondProgramMapsFirst(std::vector<uint8_t>& ts) {
+    int swaps = 0;
+    for (size_t i = 0; i + 376 <= ts.size(); i += 188) {
+        int pid = ((ts[i + 1] & 0x1F) << 8) | ts[i + 2];
+        int next = ((ts[i + 189] & 0x1F) << 8) | ts[i + 190];
+        if (pid == 0x1000 && next == 0x1001) {
+            std::swap_ranges(ts.begin() + long(i), ts.begin() + long(i + 188),
+                             ts.begin() + long(i + 188));
+            ++swaps;
+            i += 188;
+        }
+    }
+    return swaps;
 }
 
 CommandResult runApart(const std::string& command) {

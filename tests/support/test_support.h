@@ -72,6 +72,11 @@ int run(const std::string& command);
 // Runs a shell command and returns its standard output.
 std::string capture(const std::string& command);
 
+// In a transport stream of 188-byte packets, moves every program map packet
+// of PID 0x1001 ahead of a 0x1000 one directly before it (the second
+// program's map then comes first). Returns how many were moved.
+int putSecondProgramMapsFirst(std::vector<uint8_t>& ts);
+
 // What a command gave: exit status, standard output and error apart.
 struct CommandResult {
     int status = -1;
