@@ -4,6 +4,7 @@
 #include "cli/texts.h"
 
 #include "engine/settings/settings.h"
+#include "engine/catalogue/disc_scan.h"
 #include "engine/catalogue/media_list.h"
 #include "engine/libraries/lib_mxscan.h"
 #include "platform/paths.h"
@@ -236,7 +237,11 @@ void startEngine(bool withList, bool withProbe) {
     // The stream probe is loaded once for the whole run, as at start-up.
     if (withProbe && !mxscanLoaded() && loadMxscan() < 0) std::exit(kRefused);
     derive_output_format();
-    if (withList) loadMediaList();
+    if (withList) {
+        // As the window starts: the discs' tracks first, then the stored list.
+        scanDiscs();
+        loadMediaList();
+    }
 }
 
 namespace {

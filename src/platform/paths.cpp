@@ -25,7 +25,21 @@ std::string stripSlash(std::string s) {
     return s;
 }
 
+#ifndef KESTREL_INSTALL_LIB_RELATIVE
+#define KESTREL_INSTALL_LIB_RELATIVE "../lib/kestrel"
+#endif
+
 } // namespace
+
+std::string installedLibraryFolder() {
+    const std::string exe = executableFolder();
+    const std::string libs = exe + "/" + KESTREL_INSTALL_LIB_RELATIVE;
+    return isDirectory(libs) ? libs : std::string();
+}
+
+bool isInstalledCopy() {
+    return !installedLibraryFolder().empty();
+}
 
 std::string executableFolder() {
     char buf[PATH_MAX];
@@ -82,8 +96,10 @@ std::string programFolder() {
         makeDirectories(d);
         return d;
     }
+    // A build tree keeps its files beside the executable when it may write
+    // there; an installed copy never does (root could write to /usr/bin).
     std::string exe = executableFolder();
-    if (::access(exe.c_str(), W_OK) == 0) return exe;
+    if (!isInstalledCopy() && ::access(exe.c_str(), W_OK) == 0) return exe;
     std::string base;
     if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x == '/') {
         base = x;
@@ -108,6 +124,7 @@ std::string libraryFolder() {
         if (!g_libraryOverride.empty()) return g_libraryOverride;
     }
     if (const char* d = std::getenv("KESTREL_LIB_DIR"); d && *d) return stripSlash(d);
+    if (std::string installed = installedLibraryFolder(); !installed.empty()) return installed;
     return executableFolder();
 }
 

@@ -1,10 +1,12 @@
 // Where the program keeps its files.
 //
-// The program folder holds tavolin.ini, mpginfo.dat and tmp/. It is the
-// executable's folder when that is writable, else $XDG_DATA_HOME/kestrel
-// (~/.local/share/kestrel), created on demand. KESTREL_HOME or setProgramFolder()
-// (the CLI's --home) override it. Run-time libraries are always looked up in the
-// executable's folder (or KESTREL_LIB_DIR, or setLibraryFolder()).
+// The program folder holds tavolin.ini, mpginfo.dat and tmp/. In a build tree
+// it is the executable's folder when that is writable, else
+// $XDG_DATA_HOME/kestrel (~/.local/share/kestrel), created on demand; an
+// installed copy always uses the latter. KESTREL_HOME or setProgramFolder()
+// (the CLI's --home) override it. Run-time libraries are looked up in the
+// executable's folder, or in an installed copy in its private library folder
+// (KESTREL_LIB_DIR or setLibraryFolder() override both).
 #pragma once
 
 #include <cstdio>
@@ -12,7 +14,11 @@
 
 namespace kestrel {
 
-std::string executableFolder();                // without a trailing "/"
+std::string executableFolder(); // without a trailing "/"
+// An installed copy is one whose private library folder (known at build time
+// relative to the executables' folder, e.g. ../lib/kestrel) exists.
+bool isInstalledCopy();
+std::string installedLibraryFolder();          // "" in a build tree
 std::string programFolder();                   // without a trailing "/"
 void setProgramFolder(const std::string& dir); // empty: back to the default rules
 std::string libraryFolder();                   // without a trailing "/"

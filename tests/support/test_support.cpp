@@ -63,6 +63,46 @@ void writeFile(const std::string& path, const std::string& bytes) {
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+std::vector<uint8_t> cdxaTrack(const std::vector<uint8_t>& ps) {
+    std::vector<uint8_t> dat = {'R', 'I', 'F', 'F', 0,   0,   0,   0, 'C', 'D', 'X',
+                                'A', 'f', 'm', 't', ' ', 16,  0,   0, 0,   0,   0,
+                                0,   0,   0,   0,   0,   0,   0,   0, 0,   0,   0,
+                                0,   0,   0,   'd', 'a', 't', 'a', 0, 0,   0,   0};
+    auto bcd = [](size_t v) { return uint8_t(((v / 10) << 4) | (v % 10)); };
+    for (size_t s = 0; s * 2324 + 2324 <= ps.size(); ++s) {
+        size_t lba = s + 150;
+        std::vector<uint8_t> sector = {0x00,
+                                       0xFF,
+                                       0xFF,
+                                       0xFF,
+                                       0xFF,
+                                       0xFF,
+                                       0xFF,
+                                       0xFF,
+                                       0xFF,
+                                       0xFF,
+                                       0xFF,
+                                       0x00,
+                                       bcd(lba / 4500),
+                                       bcd(lba / 75 % 60),
+                                       bcd(lba % 75),
+                                       0x02,
+                                       1,
+                                       1,
+                                       0x62,
+                                       0x0F,
+                                       1,
+                                       1,
+                                       0x62,
+                                       0x0F};
+        sector.insert(sector.end(), ps.begin() + long(s * 2324),
+                      ps.begin() + long(s * 2324 + 2324));
+        sector.insert(sector.end(), {0x5A, 0x00, 0x13, 0x37}); // EDC
+        dat.insert(dat.end(), sector.begin(), sector.end());
+    }
+    return dat;
+}
+
 RecordingMessages::RecordingMessages() {
     setMessagePort(this);
 }

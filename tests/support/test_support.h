@@ -31,6 +31,10 @@ class TempDir {
 std::vector<uint8_t> readFile(const std::string& path);
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 void writeFile(const std::string& path, const std::string& bytes);
+// A VCD track as read from a disc: RIFF/CDXA with raw 2352-byte sectors, each
+// holding one 2324-byte pack of `ps` (whose size is a multiple of 2324)
+// behind its sync, header and subheader.
+std::vector<uint8_t> cdxaTrack(const std::vector<uint8_t>& ps);
 
 // Makes `dir` the current folder, with $PWD naming it as a shell would, until
 // the object goes out of scope.

@@ -5,6 +5,7 @@
 #include "engine/catalogue/texts.h"
 #include "engine/core/text_format.h"
 #include "platform/atomic_file.h"
+#include "platform/mounts.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
 
@@ -126,6 +127,10 @@ int addMediaFile(const std::string& typed) {
         showMessage(caption::kAdd, formatText(text::kPathTooLong, path));
         return -1;
     }
+    if (isOnOpticalDisc(path)) {
+        showMessage(caption::kAdd, text::kOpticalDriveFile);
+        return -1;
+    }
     MediaRecord rec = emptyRecord();
     if (analyzeMedia(path, rec) < 0) return -1;
     for (const auto& row : mediaList.rows) {
@@ -136,6 +141,21 @@ int addMediaFile(const std::string& typed) {
     }
     setField(rec.path, sizeof rec.path, path.c_str());
     return appendRecord(rec) < 0 ? -3 : 0;
+}
+
+void relistStoredRecords() {
+    int kept = 0;
+    for (int k = 0; k < mediaList.count; ++k) {
+        MediaRecord rec = mediaList.records[k];
+        if (fileSize(fieldText(rec.path, sizeof rec.path)) <= 1000) continue;
+        rec.serial = mediaList.serialCounter++;
+        mediaList.records[kept] = rec;
+        insertRow(mediaList.records[kept]);
+        ++kept;
+    }
+    for (int k = kept; k < mediaList.count; ++k)
+        mediaList.records[k] = emptyRecord();
+    mediaList.count = kept;
 }
 
 bool selectSerial(int serial) {

@@ -44,8 +44,9 @@ std::array<std::string, 8> columnTexts(const MediaRecord& rec);
 int iconFor(const char* typeName);
 
 // Analyse and append one file under its absolute path (absolutePath): 0
-// added, -1 refused (a path longer than the record's 511 bytes, or the
-// analysis refused it; the message was shown), -2 already listed, -3 the list
+// added, -1 refused (a path longer than the record's 511 bytes, a file on an
+// optical disc, which the disc scan lists by itself, or the analysis refused
+// it; the message was shown), -2 already listed, -3 the list
 // is full.
 int addMediaFile(const std::string& path);
 
@@ -54,6 +55,11 @@ int appendRecord(const MediaRecord& rec);
 
 // Shows a row that has no stored record (a disc entry).
 void addDiscRow(const MediaRecord& rec);
+
+// Lists the stored records again after the rows were cleared (the refresh
+// command): each record whose file is larger than 1000 bytes takes the next
+// serial number and a row; the others leave the array, later ones moving up.
+void relistStoredRecords();
 
 // Deletes every selected row; returns the number of rows removed, or -1 when
 // none is selected (message shown).

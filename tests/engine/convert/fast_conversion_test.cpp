@@ -239,42 +239,7 @@ TEST(FastConversion, VcdTrackWithCdxaSectorsCopiesLikeItsProgramStream) {
     TempDir dir;
     std::vector<uint8_t> ps = readFile(fixture("mpeg_vcd.mpg"));
     ASSERT_EQ(ps.size() % 2324, 0u);
-    std::vector<uint8_t> dat = {'R', 'I', 'F', 'F', 0,   0,   0,   0, 'C', 'D', 'X',
-                                'A', 'f', 'm', 't', ' ', 16,  0,   0, 0,   0,   0,
-                                0,   0,   0,   0,   0,   0,   0,   0, 0,   0,   0,
-                                0,   0,   0,   'd', 'a', 't', 'a', 0, 0,   0,   0};
-    for (size_t s = 0; s * 2324 < ps.size(); ++s) {
-        size_t lba = s + 150;
-        auto bcd = [](size_t v) { return uint8_t(((v / 10) << 4) | (v % 10)); };
-        std::vector<uint8_t> sector = {0x00,
-                                       0xFF,
-                                       0xFF,
-                                       0xFF,
-                                       0xFF,
-                                       0xFF,
-                                       0xFF,
-                                       0xFF,
-                                       0xFF,
-                                       0xFF,
-                                       0xFF,
-                                       0x00,
-                                       bcd(lba / 4500),
-                                       bcd(lba / 75 % 60),
-                                       bcd(lba % 75),
-                                       0x02,
-                                       1,
-                                       1,
-                                       0x62,
-                                       0x0F,
-                                       1,
-                                       1,
-                                       0x62,
-                                       0x0F};
-        sector.insert(sector.end(), ps.begin() + long(s * 2324),
-                      ps.begin() + long(s * 2324 + 2324));
-        sector.insert(sector.end(), {0x5A, 0x00, 0x13, 0x37}); // EDC
-        dat.insert(dat.end(), sector.begin(), sector.end());
-    }
+    std::vector<uint8_t> dat = test::cdxaTrack(ps);
     test::writeFile(dir.file("AVSEQ01.DAT"), dat);
     FastSource src = sourceIn(dir, "mpeg_vcd.mpg", 6);
     src.path = dir.file("AVSEQ01.DAT");

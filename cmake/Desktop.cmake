@@ -1,0 +1,22 @@
+# What a desktop needs of an installed program: the menu entry and metainfo
+# (with the window), the icons in every hicolor size, the HTML help.
+if(TARGET kestrel)
+  install(TARGETS kestrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${CMAKE_SOURCE_DIR}/data/org.kestrel.Kestrel.desktop
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${CMAKE_SOURCE_DIR}/data/org.kestrel.Kestrel.metainfo.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+endif()
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/icons/hicolor
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
+if(EXISTS ${CMAKE_SOURCE_DIR}/docs/help)
+  install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/help/
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kestrel/html)
+endif()
+
+# A build tree's program finds its icon and help beside itself.
+file(COPY ${CMAKE_SOURCE_DIR}/data/icons/hicolor/256x256/apps/kestrel.png
+  DESTINATION ${KESTREL_BIN_DIR})
+if(EXISTS ${CMAKE_SOURCE_DIR}/docs/help)
+  file(COPY ${CMAKE_SOURCE_DIR}/docs/help/ DESTINATION ${KESTREL_BIN_DIR}/help)
+endif()
