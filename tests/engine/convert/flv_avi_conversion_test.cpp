@@ -298,3 +298,97 @@ TEST(FlvAviConversion, TimestampsPastOneMinute) {
     EXPECT_NEAR(p.formatDuration, last / 1000.0, 0.01);
     EXPECT_NEAR(p.formatDuration, 17 * 4.0, 0.5);
 }
+
+namespace {
+
+// A window that stops the job when the position reaches its second second.
+struct StoppingWindow : WindowPort {
+    void clock(int second) override {
+        if (second >= 1) running = false;
+    }
+};
+
+class StoppedJob : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setenv("SDL_AUDIODRIVER", "dummy", 0);
+        setLibraryFolder(KESTREL_BIN_DIR);
+        setProgramFolder(home.path());
+        setWindowPort(&win);
+    }
+    void TearDown() override {
+        running = false;
+        setWindowPort(nullptr);
+        setProgramFolder("");
+    }
+    void select(int type, int saveMode) {
+        loadSettings();
+        settings.output_type = type;
+        settings.conversion_mode = 2;
+        settings.save_mode = saveMode;
+        settings.mp3_sample_rate = 22050;
+        settings.mp3_channels = 1;
+        settings.mp3_cbr_kbps = 64;
+        settings.save_path = out.path() + "/";
+        resetMediaList();
+        for (const char* f : {"mpeg_vcd.mpg", "mpeg_l3_cbr_44k.mp3"})
+            ASSERT_EQ(addMediaFile(fixture(f)), 0) << f;
+        for (auto& r : mediaList.rows)
+            r.selected = true;
+    }
+    TempDir home, out;
+    RecordingMessages msgs;
+    StoppingWindow win;
+};
+
+} // namespace
+
+// A stop in the middle of the first entry: its output (per entry, or the
+// joined one) is finished with what was written, the second entry is not
+// converted, and no temporary file is left: neither the output's own nor the
+// FLV's intermediate tag file.
+TEST_F(StoppedJob, LeavesFinishedOutputsAndNoTemporaryFile) {
+    for (int type : {int(kOutFlv), int(kOutAvi)}) {
+        for (int saveMode : {0, 1}) {
+            SCOPED_TRACE(std::to_string(type) + " save mode " + std::to_string(saveMode));
+            select(type, saveMode);
+            ConversionJob job;
+            ASSERT_EQ(job.prepare(), 0);
+            ASSERT_EQ(job.run(), 0);
+            ASSERT_EQ(job.jobTable.size(), 2u);
+            EXPECT_EQ(job.jobTable[1].result, EntryResult::NotRun);
+            const std::string path = job.jobTable[0].outputName;
+            auto names = entries(out.path());
+            ASSERT_EQ(names.size(), 1u);
+            EXPECT_EQ(out.file(names[0]), path);
+            EXPECT_TRUE(entries(home.file("tmp")).empty());
+            auto bytes = readFile(path);
+            std::vector<uint8_t> mp3;
+            if (type == kOutFlv) {
+                FlvFile flv = readFlv(bytes);
+                ASSERT_TRUE(flv.ok);
+                OnMetaData m = readOnMetaData(flv.tags.at(0));
+                ASSERT_TRUE(m.ok);
+                EXPECT_EQ(m.find("filesize")->number, double(bytes.size()));
+                EXPECT_GT(m.find("duration")->number, 0.5);
+                EXPECT_LT(m.find("duration")->number, 3.5);
+                mp3 = flvMp3(flv);
+            } else {
+                AviFile avi = readAvi(bytes);
+                ASSERT_TRUE(avi.ok);
+                EXPECT_EQ(le32At(bytes, 4), bytes.size() - 8);
+                EXPECT_EQ(avi.index.size(), avi.chunks.size());
+                mp3 = aviMp3(bytes, avi);
+            }
+            std::vector<uint32_t> headers;
+            EXPECT_TRUE(mp3Frames(mp3, headers));
+            // Between half a second and the whole source.
+            EXPECT_GT(headers.size(), 22050u / 2 / 576);
+            EXPECT_LT(headers.size(), 22050u * 4 / 576);
+            Probe p = ffprobe(path);
+            EXPECT_EQ(p.codec, "mp3");
+            EXPECT_EQ(p.rate, 22050);
+            run("rm -f '" + path + "'");
+        }
+    }
+}
