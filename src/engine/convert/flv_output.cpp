@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kestrel {
 
@@ -276,7 +277,7 @@ bool scanTags(FILE* f, uint64_t size, uint64_t first, std::vector<TagRef>& tags,
 
 } // namespace
 
-int inject_flv_metadata(const std::string& inPath, FILE* out) {
+int inject_flv_metadata(const std::string& inPath, FILE* out, uint64_t maxBytes) {
     struct stat st;
     if (::stat(inPath.c_str(), &st) != 0) {
         std::fprintf(stderr, "Couldn't stat on %s.\n", inPath.c_str());
@@ -304,6 +305,20 @@ int inject_flv_metadata(const std::string& inPath, FILE* out) {
     // Measure the metadata tag (its size does not depend on the values), then
     // build it with the final size.
     const size_t metaBytes = flvOnMetaDataTag(facts, 0).size();
+    if (13 + metaBytes + facts.dataSize > maxBytes) {
+        // Only the tags that fit: the facts again for those.
+        uint64_t room = maxBytes > 13 + metaBytes ? maxBytes - 13 - metaBytes : 0;
+        size_t keep = 0;
+        while (keep < tags.size() && uint64_t(tags[keep].dataSize) + 15 <= room)
+            room -= uint64_t(tags[keep++].dataSize) + 15;
+        const uint64_t end = keep < tags.size() ? tags[keep].at : size;
+        tags.clear();
+        facts = FlvFacts();
+        if (!scanTags(in, end, first, tags, facts)) {
+            std::fclose(in);
+            return kFlvReadFailed;
+        }
+    }
     const uint64_t fileSize = 13 + metaBytes + facts.dataSize;
     const std::vector<uint8_t> meta = flvOnMetaDataTag(facts, double(fileSize));
 
@@ -387,8 +402,20 @@ int flvOutputFinish(FlvOutput& o, Mp3EncoderState& mp3, FILE* out) {
     // After a failed write the tags written whole are kept: the injector
     // takes every tag that ends within the file.
     if (flvTagsClose(o.tags) < 0 && !o.tags.writeErrno) err = errno;
-    const int rc = inject_flv_metadata(o.tags.path, out);
-    if (rc < 0 && !err) err = rc == kFlvWriteFailed && errno ? errno : EIO;
+    int rc = inject_flv_metadata(o.tags.path, out);
+    if (rc == kFlvWriteFailed) {
+        // The disk took part of it: the file again, within what it took.
+        if (!err) err = errno ? errno : EIO;
+        std::clearerr(out);
+        struct stat st;
+        if (::fstat(fileno(out), &st) == 0 && ::ftruncate(fileno(out), 0) == 0 &&
+            std::fseek(out, 0, SEEK_SET) == 0) {
+            rc = inject_flv_metadata(o.tags.path, out, static_cast<uint64_t>(st.st_size));
+            if (rc < 0) (void)::ftruncate(fileno(out), 0);
+        }
+    } else if (rc < 0 && !err) {
+        err = EIO;
+    }
     flvTagsDiscard(o.tags);
     o.tags.path.clear();
     if (err) {

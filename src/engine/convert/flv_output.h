@@ -83,8 +83,9 @@ inline constexpr int kFlvWriteFailed = -7;
 // (open for writing, at its start). 0, or one of the codes above (a file that
 // cannot be examined also writes "Couldn't stat on <path>." to stderr). Tags
 // are taken while they end within the file; other tag types than audio and
-// video are dropped.
-int inject_flv_metadata(const std::string& inPath, FILE* out);
+// video are dropped. With `maxBytes` the final file takes the tags that fit
+// in that many bytes (its metadata describes what it holds).
+int inject_flv_metadata(const std::string& inPath, FILE* out, uint64_t maxBytes = UINT64_MAX);
 // The same into a new file `outPath`.
 int inject_flv_metadata(const std::string& inPath, const std::string& outPath);
 
@@ -102,7 +103,9 @@ int flvOutputOpen(FlvOutput& o, Mp3EncoderState& mp3, const std::string& tagsPat
 int flvOutputBlock(FlvOutput& o, Mp3EncoderState& mp3, const uint8_t* pcm, int length);
 // Flushes the encoder into a last tag (unless a write failed), closes the tag
 // file, writes the final file into `out` and removes the tag file. 0, or -1
-// with errno set when the final file could not be written whole.
+// with errno set when the final file could not be written whole: it is then
+// written again with the tags that fit in what the disk took, so that it stays
+// a valid FLV whose metadata tells what it holds.
 int flvOutputFinish(FlvOutput& o, Mp3EncoderState& mp3, FILE* out);
 
 } // namespace kestrel

@@ -392,3 +392,48 @@ TEST_F(StoppedJob, LeavesFinishedOutputsAndNoTemporaryFile) {
         }
     }
 }
+
+// A full disk (here the process's file size limit) in the middle of the
+// output: the entry is reported incomplete, and the file stays a valid FLV or
+// AVI that holds what was written, under metadata and headers that say so.
+TEST(FlvAviConversion, FullDiskLeavesAValidPartialOutput) {
+    for (bool flv : {true, false}) {
+        SCOPED_TRACE(flv ? "flv" : "avi");
+        TempDir home, out;
+        std::string text = capture(
+            "SDL_AUDIODRIVER=dummy bash -c \"trap '' XFSZ; ulimit -f 60; '" + kCli + "' --home '" +
+            home.path() + "' convert -q -o '" + out.path() + "/' -t " + (flv ? "flv" : "avi") +
+            " -r 44100 -b 128 '" + fixture("mpeg_vcd.mpg") + "'\" 2>/dev/null");
+        EXPECT_NE(text.find("\tincomplete"), std::string::npos) << text;
+        auto names = entries(out.path());
+        ASSERT_EQ(names.size(), 1u);
+        auto bytes = readFile(out.file(names[0]));
+        EXPECT_LE(bytes.size(), 60u * 1024);
+        std::vector<uint8_t> mp3;
+        if (flv) {
+            FlvFile f = readFlv(bytes);
+            ASSERT_TRUE(f.ok);
+            OnMetaData m = readOnMetaData(f.tags.at(0));
+            ASSERT_TRUE(m.ok);
+            EXPECT_EQ(m.find("filesize")->number, double(bytes.size()));
+            mp3 = flvMp3(f);
+        } else {
+            EXPECT_EQ(le32At(bytes, 4), bytes.size() - 8);
+            AviFile a = readAvi(bytes);
+            // The index may not have fitted: then the header says so.
+            if (!a.ok) {
+                EXPECT_EQ(le32At(bytes, 44), 0x10000u);
+            }
+            EXPECT_GT(le32At(bytes, 272), 50000u); // audio bytes
+            mp3 = std::vector<uint8_t>(bytes.begin() + 2048, bytes.end());
+        }
+        Probe p = ffprobe(out.file(names[0]));
+        EXPECT_EQ(p.codec, "mp3");
+        if (flv) {
+            std::vector<uint32_t> headers;
+            EXPECT_TRUE(mp3Frames(mp3, headers));
+            EXPECT_GT(headers.size(), 100u);
+        }
+        EXPECT_TRUE(entries(home.file("tmp")).empty());
+    }
+}

@@ -204,3 +204,28 @@ TEST(FlvOutput, InjectorRefusalsAndCutTags) {
     ASSERT_EQ(inject_flv_metadata(dir.file("far.flv"), out), 0);
     EXPECT_EQ(readFlv(readFile(out)).tags.size(), 1u);
 }
+
+// Written again after a full disk: the tags that fit in the bytes the disk
+// took, under metadata that describes them.
+TEST(FlvOutput, InjectedWithinAByteBudget) {
+    TempDir dir;
+    std::string tags = makeTags(dir, 44100, 2, 20, 88200, 400);
+    std::string whole = dir.file("whole.flv"), part = dir.file("part.flv");
+    ASSERT_EQ(inject_flv_metadata(tags, whole), 0);
+    const size_t wholeSize = readFile(whole).size();
+    FILE* f = std::fopen(part.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(inject_flv_metadata(tags, f, wholeSize - 1000), 0);
+    std::fclose(f);
+    auto bytes = readFile(part);
+    EXPECT_LE(bytes.size(), wholeSize - 1000);
+    EXPECT_GT(bytes.size(), wholeSize - 1000 - 416);
+    FlvFile flv = readFlv(bytes);
+    ASSERT_TRUE(flv.ok);
+    EXPECT_EQ(flv.tags.size(), 1 + 20 - 3u); // 1000 bytes are three tags of 416
+    OnMetaData m = readOnMetaData(flv.tags[0]);
+    ASSERT_TRUE(m.ok);
+    EXPECT_EQ(m.find("filesize")->number, double(bytes.size()));
+    EXPECT_EQ(m.find("datasize")->number, 17.0 * 416);
+    EXPECT_DOUBLE_EQ(m.find("duration")->number, 8.0);
+}
