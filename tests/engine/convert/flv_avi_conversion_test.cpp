@@ -138,6 +138,36 @@ double checkOutput(const TempDir& home, const std::string& path, bool flv, const
     EXPECT_EQ(head.find("Info"), std::string::npos);
     EXPECT_EQ(head.find("Xing"), std::string::npos);
 
+    if (!flv) {
+        // The header as laid out, the index pointing at every chunk, a pad
+        // byte after every odd length.
+        auto b = readFile(path);
+        AviFile a = readAvi(b);
+        EXPECT_EQ(le32At(b, 4), b.size() - 8);
+        EXPECT_EQ(le32At(b, 16), 308u);
+        EXPECT_EQ(le32At(b, 56), 2u); // streams
+        EXPECT_EQ(fourcc(b, 240), "auds");
+        EXPECT_EQ(le32At(b, 264), uint32_t(x.kbps) * 125);
+        EXPECT_EQ(le32At(b, 272), mp3.size());
+        EXPECT_EQ(le16At(b, 314), x.channels);
+        EXPECT_EQ(le32At(b, 316), uint32_t(x.rate));
+        EXPECT_EQ(fourcc(b, 328), "JUNK");
+        EXPECT_EQ(fourcc(b, 2036), "LIST");
+        EXPECT_EQ(le32At(b, 2040), a.indexAt - 2044);
+        EXPECT_EQ(a.index.size(), a.chunks.size());
+        size_t odd = 0, wrong = 0;
+        for (size_t i = 0; i < a.chunks.size() && i < a.index.size(); ++i) {
+            wrong += a.index[i].id != "01wb" || a.index[i].offset != a.chunks[i].at ||
+                     a.index[i].size != a.chunks[i].size;
+            if (a.chunks[i].size & 1) wrong += b[a.chunks[i].at + 8 + a.chunks[i].size] != 0;
+            odd += a.chunks[i].size & 1;
+        }
+        EXPECT_EQ(wrong, 0u);
+        if (x.rate == 44100) {
+            EXPECT_GT(odd, 0u); // 417-byte frames
+        }
+    }
+
     // ffmpeg takes out exactly these bytes.
     TempDir tmp;
     run("ffmpeg -v error -i " + sq(path) +
