@@ -108,7 +108,7 @@ TEST(AviOutput, HeaderChunksPadAndIndex) {
     EXPECT_EQ(le16At(b, 312), 0x55u);
     EXPECT_EQ(le16At(b, 314), 2u);
     EXPECT_EQ(le32At(b, 316), 44100u);
-    EXPECT_EQ(le32At(b, 320), 44100u); // average bytes per second: the design's value
+    EXPECT_EQ(le32At(b, 320), 44100u); // average bytes per second: the sample rate
     EXPECT_EQ(le16At(b, 324), 1u);
     EXPECT_EQ(le16At(b, 326), 16u);
     expectMovi(b, 328, avi);
