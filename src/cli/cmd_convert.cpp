@@ -380,7 +380,7 @@ int cmdConvert(const Args& args) {
     if (!outputTypeAvailable(*o.outputType)) {
         std::fprintf(stderr,
                      "kestrel-cli convert: output type %s is not yet available (choose one with -t "
-                     "mp3 or -t wav)\n",
+                     "mp3, wav, flv or avi)\n",
                      outputExtension(*o.outputType) + 1);
         return kRefused;
     }

@@ -96,6 +96,16 @@ std::tm localNow() {
     return tm;
 }
 
+// An output whose container could not be started: its message, and no file.
+bool abandonOutput(OpenOutput& o, const std::string& message) {
+    showMessage(caption::kMain, message, errno);
+    std::fclose(o.pcm.stream);
+    o.pcm.stream = nullptr;
+    o.file.abandon();
+    o.open = false;
+    return false;
+}
+
 // Opens the output of an entry: MP3 and WAV files are written under a
 // temporary name beside the final one and moved to it when finished; neither
 // replaces an existing file (AtomicFile::Mode::NoReplace) unless the job
@@ -134,6 +144,12 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace) 
     } else if (type == kOutMp3) {
         mp3EncoderSetup(o.writer.mp3, type);
         o.writer.mp3.file = f;
+    } else if (type == kOutFlv) {
+        if (flvOutputOpen(o.writer.flv, o.writer.mp3, tempWavPath()) < 0)
+            return abandonOutput(o, formatText(text::kOutputOpenFailed, chosen));
+    } else if (type == kOutAvi) {
+        if (aviOutputOpen(o.writer.avi, o.writer.mp3, f, settings.mp3_cbr_kbps) < 0)
+            return abandonOutput(o, text::kAviOpenFailed);
     }
     return true;
 }
@@ -178,6 +194,10 @@ int finishOutput(OpenOutput& o) {
                 if (mp3.writeFailed) finishError = mp3.writeErrno ? mp3.writeErrno : EIO;
             }
             if (mp3.writeFailed) (void)::ftruncate(fileno(f), mp3.wholeEnd);
+        } else if (o.pcm.type == kOutFlv) {
+            if (flvOutputFinish(o.writer.flv, mp3, f) < 0) finishError = errno ? errno : EIO;
+        } else if (o.pcm.type == kOutAvi) {
+            if (aviOutputFinish(o.writer.avi, mp3) < 0) finishError = errno ? errno : EIO;
         }
         errno = 0;
         if (std::fclose(f) != 0 && !finishError) finishError = errno ? errno : EIO;
@@ -302,7 +322,7 @@ ReaderRoute routeFor(const std::string& t, MediaKind kind) {
 }
 
 bool outputTypeAvailable(int t) {
-    return t == kOutMp3 || t == kOutWav;
+    return t == kOutMp3 || t == kOutWav || t == kOutFlv || t == kOutAvi;
 }
 
 ConversionJob::ConversionJob() : out_(std::make_unique<Output>()) {}

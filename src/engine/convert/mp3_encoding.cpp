@@ -1,5 +1,6 @@
 #include "engine/convert/mp3_encoding.h"
 
+#include "engine/core/mpeg_audio_header.h"
 #include "engine/libraries/lib_mp3enc.h"
 #include "engine/settings/settings.h"
 
@@ -37,8 +38,12 @@ int mp3EncoderSetup(Mp3EncoderState& st, int outputType) {
     st.outBuffer.assign(static_cast<size_t>(st.outBufferSize), 0);
     st.ready = true;
     // Every stream starts with the tag's placeholder frame (a constant bit
-    // rate gets the "Info" form), written when the output is finished.
-    st.tagged = true;
+    // rate gets the "Info" form), written when the output is finished. The
+    // frames of an FLV or AVI output go into tags or chunks of the container,
+    // which has its own length: they get no tag, and the placeholder is left
+    // out.
+    st.tagged = outputType != kOutFlv && outputType != kOutAvi;
+    st.dropFirstFrame = !st.tagged;
     return 0;
 }
 
@@ -46,7 +51,18 @@ namespace {
 
 // Only frame data is used: the returned bytes must start with a frame sync.
 void deliver(Mp3EncoderState& st, int n, Mp3FrameSink sink, void* context) {
-    if (n > 0 && st.outBuffer[0] == 0xFF) sink(st.outBuffer.data(), n, context);
+    if (n <= 0 || st.outBuffer[0] != 0xFF) return;
+    const uint8_t* p = st.outBuffer.data();
+    if (st.dropFirstFrame && n >= 4) {
+        MpegAudioHeader h;
+        if (parseMpegAudioHeader(p, h) && h.frameBytes > 0 && h.frameBytes <= n) {
+            p += h.frameBytes;
+            n -= h.frameBytes;
+        }
+        st.dropFirstFrame = false;
+        if (n <= 0) return;
+    }
+    sink(p, n, context);
 }
 
 } // namespace

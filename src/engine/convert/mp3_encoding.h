@@ -30,7 +30,9 @@ struct Mp3EncoderState {
     std::vector<uint8_t> inBuffer;
     std::vector<uint8_t> outBuffer;
     bool ready = false;
-    bool tagged = false;    // VBR/ABR: the first frame is the tag's placeholder
+    bool tagged = false; // VBR/ABR: the first frame is the tag's placeholder
+    // FLV and AVI carry no tag: the placeholder frame is left out.
+    bool dropFirstFrame = false;
     long firstFrameAt = -1; // file offset of the first frame written
     // A frame run could not be written whole: nothing more is written, and
     // the file is to be cut back to `wholeEnd`, the end of the last run

@@ -47,6 +47,12 @@ int writeOutputBlock(PcmOutput& out, const uint8_t* block, int len) {
         mp3EncodeBlock(state.mp3, block, len, mp3WriteToFile, &state.mp3);
         if (state.mp3.writeFailed) errno = state.mp3.writeErrno;
         break;
+    case kOutFlv:
+        if (flvOutputBlock(state.flv, state.mp3, block, len) < 0) return failWrite(out, errno);
+        return 0;
+    case kOutAvi:
+        if (aviOutputBlock(state.avi, state.mp3, block, len) < 0) return failWrite(out, errno);
+        return 0;
     default:
         break;
     }

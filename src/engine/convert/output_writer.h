@@ -1,17 +1,23 @@
 // The writers the PCM stage calls for each output type: WAV (and the WMA
-// intermediate) appended by the WAV writer, MP3 encoded into the file.
+// intermediate) appended by the WAV writer, MP3 encoded into the file, into
+// FLV audio tags or into AVI audio chunks.
 #pragma once
 
+#include "engine/convert/avi_output.h"
+#include "engine/convert/flv_output.h"
 #include "engine/convert/mp3_encoding.h"
 #include "engine/convert/wav_writer.h"
 #include "engine/pipeline/pcm_stage.h"
 
 namespace kestrel {
 
-// What the writers keep for one output: its WAV count and its MP3 encoder.
+// What the writers keep for one output: its WAV count, its MP3 encoder and
+// the state of its container.
 struct OutputWriterState {
     WavWriter wav;
     Mp3EncoderState mp3;
+    FlvOutput flv;
+    AviOutput avi;
 };
 
 // Writes one block of PCM into `out` by its type (a PcmWriteFn, see

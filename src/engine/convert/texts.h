@@ -20,6 +20,7 @@ inline constexpr const char* kSwfUnsupported = "文件%s:暂时不支持FLASH SW
 inline constexpr const char* kAmrRate = "请选择8000或11025采样率";
 inline constexpr const char* kDeviceOpenFailed = "打开声卡设备失败，请检查重试";
 inline constexpr const char* kOutputOpenFailed = "打开生成文件%s失败，请检查路径";
+inline constexpr const char* kAviOpenFailed = "打开生成AVI视频文件出错";
 inline constexpr const char* kStartRecording = "开始录制文件%s";
 inline constexpr const char* kConvertingStatus = "正在转换文件%s生成文件%s  [%d/%d]秒";
 inline constexpr const char* kPausedRecordingStatus = "暂停转换 播放文件%s  [%d/%d]秒";
