@@ -5,6 +5,7 @@
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
+#include <libavutil/log.h>
 }
 
 #include <atomic>
@@ -65,6 +66,10 @@ struct MediaGraph::Impl {
     }
 
     int open(const std::string& path) {
+        // The libraries' own diagnostics would only clutter the program's
+        // output: a damaged file is reported by the result codes.
+        static std::once_flag quiet;
+        std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
         fmt = avformat_alloc_context();
         pkt = av_packet_alloc();
         if (!fmt || !pkt) return kGraphNotCreated;
@@ -94,8 +99,7 @@ struct MediaGraph::Impl {
         }
         if (facts.audioStream < 0) return anyAudio ? kGraphNotConnected : kGraphNoAudio;
         for (unsigned i = 0; i < fmt->nb_streams; ++i)
-            if (static_cast<int>(i) != facts.audioStream)
-                fmt->streams[i]->discard = AVDISCARD_ALL;
+            if (static_cast<int>(i) != facts.audioStream) fmt->streams[i]->discard = AVDISCARD_ALL;
         AVStream* st = fmt->streams[facts.audioStream];
         GraphAudioFormat& f = facts.format;
         f.channels = dec.channels();
@@ -116,9 +120,10 @@ struct MediaGraph::Impl {
         facts.copyright = tag(fmt->metadata, "copyright");
         facts.seekable = fmt->pb && (fmt->pb->seekable & AVIO_SEEKABLE_NORMAL) && d > 0;
         facts.broadcast = d == 0;
-        startTime = st->start_time != AV_NOPTS_VALUE && st->start_time > 0
-                        ? av_rescale_q(st->start_time, st->time_base, AVRational{1, kGraphTimeUnits})
-                        : 0;
+        startTime =
+            st->start_time != AV_NOPTS_VALUE && st->start_time > 0
+                ? av_rescale_q(st->start_time, st->time_base, AVRational{1, kGraphTimeUnits})
+                : 0;
         return 0;
     }
 
@@ -153,7 +158,8 @@ struct MediaGraph::Impl {
         int64_t target = seekTarget.exchange(-1);
         if (target < 0) return;
         AVStream* st = fmt->streams[facts.audioStream];
-        int64_t ts = av_rescale_q(target + startTime, AVRational{1, kGraphTimeUnits}, st->time_base);
+        int64_t ts =
+            av_rescale_q(target + startTime, AVRational{1, kGraphTimeUnits}, st->time_base);
         if (av_seek_frame(fmt, facts.audioStream, ts, AVSEEK_FLAG_BACKWARD) >= 0) {
             dec.reset();
             seekBase = target;
@@ -250,9 +256,8 @@ int MediaGraph::run(SampleCallback onSample, EndCallback onEnd) {
     d_->stopRequest = false;
     d_->hasEnded = false;
     d_->isRunning = true;
-    d_->thread = std::thread([this, cb = std::move(onSample), end = std::move(onEnd)] {
-        d_->loop(cb, end);
-    });
+    d_->thread = std::thread(
+        [this, cb = std::move(onSample), end = std::move(onEnd)] { d_->loop(cb, end); });
     d_->threadId = d_->thread.get_id();
     return 0;
 }

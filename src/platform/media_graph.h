@@ -30,8 +30,8 @@ struct GraphAudioFormat {
 // What an opened graph knows of its source.
 struct GraphFacts {
     GraphAudioFormat format;
-    int64_t duration = 0;    // 100-nanosecond units; 0 when unknown
-    int durationSec = 0;     // duration / 10,000,000
+    int64_t duration = 0;     // 100-nanosecond units; 0 when unknown
+    int durationSec = 0;      // duration / 10,000,000
     uint32_t durationLow = 0; // the duration's low 32 bits
     // The container's own description (empty when absent).
     std::string title, author, copyright;

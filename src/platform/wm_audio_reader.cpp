@@ -57,7 +57,8 @@ int32_t WmAudioReader::start() {
     int r = graph_.run(
         [this, out, f](const uint8_t* pcm, int bytes, int64_t time) {
             const int64_t frames = f.blockAlign > 0 ? bytes / f.blockAlign : 0;
-            const int64_t length = f.samplesPerSec > 0 ? frames * kGraphTimeUnits / f.samplesPerSec : 0;
+            const int64_t length =
+                f.samplesPerSec > 0 ? frames * kGraphTimeUnits / f.samplesPerSec : 0;
             OnSample(out, time, length, 0, pcm, bytes);
             return true;
         },

@@ -42,7 +42,7 @@ int analyzeWithGraph(const std::string& path, MediaRecord& rec, uint64_t size,
     GraphFacts g;
     int r = openMediaGraph(path, g);
     if (r < 0) {
-        const char* msg = r == kGraphNoAudio                      ? text::kGraphNoAudio
+        const char* msg = r == kGraphNoAudio                    ? text::kGraphNoAudio
                           : family == PlatformFamily::RealMedia ? text::kRealDecoderMissing
                                                                 : text::kQuickTimeDecoderMissing;
         showMessage(caption::kMain, formatText(msg, path));

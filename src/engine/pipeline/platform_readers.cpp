@@ -107,9 +107,8 @@ class SinkWmReader : public WmAudioReader {
 
 } // namespace
 
-ReaderResult readMediaGraph(const ReaderEntry& e, PcmSinkPath& sink, RunFlags flags,
-                            PcmBuffer& pcm, double graphRate, PositionReport report,
-                            void* context) {
+ReaderResult readMediaGraph(const ReaderEntry& e, PcmSinkPath& sink, RunFlags flags, PcmBuffer& pcm,
+                            double graphRate, PositionReport report, void* context) {
     MediaGraph graph;
     if (prepareMediaGraph(graph, e.path, graphRate) < 0) return ReaderResult::OpenFailed;
     pcm.pending = 0;

@@ -13,9 +13,8 @@ namespace kestrel {
 
 // Reads the entry through the media graph at `graphRate` (the conversion
 // mode's rate: graphRateForMode). OpenFailed when no graph can be built.
-ReaderResult readMediaGraph(const ReaderEntry& e, PcmSinkPath& sink, RunFlags flags,
-                            PcmBuffer& pcm, double graphRate, PositionReport report,
-                            void* context);
+ReaderResult readMediaGraph(const ReaderEntry& e, PcmSinkPath& sink, RunFlags flags, PcmBuffer& pcm,
+                            double graphRate, PositionReport report, void* context);
 
 // Reads the entry through the Windows Media reader. OpenFailed when it cannot
 // be opened or started.
