@@ -322,3 +322,33 @@ TEST(WmAudioReader, StopEndsTheSamplesAtOnce) {
     std::lock_guard<std::mutex> l(r.m);
     EXPECT_EQ(r.pcm.size(), n);
 }
+
+TEST(MediaGraph, SeeksToAMediaTime) {
+    for (const char* name : {"graph_aac_44k.mov", "graph_wma2_44k.wma", "graph_flac.mka"}) {
+        SCOPED_TRACE(name);
+        MediaGraph g;
+        ASSERT_EQ(prepareMediaGraph(g, test::fixture(name), 4.0), 0);
+        ASSERT_TRUE(g.facts().seekable);
+        const GraphAudioFormat f = g.facts().format;
+        ASSERT_EQ(g.seek(15000000), 0); // 1.5 s
+        std::mutex m;
+        int64_t first = -1, bytes = 0;
+        ASSERT_EQ(runMediaGraph(g,
+                                [&](const uint8_t*, int n, int64_t time) {
+                                    std::lock_guard<std::mutex> l(m);
+                                    if (first < 0) first = time;
+                                    bytes += n;
+                                    return true;
+                                }),
+                  0);
+        for (int i = 0; i < 3000 && !g.ended(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(g.ended());
+        std::lock_guard<std::mutex> l(m);
+        EXPECT_EQ(first, 15000000);
+        // About the second half of 3 s: a packet's worth either way.
+        double seconds = static_cast<double>(bytes) / f.avgBytesPerSec;
+        EXPECT_NEAR(seconds, 1.5, 0.15);
+        EXPECT_NEAR(g.position() / 1e7, 3.0, 0.15);
+    }
+}
