@@ -1,5 +1,8 @@
 #include "engine/pipeline/platform_readers.h"
 
+#include "engine/core/captions.h"
+#include "engine/core/text_format.h"
+#include "engine/pipeline/texts.h"
 #include "engine/pipeline/texts_platform.h"
 #include "platform/media_graph.h"
 #include "platform/ports.h"
@@ -105,12 +108,19 @@ class SinkWmReader : public WmAudioReader {
     PcmSinkPath& sink_;
 };
 
+// A source that was listed but cannot be read now (moved, changed, damaged):
+// said like every reading loop says it.
+ReaderResult openFailed(const std::string& path) {
+    showMessage(caption::kMainWide, formatText(text::kOpenSourceFailed, path));
+    return ReaderResult::OpenFailed;
+}
+
 } // namespace
 
 ReaderResult readMediaGraph(const ReaderEntry& e, PcmSinkPath& sink, RunFlags flags, PcmBuffer& pcm,
                             double graphRate, PositionReport report, void* context) {
     MediaGraph graph;
-    if (prepareMediaGraph(graph, e.path, graphRate) < 0) return ReaderResult::OpenFailed;
+    if (prepareMediaGraph(graph, e.path, graphRate) < 0) return openFailed(e.path);
     pcm.pending = 0;
     runMediaGraph(graph, [&](const uint8_t* data, int bytes, int64_t) {
         return handOn(pcm, sink, data, bytes);
@@ -128,9 +138,9 @@ ReaderResult readWindowsMedia(const ReaderEntry& e, PcmSinkPath& sink, RunFlags 
     size_t start = e.path.find_first_not_of(' ');
     pcm.pending = 0;
     if (reader.open(start == std::string::npos ? e.path : e.path.substr(start)) != kWmOk)
-        return ReaderResult::OpenFailed;
+        return openFailed(e.path);
     reader.endFlag = false;
-    if (reader.start() != kWmOk) return ReaderResult::OpenFailed;
+    if (reader.start() != kWmOk) return openFailed(e.path);
     watch(reader, flags, sink, report, context);
     reader.stop();
     reader.close();

@@ -318,3 +318,24 @@ TEST(GraphRoutes, PauseAndStopWorkOnTheGraphThreads) {
         setProgramFolder("");
     }
 }
+
+TEST(GraphRoutes, ASourceDamagedAfterListingIsSaidSo) {
+    for (const char* name : {"graph_aac_44k.mov", "graph_wma2_44k.wma"}) {
+        SCOPED_TRACE(name);
+        TempDir home, src;
+        std::string ext = std::string(name).substr(std::string(name).rfind('.'));
+        std::string path = src.file("song" + ext);
+        writeFile(path, readFile(fixture(name)));
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        usePlayerHome(home);
+        RecordingMessages messages;
+        ASSERT_EQ(addMediaFile(path), 0);
+        writeFile(path, readFile(fixture("graph_garbage.rm")));
+        ASSERT_EQ(playRequest(0), 0);
+        waitPlayback();
+        EXPECT_LT(playbackResult(), 0);
+        EXPECT_FALSE(running.load());
+        EXPECT_EQ(messages.lastText(), "打开文件" + path + "错误");
+        setProgramFolder("");
+    }
+}
