@@ -114,6 +114,8 @@ struct MediaGraph::Impl {
         facts.duration = d;
         facts.durationSec = static_cast<int>(d / kGraphTimeUnits);
         facts.durationLow = static_cast<uint32_t>(d);
+        if (const AVCodecDescriptor* cd = avcodec_descriptor_get(st->codecpar->codec_id))
+            facts.codecName = cd->long_name ? cd->long_name : cd->name;
         facts.title = tag(fmt->metadata, "title");
         facts.author = tag(fmt->metadata, "author");
         if (facts.author.empty()) facts.author = tag(fmt->metadata, "artist");

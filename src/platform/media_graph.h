@@ -38,6 +38,7 @@ struct GraphFacts {
     bool seekable = false;
     bool broadcast = false; // a live stream without a length
     int audioStream = -1;   // index of the stream decoded
+    std::string codecName;  // the decoder's name for the sound ("AAC (Advanced Audio Coding)")
 };
 
 // Results of opening a graph.

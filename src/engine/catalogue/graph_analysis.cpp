@@ -97,4 +97,9 @@ int analyzeLastResort(const std::string& path, MediaRecord& rec, uint64_t size) 
     return 0;
 }
 
+void describeGraphCodec(const std::string& path, std::string& codec) {
+    GraphFacts g;
+    if (openMediaGraph(path, g) == 0 && !g.codecName.empty()) codec = g.codecName;
+}
+
 } // namespace kestrel

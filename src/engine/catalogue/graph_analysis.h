@@ -28,4 +28,8 @@ int analyzeWindowsMedia(const std::string& path, MediaRecord& rec, uint64_t size
 // as "其他" (kind 8000). 0, or -2 with "undetermined type" shown.
 int analyzeLastResort(const std::string& path, MediaRecord& rec, uint64_t size);
 
+// The name of the sound's codec of a file the platform decodes, into `codec`
+// (left as it is when the file cannot be opened).
+void describeGraphCodec(const std::string& path, std::string& codec);
+
 } // namespace kestrel

@@ -111,6 +111,8 @@ TEST(GraphRoutes, InfoListsEveryFamily) {
         EXPECT_NEAR(std::atoi(field(r.out, "durationSec").c_str()),
                     ffprobeDuration(fixture(l.file)), 1.0);
         EXPECT_EQ(field(r.out, "fileSize"), std::to_string(readFile(fixture(l.file)).size()));
+        // The codec as the decoder names it.
+        EXPECT_EQ(r.out.find("codec: -\n"), std::string::npos) << r.out;
     }
 }
 
