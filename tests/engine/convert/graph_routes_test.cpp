@@ -2,8 +2,11 @@
 // to end through kestrel-cli and the player: what `info` lists, silent WAV
 // conversions against ffmpeg's decode, the refusals, cut and damaged files,
 // and playback into SDL's disk driver against the WAV conversion.
+#include "engine/catalogue/analysis.h"
 #include "engine/catalogue/graph_analysis.h"
 #include "engine/catalogue/media_list.h"
+#include "engine/convert/conversion_driver.h"
+#include "engine/core/captions.h"
 #include "engine/core/run_state.h"
 #include "engine/playback/players.h"
 #include "engine/settings/settings.h"
@@ -339,5 +342,65 @@ TEST(GraphRoutes, ASourceDamagedAfterListingIsSaidSo) {
         EXPECT_FALSE(running.load());
         EXPECT_EQ(messages.lastText(), "打开文件" + path + "错误");
         setProgramFolder("");
+    }
+}
+
+TEST(GraphRoutes, PauseAndStopReachARealTimeConversion) {
+    for (const char* name : {"graph_wma2_44k.wma", "graph_aac_44k.mov"}) {
+        SCOPED_TRACE(name);
+        TempDir home, out;
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        usePlayerHome(home);
+        settings.conversion_mode = 0; // real time with sound
+        settings.save_mode = 0;
+        settings.save_path = out.path() + "/";
+        ASSERT_EQ(addMediaFile(fixture(name)), 0);
+        mediaList.rows[0].selected = true;
+        ASSERT_EQ(start_conversion(), 0);
+        for (int i = 0; i < 300 && !converting.load(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        paused = true; // nothing is lost while paused
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        paused = false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        running = false;
+        waitConversion();
+        ASSERT_EQ(mainJob().outputRecords.size(), 1u);
+        int rate = 0, ch = 0;
+        auto pcm = wavSamples(mainJob().outputRecords[0].outputPath, &rate, &ch);
+        ASSERT_GT(rate * ch, 0);
+        double seconds = static_cast<double>(pcm.size()) / rate / ch;
+        EXPECT_GT(seconds, 0.0);
+        EXPECT_LT(seconds, 2.5); // stopped well before the end of 3 s
+        // What was written is the start of the sound, whole.
+        auto ref = ffmpegDecode(fixture(name), rate, ch);
+        ref.resize(std::min(ref.size(), pcm.size()));
+        auto cmp = compareAudio(pcm, ref, ch, 3000, 0);
+        EXPECT_GE(cmp.snrDb, 40);
+        setProgramFolder("");
+    }
+}
+
+TEST(GraphAnalysis, RefusalsCarryTheirCaptions) {
+    struct Case {
+        const char* file;
+        int rc;
+        const char* caption;
+    };
+    const Case cases[] = {
+        {"graph_video_only.mov", -2, caption::kMain},  {"graph_garbage.rm", -2, caption::kMain},
+        {"graph_tiny.rm", -1, caption::kMain},         {"graph_video_only.wmv", -2, caption::kMain},
+        {"graph_garbage.xyz", -2, caption::kMainWide},
+    };
+    setLibraryFolder(KESTREL_BIN_DIR);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        RecordingMessages messages;
+        MediaRecord rec = emptyRecord();
+        EXPECT_EQ(analyzeMedia(fixture(c.file), rec), c.rc);
+        auto e = messages.entries();
+        ASSERT_EQ(e.size(), 1u);
+        EXPECT_EQ(e[0].caption, c.caption);
     }
 }
