@@ -83,6 +83,8 @@ class WmAudioReader {
     // Time of the last sample delivered, in milliseconds.
     int32_t positionMs() const { return position_.load(); }
     const std::string& fileName() const { return fileName_; }
+    // The result passed with the last opened status.
+    int32_t lastStatusResult() const { return lastStatusResult_; }
     // The diagnostic of the last failed step: "text (hr=0X...)".
     const std::string& lastError() const { return lastError_; }
 
