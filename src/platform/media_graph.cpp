@@ -8,8 +8,10 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -131,8 +133,16 @@ struct MediaGraph::Impl {
 
     // Hands `bytes` of block on; false when the callback asked to stop.
     bool deliver(const SampleCallback& cb, int bytes, int64_t& frames) {
-        if (bytes <= 0) return true;
         const int align = facts.format.blockAlign;
+        if (dropFrames > 0 && bytes > 0) {
+            // After a seek: the sound before the target is not handed on.
+            int64_t n = std::min<int64_t>(dropFrames, bytes / align);
+            std::memmove(block.data(), block.data() + n * align,
+                         static_cast<size_t>(bytes - n * align));
+            bytes -= static_cast<int>(n * align);
+            dropFrames -= n;
+        }
+        if (bytes <= 0) return true;
         const int64_t t = position.load();
         frames += bytes / align;
         position = seekBase + av_rescale(frames, kGraphTimeUnits, facts.format.samplesPerSec);
@@ -140,6 +150,21 @@ struct MediaGraph::Impl {
     }
 
     int64_t seekBase = 0;
+    // After a seek: the sample frames before the target still to drop, found
+    // from the time of the first packet read there.
+    int64_t dropFrames = 0;
+    bool awaitFirstTime = false;
+
+    void measureDrop(const AVPacket* p) {
+        if (!awaitFirstTime || p->pts == AV_NOPTS_VALUE) return;
+        awaitFirstTime = false;
+        AVStream* st = fmt->streams[facts.audioStream];
+        int64_t at =
+            av_rescale_q(p->pts, st->time_base, AVRational{1, kGraphTimeUnits}) - startTime;
+        dropFrames = seekBase > at
+                         ? av_rescale(seekBase - at, facts.format.samplesPerSec, kGraphTimeUnits)
+                         : 0;
+    }
 
     // Takes every frame the decoder has ready; false to stop.
     bool drainDecoder(const SampleCallback& cb, int64_t& frames) {
@@ -167,6 +192,8 @@ struct MediaGraph::Impl {
             seekBase = target;
             frames = 0;
             position = target;
+            dropFrames = 0;
+            awaitFirstTime = true;
         }
     }
 
@@ -195,6 +222,7 @@ struct MediaGraph::Impl {
                 av_packet_unref(pkt);
                 continue;
             }
+            measureDrop(pkt);
             int s = dec.send(pkt);
             if (s == AVERROR(EAGAIN)) {
                 if (!drainDecoder(cb, frames)) {

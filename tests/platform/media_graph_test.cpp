@@ -352,3 +352,34 @@ TEST(MediaGraph, SeeksToAMediaTime) {
         EXPECT_NEAR(g.position() / 1e7, 3.0, 0.15);
     }
 }
+
+TEST(MediaGraph, ASeekStartsAtTheTargetSample) {
+    // PCM and FLAC: every sample is where its time says.
+    for (const char* name : {"graph_pcm_22k.qt", "graph_flac.mka", "graph_pcm_audio_only.avi"}) {
+        SCOPED_TRACE(name);
+        MediaGraph g;
+        ASSERT_EQ(prepareMediaGraph(g, test::fixture(name), 4.0), 0);
+        const GraphAudioFormat f = g.facts().format;
+        ASSERT_EQ(g.seek(12345670), 0); // 1.234567 s
+        Collected c;
+        ASSERT_EQ(runMediaGraph(g,
+                                [&](const uint8_t* data, int bytes, int64_t) {
+                                    std::lock_guard<std::mutex> l(c.m);
+                                    size_t n = c.pcm.size();
+                                    c.pcm.resize(n + static_cast<size_t>(bytes) / 2);
+                                    std::memcpy(c.pcm.data() + n, data, static_cast<size_t>(bytes));
+                                    return true;
+                                }),
+                  0);
+        for (int i = 0; i < 3000 && !g.ended(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(g.ended());
+        auto ref = test::ffmpegDecode(test::fixture(name));
+        size_t skip = static_cast<size_t>(12345670LL * f.samplesPerSec / 10000000) * f.channels;
+        ASSERT_LT(skip, ref.size());
+        std::vector<int16_t> tail(ref.begin() + static_cast<long>(skip), ref.end());
+        std::lock_guard<std::mutex> l(c.m);
+        ASSERT_EQ(c.pcm.size(), tail.size());
+        EXPECT_TRUE(c.pcm == tail);
+    }
+}
