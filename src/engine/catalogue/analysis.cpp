@@ -2,6 +2,7 @@
 
 #include "engine/core/captions.h"
 #include "engine/catalogue/texts.h"
+#include "engine/catalogue/graph_analysis.h"
 #include "engine/containers/mpeg_audio_frame.h"
 #include "engine/libraries/lib_mxscan.h"
 #include "engine/core/text_format.h"
@@ -88,11 +89,7 @@ int analyzeWithProbe(const std::string& path, MediaRecord& rec, uint64_t size) {
         return -1;
     }
     int m = mxscan.mux_get_main_stream();
-    if (m < 0 || m == 998 || m == 999) {
-        // The platform media graph would be the last resort here.
-        refuse(caption::kMainWide, text::kUndeterminedType, path);
-        return -2;
-    }
+    if (m < 0 || m == 998 || m == 999) return analyzeLastResort(path, rec, size);
     if (m == 9) {
         setField(rec.typeName, sizeof rec.typeName, "MPEG4 AVI");
         rec.kind = kindCode(MediaKind::Mpeg4Avi);
@@ -194,9 +191,15 @@ int analyzeMedia(const std::string& path, MediaRecord& rec) {
         setField(rec.path, sizeof rec.path, path.c_str());
         return 0;
     }
+    PlatformFamily family = platformFamily(ext3, upperTail(path, 4));
+    int rc = 1;
+    if (family == PlatformFamily::WindowsMedia)
+        rc = analyzeWindowsMedia(path, rec, static_cast<uint64_t>(size));
+    else if (family != PlatformFamily::None)
+        rc = analyzeWithGraph(path, rec, static_cast<uint64_t>(size), family);
     // Extensions whose readers are not part of this build go to the probe
     // like any unknown extension.
-    int rc = analyzeWithProbe(path, rec, static_cast<uint64_t>(size));
+    if (rc > 0) rc = analyzeWithProbe(path, rec, static_cast<uint64_t>(size));
     if (rc >= 0) setField(rec.path, sizeof rec.path, path.c_str());
     return rc;
 }

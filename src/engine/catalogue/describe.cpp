@@ -1,4 +1,5 @@
 #include "engine/catalogue/describe.h"
+#include "engine/catalogue/graph_analysis.h"
 
 #include "engine/containers/gapless.h"
 #include "engine/containers/mpeg_audio_frame.h"
@@ -204,6 +205,7 @@ RecordDescription describeRecord(const MediaRecord& rec) {
     default:
         break;
     }
+    if (isPlatformDecoded(k) || k == MediaKind::WindowsMedia) describeGraphCodec(path, d.codec);
     return d;
 }
 

@@ -19,12 +19,14 @@
 #include "engine/libraries/lib_orvosoundmix.h"
 #include "engine/pipeline/display_feed.h"
 #include "engine/pipeline/mpeg_readers.h"
+#include "engine/pipeline/platform_readers.h"
 #include "engine/core/run_state.h"
 #include "engine/pipeline/sink_wiring.h"
 #include "engine/pipeline/wave_out_ring.h"
 #include "engine/settings/settings.h"
 #include "engine/core/text_format.h"
 #include "platform/atomic_file.h"
+#include "platform/media_graph.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
 
@@ -250,6 +252,15 @@ void ConversionJob::runEntry(JobEntry& e, Output& out, int progressMax) {
     re.rateRatio = e.rateRatio;
     EntryReport rep{&e, &e.outputName, progressMax};
     PcmOutput* po = out.open ? &out.pcm : nullptr;
+    if (e.route == ReaderRoute::DirectShow || e.route == ReaderRoute::Asf) {
+        StageSink sink(po, e.rateRatio, e.sourceChannels);
+        if (e.route == ReaderRoute::Asf)
+            readWindowsMedia(re, sink, processRunFlags(), pcm_, reportConversion, &rep);
+        else
+            readMediaGraph(re, sink, processRunFlags(), pcm_,
+                           graphRateForMode(settings.conversion_mode), reportConversion, &rep);
+        return;
+    }
     if (e.route != ReaderRoute::MpegAudio && e.route != ReaderRoute::MpegStream) {
         // Other routes produce an output without audio until their readers
         // exist.

@@ -13,6 +13,7 @@
 #include "engine/core/run_state.h"
 #include "engine/pipeline/sink_wiring.h"
 #include "engine/pipeline/texts_device.h"
+#include "engine/playback/platform_players.h"
 #include "engine/playback/texts_players.h"
 #include "engine/pipeline/wave_out_ring.h"
 #include "engine/settings/settings.h"
@@ -161,11 +162,15 @@ int playRequest(int index) {
     current.displayName = current.path;
     meterWindowPrepare(f.out_rate, f.out_channels);
     PlayerKind k = playerFor(current.typeName, mediaKind(current.kind));
-    if (k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream) return -2;
+    if (k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream && !isPlatformPlayer(k))
+        return -2;
     g_playResult = 0;
     g_playerActive = true;
     g_player = std::thread([k] {
-        mpegThread(k);
+        if (isPlatformPlayer(k))
+            platformPlayThread(k, reportPlay, g_playResult);
+        else
+            mpegThread(k);
         g_playerActive = false;
     });
     return 0;
