@@ -15,6 +15,7 @@
 #include "gui/aac_page.h"
 #include "gui/banner.h"
 #include "gui/display_view.h"
+#include "gui/effects_window.h"
 #include "gui/gui_ports.h"
 #include "gui/media_page.h"
 #include "gui/mp3_page.h"
@@ -295,6 +296,9 @@ void MainWindow::buildControls() {
     skinDialog_->hide();
     connect(skinDialog_, &SkinDialog::notify, this, [this](int code, int v) { notify(code, v); });
 
+    effects_ = new EffectsWindow(this);
+    effects_->hide();
+
     wmaDialog_ = new QDialog(this);
     wmaDialog_->setWindowTitle(QString::fromUtf8(text::kWmaEncodingTitle));
     auto* wl = new QVBoxLayout(wmaDialog_);
@@ -568,6 +572,7 @@ void MainWindow::endWindow() {
     banner_->reset();
     meterWindowFree();
     skinDialog_->close();
+    effects_->close();
     outputManager_->close();
     if (conversionStarted_ && openHelpPage) openHelpPage("update.html");
     pause(300);
@@ -706,6 +711,10 @@ void MainWindow::titleBarRequest(long value) {
     default:
         break;
     }
+}
+
+bool MainWindow::attachEffects() {
+    return orvosoundmixLoaded() && effects_->attach();
 }
 
 void MainWindow::toggleSkinDialog() {

@@ -29,6 +29,7 @@ namespace kestrel::gui {
 class AacPage;
 class Banner;
 class DisplayView;
+class EffectsWindow;
 class GuiMessagePort;
 class GuiWindowPort;
 class LevelMeter;
@@ -88,6 +89,10 @@ class MainWindow : public QWidget, public ControlSurface {
     // Tool tips only while nothing plays or converts: true filters the
     // tip out.
     bool eventFilter(QObject* watched, QEvent* e) override;
+    // Registers the effects window with the effects library (once it is
+    // loaded); true when the library takes it.
+    bool attachEffects();
+    EffectsWindow* effectsWindow() const { return effects_; }
     // Timer 111's work (also called by the tests).
     void timerTick();
     // Applies the skin colour to every control (code 8886).
@@ -139,6 +144,7 @@ class MainWindow : public QWidget, public ControlSurface {
     TitleBar* titleBar_ = nullptr;
     OutputManagerWindow* outputManager_ = nullptr;
     SkinDialog* skinDialog_ = nullptr;
+    EffectsWindow* effects_ = nullptr;
     QDialog* wmaDialog_ = nullptr;
     QTimer* timer_ = nullptr;
     std::unique_ptr<GuiWindowPort> windowPort_;

@@ -61,7 +61,7 @@ TEST_F(WindowTest, StartFillsEveryControlFromTheSettings) {
     MainWindow& w = open();
 
     EXPECT_EQ(qobject_cast<QComboBox*>(w.control(kOutputTypeList))->currentIndex(), 2);
-    EXPECT_EQ(w.statusText().toStdString(), text::kWelcome);
+    EXPECT_EQ(w.statusText().toStdString(), gui::text::kWelcome);
     Mp3Page& m = *w.mp3Page();
     EXPECT_EQ(m.version->currentIndex(), 1);
     EXPECT_EQ(m.cbr->count(), 14);
@@ -101,7 +101,7 @@ TEST_F(WindowTest, StartFillsEveryControlFromTheSettings) {
     ASSERT_NE(w.outputManager(), nullptr);
     EXPECT_FALSE(w.outputManager()->isVisible());
     EXPECT_EQ(w.tabs()->count(), 4);
-    EXPECT_EQ(w.tabs()->tabText(3).toStdString(), text::kTabMp4);
+    EXPECT_EQ(w.tabs()->tabText(3).toStdString(), gui::text::kTabMp4);
 }
 
 TEST_F(WindowTest, StoredAmrModeEightAndAacProfileFourSelectTheDefaults) {
@@ -160,9 +160,9 @@ TEST_F(WindowTest, RateModeAndChannelsEnableTheirControls) {
 
 TEST_F(WindowTest, VbrMinimumAboveMaximumRefusesAndWritesNoneOfThatPage) {
     MainWindow& w = open();
+    w.show();
     for (int i = 0; i < 4; ++i)
         w.tabs()->setCurrentIndex(i);
-    w.show();
     Mp3Page& m = *w.mp3Page();
     m.vbrMin->setCurrentIndex(m.vbrMin->findData(192));
     m.vbrMax->setCurrentIndex(m.vbrMax->findData(128));
@@ -231,7 +231,7 @@ TEST_F(WindowTest, DropAddsOnlyTheFirstFileAndDeleteAndSaveKeepTheList) {
     ASSERT_EQ(mediaList.rows.size(), 1u);
     QTreeWidget* list = w.mediaPage()->list;
     ASSERT_EQ(list->topLevelItemCount(), 1);
-    EXPECT_EQ(list->topLevelItem(0)->text(1).toStdString(), a);
+    EXPECT_EQ(list->topLevelItem(0)->text(1).toStdString(), absolutePath(a));
     EXPECT_EQ(list->topLevelItem(0)->text(3), "MP3");
     EXPECT_EQ(list->headerItem()->text(7).toStdString(), "其它");
     // A path already listed is refused with its message.
@@ -247,27 +247,27 @@ TEST_F(WindowTest, DropAddsOnlyTheFirstFileAndDeleteAndSaveKeepTheList) {
     list->topLevelItem(0)->setSelected(true);
     w.deleteCommand();
     ASSERT_EQ(list->topLevelItemCount(), 1);
-    EXPECT_EQ(list->topLevelItem(0)->text(1).toStdString(), b);
+    EXPECT_EQ(list->topLevelItem(0)->text(1).toStdString(), absolutePath(b));
     w.saveCommand();
     resetMediaList();
     loadMediaList();
     ASSERT_EQ(mediaList.count, 1);
-    EXPECT_EQ(std::string(mediaList.records[0].path), b);
+    EXPECT_EQ(std::string(mediaList.records[0].path), absolutePath(b));
 }
 
 TEST_F(WindowTest, SwitchesAndEffectsAnswerOnlyWithStatusTextsWhileIdle) {
     MainWindow& w = open();
     QPushButton* sound = buttonOf(w, kSoundSwitch);
     sound->click();
-    EXPECT_EQ(w.statusText().toStdString(), text::kSoundSwitchIdle);
+    EXPECT_EQ(w.statusText().toStdString(), kestrel::text::kSoundSwitchIdle);
     EXPECT_FALSE(sound->isChecked());
     EXPECT_TRUE(sound_on.load());
     QPushButton* disp = buttonOf(w, kDisplaySwitch);
     disp->click();
-    EXPECT_EQ(w.statusText().toStdString(), text::kDisplaySwitchIdle);
+    EXPECT_EQ(w.statusText().toStdString(), kestrel::text::kDisplaySwitchIdle);
     EXPECT_FALSE(disp->isChecked());
     buttonOf(w, kEffectsButton)->click();
-    EXPECT_EQ(w.statusText().toStdString(), text::kEffectsIdle);
+    EXPECT_EQ(w.statusText().toStdString(), kestrel::text::kEffectsIdle);
     // While something runs the switches switch.
     running = true;
     sound->click();
@@ -285,7 +285,7 @@ TEST_F(WindowTest, ToolTipsShowOnlyWhileIdle) {
     MainWindow& w = open();
     w.show();
     QPushButton* play = buttonOf(w, kPlayButton);
-    EXPECT_EQ(play->toolTip().toStdString(), text::kTipPlay);
+    EXPECT_EQ(play->toolTip().toStdString(), gui::text::kTipPlay);
     QHelpEvent idleTip(QEvent::ToolTip, QPoint(2, 2), play->mapToGlobal(QPoint(2, 2)));
     EXPECT_FALSE(w.eventFilter(play, &idleTip));
     running = true;
@@ -455,7 +455,7 @@ TEST_F(WindowTest, WorkerEventsReachTheControlsOnTheWindowThread) {
     });
     worker.join();
     // Nothing is touched from the worker: the events wait for the window.
-    EXPECT_EQ(w.statusText().toStdString(), text::kWelcome);
+    EXPECT_EQ(w.statusText().toStdString(), gui::text::kWelcome);
     test::processUntil([&] { return w.statusText() == QString::fromUtf8("工作中"); });
     auto* bar = qobject_cast<QProgressBar*>(w.control(kProgressBar));
     EXPECT_EQ(bar->maximum(), 10);

@@ -7,11 +7,15 @@
 #include "engine/convert/conversion_driver.h"
 #include "engine/pipeline/display_feed.h"
 #include "engine/playback/display_thread.h"
+#include "engine/libraries/lib_orvosoundmix.h"
 #include "gui/display_view.h"
+#include "gui/effects_window.h"
 #include "gui/media_page.h"
 #include "gui/mp3_page.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QSlider>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -160,3 +164,33 @@ TEST_P(DisplayPassTest, TheWindowShowsEachPassOfTheDisplayThread) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, DisplayPassTest, ::testing::Values(44100, 11025));
+
+TEST_F(EngineWindowTest, EffectsWindowIsShownByTheLibraryAndSetsItsEffects) {
+    ASSERT_GE(startSoundEffects(), 0);
+    MainWindow& w = open();
+    w.show();
+    ASSERT_TRUE(w.attachEffects());
+    EffectsWindow& fx = *w.effectsWindow();
+    EXPECT_FALSE(fx.isVisible());
+    running = true;
+    qobject_cast<QPushButton*>(w.control(kEffectsButton))->click();
+    EXPECT_TRUE(effects_window_on.load());
+    ASSERT_TRUE(test::processUntil([&] { return fx.isVisible(); }, 5));
+    // The level: -6 dB on a steady signal.
+    ASSERT_EQ(orvosoundmix.orvomix_init(44100, 2, 0), 0);
+    fx.level->setValue(-60);
+    fx.levelOn->setChecked(true);
+    std::vector<int16_t> pcm(2048, 10000);
+    orvosoundmix.orvomix_change(reinterpret_cast<unsigned char*>(pcm.data()),
+                                static_cast<int>(pcm.size() * 2));
+    EXPECT_NEAR(pcm[100], 10000 * std::pow(10.0, -6.0 / 20), 2);
+    fx.levelOn->setChecked(false);
+    std::vector<int16_t> same(2048, 10000);
+    orvosoundmix.orvomix_change(reinterpret_cast<unsigned char*>(same.data()),
+                                static_cast<int>(same.size() * 2));
+    EXPECT_EQ(same[100], 10000);
+    // The button again hides it.
+    qobject_cast<QPushButton*>(w.control(kEffectsButton))->click();
+    ASSERT_TRUE(test::processUntil([&] { return !fx.isVisible(); }, 5));
+    running = false;
+}
