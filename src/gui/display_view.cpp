@@ -48,8 +48,7 @@ void DisplayView::resizeEvent(QResizeEvent* e) {
     QWidget::resizeEvent(e);
 }
 
-void DisplayView::drawWaveform(QImage& img, const DisplayFrame& f, const SkinColours& c,
-                               int mode) {
+void DisplayView::drawWaveform(QImage& img, const DisplayFrame& f, const SkinColours& c, int mode) {
     const int w = img.width(), h = img.height(), middle = h / 2;
     QPainter p(&img);
     for (int y = 0; y < h; y += 4) {
@@ -83,12 +82,12 @@ void DisplayView::drawWaveform(QImage& img, const DisplayFrame& f, const SkinCol
     }
 }
 
-void DisplayView::drawSpectrum(QImage& img, const DisplayFrame& f, const SkinColours& c,
-                               int mode) {
+void DisplayView::drawSpectrum(QImage& img, const DisplayFrame& f, const SkinColours& c, int mode) {
     const int w = img.width(), e = f.e;
     QPainter p(&img);
     for (int x = 0; x < w; x += 8)
-        p.fillRect(x, 0, 8, img.height(), band(c.background, spectrumBandValue(x, w, f.zoom, mode)));
+        p.fillRect(x, 0, 8, img.height(),
+                   band(c.background, spectrumBandValue(x, w, f.zoom, mode)));
     p.setPen(gdiColour(0x0F120F));
     for (int x = 0; x < w; x += 8 * f.zoom)
         p.drawLine(x, 0, x, img.height());
@@ -131,10 +130,13 @@ void DisplayView::paint(const DisplayFrame& f) {
         mode = mode_;
     }
     const int h = std::max(1, f.geometry.spectrum_height);
-    const int sw = std::max(1, std::min(f.width, std::max(1, f.geometry.spectrum_width)));
+    // The spectrum view keeps the width the first pass gave it: half the
+    // transform, within the box.
+    if (f.first || spectrumWidth_ <= 0) spectrumWidth_ = f.first ? f.width : (f.fft_size + 1) / 2;
+    const int sw = std::max(1, std::min(spectrumWidth_, std::max(1, f.geometry.spectrum_width)));
     if (f.first || threadSpectrum_.isNull()) {
-        threadWave_ = QImage(std::max(1, f.geometry.wave_width), std::max(1, f.geometry.wave_height),
-                             QImage::Format_RGB32);
+        threadWave_ = QImage(std::max(1, f.geometry.wave_width),
+                             std::max(1, f.geometry.wave_height), QImage::Format_RGB32);
         threadWave_.fill(c.background);
     }
     if (threadSpectrum_.width() != sw || threadSpectrum_.height() != h)
@@ -177,7 +179,7 @@ void DisplayView::paintEvent(QPaintEvent*) {
 }
 
 LevelMeter::LevelMeter(bool left, QWidget* parent) : QWidget(parent), left_(left) {
-    setMinimumSize(80, 16);
+    setMinimumSize(80, 22);
     colours_ = skinColours(0x5C5C0C);
 }
 

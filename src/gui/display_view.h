@@ -47,6 +47,7 @@ class DisplayView : public QWidget, public DisplayPainter {
     SkinColours colours_;
     int mode_ = 1;
     QImage threadWave_, threadSpectrum_; // display thread
+    int spectrumWidth_ = 0;              // display thread
     QImage wave_, spectrum_;             // window thread
     int shown_ = 0;
 };

@@ -41,7 +41,8 @@ class FirstPaint : public QObject {
     bool eventFilter(QObject* o, QEvent* e) override {
         if (e->type() == QEvent::Paint && !done_) {
             done_ = true;
-            std::fprintf(stderr, "first paint after %lld ms\n", static_cast<long long>(t_.elapsed()));
+            std::fprintf(stderr, "first paint after %lld ms\n",
+                         static_cast<long long>(t_.elapsed()));
         }
         return QObject::eventFilter(o, e);
     }

@@ -118,7 +118,8 @@ void MainWindow::buildControls() {
     tabs_->addTab(mediaPage_, standardIcon(QStyle::SP_DirIcon), QString::fromUtf8(text::kTabList));
     tabs_->addTab(mp3Page_, standardIcon(QStyle::SP_MediaVolume), QString::fromUtf8(text::kTabMp3));
     tabs_->addTab(wmaPage_, standardIcon(QStyle::SP_DriveCDIcon), QString::fromUtf8(text::kTabWma));
-    tabs_->addTab(aacPage_, standardIcon(QStyle::SP_DriveDVDIcon), QString::fromUtf8(text::kTabMp4));
+    tabs_->addTab(aacPage_, standardIcon(QStyle::SP_DriveDVDIcon),
+                  QString::fromUtf8(text::kTabMp4));
     controls_[kAddButton] = mediaPage_->add;
     controls_[kDeleteButton] = mediaPage_->remove;
     controls_[kSaveButton] = mediaPage_->save;
@@ -134,6 +135,7 @@ void MainWindow::buildControls() {
     controls_[kLevelLeft] = meterLeft_;
     controls_[kLevelRight] = meterRight_;
     banner_ = new Banner;
+    banner_->setFixedHeight(64);
     controls_[kBanner] = banner_;
 
     status_ = new QLabel(QString::fromUtf8(text::kWelcome));
@@ -167,9 +169,9 @@ void MainWindow::buildControls() {
     controls_[kVolumeRight] = volR;
     controls_[kGainLeft] = gainL;
     controls_[kGainRight] = gainR;
-    for (QWidget* w : {static_cast<QWidget*>(position_), static_cast<QWidget*>(volL),
-                       static_cast<QWidget*>(volR), static_cast<QWidget*>(gainL),
-                       static_cast<QWidget*>(gainR)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(position_), static_cast<QWidget*>(volL),
+          static_cast<QWidget*>(volR), static_cast<QWidget*>(gainL), static_cast<QWidget*>(gainR)})
         w->installEventFilter(this);
 
     outputType_ = new QComboBox;
@@ -179,7 +181,8 @@ void MainWindow::buildControls() {
     outputType_->installEventFilter(this);
     controls_[kOutputTypeList] = outputType_;
 
-    auto* convert = button(kConvertButton, text::kTipConvert, standardIcon(QStyle::SP_DialogSaveButton));
+    auto* convert =
+        button(kConvertButton, text::kTipConvert, standardIcon(QStyle::SP_DialogSaveButton));
     auto* pauseRec = button(kPauseRecordButton, text::kTipPauseRecord,
                             standardIcon(QStyle::SP_MediaSeekForward));
     auto* play = button(kPlayButton, text::kTipPlay, standardIcon(QStyle::SP_MediaPlay));
@@ -187,13 +190,14 @@ void MainWindow::buildControls() {
     auto* stop = button(kStopButton, text::kTipStop, standardIcon(QStyle::SP_MediaStop));
     auto* fast = button(kFastButton, text::kTipFast, standardIcon(QStyle::SP_MediaSkipForward));
     auto* sound = button(kSoundSwitch, text::kTipSoundSwitch, standardIcon(QStyle::SP_MediaVolume));
-    auto* dispSw = button(kDisplaySwitch, text::kTipDisplaySwitch,
-                          standardIcon(QStyle::SP_ComputerIcon));
+    auto* dispSw =
+        button(kDisplaySwitch, text::kTipDisplaySwitch, standardIcon(QStyle::SP_ComputerIcon));
     sound->setCheckable(true);
     dispSw->setCheckable(true);
-    auto* effects = button(kEffectsButton, text::kTipEffects, standardIcon(QStyle::SP_FileDialogDetailedView));
-    auto* style = button(kDisplayStyleButton, text::kTipDisplayStyle,
-                         standardIcon(QStyle::SP_BrowserReload));
+    auto* effects =
+        button(kEffectsButton, text::kTipEffects, standardIcon(QStyle::SP_FileDialogDetailedView));
+    auto* style =
+        button(kDisplayStyleButton, text::kTipDisplayStyle, standardIcon(QStyle::SP_BrowserReload));
     auto* widen = button(kWidenButton, text::kTipWiden, standardIcon(QStyle::SP_ArrowRight));
     auto* narrow = button(kNarrowButton, text::kTipNarrow, standardIcon(QStyle::SP_ArrowLeft));
     auto* exitB = button(kExitButton, text::kTipExit, standardIcon(QStyle::SP_DialogCloseButton));
@@ -317,9 +321,8 @@ void MainWindow::fillFromSettings() {
     mp3Page_->fill();
     wmaPage_->fill();
     aacPage_->fill();
-    outputType_->setCurrentIndex(settings.output_type >= 0 && settings.output_type <= 9
-                                     ? settings.output_type
-                                     : 1);
+    outputType_->setCurrentIndex(
+        settings.output_type >= 0 && settings.output_type <= 9 ? settings.output_type : 1);
     mediaPage_->refreshRows();
     applySkin();
 }

@@ -5,11 +5,10 @@ namespace kestrel::gui::text {
 
 // MP3 page.
 inline constexpr const char* kMp3Versions[3] = {"MPEG1 MP3", "MPEG2 MP3", "MPEG2.5 MP3"};
-inline constexpr const char* kMp3RateModes[3] = {"MP3恒定编码速率(CBR)方式",
-                                                 "MP3可变编码速率(VBR)方式",
-                                                 "MP3平均编码速率(ABR)方式"};
-inline constexpr const char* kVbrQualities[10] = {"0级[最好级别]", "1级", "2级", "3级",
-                                                  "4级[一般级别]", "5级", "6级", "7级",
+inline constexpr const char* kMp3RateModes[3] = {
+    "MP3恒定编码速率(CBR)方式", "MP3可变编码速率(VBR)方式", "MP3平均编码速率(ABR)方式"};
+inline constexpr const char* kVbrQualities[10] = {"0级[最好级别]", "1级",          "2级", "3级",
+                                                  "4级[一般级别]", "5级",          "6级", "7级",
                                                   "8级",           "9级[最差级别]"};
 inline constexpr const char* kChannelItems[2] = {"双通道立体声", "单通道"};
 inline constexpr const char* kMonoModes[3] = {"双通道合成单通道", "双通道取左通道",

@@ -31,8 +31,8 @@ SkinColours skinColours(int ref) {
 
 QString skinStyleSheet(const SkinColours& c) {
     const QString base = c.base.name(), light = c.light.name(), dark = c.dark.name(),
-                  text = c.text.name(), hover = shade(c.light, 25).name(),
-                  pressed = c.dark.name(), bar = c.bar.name();
+                  text = c.text.name(), hover = shade(c.light, 25).name(), pressed = c.dark.name(),
+                  bar = c.bar.name();
     return QStringLiteral(
                "QWidget#kestrelMain, QDialog { background: %1; color: %4; }"
                "QLabel, QCheckBox, QGroupBox { color: %4; }"

@@ -61,7 +61,8 @@ SkinDialog::SkinDialog(QWidget* parent) : QDialog(parent) {
     opacity = makeSlider(120, 255, opacityValue_);
     for (QSlider* s : {red, green, blue})
         connect(s, &QSlider::sliderReleased, this, &SkinDialog::colourSliderReleased);
-    connect(opacity, &QSlider::sliderMoved, this, [this](int v) { emit notify(kNotifySkinAlpha, v); });
+    connect(opacity, &QSlider::sliderMoved, this,
+            [this](int v) { emit notify(kNotifySkinAlpha, v); });
     connect(opacity, &QSlider::sliderReleased, this, [this] {
         settings.window_alpha = opacity->value();
         emit notify(kNotifySkinAlpha, 255);

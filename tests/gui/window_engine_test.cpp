@@ -123,8 +123,8 @@ TEST_F(EngineWindowTest, FastConversionFromTheWindowCopiesTheFrames) {
     w.mediaPage()->list->topLevelItem(0)->setSelected(true);
     messages->clear();
     qobject_cast<QPushButton*>(w.control(kFastButton))->click();
-    ASSERT_TRUE(test::processUntil(
-        [&] { return !running.load() && filesIn(out.path()).size() == 1; }, 60));
+    ASSERT_TRUE(
+        test::processUntil([&] { return !running.load() && filesIn(out.path()).size() == 1; }, 60));
     const auto made = filesIn(out.path());
     EXPECT_EQ(made[0], out.path() + "/mpeg_vcd.mp3");
     EXPECT_GT(test::readFile(made[0]).size(), 1000u);

@@ -6,6 +6,7 @@
 #include "engine/core/run_state.h"
 #include "engine/libraries/lib_mxscan.h"
 #include "engine/libraries/lib_orvosoundmix.h"
+#include "engine/playback/players.h"
 #include "engine/settings/settings.h"
 #include "gui/main_window.h"
 #include "gui/media_page.h"
