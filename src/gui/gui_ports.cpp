@@ -19,6 +19,15 @@ void onGuiThread(QObject* context, std::function<void()> f, bool wait) {
 
 MsgAnswer GuiMessagePort::show(const std::string& caption, const std::string& text,
                                MsgButtons buttons, MsgAnswer fallback) {
+    // A worker's OK message does not wait for the box: the window's thread
+    // may be waiting for that worker to end.
+    if (buttons == MsgButtons::Ok && QThread::currentThread() != context_->thread()) {
+        const QString c = QString::fromStdString(caption), t = QString::fromStdString(text);
+        QMetaObject::invokeMethod(
+            context_, [c, t] { QMessageBox::information(QApplication::activeWindow(), c, t); },
+            Qt::QueuedConnection);
+        return MsgAnswer::Ok;
+    }
     MsgAnswer answer = fallback;
     onGuiThread(
         context_,

@@ -16,7 +16,8 @@ namespace kestrel::gui {
 // (`wait`: the caller blocks until it has run).
 void onGuiThread(QObject* context, std::function<void()> f, bool wait = false);
 
-// Message boxes (QMessageBox). A worker's question waits for the answer.
+// Message boxes (QMessageBox). A worker's question waits for the answer; its
+// OK message is shown once the window's thread gets to it.
 class GuiMessagePort : public MessagePort {
   public:
     explicit GuiMessagePort(QObject* context) : context_(context) {}

@@ -8,6 +8,7 @@
 #include "gui/aac_page.h"
 #include "gui/banner.h"
 #include "gui/display_view.h"
+#include "gui/gui_ports.h"
 #include "gui/media_page.h"
 #include "gui/mp3_page.h"
 #include "gui/output_manager_window.h"
@@ -20,6 +21,8 @@
 #include <QDialog>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -492,4 +495,35 @@ TEST(Banner, PhasesAdvanceAndTheLookChangesAfterPhaseSix) {
         b.advance(200, 60);
     EXPECT_EQ(b.phase, 1);
     EXPECT_EQ(b.look, 3);
+}
+
+TEST_F(WindowTest, AWorkersMessageDoesNotWaitForTheWindow) {
+    MainWindow& w = open();
+    GuiMessagePort port(&w);
+    std::thread worker([&] {
+        EXPECT_EQ(port.show("标题", "工作线程的消息", MsgButtons::Ok, MsgAnswer::Ok),
+                  MsgAnswer::Ok);
+    });
+    worker.join(); // returns although the window has not shown the box yet
+    QString shown;
+    QTimer::singleShot(20, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->text();
+            box->accept();
+        }
+    });
+    test::processUntil([&] { return !shown.isEmpty(); }, 5);
+    EXPECT_EQ(shown, QString::fromUtf8("工作线程的消息"));
+}
+
+TEST_F(WindowTest, HelpAndLinkButtonsOpenTheHelpPages) {
+    MainWindow& w = open();
+    buttonOf(w, kHelpButton)->click();
+    buttonOf(w, kContactLink)->click();
+    buttonOf(w, kSupportLink)->click();
+    ASSERT_EQ(opened.size(), 3u);
+    EXPECT_EQ(opened[0], "index.html");
+    EXPECT_EQ(opened[1], "contact.html");
+    EXPECT_EQ(opened[2], "update.html");
+    EXPECT_EQ(buttonOf(w, kHelpButton)->toolTip().toStdString(), "打开帮助文件");
 }

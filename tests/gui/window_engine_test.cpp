@@ -100,6 +100,10 @@ TEST_F(EngineWindowTest, ConversionFromTheWindowWritesWhatTheCommandLineWrites) 
     const auto a = test::readFile(made[0]), b = test::readFile(fromCli[0]);
     EXPECT_GT(a.size(), 1000u);
     EXPECT_TRUE(a == b) << made[0] << " " << a.size() << " / " << fromCli[0] << " " << b.size();
+    // After a conversion, the exit opens the update page.
+    EXPECT_TRUE(w.exitCommand());
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], "update.html");
 }
 
 TEST_F(EngineWindowTest, ConvertWithoutAnEntryStartsNothing) {
