@@ -198,3 +198,39 @@ TEST_F(EngineWindowTest, EffectsWindowIsShownByTheLibraryAndSetsItsEffects) {
     ASSERT_TRUE(test::processUntil([&] { return !fx.isVisible(); }, 5));
     running = false;
 }
+
+TEST_F(EngineWindowTest, PauseRecordingCutsThePartPlayedMeanwhile) {
+    if (!test::haveFixture("dec_l3_44_stereo.mp3")) GTEST_SKIP() << "no fixtures";
+    const std::string source = test::fixture("dec_l3_44_stereo.mp3"); // 6 s
+    test::TempDir out;
+    MainWindow& w = open();
+    w.tabs()->setCurrentIndex(1);
+    w.show();
+    Mp3Page& m = *w.mp3Page();
+    m.savePath->setText(QString::fromStdString(out.path() + "/"));
+    m.conversionMode->setCurrentIndex(0); // real time: the device sets the pace
+    auto* type = qobject_cast<QComboBox*>(w.control(kOutputTypeList));
+    type->setCurrentIndex(2); // WAV: its length tells the seconds written
+    emit type->activated(2);
+    w.dropFiles({QString::fromStdString(source)});
+    w.mediaPage()->list->topLevelItem(0)->setSelected(true);
+    qobject_cast<QPushButton*>(w.control(kConvertButton))->click();
+    auto* cut = qobject_cast<QPushButton*>(w.control(kPauseRecordButton));
+    // As soon as the window shows the conversion running, stop writing ...
+    ASSERT_TRUE(test::processUntil([&] { return cut->isEnabled() && converting.load(); }, 30));
+    cut->click();
+    EXPECT_FALSE(converting.load());
+    // ... for about two seconds of sound, then write again.
+    auto* pos = qobject_cast<QSlider*>(w.control(kPositionSlider));
+    test::processUntil([&] { return !running.load() || pos->value() >= 2; }, 30);
+    const bool cutWhileRunning = running.load();
+    cut->click();
+    ASSERT_TRUE(test::processUntil([] { return !running.load(); }, 60));
+    waitConversion();
+    const auto made = filesIn(out.path());
+    ASSERT_EQ(made.size(), 1u);
+    const double seconds = (test::readFile(made[0]).size() - 44) / (44100.0 * 4);
+    if (!cutWhileRunning) GTEST_SKIP() << "the device did not keep real time";
+    EXPECT_LT(seconds, 6.0 - 1.0);
+    EXPECT_GT(seconds, 1.0);
+}
