@@ -41,6 +41,7 @@
 #include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSizeGrip>
 #include <QSlider>
 #include <QStyle>
 #include <QTabWidget>
@@ -236,6 +237,8 @@ void MainWindow::buildControls() {
     bottom->addWidget(status_, 1);
     for (QPushButton* b : {about, help, contact, support, exitB})
         bottom->addWidget(b);
+    // The frameless window is resized at its lower right corner.
+    bottom->addWidget(new QSizeGrip(this), 0, Qt::AlignBottom | Qt::AlignRight);
 
     auto* body = new QVBoxLayout;
     body->setContentsMargins(8, 4, 8, 8);
@@ -626,8 +629,6 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void MainWindow::timerTick() {
-    static unsigned ticks = 0;
-    ++ticks;
     if (!running.load()) {
         if (banner_->state().ticks % 2 == 0) {
             clock_->setText(QDateTime::currentDateTime().toString("HH:mm:ss"));
@@ -670,10 +671,6 @@ void MainWindow::paintEvent(QPaintEvent*) {
         p.setPen(QPen(shade(c.base, 20 * border), 1 + border % 3));
         p.drawPath(path);
     }
-}
-
-void MainWindow::resizeEvent(QResizeEvent* e) {
-    QWidget::resizeEvent(e);
 }
 
 void MainWindow::mousePressEvent(QMouseEvent* e) {
@@ -738,7 +735,5 @@ void MainWindow::showAboutBox() {
     AboutBox box(this);
     box.exec();
 }
-
-void MainWindow::updateShape() {}
 
 } // namespace kestrel::gui

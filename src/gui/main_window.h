@@ -110,7 +110,6 @@ class MainWindow : public QWidget, public ControlSurface {
     void dropEvent(QDropEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
-    void resizeEvent(QResizeEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
 
@@ -124,7 +123,6 @@ class MainWindow : public QWidget, public ControlSurface {
     void toggleSkinDialog();
     void applyAlpha();
     void endWindow();
-    void updateShape();
 
     std::map<int, QWidget*> controls_;
     QTabWidget* tabs_ = nullptr;
