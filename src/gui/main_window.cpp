@@ -508,9 +508,8 @@ void MainWindow::convertCommand() {
     displayThreadStart();
     waitConversion();
     if (fastThread_.joinable()) fastThread_.join();
-    conversionStarted_ = true;
     outputManager_->hide();
-    start_conversion();
+    if (start_conversion() >= 0) conversionStarted_ = true;
 }
 
 void MainWindow::fastCommand() {

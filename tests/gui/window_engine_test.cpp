@@ -111,6 +111,7 @@ TEST_F(EngineWindowTest, ConvertWithoutAnEntryStartsNothing) {
     qobject_cast<QPushButton*>(w.control(kConvertButton))->click();
     EXPECT_FALSE(running.load());
     EXPECT_FALSE(messages->entries().empty());
+    EXPECT_FALSE(w.conversionStarted());
 }
 
 TEST_F(EngineWindowTest, FastConversionFromTheWindowCopiesTheFrames) {
