@@ -1,0 +1,86 @@
+#include "gui/banner.h"
+
+#include <QPainter>
+
+#include <algorithm>
+
+namespace kestrel::gui {
+
+namespace {
+
+// The two sets of three lines: odd phases show the first, even the second.
+const char* const kLines[2][3] = {
+    {"MPG/VCD/DVD/AVI/RM/MP4/FLV/AMR", "转换成 MP3/WAV/EXE/WMA/AAC/AMR", "岚石多媒体MP3转换器"},
+    {"频谱及波形显示  音效调整", "快速转换 保留原来音频", "录制暂停 用于裁减"}};
+
+} // namespace
+
+QPoint BannerState::advance(int w, int h) {
+    ++ticks;
+    int x = 2, y = 2;
+    if (phase <= 2) {
+        y = std::max(2, h - ticks * h / 25);
+        if (ticks >= 30) {
+            ++phase;
+            ticks = 0;
+        }
+    } else if (phase <= 4) {
+        x = std::max(2, w - ticks * w / 100);
+        if (ticks >= 105) {
+            ++phase;
+            ticks = 0;
+        }
+    } else {
+        x = std::max(2, w - ticks * w / 100);
+        y = std::max(2, h - ticks * h / 100);
+        if (ticks > 104) {
+            ticks = 0;
+            if (++phase > 6) {
+                phase = 1;
+                look = look == 3 ? 1 : look + 1;
+            }
+        }
+    }
+    return {x, y};
+}
+
+Banner::Banner(QWidget* parent) : QWidget(parent) {
+    setMinimumSize(200, 60);
+    colours_ = skinColours(0x5C5C0C);
+}
+
+void Banner::tick() {
+    at_ = state_.advance(width(), height());
+    update();
+}
+
+void Banner::reset() {
+    state_ = BannerState{};
+    at_ = {2, 2};
+    update();
+}
+
+void Banner::setColours(const SkinColours& c) {
+    colours_ = c;
+    update();
+}
+
+void Banner::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), colours_.dark);
+    const auto& lines = kLines[(state_.phase - 1) % 2];
+    const QColor textColour = state_.look == 1   ? colours_.bar
+                              : state_.look == 2 ? QColor(Qt::white)
+                                                 : colours_.light.lighter(160);
+    const int step = fontMetrics().height();
+    for (int i = 0; i < 3; ++i) {
+        const QString t = QString::fromUtf8(lines[i]);
+        const int y = at_.y() + (i + 1) * step;
+        p.setPen(Qt::black);
+        p.drawText(at_.x() + 1, y + 1, t);
+        p.setPen(textColour);
+        p.drawText(at_.x(), y, t);
+    }
+}
+
+} // namespace kestrel::gui

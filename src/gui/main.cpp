@@ -1,0 +1,96 @@
+// kestrel: the main window over the conversion and playback engine.
+#include "engine/catalogue/media_list.h"
+#include "engine/core/captions.h"
+#include "engine/libraries/lib_mxscan.h"
+#include "engine/libraries/lib_orvosoundmix.h"
+#include "engine/pipeline/texts_device.h"
+#include "engine/settings/settings.h"
+#include "gui/gui_ports.h"
+#include "gui/main_window.h"
+#include "platform/paths.h"
+#include "platform/ports.h"
+#include "platform/wave_out.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// The folder of the help pages: beside the program, else the source tree's.
+QString helpFolder() {
+    const QString beside = QString::fromStdString(kestrel::executableFolder()) + "/help";
+    if (QFileInfo::exists(beside + "/index.html")) return beside;
+#ifdef KESTREL_HELP_DIR
+    return QStringLiteral(KESTREL_HELP_DIR);
+#else
+    return beside;
+#endif
+}
+
+// Prints the time of the window's first paint.
+class FirstPaint : public QObject {
+  public:
+    explicit FirstPaint(const QElapsedTimer& t) : t_(t) {}
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Paint && !done_) {
+            done_ = true;
+            std::fprintf(stderr, "first paint after %lld ms\n",
+                         static_cast<long long>(t_.elapsed()));
+        }
+        return QObject::eventFilter(o, e);
+    }
+
+  private:
+    const QElapsedTimer& t_;
+    bool done_ = false;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    QApplication app(argc, argv);
+    app.setApplicationName("kestrel");
+    using namespace kestrel;
+    using kestrel::gui::MainWindow;
+
+    MainWindow::openHelpPage = [](const QString& page) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(helpFolder() + "/" + page));
+    };
+
+    // Messages of the start, before the window has its own port.
+    kestrel::gui::GuiMessagePort startMessages(&app);
+    setMessagePort(&startMessages);
+
+    // The checks of the start: a sound device, then the libraries the
+    // window needs for its whole run.
+    removeStaleTempFiles();
+    if (waveOutDeviceCount() == 0) {
+        showMessage(caption::kProduct, text::device::kNone);
+        return 0;
+    }
+    if (!mxscanLoaded() && loadMxscan() < 0) return 0;
+    loadSettings();
+    derive_output_format();
+    resetMediaList();
+    loadMediaList();
+
+    MainWindow w;
+    w.start();
+    // The sound-effects library: the program does not run without it.
+    if (startSoundEffects() < 0) return 0;
+    w.attachEffects();
+    w.show();
+    // The first paint, for the start-up benchmark when it asks.
+    FirstPaint firstPaint(sinceStart);
+    if (std::getenv("KESTREL_REPORT_START")) w.installEventFilter(&firstPaint);
+    return app.exec();
+}
