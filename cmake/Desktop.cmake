@@ -14,9 +14,7 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/docs/help)
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kestrel/html)
 endif()
 
-# A build tree's program finds its icon and help beside itself.
+# A build tree's program finds its icon beside itself (and its help, which
+# the window's build copies).
 file(COPY ${CMAKE_SOURCE_DIR}/data/icons/hicolor/256x256/apps/kestrel.png
   DESTINATION ${KESTREL_BIN_DIR})
-if(EXISTS ${CMAKE_SOURCE_DIR}/docs/help)
-  file(COPY ${CMAKE_SOURCE_DIR}/docs/help/ DESTINATION ${KESTREL_BIN_DIR}/help)
-endif()

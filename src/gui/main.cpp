@@ -1,4 +1,5 @@
 // kestrel: the main window over the conversion and playback engine.
+#include "engine/catalogue/disc_scan.h"
 #include "engine/catalogue/media_list.h"
 #include "engine/core/captions.h"
 #include "engine/libraries/lib_mxscan.h"
@@ -7,6 +8,7 @@
 #include "engine/settings/settings.h"
 #include "gui/gui_ports.h"
 #include "gui/main_window.h"
+#include "platform/desktop_entries.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
 #include "platform/wave_out.h"
@@ -23,9 +25,10 @@
 
 namespace {
 
-// The folder of the help pages: beside the program, else the source tree's.
+// The folder of the help pages: the installed copy's, or beside the program,
+// else the source tree's.
 QString helpFolder() {
-    const QString beside = QString::fromStdString(kestrel::executableFolder()) + "/help";
+    const QString beside = QFileInfo(QString::fromStdString(kestrel::helpIndexPath())).path();
     if (QFileInfo::exists(beside + "/index.html")) return beside;
 #ifdef KESTREL_HELP_DIR
     return QStringLiteral(KESTREL_HELP_DIR);
@@ -81,7 +84,16 @@ int main(int argc, char** argv) {
     loadSettings();
     derive_output_format();
     resetMediaList();
+    // The discs' tracks come first, then the stored list.
+    scanDiscs();
     loadMediaList();
+    // The menu entries of a copy that is not installed (an installed one has
+    // them from its package).
+    if (!isInstalledCopy()) {
+        const std::string exe = executableFolder();
+        writeDesktopEntries(userApplicationsFolder(), exe + "/kestrel", exe + "/kestrel.png",
+                            helpIndexPath());
+    }
 
     MainWindow w;
     w.start();

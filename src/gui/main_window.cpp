@@ -1,5 +1,6 @@
 #include "gui/main_window.h"
 
+#include "engine/catalogue/disc_scan.h"
 #include "engine/catalogue/media_list.h"
 #include "engine/convert/conversion_driver.h"
 #include "engine/convert/fast_conversion.h"
@@ -259,8 +260,9 @@ void MainWindow::buildControls() {
     connect(mediaPage_->add, &QPushButton::clicked, this, &MainWindow::addCommand);
     connect(mediaPage_->remove, &QPushButton::clicked, this, &MainWindow::deleteCommand);
     connect(mediaPage_->save, &QPushButton::clicked, this, &MainWindow::saveCommand);
-    connect(mediaPage_->refresh, &QPushButton::clicked, this, [] {
-        // The optical drives: scanned by the disc scanner when there is one.
+    connect(mediaPage_->refresh, &QPushButton::clicked, this, [this] {
+        refreshMediaList();
+        mediaPage_->refreshRows();
     });
     connect(play, &QPushButton::clicked, this, &MainWindow::playCommand);
     connect(pauseB, &QPushButton::clicked, this, [] { pauseCommand(); });
