@@ -179,7 +179,8 @@ int WmWriter::encodePending(bool last) {
             auto* dst = reinterpret_cast<float*>(fr->extended_data[ch]);
             std::copy(pending_[ch].begin(), pending_[ch].begin() + static_cast<long>(take), dst);
             std::fill(dst + take, dst + frame, 0.0f);
-            pending_[ch].erase(pending_[ch].begin(), pending_[ch].begin() + static_cast<long>(take));
+            pending_[ch].erase(pending_[ch].begin(),
+                               pending_[ch].begin() + static_cast<long>(take));
         }
         fr->pts = pts_;
         pts_ += static_cast<int64_t>(frame);

@@ -48,7 +48,8 @@ int openWavSource(WavSource& s, const std::string& path) {
     if (::fstat(fileno(s.f), &st) != 0) return AVERROR(EIO);
     const uint64_t size = static_cast<uint64_t>(st.st_size);
     uint8_t h[12];
-    if (std::fread(h, 1, 12, s.f) != 12 || std::memcmp(h, "RIFF", 4) || std::memcmp(h + 8, "WAVE", 4))
+    if (std::fread(h, 1, 12, s.f) != 12 || std::memcmp(h, "RIFF", 4) ||
+        std::memcmp(h + 8, "WAVE", 4))
         return AVERROR_INVALIDDATA;
     uint64_t pos = 12;
     bool haveFmt = false;
@@ -137,8 +138,8 @@ int convertSamples(WavSource& src, WmWriter& writer) {
     uint64_t done = 0;
     int lastPercent = 0;
     while (done < src.dataBytes) {
-        const size_t want = static_cast<size_t>(
-            std::min<uint64_t>(block.size() * 2, src.dataBytes - done));
+        const size_t want =
+            static_cast<size_t>(std::min<uint64_t>(block.size() * 2, src.dataBytes - done));
         const size_t got = std::fread(block.data(), 1, want, src.f) / frameBytes * frameBytes;
         if (got == 0) break; // the file is shorter than it was: what is there is written
         // The samples are little-endian in the file.
