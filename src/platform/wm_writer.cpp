@@ -104,6 +104,7 @@ int WmWriter::setOutputFilename(const std::string& path) {
 
 int WmWriter::beginWriting() {
     if (begun_ || !profile_.valid() || inRate_ <= 0 || path_.empty()) return AVERROR(EINVAL);
+    abandon(); // what a failed begin left
     const WmaCodec& wc = wmaCodecs()[static_cast<size_t>(profile_.codec)];
     const AVCodec* codec = avcodec_find_encoder_by_name(wc.encoder);
     if (!codec) return AVERROR_ENCODER_NOT_FOUND;

@@ -204,7 +204,7 @@ TEST(Conversion, JoinedAndPerFileModes) {
 TEST(Conversion, RefusalsAndUnavailableTypes) {
     TempDir home, out;
     int status = 0;
-    auto outs = convert(home, out, "-t wma '" + fixture("mpeg_vcd.mpg") + "'", &status);
+    auto outs = convert(home, out, "-t exe '" + fixture("mpeg_vcd.mpg") + "'", &status);
     EXPECT_TRUE(outs.empty());
     EXPECT_EQ(status, 2);
     outs = convert(home, out, "-t mp3 '" + fixture("mpeg_video.m1v") + "'", &status);
@@ -228,9 +228,8 @@ struct CliRun {
 CliRun convertRun(const TempDir& home, const std::string& outDir, const std::string& args,
                   const std::string& prefix = "") {
     std::string errFile = home.file("stderr.txt");
-    std::string cmd =
-        prefix + "'" + kCli + "' --home '" + home.path() + "' convert --stamp -o '" + outDir + "' " +
-        args;
+    std::string cmd = prefix + "'" + kCli + "' --home '" + home.path() + "' convert --stamp -o '" +
+                      outDir + "' " + args;
     std::string text = capture("SDL_AUDIODRIVER=dummy bash -c \"trap '' XFSZ; " + cmd + "\" 2>'" +
                                errFile + "'; echo \"rc=$?\"");
     CliRun r;

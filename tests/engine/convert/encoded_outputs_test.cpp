@@ -282,3 +282,41 @@ TEST(EncodedOutputsStop, AStoppedJobLeavesFinishedOutputsAndNoTemporaryFile) {
         }
     }
 }
+
+// A WMA encoding that fails shows its messages and leaves no file under the
+// output name (nor a temporary one); a stored VBR format value is read as the
+// constant format of its index.
+TEST(EncodedOutputsWma, AFailedEncodingLeavesNoFileAndVbrValuesReadAsConstant) {
+    TempDir home, out;
+    const std::string src = fixture("mpeg_vcd.mpg");
+    auto setting = [&](const std::string& kv) {
+        return run("'" + kCli + "' --home '" + home.path() + "' settings set " + kv +
+                   " >/dev/null");
+    };
+    ASSERT_EQ(setting("wma_format 99"), 0);
+    CommandResult r = runApart("SDL_AUDIODRIVER=dummy '" + kCli + "' --home '" + home.path() +
+                               "' convert -t wma -o '" + out.path() + "/' '" + src + "'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_NE(r.err.find("FAILED(hr=0x"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("in CreateAudioStream("), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("WMA编码初始化失败"), std::string::npos) << r.err;
+    for (const std::string& dir : {out.path(), home.path() + "/tmp"}) {
+        DIR* d = opendir(dir.c_str());
+        ASSERT_TRUE(d) << dir;
+        while (dirent* e = readdir(d))
+            EXPECT_EQ(e->d_name[0], '.') << e->d_name;
+        closedir(d);
+    }
+
+    ASSERT_EQ(setting("wma_format 5005"), 0);
+    auto outs = convert(home, out.path() + "/", "-t wma '" + src + "'");
+    ASSERT_EQ(outs.size(), 1u);
+    Probe p = ffprobe(outs[0]);
+    EXPECT_EQ(p.codec, "wmav2");
+    EXPECT_EQ(p.rate, 44100);
+    EXPECT_EQ(p.channels, 2);
+    EXPECT_EQ(
+        capture("ffprobe -v error -show_entries stream=bit_rate -of csv=p=0 '" + outs[0] + "'"),
+        "128000\n");
+}
