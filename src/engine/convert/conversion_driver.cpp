@@ -145,8 +145,9 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace) 
         std::fclose(f);
         o.pcm.stream = openWmaIntermediate(o.writer.wav);
         if (!o.pcm.stream) {
-            showMessage(caption::kMain, formatText(text::kOutputOpenFailed, chosen), errno);
+            const int err = errno;
             o.file.abandon();
+            showMessage(caption::kMain, formatText(text::kOutputOpenFailed, chosen), err);
             o.open = false;
             return false;
         }
