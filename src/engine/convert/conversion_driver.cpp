@@ -129,28 +129,9 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace) 
     o.finalName = chosen;
     o.open = true;
     if (libraryWritesOutput(type)) {
-        // The library creates the file under the temporary name itself.
-        std::fclose(f);
-        o.pcm.stream = nullptr;
-        o.pcm.encoderFile = true;
-        if (startLibraryOutput(type, o.file.tempName()) < 0) {
-            o.file.abandon();
-            o.open = false;
-            o.stopJob = true;
-            return false;
-        }
+        if (openLibraryOutput(o.pcm, o.file) < 0) return o.open = false, o.stopJob = true, false;
     } else if (type == kOutWma) {
-        // The PCM goes to the intermediate WAV; the temporary name is kept
-        // for the encoding.
-        std::fclose(f);
-        o.pcm.stream = openWmaIntermediate(o.writer.wav);
-        if (!o.pcm.stream) {
-            const int err = errno;
-            o.file.abandon();
-            showMessage(caption::kMain, formatText(text::kOutputOpenFailed, chosen), err);
-            o.open = false;
-            return false;
-        }
+        if (openWmaOutput(o.pcm, o.writer.wav, o.file) < 0) return o.open = false, false;
     } else if (type == kOutWav) {
         o.writer.wav.reset();
         o.writer.wav.writeHeader(o.pcm.stream, outputFormat.out_channels, outputFormat.out_rate);

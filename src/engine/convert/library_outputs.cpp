@@ -2,7 +2,9 @@
 
 #include "engine/libraries/lib_orvoaacenc.h"
 #include "engine/libraries/lib_orvoamrenc.h"
+#include "engine/pipeline/pcm_stage.h"
 #include "engine/settings/settings.h"
+#include "platform/atomic_file.h"
 
 namespace kestrel {
 
@@ -31,6 +33,17 @@ int startLibraryOutput(int t, const std::string& path) {
         return orvoamrenc.amr_init(kAmrModeValues[m], path.c_str());
     }
     return -1;
+}
+
+int openLibraryOutput(PcmOutput& out, AtomicFile& file) {
+    if (out.stream) std::fclose(out.stream);
+    out.stream = nullptr;
+    out.encoderFile = true;
+    if (startLibraryOutput(out.type, file.tempName()) < 0) {
+        file.abandon();
+        return -1;
+    }
+    return 0;
 }
 
 int encodeLibraryOutput(int t, const uint8_t* pcm, int len) {

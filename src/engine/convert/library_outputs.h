@@ -9,6 +9,9 @@
 
 namespace kestrel {
 
+class AtomicFile;
+struct PcmOutput;
+
 // The AMR mode values the encoder takes, by the "转换AMR编码速率" setting.
 inline constexpr int kAmrModeValues[8] = {475, 515, 59, 67, 74, 795, 102, 122};
 
@@ -17,6 +20,11 @@ inline constexpr const char* kAacEncoderTag = "kestrel";
 
 // True for the output types whose encoder library writes the file.
 bool libraryWritesOutput(int outputType);
+
+// Hands the output `file` (opened, its stream released into `out`) to the
+// encoder of `out.type`: the stream is closed and the library writes the
+// temporary file itself. On failure the temporary file is removed; negative.
+int openLibraryOutput(PcmOutput& out, AtomicFile& file);
 
 // Starts the encoder of `outputType` writing `path`, with the output format
 // and the AAC or AMR settings. 0, or the library's negative result.

@@ -2,6 +2,9 @@
 
 #include "engine/convert/texts.h"
 #include "engine/convert/wav_writer.h"
+#include "engine/core/text_format.h"
+#include "engine/pipeline/pcm_stage.h"
+#include "platform/atomic_file.h"
 #include "engine/settings/settings.h"
 #include "platform/paths.h"
 #include "engine/core/captions.h"
@@ -205,6 +208,16 @@ FILE* openWmaIntermediate(WavWriter& wav) {
     wav.reset();
     wav.writeHeader(f, outputFormat.out_channels, outputFormat.out_rate);
     return f;
+}
+
+int openWmaOutput(PcmOutput& out, WavWriter& wav, AtomicFile& file) {
+    if (out.stream) std::fclose(out.stream);
+    out.stream = openWmaIntermediate(wav);
+    if (out.stream) return 0;
+    const int err = errno;
+    file.abandon();
+    showMessage(caption::kMain, formatText(text::kOutputOpenFailed, out.name), err);
+    return -1;
 }
 
 int finishWmaOutput(FILE* f, const WavWriter& wav, const std::string& outPath) {

@@ -8,7 +8,15 @@
 
 namespace kestrel {
 
+class AtomicFile;
 class WavWriter;
+struct PcmOutput;
+
+// Makes `out` (its stream the output `file`'s, released) write the
+// intermediate WAV instead: the output file stays reserved under its
+// temporary name for the encoding. On failure the message is shown, the
+// temporary file removed; negative.
+int openWmaOutput(PcmOutput& out, WavWriter& wav, AtomicFile& file);
 
 // Opens the intermediate WAV (temp_wav_path) of a WMA output, unbuffered, and
 // writes its header for the output format; null when it cannot be created.

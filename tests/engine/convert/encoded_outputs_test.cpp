@@ -332,3 +332,22 @@ TEST(EncodedOutputsWma, AFailedEncodingLeavesNoFileAndVbrValuesReadAsConstant) {
         capture("ffprobe -v error -show_entries stream=bit_rate -of csv=p=0 '" + outs[0] + "'"),
         "128000\n");
 }
+
+// The intermediate WAV of a WMA output cannot be created: the open message
+// names the output, and nothing is left under its name.
+TEST(EncodedOutputsWma, NoIntermediateFileMeansNoOutput) {
+    TempDir home, out;
+    writeFile(home.file("tmp"), std::string("a file where the folder would be"));
+    CommandResult r =
+        runApart("SDL_AUDIODRIVER=dummy '" + kCli + "' --home '" + home.path() +
+                 "' convert -t wma -o '" + out.path() + "/' '" + fixture("mpeg_vcd.mpg") + "'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_NE(r.err.find("打开生成文件" + out.path() + "/mpeg_vcd.wma失败"), std::string::npos)
+        << r.err;
+    DIR* d = opendir(out.path().c_str());
+    ASSERT_TRUE(d);
+    while (dirent* e = readdir(d))
+        EXPECT_EQ(e->d_name[0], '.') << e->d_name;
+    closedir(d);
+}
