@@ -6,7 +6,7 @@ _kestrel_cli() {
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=${COMP_WORDS[COMP_CWORD-1]}
 
-    local commands="settings list info fast convert play help"
+    local commands="settings list info fast convert play formats help"
     local types="mp3 exe wav wma aac adts m4a amr flv avi"
 
     # The command: the first word that is no option (or the value of --home).
@@ -73,11 +73,16 @@ _kestrel_cli() {
         --mono) COMPREPLY=($(compgen -W "mix left right" -- "$cur")); return ;;
         -r) COMPREPLY=($(compgen -W "8000 11025 12000 16000 22050 24000 32000 44100 48000" -- "$cur")); return ;;
         -o) COMPREPLY=($(compgen -f -- "$cur")); return ;;
-        -b | --abr | --vbr | --min | --max | -j) return ;;
+        --aac-rate) COMPREPLY=($(compgen -W "64000 80000 96000 112000 128000 160000 192000 224000 256000" -- "$cur")); return ;;
+        --aac-profile) COMPREPLY=($(compgen -W "lc main ssr ltp" -- "$cur")); return ;;
+        --amr-mode) COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7" -- "$cur")); return ;;
+        --wma-codec) COMPREPLY=($(compgen -W "0 1" -- "$cur")); return ;;
+        -b | --abr | --vbr | --min | --max | -j | --wma-format) return ;;
         esac
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W "-t -o -b -r -j -y -q --join --mode --vbr --min --max
-                --abr --mono --stamp --progress --help" -- "$cur"))
+                --abr --mono --stamp --progress --aac-rate --aac-profile --amr-mode
+                --wma-codec --wma-format --help" -- "$cur"))
             return
         fi
         ;;
@@ -88,6 +93,12 @@ _kestrel_cli() {
     play)
         [[ $prev == --seconds || $prev == --seek ]] && return
         [[ $cur == -* ]] && { COMPREPLY=($(compgen -W "--seconds --seek --help" -- "$cur")); return; }
+        ;;
+    formats)
+        if ((COMP_CWORD == i + 1)); then
+            COMPREPLY=($(compgen -W "wma --help" -- "$cur"))
+        fi
+        return
         ;;
     info)
         [[ $cur == -* ]] && { COMPREPLY=($(compgen -W "--json --help" -- "$cur")); return; }

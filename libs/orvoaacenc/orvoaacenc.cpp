@@ -130,20 +130,24 @@ ORVOAACENC_API int aac_init(int sample_rate, int channels, int bit_rate, int out
     c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     c->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL; // LTP and Main prediction
     bool mpeg2 = output_type == AACENC_ADTS_MPEG2;
+    // Raw AAC is the ADTS output without its headers: the same access units,
+    // made with the same (MPEG-2) coding tools.
+    bool mpeg2Tools = mpeg2 || output_type == AACENC_RAW;
     switch (profile) {
     case AACENC_PROFILE_MAIN:
         c->profile = FF_PROFILE_AAC_MAIN;
         break;
     case AACENC_PROFILE_LTP:
         // MPEG-2 AAC has no long-term prediction: Main is its nearest profile.
-        c->profile = mpeg2 ? FF_PROFILE_AAC_MAIN : FF_PROFILE_AAC_LTP;
+        c->profile = mpeg2Tools ? FF_PROFILE_AAC_MAIN : FF_PROFILE_AAC_LTP;
         break;
     default: // LC; SSR has no encoder and is encoded as LC
-        c->profile = mpeg2 ? FF_PROFILE_MPEG2_AAC_LOW : FF_PROFILE_AAC_LOW;
+        c->profile = mpeg2Tools ? FF_PROFILE_MPEG2_AAC_LOW : FF_PROFILE_AAC_LOW;
         break;
     }
     AVDictionary* codecOpts = nullptr;
-    if (mpeg2) av_dict_set(&codecOpts, "aac_pns", "0", 0); // noise substitution is an MPEG-4 tool
+    if (mpeg2Tools)
+        av_dict_set(&codecOpts, "aac_pns", "0", 0); // noise substitution is an MPEG-4 tool
     int r = avcodec_open2(c, codec, &codecOpts);
     av_dict_free(&codecOpts);
     if (r < 0) {

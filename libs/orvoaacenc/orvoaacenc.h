@@ -2,13 +2,14 @@
  * orvoaacenc.so: AAC encoder on libavcodec writing AAC files itself.
  *
  * Output types (the program's output type numbers):
- *   4  raw AAC: the bare access units one after another, no headers;
+ *   4  raw AAC: the bare access units one after another, no headers: the
+ *      access units that type 5 writes with the same settings;
  *   5  MPEG-2 AAC: ADTS frames with the MPEG-2 ID bit (each frame starts
  *      FF F9);
  *   6  MP4 (AAC): an M4A file (MP4 with the iPod-compatible brands).
  * Profiles ("转换AAC编码类型"): 0 Low Complexity, 1 Main, 2 SSR, 3 LTP.
  * No AAC encoder implements SSR, so profile 2 encodes Low Complexity. MPEG-2
- * ADTS has no LTP object type: type 5 with profile 3 encodes Main. Any other
+ * ADTS has no LTP object type: types 4 and 5 with profile 3 encode Main. Any other
  * profile value encodes Low Complexity.
  *
  * Input: signed 16-bit little-endian interleaved PCM at the rate and channel

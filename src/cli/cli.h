@@ -67,5 +67,6 @@ int cmdInfo(const Args& args);
 int cmdFast(const Args& args);
 int cmdConvert(const Args& args);
 int cmdPlay(const Args& args);
+int cmdFormats(const Args& args);
 
 } // namespace kestrel::cli

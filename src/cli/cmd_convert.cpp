@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "cli/convert_batch.h"
+#include "cli/encoder_options.h"
 #include "cli/terminal.h"
 #include "engine/convert/output_naming.h"
 #include "engine/convert/texts.h"
@@ -265,6 +266,7 @@ ProgressInfo jobProgress(int second, int) {
 int cmdConvert(const Args& args) {
     const Command& self = *findCommand("convert");
     SettingsOverrides o;
+    EncoderOptions enc;
     o.saveMode = 0;       // one output per file unless --join
     o.conversionMode = 2; // silent unless --mode
     int jobs = 0;
@@ -356,6 +358,10 @@ int cmdConvert(const Args& args) {
                 o.monoMode = 2;
             else
                 return usageError(self, "--mono needs mix, left or right");
+        } else if (isEncoderOption(a)) {
+            std::string problem;
+            if (!value(v)) return usageError(self, a + " needs a value");
+            if (parseEncoderOption(a, v, enc, problem) < 0) return usageError(self, problem);
         } else {
             return usageError(self, "unknown option " + a);
         }
@@ -378,14 +384,19 @@ int cmdConvert(const Args& args) {
     startEngine(false);
     Settings& s = settings;
     if (!outputTypeAvailable(*o.outputType)) {
+        std::string available;
+        for (int t = 0; t <= 9; ++t)
+            if (outputTypeAvailable(t)) available += std::string(" ") + outputTypeName(t);
         std::fprintf(stderr,
-                     "kestrel-cli convert: output type %s is not yet available (choose one with -t "
-                     "mp3, wav, flv or avi)\n",
-                     outputExtension(*o.outputType) + 1);
+                     "kestrel-cli convert: output type %s is not yet available (choose one of%s "
+                     "with -t)\n",
+                     outputTypeName(*o.outputType), available.c_str());
         return kRefused;
     }
     problem = applyOverrides(s, o);
     if (problem != OverrideProblem::None) return usageError(self, overrideProblemText(problem, o));
+    const std::string encoderProblem = applyEncoderOptions(s, *o.outputType, enc, o);
+    if (!encoderProblem.empty()) return usageError(self, encoderProblem);
     // --vbr Q alone spans the whole Layer III range of the chosen MPEG version.
     if (o.vbrQuality) {
         if (!o.vbrMinKbps) s.mp3_vbr_min_kbps = s.mp3_version == 0 ? 32 : 8;

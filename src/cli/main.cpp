@@ -130,10 +130,11 @@ const std::vector<Command>& commands() {
          "               (default: the current folder)\n"
          "  -o FILE.ext  the name of the one output (one FILE, or --join); its extension\n"
          "               gives the type when -t is absent\n"
-         "  -t TYPE      the output type: mp3 wav flv avi (exe wma aac adts m4a amr are\n"
-         "               not yet available); default: the type of -o FILE.ext, else mp3.\n"
-         "               flv and avi hold MP3 at 44100 Hz and 128 kbit/s, or at 22050 or\n"
-         "               11025 Hz (another -r gives 22050) and 64 kbit/s\n"
+         "  -t TYPE      the output type: mp3 exe wav wma aac (raw AAC) adts (MPEG-2 AAC\n"
+         "               with ADTS headers) m4a (MP4 AAC) amr (8000 Hz mono) flv avi;\n"
+         "               default: the type of -o FILE.ext, else mp3. flv and avi hold MP3\n"
+         "               at 44100 Hz and 128 kbit/s, or at 22050 or 11025 Hz (another -r\n"
+         "               gives 22050) and 64 kbit/s\n"
          "  --join       one output for all files, named after the first (default: one\n"
          "               output per file, named after it: clip1.mpg -> clip1.mp3)\n"
          "  --stamp      time-stamped names as the window gives them (yyyymmddhhmmss\n"
@@ -156,6 +157,16 @@ const std::vector<Command>& commands() {
          "  -r RATE      the output sample rate (8000 ... 48000 Hz); it also picks the\n"
          "               MPEG version that has it (default: the stored setting)\n"
          "  --mono M     one channel: mix, left or right (default: the stored setting)\n"
+         "               -r and --mono set the AAC types' own rate and channels, and\n"
+         "               --mono the channel AMR takes\n"
+         "  --aac-rate BPS  AAC bit rate: 64000 80000 96000 112000 128000 160000 192000\n"
+         "               224000 256000 bit/s (default: the stored setting)\n"
+         "  --aac-profile P  AAC profile: lc, main, ssr (encoded as lc) or ltp (MPEG-2\n"
+         "               ADTS: main) (default: the stored setting)\n"
+         "  --amr-mode N AMR bit rate 0..7: 4.75 5.15 5.9 6.7 7.4 7.95 10.2 12.2 kbit/s\n"
+         "  --wma-codec N --wma-format N  the WMA codec and its format value, as\n"
+         "               'kestrel-cli formats wma' lists them (the format gives the\n"
+         "               WMA's rate and channels)\n"
          "\n"
          "Running:\n"
          "  -j N         convert N files at once, each in a process of its own (default:\n"
@@ -193,6 +204,14 @@ const std::vector<Command>& commands() {
          "Exit status 2 when nothing can be heard (no sound device, or the rate and\n"
          "channels cannot be changed), with the reason on stderr; 130 stopped by Ctrl-C.\n",
          cmdPlay},
+        {"formats", "list the WMA codecs and formats with their values",
+         "usage: kestrel-cli formats wma\n"
+         "Lists the WMA codecs (codec N: name) and under each its formats, one a line:\n"
+         "the value that --wma-codec and --wma-format (and the settings wma_codec and\n"
+         "wma_format) take, a tab and the format (\"128 kbps, 44 kHz, stereo CBR\").\n"
+         "Every format is constant bit rate; a stored format value of 5000 or more (the\n"
+         "variable-bit-rate values) is read as the format of its value mod 5000.\n",
+         cmdFormats},
     };
     return list;
 }

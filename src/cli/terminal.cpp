@@ -140,6 +140,20 @@ class TerminalWindow : public WindowPort {
         p.elapsed = elapsed();
         show(p);
     }
+    // The encoding of a WMA output from its intermediate WAV, in percent.
+    void wmaProgress(int percent) override {
+        ProgressInfo p;
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            if (source_) p = source_(0, 0);
+            if (percent == 0) lastDecile_ = -1;
+        }
+        p.name = "WMA " + (p.name.empty() ? baseOf(current.path) : p.name);
+        p.position = percent;
+        p.length = 100;
+        p.percentOnly = true;
+        show(p);
+    }
     // A worker starts: its progress counts from nothing.
     void busy(Commands) override {
         std::lock_guard<std::mutex> lock(m_);
@@ -456,7 +470,8 @@ std::string formatProgressLine(const ProgressInfo& p, int width) {
     }
     std::string at = clockText(pos) + (known ? "/" + clockText(p.length) : std::string());
     std::string speed, left;
-    if (p.elapsed > 0.05 && pos > 0) {
+    if (p.percentOnly) at.clear();
+    if (p.elapsed > 0.05 && pos > 0 && !p.percentOnly) {
         double x = pos / p.elapsed;
         std::snprintf(b, sizeof b, x >= 10 ? "%.0f×" : "%.1f×", x);
         speed = b;

@@ -30,9 +30,10 @@ struct ProgressInfo {
     int entry = 1;   // the entry being converted, from 1
     int entries = 1; // entries in all
     std::string name;
-    double position = 0; // seconds of the whole run done
-    double length = 0;   // seconds of the whole run (0: unknown)
-    double elapsed = 0;  // seconds of wall-clock time since the start
+    double position = 0;      // seconds of the whole run done
+    double length = 0;        // seconds of the whole run (0: unknown)
+    double elapsed = 0;       // seconds of wall-clock time since the start
+    bool percentOnly = false; // position and length are no times (a WMA encoding)
 };
 
 // The progress line of `p` in at most `width` terminal columns: fields are

@@ -2,12 +2,14 @@
 
 #include "engine/core/captions.h"
 #include "engine/catalogue/media_list.h"
+#include "engine/convert/library_outputs.h"
 #include "engine/convert/mp3_encoding.h"
 #include "engine/convert/output_naming.h"
 #include "engine/convert/output_writer.h"
 #include "engine/pipeline/pcm_stage.h"
 #include "engine/convert/texts.h"
 #include "engine/convert/wav_writer.h"
+#include "engine/convert/wma_encoding.h"
 #include "engine/libraries/lib_ac3stream.h"
 #include "engine/libraries/lib_mpadec_ext.h"
 #include "engine/libraries/lib_orvoaacdec.h"
@@ -47,6 +49,7 @@ struct ConversionJob::Output {
     AtomicFile file;          // written under its ".part" name, never replacing a file
     std::string finalName;    // where the output goes once finished
     bool open = false;
+    bool stopJob = false; // its encoder could not start: the job ends after this entry
 };
 
 namespace {
@@ -108,8 +111,9 @@ bool abandonOutput(OpenOutput& o, const std::string& message) {
     return false;
 }
 
-// Opens the output of an entry: MP3 and WAV files are written under a
-// temporary name beside the final one and moved to it when finished; neither
+// Opens the output of an entry: every output is written under a temporary
+// name beside the final one and moved to it when finished (a WMA is encoded
+// there from its intermediate WAV; the AAC and AMR libraries write it); none
 // replaces an existing file (AtomicFile::Mode::NoReplace) unless the job
 // asks for it (`replace`: the earlier file goes only once the new one is in
 // place). The stream is unbuffered, so a failed write leaves exactly the
@@ -120,6 +124,7 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace) 
     o.file = AtomicFile();
     o.finalName.clear();
     o.open = false;
+    o.stopJob = false;
     o.pcm.type = type;
     const int opened = replace ? o.file.open(name, AtomicFile::Mode::Replace, {.moveAside = true})
                                : o.file.open(name, AtomicFile::Mode::NoReplace);
@@ -135,7 +140,11 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace) 
     o.pcm.name = chosen;
     o.finalName = chosen;
     o.open = true;
-    if (type == kOutWav) {
+    if (libraryWritesOutput(type)) {
+        if (openLibraryOutput(o.pcm, o.file) < 0) return o.open = false, o.stopJob = true, false;
+    } else if (type == kOutWma) {
+        if (openWmaOutput(o.pcm, o.writer.wav, o.file) < 0) return o.open = false, false;
+    } else if (type == kOutWav) {
         o.writer.wav.reset();
         o.writer.wav.writeHeader(o.pcm.stream, outputFormat.out_channels, outputFormat.out_rate);
         if (std::ferror(f)) {
@@ -187,6 +196,20 @@ int finishOutput(OpenOutput& o) {
         if (writeFailed) cutWavToWhole(f, o.writer.wav.dataBytes);
         errno = 0;
         if (o.writer.wav.finish(f) < 0) finishError = errno ? errno : EIO;
+    } else if (o.pcm.type == kOutWma) {
+        if (writeFailed) cutWavToWhole(f, o.writer.wav.dataBytes);
+        const int rc = finishWmaOutput(f, o.writer.wav, o.file.tempName());
+        if (rc == kWmaNotEncoded) {
+            // The encoding failed (its message has been shown): no output.
+            o.pcm.stream = nullptr;
+            o.open = false;
+            o.file.abandon();
+            o.finalName.clear();
+            return -1;
+        }
+        if (rc < 0) finishError = EIO;
+    } else if (libraryWritesOutput(o.pcm.type)) {
+        if (finishLibraryOutput(o.pcm.type) < 0) finishError = EIO;
     } else {
         if (o.pcm.type == kOutMp3) {
             if (writeFailed) {
@@ -333,7 +356,8 @@ ReaderRoute routeFor(const std::string& t, MediaKind kind) {
 }
 
 bool outputTypeAvailable(int t) {
-    return t == kOutMp3 || t == kOutWav || t == kOutFlv || t == kOutAvi;
+    return t == kOutMp3 || t == kOutWav || t == kOutWma || t == kOutRawAac || t == kOutAdts ||
+           t == kOutM4a || t == kOutAmr || t == kOutFlv || t == kOutAvi;
 }
 
 ConversionJob::ConversionJob() : out_(std::make_unique<Output>()) {}
@@ -519,7 +543,7 @@ int ConversionJob::run() {
         if (!out.open) {
             // Nothing can be written: the entry is not read at all.
             e.result = EntryResult::NoOutput;
-            if (joined) break;
+            if (joined || out.stopJob) break;
             continue;
         }
         w.statusText(formatText(text::kStartRecording, e.outputName));
@@ -550,6 +574,7 @@ int ConversionJob::run() {
         if (!joined) {
             if (finishOutput(out) < 0 && e.result == EntryResult::Converted)
                 e.result = EntryResult::Incomplete;
+            if (out.finalName.empty()) e.result = EntryResult::NoOutput; // its encoding failed
             e.outputName = out.finalName;
         }
         if (outputRecords.size() < kMaxOutputRecords) {
@@ -574,6 +599,7 @@ int ConversionJob::run() {
         for (auto& e : jobTable) {
             if (e.outputName != joinedName) continue;
             if (!whole && e.result == EntryResult::Converted) e.result = EntryResult::Incomplete;
+            if (out.finalName.empty()) e.result = EntryResult::NoOutput; // its encoding failed
             e.outputName = out.finalName;
         }
         for (auto& r : outputRecords)

@@ -1,6 +1,7 @@
 #include "engine/convert/output_writer.h"
 
 #include "engine/convert/encoder_queue.h"
+#include "engine/convert/library_outputs.h"
 #include "engine/convert/mp3_encoding.h"
 #include "engine/convert/output_naming.h"
 #include "engine/convert/texts.h"
@@ -53,10 +54,16 @@ int writeOutputBlock(PcmOutput& out, const uint8_t* block, int len) {
     case kOutAvi:
         if (aviOutputBlock(state.avi, state.mp3, block, len) < 0) return failWrite(out, errno);
         return 0;
+    case kOutRawAac:
+    case kOutAdts:
+    case kOutM4a:
+    case kOutAmr:
+        if (encodeLibraryOutput(out.type, block, len) < 0) return failWrite(out, errno);
+        return 0;
     default:
         break;
     }
-    if (std::ferror(out.stream)) return failWrite(out, errno);
+    if (out.stream && std::ferror(out.stream)) return failWrite(out, errno);
     return 0;
 }
 

@@ -40,4 +40,35 @@ inline constexpr const char* kOutputPlaceFailed = "生成文件%s不能改名为
 inline constexpr const char* kReasonDiskFull = "磁盘空间已满";
 inline constexpr const char* kReasonFileTooLarge = "文件大小超过了系统的限制";
 
+// WMA encoding: the profile steps (the step's failure code in %x), the
+// converter's messages and its diagnostics (standard error).
+inline constexpr const char* kWmaProfileSteps[] = {
+    "FAILED(hr=0x%x) in CoInitialize(NULL)\n",
+    "FAILED(hr=0x%x) in EnsureIWMCodecInfo3( &m_pCodecInfo )\n",
+    "FAILED(hr=0x%x) in WMCreateProfileManager( &pProfileManager )\n",
+    "FAILED(hr=0x%x) in pProfileManager->CreateEmptyProfile( WMT_VER_9_0, &pProfile )\n",
+    "FAILED(hr=0x%x) in pProfile->QueryInterface( IID_IWMProfile3, (void**) &pProfile3 )\n",
+    "FAILED(hr=0x%x) in pProfile->SetName(L\"Profile\")\n",
+    "FAILED(hr=0x%x) in pProfile->SetDescription(L\"Description\")\n",
+    "FAILED(hr=0x%x) in CreateAudioStream( &pNewStreamConfig, m_pCodecInfo, pProfile, 3000, "
+    "wma_typeid, dwAudioIndex % VBR_OFFSET, dwAudioIndex / VBR_OFFSET > 0, dwAudioIndex / "
+    "VBR_OFFSET)\n",
+    "FAILED(hr=0x%x) in pNewStreamConfig->SetStreamNumber(1)\n",
+    "FAILED(hr=0x%x) in pNewStreamConfig->SetStreamName(L\"Audio\")\n",
+    "FAILED(hr=0x%x) in pNewStreamConfig->SetConnectionName(L\"AudioConnect\")\n",
+    "FAILED(hr=0x%x) in pProfile->AddStream( pNewStreamConfig )\n",
+};
+inline constexpr const char* kWmaInitFailed = "WMA编码初始化失败";
+inline constexpr const char* kWmaEncodeFailed = "WMA编码失败";
+inline constexpr const char* kWmaSourceFailed = "Failed to initial AVI source %s (hr=0x%08x)\n";
+inline constexpr const char* kWmaWriterFailed = "Failed to Create WMWriter (hr=0x%08x)\n";
+inline constexpr const char* kWmaProfileFailed = "Failed to set profile (hr=0x%08x)\n";
+inline constexpr const char* kWmaInputsFailed = "Failed to update writer inputs (hr=0x%08x)\n";
+inline constexpr const char* kWmaFilenameFailed = "Failed to set output filename (hr=0x%08x)\n";
+inline constexpr const char* kWmaNoCodec = "BeginWriting failed: Audio Codec not installed\n";
+inline constexpr const char* kWmaBadFormat = "BeginWriting failed: Invalid Output Format \n";
+inline constexpr const char* kWmaBeginFailed = "BeginWriting failed: Error (hr=0x%08x)\n";
+inline constexpr const char* kWmaWriteFailed = "WriteSample failed: Error (hr=0x%08x)\n";
+inline constexpr const char* kWmaEndFailed = "EndWriting failed: Error (hr=0x%08x)\n";
+
 } // namespace kestrel::text

@@ -22,7 +22,7 @@ std::vector<uint8_t> g_changeBuffer; // N x 8 bytes
 
 void writeBlock(PcmOutput* out, const uint8_t* block, int len) {
     job_pcm_bytes += static_cast<uint64_t>(len);
-    if (!out || !out->stream || !out->write || out->writeError) return;
+    if (!out || (!out->stream && !out->encoderFile) || !out->write || out->writeError) return;
     if (out->write(*out, block, len) < 0) return;
     out->pcmBytes += static_cast<uint64_t>(len);
 }

@@ -38,6 +38,8 @@ struct PcmOutput {
     int type = -1; // output type 0..9
     FILE* stream = nullptr;
     std::string name;
+    // The type's encoder library writes the file itself: no stream.
+    bool encoderFile = false;
     PcmWriteFn write = nullptr;
     void* writerState = nullptr; // the state `write` keeps for this output
     uint64_t pcmBytes = 0;       // PCM bytes passed to the writer/encoder

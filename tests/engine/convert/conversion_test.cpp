@@ -204,7 +204,7 @@ TEST(Conversion, JoinedAndPerFileModes) {
 TEST(Conversion, RefusalsAndUnavailableTypes) {
     TempDir home, out;
     int status = 0;
-    auto outs = convert(home, out, "-t wma '" + fixture("mpeg_vcd.mpg") + "'", &status);
+    auto outs = convert(home, out, "-t exe '" + fixture("mpeg_vcd.mpg") + "'", &status);
     EXPECT_TRUE(outs.empty());
     EXPECT_EQ(status, 2);
     outs = convert(home, out, "-t mp3 '" + fixture("mpeg_video.m1v") + "'", &status);

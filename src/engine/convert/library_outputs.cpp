@@ -1,0 +1,61 @@
+#include "engine/convert/library_outputs.h"
+
+#include "engine/libraries/lib_orvoaacenc.h"
+#include "engine/libraries/lib_orvoamrenc.h"
+#include "engine/pipeline/pcm_stage.h"
+#include "engine/settings/settings.h"
+#include "platform/atomic_file.h"
+
+namespace kestrel {
+
+namespace {
+
+bool isAac(int t) {
+    return t == kOutRawAac || t == kOutAdts || t == kOutM4a;
+}
+
+} // namespace
+
+bool libraryWritesOutput(int t) {
+    return isAac(t) || t == kOutAmr;
+}
+
+int startLibraryOutput(int t, const std::string& path) {
+    if (isAac(t)) {
+        if (!orvoaacenc.aac_init) return -1;
+        return orvoaacenc.aac_init(outputFormat.out_rate, outputFormat.out_channels,
+                                   settings.aac_bit_rate, t, settings.aac_profile, path.c_str(),
+                                   kAacEncoderTag);
+    }
+    if (t == kOutAmr) {
+        const int m = settings.amr_mode;
+        if (!orvoamrenc.amr_init || m < 0 || m > 7) return -1;
+        return orvoamrenc.amr_init(kAmrModeValues[m], path.c_str());
+    }
+    return -1;
+}
+
+int openLibraryOutput(PcmOutput& out, AtomicFile& file) {
+    if (out.stream) std::fclose(out.stream);
+    out.stream = nullptr;
+    out.encoderFile = true;
+    if (startLibraryOutput(out.type, file.tempName()) < 0) {
+        file.abandon();
+        return -1;
+    }
+    return 0;
+}
+
+int encodeLibraryOutput(int t, const uint8_t* pcm, int len) {
+    if (isAac(t)) return orvoaacenc.aac_encode ? orvoaacenc.aac_encode(pcm, len) : -1;
+    if (t == kOutAmr) return orvoamrenc.amr_encode ? orvoamrenc.amr_encode(pcm, len) : -1;
+    return -1;
+}
+
+int finishLibraryOutput(int t) {
+    if (isAac(t)) return orvoaacenc.aac_close ? orvoaacenc.aac_close() : -1;
+    if (t == kOutAmr) return orvoamrenc.amr_close ? orvoamrenc.amr_close() : -1;
+    return -1;
+}
+
+} // namespace kestrel
