@@ -47,6 +47,10 @@ int writeOutputBlock(PcmOutput& out, const uint8_t* block, int len) {
         mp3EncodeBlock(state.mp3, block, len, mp3WriteToFile, &state.mp3);
         if (state.mp3.writeFailed) errno = state.mp3.writeErrno;
         break;
+    case kOutExe:
+        mp3EncodeBlock(state.mp3, block, len, exeWriteFrames, &state.exe);
+        if (state.exe.writeFailed) errno = state.exe.writeErrno;
+        break;
     default:
         break;
     }

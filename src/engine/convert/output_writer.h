@@ -2,16 +2,19 @@
 // intermediate) appended by the WAV writer, MP3 encoded into the file.
 #pragma once
 
+#include "engine/convert/exe_output.h"
 #include "engine/convert/mp3_encoding.h"
 #include "engine/convert/wav_writer.h"
 #include "engine/pipeline/pcm_stage.h"
 
 namespace kestrel {
 
-// What the writers keep for one output: its WAV count and its MP3 encoder.
+// What the writers keep for one output: its WAV count, its MP3 encoder and
+// an EXE output's masking state.
 struct OutputWriterState {
     WavWriter wav;
     Mp3EncoderState mp3;
+    ExeOutputState exe;
 };
 
 // Writes one block of PCM into `out` by its type (a PcmWriteFn, see
