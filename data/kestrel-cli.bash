@@ -6,7 +6,7 @@ _kestrel_cli() {
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=${COMP_WORDS[COMP_CWORD-1]}
 
-    local commands="settings list info fast convert play help"
+    local commands="settings list info fast convert extract play help"
     local types="mp3 exe wav wma aac adts m4a amr flv avi"
 
     # The command: the first word that is no option (or the value of --home).
@@ -73,11 +73,12 @@ _kestrel_cli() {
         --mono) COMPREPLY=($(compgen -W "mix left right" -- "$cur")); return ;;
         -r) COMPREPLY=($(compgen -W "8000 11025 12000 16000 22050 24000 32000 44100 48000" -- "$cur")); return ;;
         -o) COMPREPLY=($(compgen -f -- "$cur")); return ;;
-        -b | --abr | --vbr | --min | --max | -j) return ;;
+        -b | --abr | --vbr | --min | --max | -j | --exe-password | --exe-description) return ;;
         esac
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W "-t -o -b -r -j -y -q --join --mode --vbr --min --max
-                --abr --mono --stamp --progress --help" -- "$cur"))
+                --abr --mono --stamp --progress --exe-password --exe-speed --exe-description
+                --help" -- "$cur"))
             return
         fi
         ;;
@@ -88,6 +89,13 @@ _kestrel_cli() {
     play)
         [[ $prev == --seconds || $prev == --seek ]] && return
         [[ $cur == -* ]] && { COMPREPLY=($(compgen -W "--seconds --seek --help" -- "$cur")); return; }
+        ;;
+    extract)
+        [[ $prev == -o ]] && { COMPREPLY=($(compgen -f -X '!*.mp3' -- "$cur")); return; }
+        [[ $prev == --password ]] && return
+        [[ $cur == -* ]] && { COMPREPLY=($(compgen -W "-o -y --password --help" -- "$cur")); return; }
+        COMPREPLY=($(compgen -f -X '!*.[eE][xX][eE]' -- "$cur"))
+        return
         ;;
     info)
         [[ $cur == -* ]] && { COMPREPLY=($(compgen -W "--json --help" -- "$cur")); return; }
