@@ -314,16 +314,16 @@ LRESULT CALLBACK mainProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
         std::wstring desc = fromCodePage936(s.d.description);
         child(w, L"STATIC", desc.c_str(), SS_LEFT, 16, 12, 408, 60, 0);
         g_time = child(w, L"STATIC", L"", SS_LEFT, 16, 80, 200, 22, kIdTime);
-        g_positionBar = child(w, TRACKBAR_CLASSW, L"", TBS_HORZ | TBS_NOTICKS, 10, 106, 420, 28,
-                              kIdPosition);
+        g_positionBar =
+            child(w, TRACKBAR_CLASSW, L"", TBS_HORZ | TBS_NOTICKS, 10, 106, 420, 28, kIdPosition);
         SendMessageW(g_positionBar, TBM_SETRANGE, TRUE, MAKELPARAM(0, 1000));
         child(w, L"BUTTON", kplayer::text::kPlay, BS_PUSHBUTTON, 16, 142, 80, 30, kIdPlay);
         child(w, L"BUTTON", kplayer::text::kPause, BS_PUSHBUTTON, 106, 142, 80, 30, kIdPause);
         child(w, L"BUTTON", kplayer::text::kStop, BS_PUSHBUTTON, 196, 142, 80, 30, kIdStop);
         if (s.d.speedControl) {
             child(w, L"STATIC", kplayer::text::kSpeed, SS_LEFT, 16, 186, 80, 22, 0);
-            g_speedBar = child(w, TRACKBAR_CLASSW, L"", TBS_HORZ | TBS_NOTICKS, 96, 182, 240, 28,
-                               kIdSpeed);
+            g_speedBar =
+                child(w, TRACKBAR_CLASSW, L"", TBS_HORZ | TBS_NOTICKS, 96, 182, 240, 28, kIdSpeed);
             SendMessageW(g_speedBar, TBM_SETRANGE, TRUE, MAKELPARAM(50, 200));
             SendMessageW(g_speedBar, TBM_SETPOS, TRUE, 100);
             g_speedText = child(w, L"STATIC", L"", SS_LEFT, 344, 186, 80, 22, kIdSpeedText);
@@ -419,10 +419,12 @@ LRESULT CALLBACK promptProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_CREATE:
         child(w, L"STATIC", kplayer::text::kPasswordPrompt, SS_LEFT, 16, 14, 260, 22, 0);
-        g_prompt->edit = child(w, L"EDIT", L"", WS_BORDER | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL,
-                               16, 40, 260, 26, 1);
+        g_prompt->edit =
+            child(w, L"EDIT", L"", WS_BORDER | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, 16, 40,
+                  260, 26, 1);
         SendMessageW(g_prompt->edit, EM_LIMITTEXT, 15, 0);
-        child(w, L"BUTTON", kplayer::text::kOk, BS_DEFPUSHBUTTON | WS_TABSTOP, 106, 78, 80, 28, IDOK);
+        child(w, L"BUTTON", kplayer::text::kOk, BS_DEFPUSHBUTTON | WS_TABSTOP, 106, 78, 80, 28,
+              IDOK);
         child(w, L"BUTTON", kplayer::text::kCancel, BS_PUSHBUTTON | WS_TABSTOP, 196, 78, 80, 28,
               IDCANCEL);
         SetFocus(g_prompt->edit);
@@ -545,8 +547,9 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, PWSTR, int) {
         return writeWav(decodeTo, s) ? 0 : 1;
     }
     if (lr != LoadResult::Ok) {
-        MessageBoxW(nullptr, lr == LoadResult::Damaged ? kplayer::text::kDamaged
-                                                       : kplayer::text::kUnreadable,
+        MessageBoxW(nullptr,
+                    lr == LoadResult::Damaged ? kplayer::text::kDamaged
+                                              : kplayer::text::kUnreadable,
                     kplayer::text::kTitle, MB_ICONSTOP);
         return kExitDamaged;
     }

@@ -49,9 +49,7 @@ class Stretcher {
         }
     }
     // The source frame being played.
-    int64_t position() const {
-        return speed_ == 1.0 ? pos_ : static_cast<int64_t>(analysis_);
-    }
+    int64_t position() const { return speed_ == 1.0 ? pos_ : static_cast<int64_t>(analysis_); }
     // Writes up to `frames` frames; returns how many (0 at the end).
     int read(int16_t* out, int frames) {
         int done = 0;

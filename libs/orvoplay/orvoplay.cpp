@@ -12,10 +12,10 @@ __asm__(".section .rodata\n"
         ".hidden orvoplay_player_start\n"
         "orvoplay_player_start:\n"
         ".incbin \"" ORVOPLAY_STR(ORVOPLAY_PLAYER_FILE) "\"\n"
-        ".globl orvoplay_player_end\n"
-        ".hidden orvoplay_player_end\n"
-        "orvoplay_player_end:\n"
-        ".previous\n");
+                                                        ".globl orvoplay_player_end\n"
+                                                        ".hidden orvoplay_player_end\n"
+                                                        "orvoplay_player_end:\n"
+                                                        ".previous\n");
 
 // The start and end of the player's bytes (labels of the assembly above).
 extern "C" const unsigned char orvoplay_player_start[] __attribute__((visibility("hidden")));
@@ -36,8 +36,8 @@ int writeFile(const char* path, const unsigned char* data, int length) {
     if (!f) return -1;
     bool ok = std::fwrite(player(), 1, static_cast<size_t>(playerBytes()), f) ==
                   static_cast<size_t>(playerBytes()) &&
-              (length == 0 || std::fwrite(data, 1, static_cast<size_t>(length), f) ==
-                                  static_cast<size_t>(length));
+              (length == 0 ||
+               std::fwrite(data, 1, static_cast<size_t>(length), f) == static_cast<size_t>(length));
     ok = std::fclose(f) == 0 && ok;
     if (!ok) std::remove(path);
     return ok ? 0 : -1;

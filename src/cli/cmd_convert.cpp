@@ -383,7 +383,8 @@ int cmdConvert(const Args& args) {
             exeOptions.speed = true;
         } else if (a == "--exe-description") {
             if (!value(v) || utf8ToGb18030(v).size() > exe::kDescriptionBytes)
-                return usageError(self, "--exe-description needs a text of at most 199 bytes in GBK");
+                return usageError(self,
+                                  "--exe-description needs a text of at most 199 bytes in GBK");
             exeOptions.description = v;
         } else {
             return usageError(self, "unknown option " + a);

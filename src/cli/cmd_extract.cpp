@@ -68,8 +68,8 @@ bool showExeInfo(const std::string& path, bool json, bool& firstOut, int& rc) {
                     "  MP3 data: %u bytes%s\n",
                     path.c_str(), versionName(d.mpegVersion),
                     d.variableRate ? "variable" : "constant", d.seconds, d.outRate, d.channels,
-                    d.speedControl ? "yes" : "no", d.passwordOn ? "yes" : "no",
-                    description.c_str(), d.maskedBytes, whole ? "" : " (damaged: CRC mismatch)");
+                    d.speedControl ? "yes" : "no", d.passwordOn ? "yes" : "no", description.c_str(),
+                    d.maskedBytes, whole ? "" : " (damaged: CRC mismatch)");
     }
     return true;
 }

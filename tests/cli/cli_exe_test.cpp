@@ -64,12 +64,14 @@ TEST(CliExe, ConvertInfoAndExtract) {
     ASSERT_EQ(mp3.size(), file.size() - kestrel::exe::kDataOffset);
     EXPECT_EQ(mp3[0], 0xFF);
     std::string probe = capture("ffprobe -v error -show_entries stream=sample_rate,channels -of "
-                                "default=nw=1 '" + work.file("exe_short_mono.mp3") + "'");
+                                "default=nw=1 '" +
+                                work.file("exe_short_mono.mp3") + "'");
     EXPECT_EQ(probe, "sample_rate=22050\nchannels=1\n");
     // An existing output stays unless -y.
     r = cliIn(work.path(), home, "extract --password 'pw 1' -o exe_short_mono.mp3 '" + exe + "'");
     EXPECT_EQ(r.status, 2);
-    r = cliIn(work.path(), home, "extract -y --password 'pw 1' -o exe_short_mono.mp3 '" + exe + "'");
+    r = cliIn(work.path(), home,
+              "extract -y --password 'pw 1' -o exe_short_mono.mp3 '" + exe + "'");
     EXPECT_EQ(r.status, 0) << r.err;
 
     // A damaged EXE: info says so, extract refuses it.

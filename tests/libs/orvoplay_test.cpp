@@ -40,7 +40,8 @@ class OrvoplayLib : public ::testing::Test {
 TEST_F(OrvoplayLib, SevenPiecesMakeThePaddedPlayerProgram) {
     std::vector<uint8_t> player = pieces();
     ASSERT_EQ(player.size(), exe::kPlayerBytes);
-    EXPECT_EQ(player, test::readFile(std::string(KESTREL_BIN_DIR) + "/../player/kestrel-player.exe"));
+    EXPECT_EQ(player,
+              test::readFile(std::string(KESTREL_BIN_DIR) + "/../player/kestrel-player.exe"));
     // A PE program: "MZ", and "PE\0\0" where the DOS header points, for x86-64.
     EXPECT_EQ(player[0], 'M');
     EXPECT_EQ(player[1], 'Z');

@@ -97,46 +97,6 @@ std::tm localNow() {
     return tm;
 }
 
-// An EXE output: the player and the descriptor's placeholder, its encoder.
-// On a failure (shown) the file is removed and the output is not open.
-int startExeOutput(OpenOutput& o) {
-    FILE* f = o.pcm.stream;
-    errno = 0;
-    int rc = exeOutputStart(o.writer.exe, f);
-    if (rc == -3) {
-        showMessage(caption::kMain, formatText(text::kOutputWriteFailed, o.finalName,
-                                               writeFailureReason(errno ? errno : EIO)));
-    } else if (rc == -2) {
-        showMessage(caption::kMain, formatText(text::kExePlayerBroken, o.finalName));
-    } else if (rc >= 0 && mp3EncoderSetup(o.writer.mp3, kOutExe) < 0) {
-        rc = -1;
-    }
-    if (rc >= 0) return 0;
-    std::fclose(f);
-    o.pcm.stream = nullptr;
-    o.file.abandon();
-    o.open = false;
-    return -1;
-}
-
-// Flushes the encoder into the EXE output and writes its descriptor; 0 or
-// the errno of a failed write.
-int finishExeOutput(OpenOutput& o) {
-    ExeOutputState& exe = o.writer.exe;
-    if (o.pcm.writeError == 0) mp3EncoderFinish(o.writer.mp3, exeWriteFrames, &exe, nullptr);
-    else mp3EncoderAbandon(o.writer.mp3);
-    int err = exeOutputFinish(exe, o.pcm.pcmBytes);
-    return o.pcm.writeError ? 0 : err;
-}
-
-// The masking keys and period of an EXE output, for the output manager.
-void exeRecordKeys(const OpenOutput& o, OutputRecord& r) {
-    const exe::Scramble& s = o.writer.exe.scramble;
-    for (int i = 0; i < 5; ++i)
-        r.exeKeys[i] = s.keys[i];
-    r.exePeriod = s.period;
-}
-
 // Opens the output of an entry: MP3 and WAV files are written under a
 // temporary name beside the final one and moved to it when finished; neither
 // replaces an existing file (AtomicFile::Mode::NoReplace) unless the job
@@ -176,7 +136,13 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace) 
         mp3EncoderSetup(o.writer.mp3, type);
         o.writer.mp3.file = f;
     } else if (type == kOutExe) {
-        if (startExeOutput(o) < 0) return false;
+        if (exeOpenOutput(o.writer.exe, o.writer.mp3, f, chosen) < 0) {
+            std::fclose(f); // the message is shown; no file is left
+            o.pcm.stream = nullptr;
+            o.file.abandon();
+            o.open = false;
+            return false;
+        }
     }
     return true;
 }
@@ -213,7 +179,8 @@ int finishOutput(OpenOutput& o) {
         errno = 0;
         if (o.writer.wav.finish(f) < 0) finishError = errno ? errno : EIO;
     } else {
-        if (o.pcm.type == kOutExe) finishError = finishExeOutput(o);
+        if (o.pcm.type == kOutExe)
+            finishError = exeCloseOutput(o.writer.exe, o.writer.mp3, o.pcm.pcmBytes, writeFailed);
         if (o.pcm.type == kOutMp3) {
             if (writeFailed) {
                 mp3EncoderAbandon(mp3);
@@ -578,7 +545,7 @@ int ConversionJob::run() {
             r.outRate = f.out_rate;
             r.outputType = type;
             r.outputPath = e.outputName;
-            if (type == kOutExe) exeRecordKeys(out, r);
+            if (type == kOutExe) exeRecordKeys(out.writer.exe, r.exeKeys, r.exePeriod);
             outputRecords.push_back(r);
         }
     }

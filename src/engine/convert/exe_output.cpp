@@ -1,7 +1,12 @@
 #include "engine/convert/exe_output.h"
 
+#include "engine/convert/output_naming.h"
+#include "engine/convert/texts.h"
+#include "engine/core/captions.h"
+#include "engine/core/text_format.h"
 #include "engine/libraries/lib_orvoplay.h"
 #include "engine/settings/settings.h"
+#include "platform/ports.h"
 #include "platform/profile.h"
 
 #include <algorithm>
@@ -89,8 +94,8 @@ int exeOutputFinish(ExeOutputState& st, uint64_t pcmBytes) {
     std::fflush(f);
     std::clearerr(f);
     if (st.writeFailed)
-        (void)::ftruncate(fileno(f), static_cast<off_t>(s.playerBytes + exe::kDescriptorBytes +
-                                                        s.maskedBytes));
+        (void)::ftruncate(
+            fileno(f), static_cast<off_t>(s.playerBytes + exe::kDescriptorBytes + s.maskedBytes));
     exe::Descriptor d;
     d.maskedBytes = s.maskedBytes;
     const uint64_t perSecond = static_cast<uint64_t>(fmt.out_rate) * fmt.out_channels * 2;
@@ -124,6 +129,35 @@ int exeOutputFinish(ExeOutputState& st, uint64_t pcmBytes) {
 } // namespace kestrel
 
 namespace kestrel {
+
+int exeOpenOutput(ExeOutputState& st, Mp3EncoderState& mp3, FILE* f, const std::string& name) {
+    errno = 0;
+    int rc = exeOutputStart(st, f);
+    if (rc == -3) {
+        showMessage(caption::kMain, formatText(text::kOutputWriteFailed, name,
+                                               writeFailureReason(errno ? errno : EIO)));
+    } else if (rc == -2) {
+        showMessage(caption::kMain, formatText(text::kExePlayerBroken, name));
+    } else if (rc >= 0 && mp3EncoderSetup(mp3, kOutExe) < 0) {
+        rc = -1;
+    }
+    return rc < 0 ? -1 : 0;
+}
+
+int exeCloseOutput(ExeOutputState& st, Mp3EncoderState& mp3, uint64_t pcmBytes, bool writeFailed) {
+    if (writeFailed)
+        mp3EncoderAbandon(mp3);
+    else
+        mp3EncoderFinish(mp3, exeWriteFrames, &st, nullptr);
+    int err = exeOutputFinish(st, pcmBytes);
+    return writeFailed ? 0 : err;
+}
+
+void exeRecordKeys(const ExeOutputState& st, int32_t keys[5], int32_t& period) {
+    for (int i = 0; i < 5; ++i)
+        keys[i] = st.scramble.keys[i];
+    period = st.scramble.period;
+}
 
 int readExeOutput(const std::string& path, ExeContents& out, bool withData) {
     out = ExeContents();

@@ -10,6 +10,7 @@
 // Threading: used by the conversion thread of the job that owns the output.
 #pragma once
 
+#include "engine/convert/mp3_encoding.h"
 #include "engine/core/exe_layout.h"
 
 #include <cstdint>
@@ -67,6 +68,16 @@ enum ExeReadResult : int {
     kExeNotOurs = -2,    // too short, or its descriptor does not decipher
     kExeDamaged = -3,    // a CRC does not match, or the data is cut short
 };
+
+// The conversion driver's steps. exeOpenOutput starts the output on `f` (named
+// `name`) and sets up its MP3 encoder; negative when it failed (its message
+// is shown): the caller then removes the file.
+int exeOpenOutput(ExeOutputState& st, Mp3EncoderState& mp3, FILE* f, const std::string& name);
+// Flushes the encoder into the output (unless a write failed) and writes the
+// descriptor; 0, or the errno of a failed write found here.
+int exeCloseOutput(ExeOutputState& st, Mp3EncoderState& mp3, uint64_t pcmBytes, bool writeFailed);
+// The masking keys and period of an output, for the output manager's record.
+void exeRecordKeys(const ExeOutputState& st, int32_t keys[5], int32_t& period);
 
 // Reads the EXE at `path`: deciphers the descriptor and checks both CRCs; with
 // `withData` also unmasks the MP3 data into `out.mp3`.

@@ -124,8 +124,7 @@ layout::Descriptor checkLayout(const std::string& path, uint64_t pcmBytes, int r
     EXPECT_EQ(desc[1], 0x58);
     const uint32_t masked = layout::readLe32(desc + 2);
     EXPECT_EQ(masked, file.size() - layout::kDataOffset);
-    EXPECT_EQ(layout::readLe32(desc + 6),
-              pcmBytes / (static_cast<uint64_t>(rate) * channels * 2));
+    EXPECT_EQ(layout::readLe32(desc + 6), pcmBytes / (static_cast<uint64_t>(rate) * channels * 2));
     EXPECT_EQ(desc[10], 0);
     EXPECT_EQ(desc[11], 100);
     const int period = desc[12] << 8 | desc[13]; // high byte first
@@ -202,9 +201,9 @@ TEST_F(ExeOutputs, AJoinedOutputHasOneSetOfKeysAndTheWholePlayingTime) {
     ASSERT_EQ(job.jobTable.size(), 2u);
     EXPECT_EQ(job.jobTable[0].outputName, job.jobTable[1].outputName);
     test::TempDir tmp;
-    layout::Descriptor d = checkLayout(job.jobTable[0].outputName,
-                                       job.jobTable[0].pcmBytes + job.jobTable[1].pcmBytes, 44100,
-                                       2, 0, tmp);
+    layout::Descriptor d =
+        checkLayout(job.jobTable[0].outputName, job.jobTable[0].pcmBytes + job.jobTable[1].pcmBytes,
+                    44100, 2, 0, tmp);
     EXPECT_GE(d.seconds, 105u);
     ASSERT_EQ(job.outputRecords.size(), 2u);
     for (int k = 0; k < 5; ++k)
