@@ -109,3 +109,31 @@ TEST(CliExe, ExeOptionsAreCheckedAndGoWithTheExeType) {
     EXPECT_EQ(complete("kestrel-cli extract --p"), "--password\n");
     EXPECT_EQ(complete("kestrel-cli convert --exe-s"), "--exe-speed\n");
 }
+
+TEST(CliExe, TwoRunsNeverMaskAlike) {
+    // rand() is seeded from the system's random source: the same source
+    // converted twice gets other keys (and so other bytes) each time.
+    TempDir home, work;
+    const std::string src = fixture("exe_short_mono.mp3");
+    for (const char* name : {"a.exe", "b.exe"}) {
+        CommandResult r =
+            cliIn(work.path(), home, "convert -t exe -o " + std::string(name) + " '" + src + "'");
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    std::vector<uint8_t> a = readFile(work.file("a.exe")), b = readFile(work.file("b.exe"));
+    ASSERT_EQ(a.size(), b.size());
+    namespace layout = kestrel::exe;
+    uint8_t da[layout::kDescriptorBytes], db[layout::kDescriptorBytes];
+    std::copy(a.begin() + layout::kPlayerBytes, a.begin() + layout::kDataOffset, da);
+    std::copy(b.begin() + layout::kPlayerBytes, b.begin() + layout::kDataOffset, db);
+    layout::decipherDescriptor(da);
+    layout::decipherDescriptor(db);
+    layout::Descriptor x, y;
+    ASSERT_EQ(layout::parseDescriptor(da, x), 0);
+    ASSERT_EQ(layout::parseDescriptor(db, y), 0);
+    EXPECT_TRUE(std::vector<uint8_t>(x.keys, x.keys + 5) !=
+                    std::vector<uint8_t>(y.keys, y.keys + 5) ||
+                x.period != y.period);
+    EXPECT_FALSE(
+        std::equal(a.begin() + layout::kDataOffset, a.end(), b.begin() + layout::kDataOffset));
+}
