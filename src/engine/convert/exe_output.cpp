@@ -15,6 +15,7 @@
 #include <mutex>
 #include <random>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -161,6 +162,9 @@ void exeRecordKeys(const ExeOutputState& st, int32_t keys[5], int32_t& period) {
 
 int readExeOutput(const std::string& path, ExeContents& out, bool withData) {
     out = ExeContents();
+    // Only a regular file: a pipe or a device would block or never end.
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return kExeUnreadable;
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return kExeUnreadable;
     struct Closer {

@@ -64,7 +64,7 @@ struct ExeContents {
 
 enum ExeReadResult : int {
     kExeOk = 0,
-    kExeUnreadable = -1, // cannot be opened or read (errno tells)
+    kExeUnreadable = -1, // no regular file, or cannot be opened or read (errno tells)
     kExeNotOurs = -2,    // too short, or its descriptor does not decipher
     kExeDamaged = -3,    // a CRC does not match, or the data is cut short
 };
