@@ -32,9 +32,12 @@ std::string cli() {
 // Runs `exe` with `args` under Wine in the folder of `dir`; its exit status.
 int runUnderWine(const test::TempDir& dir, const std::string& exe, const std::string& args) {
     std::string prefix = std::string(KESTREL_BIN_DIR) + "/../wine-prefix";
+    // One run at a time on the prefix (ctest may run these tests side by
+    // side; the first run makes the prefix).
     std::string cmd = "cd '" + dir.path() + "' && WINEPREFIX='" + prefix +
-                      "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' DISPLAY= timeout 300 '" +
-                      wineProgram() + "' '" + exe + "' " + args + " >/dev/null 2>&1";
+                      "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' DISPLAY= flock '" +
+                      prefix + ".lock' timeout 300 '" + wineProgram() + "' '" + exe + "' " + args +
+                      " >/dev/null 2>&1";
     return test::run(cmd);
 }
 
