@@ -4,6 +4,7 @@
 #include "engine/convert/texts.h"
 #include "engine/core/captions.h"
 #include "engine/core/text_format.h"
+#include "engine/libraries/lib_mp3enc.h"
 #include "engine/libraries/lib_orvoplay.h"
 #include "engine/settings/settings.h"
 #include "platform/ports.h"
@@ -35,6 +36,34 @@ void seedOnce() {
 
 int drawRand() {
     return std::rand();
+}
+
+// Writes the encoder's VBR/ABR tag ("Info" at a constant bit rate) over the
+// output's first frame, masked at MP3 position 0, and corrects the data CRC
+// for the changed bytes, so that players show the right duration. Nothing
+// when no whole first frame was written or the tag does not fit it.
+void writeExeTag(ExeOutputState& st) {
+    exe::Scramble& s = st.scramble;
+    if (!mp3encLoaded() || !st.file || st.writeFailed || st.firstFrame.empty()) return;
+    std::vector<uint8_t> tag(8192);
+    int t = mp3enc.wave_enmp3_vbrheader(tag.data(), static_cast<int>(tag.size()));
+    if (t <= 0 || static_cast<size_t>(t) > st.firstFrame.size() || tag[0] != 0xFF) return;
+    std::vector<uint8_t> change(static_cast<size_t>(t));
+    for (size_t i = 0; i < change.size(); ++i)
+        change[i] = st.firstFrame[i] ^ tag[i];
+    exe::maskBytes(s.keys, s.period, 0, tag.data(), change.size());
+    const long at = static_cast<long>(s.playerBytes + exe::kDescriptorBytes);
+    std::fflush(st.file);
+    const long end = std::ftell(st.file);
+    if (std::fseek(st.file, at, SEEK_SET) != 0) return;
+    if (std::fwrite(tag.data(), 1, change.size(), st.file) == change.size()) {
+        uint32_t delta = exe::crc32Mpeg2(0, change.data(), change.size());
+        s.dataCrc ^= exe::crc32Mpeg2Zeros(delta, s.maskedBytes - change.size());
+    } else {
+        st.writeFailed = true;
+        st.writeErrno = errno ? errno : EIO;
+    }
+    std::fseek(st.file, end, SEEK_SET);
 }
 
 } // namespace
@@ -75,6 +104,7 @@ void exeWriteFrames(const uint8_t* bytes, int length, void* context) {
     auto& st = *static_cast<ExeOutputState*>(context);
     if (!st.file || st.writeFailed || length <= 0) return;
     exe::Scramble& s = st.scramble;
+    if (s.maskedBytes == 0) st.firstFrame.assign(bytes, bytes + length);
     std::vector<uint8_t> masked(bytes, bytes + length);
     exe::maskBytes(s.keys, s.period, s.maskedBytes, masked.data(), masked.size());
     if (std::fwrite(masked.data(), 1, masked.size(), st.file) != masked.size()) {
@@ -146,10 +176,13 @@ int exeOpenOutput(ExeOutputState& st, Mp3EncoderState& mp3, FILE* f, const std::
 }
 
 int exeCloseOutput(ExeOutputState& st, Mp3EncoderState& mp3, uint64_t pcmBytes, bool writeFailed) {
-    if (writeFailed)
+    if (writeFailed) {
         mp3EncoderAbandon(mp3);
-    else
+    } else {
+        const bool tagged = mp3.tagged;
         mp3EncoderFinish(mp3, exeWriteFrames, &st, nullptr);
+        if (tagged) writeExeTag(st);
+    }
     int err = exeOutputFinish(st, pcmBytes);
     return writeFailed ? 0 : err;
 }

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace kestrel {
 
@@ -25,6 +26,8 @@ struct ExeOutputState {
     // `maskedBytes` and `dataCrc` cover what was written whole.
     bool writeFailed = false;
     int writeErrno = 0;
+    // The first frame as the encoder gave it: the VBR/ABR tag replaces it.
+    std::vector<uint8_t> firstFrame;
 };
 
 // Seeds rand() from the system's random source (once per process) and draws

@@ -147,6 +147,12 @@ uint32_t crc32Mpeg2(uint32_t crc, const uint8_t* bytes, size_t length) {
     return crc;
 }
 
+uint32_t crc32Mpeg2Zeros(uint32_t crc, uint64_t count) {
+    for (uint64_t i = 0; i < count; ++i)
+        crc = (crc << 8) ^ kCrc.v[(crc >> 24) & 0xFF];
+    return crc;
+}
+
 void desSetKey(DesKey& k, const uint8_t key[8]) {
     uint64_t cd = permute(loadBe64(key), kPc1, 56, 64);
     uint32_t c = static_cast<uint32_t>(cd >> 28) & 0x0FFFFFFF,

@@ -34,6 +34,10 @@ inline constexpr size_t kDescriptionBytes = 199;
 // significant bit first, no final inversion. Start with kCrcInit.
 inline constexpr uint32_t kCrcInit = 0xFFFFFFFFu;
 uint32_t crc32Mpeg2(uint32_t crc, const uint8_t* bytes, size_t length);
+// The CRC state after `count` more zero bytes. The CRC is linear: changing
+// the first bytes of a run by XOR with D changes its CRC by the CRC (from 0)
+// of D followed by zeros to the run's end.
+uint32_t crc32Mpeg2Zeros(uint32_t crc, uint64_t count);
 
 // DES (FIPS 46-3) on one 8-byte block, big-endian as the standard writes it.
 struct DesKey {

@@ -248,3 +248,23 @@ TEST_F(ExeOutputs, MonoMpeg2OutputWithPasswordReadsBackAndADamagedOneIsRefused) 
     test::writeFile(tmp.file("other.exe"), std::vector<uint8_t>(600000, 0x4D));
     EXPECT_EQ(readExeOutput(tmp.file("other.exe"), c, false), kExeNotOurs);
 }
+
+TEST_F(ExeOutputs, AVariableRateOutputCarriesItsTagSoItsDurationIsRight) {
+    select({"dec_l3_44_stereo.mp3"}, 0);
+    settings.mp3_rate_mode = 1;
+    settings.mp3_vbr_quality = 4;
+    settings.mp3_vbr_min_kbps = 32;
+    settings.mp3_vbr_max_kbps = 320;
+    ConversionJob job;
+    ASSERT_EQ(job.prepare(), 0);
+    ASSERT_EQ(job.run(), 0);
+    test::TempDir tmp;
+    // The layout check recomputes the data CRC and measures the duration.
+    layout::Descriptor d =
+        checkLayout(job.jobTable[0].outputName, job.jobTable[0].pcmBytes, 44100, 2, 0, tmp);
+    EXPECT_EQ(d.variableRate, 1);
+    ExeContents c;
+    ASSERT_EQ(readExeOutput(job.jobTable[0].outputName, c, true), kExeOk);
+    const std::string head(c.mp3.begin(), c.mp3.begin() + 64);
+    EXPECT_NE(head.find("Xing"), std::string::npos);
+}

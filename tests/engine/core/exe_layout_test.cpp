@@ -35,6 +35,21 @@ TEST(ExeLayout, CrcIsMpeg2Variant) {
     EXPECT_EQ(crc32Mpeg2(c, reinterpret_cast<const uint8_t*>(check) + 4, 5), 0x0376E6E7u);
 }
 
+TEST(ExeLayout, CrcOfAChangedHeadFollowsFromTheChangeAlone) {
+    std::vector<uint8_t> data(5000);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 31 + 7);
+    const uint32_t before = crc32Mpeg2(kCrcInit, data.data(), data.size());
+    std::vector<uint8_t> change(400);
+    for (size_t i = 0; i < change.size(); ++i)
+        change[i] = static_cast<uint8_t>(i * 13 + 1);
+    for (size_t i = 0; i < change.size(); ++i)
+        data[i] ^= change[i];
+    const uint32_t delta = crc32Mpeg2(0, change.data(), change.size());
+    EXPECT_EQ(before ^ crc32Mpeg2Zeros(delta, data.size() - change.size()),
+              crc32Mpeg2(kCrcInit, data.data(), data.size()));
+}
+
 TEST(ExeLayout, DesKnownAnswers) {
     // FIPS 81 example and the NBS variable-plaintext / variable-key tests.
     EXPECT_EQ(des(0x0123456789ABCDEFull, 0x4E6F772069732074ull), 0x3FA40E8A984D4815ull);
