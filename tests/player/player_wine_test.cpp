@@ -134,7 +134,7 @@ TEST_F(PlayerUnderWine, RefusesAWrongPasswordAndPlaysWithTheRightOne) {
     EXPECT_GT(test::wavSamples(dir.file("b.wav")).size(), 22050u * 2);
 }
 
-TEST_F(PlayerUnderWine, RefusesAnExeWithOneMp3ByteChanged) {
+TEST_F(PlayerUnderWine, RefusesAnExeWithOneByteChanged) {
     makeExe(dir, "exe_short_mono.mp3", "good.exe", "");
     std::vector<uint8_t> bytes = test::readFile(dir.file("good.exe"));
     ASSERT_GT(bytes.size(), exe::kDataOffset + 1000);
@@ -143,4 +143,11 @@ TEST_F(PlayerUnderWine, RefusesAnExeWithOneMp3ByteChanged) {
     ::chmod(dir.file("bad.exe").c_str(), 0755);
     EXPECT_EQ(runUnderWine(dir, "bad.exe", "--decode-to c.wav"), 2);
     EXPECT_FALSE(exists(dir.file("c.wav")));
+    // A byte of the player's padding: its own CRC check refuses it too.
+    bytes = test::readFile(dir.file("good.exe"));
+    bytes[exe::kPlayerBytes - 16] ^= 0x01;
+    test::writeFile(dir.file("bad2.exe"), bytes);
+    ::chmod(dir.file("bad2.exe").c_str(), 0755);
+    EXPECT_EQ(runUnderWine(dir, "bad2.exe", "--decode-to d.wav"), 2);
+    EXPECT_FALSE(exists(dir.file("d.wav")));
 }
