@@ -6,7 +6,7 @@ _kestrel_cli() {
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=${COMP_WORDS[COMP_CWORD-1]}
 
-    local commands="settings list info fast convert play formats help"
+    local commands="settings list info fast convert extract play formats help"
     local types="mp3 exe wav wma aac adts m4a amr flv avi"
 
     # The command: the first word that is no option (or the value of --home).
@@ -77,12 +77,13 @@ _kestrel_cli() {
         --aac-profile) COMPREPLY=($(compgen -W "lc main ssr ltp" -- "$cur")); return ;;
         --amr-mode) COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7" -- "$cur")); return ;;
         --wma-codec) COMPREPLY=($(compgen -W "0 1" -- "$cur")); return ;;
-        -b | --abr | --vbr | --min | --max | -j | --wma-format) return ;;
+        -b | --abr | --vbr | --min | --max | -j | --wma-format | --exe-password | --exe-description) return ;;
         esac
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W "-t -o -b -r -j -y -q --join --mode --vbr --min --max
                 --abr --mono --stamp --progress --aac-rate --aac-profile --amr-mode
-                --wma-codec --wma-format --help" -- "$cur"))
+                --wma-codec --wma-format --exe-password --exe-speed --exe-description
+                --help" -- "$cur"))
             return
         fi
         ;;
@@ -98,6 +99,13 @@ _kestrel_cli() {
         if ((COMP_CWORD == i + 1)); then
             COMPREPLY=($(compgen -W "wma --help" -- "$cur"))
         fi
+        return
+        ;;
+    extract)
+        [[ $prev == -o ]] && { COMPREPLY=($(compgen -f -X '!*.mp3' -- "$cur")); return; }
+        [[ $prev == --password ]] && return
+        [[ $cur == -* ]] && { COMPREPLY=($(compgen -W "-o -y --password --help" -- "$cur")); return; }
+        COMPREPLY=($(compgen -f -X '!*.[eE][xX][eE]' -- "$cur"))
         return
         ;;
     info)

@@ -9,6 +9,7 @@ PKGS="build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev 
  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev \
  libmp3lame-dev libopencore-amrnb-dev libsoxr-dev libfftw3-dev libmpg123-dev \
  libsdl2-dev zlib1g-dev libgtest-dev fonts-wqy-microhei \
+ gcc-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-win32 \
  ffmpeg sox lame mpg123 twolame hyperfine xvfb xauth desktop-file-utils appstream"
 missing=""
 for p in $PKGS; do

@@ -68,5 +68,9 @@ int cmdFast(const Args& args);
 int cmdConvert(const Args& args);
 int cmdPlay(const Args& args);
 int cmdFormats(const Args& args);
+int cmdExtract(const Args& args);
+// Prints what a self-playing EXE made by this program holds (for info); false
+// when `path` is no such file. A damaged EXE sets `rc` to kRefused.
+bool showExeInfo(const std::string& path, bool json, bool& firstOut, int& rc);
 
 } // namespace kestrel::cli

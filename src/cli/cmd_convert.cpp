@@ -16,6 +16,8 @@
 #include "engine/settings/output_types.h"
 #include "engine/settings/overrides.h"
 #include "engine/settings/settings.h"
+#include "engine/core/exe_layout.h"
+#include "platform/profile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -32,6 +34,22 @@
 namespace kestrel::cli {
 
 namespace {
+
+// The self-playing EXE's settings of this run: no password and no speed
+// control unless asked for; the stored description unless one is given.
+struct ExeOptions {
+    std::optional<std::string> password;
+    bool speed = false;
+    std::optional<std::string> description;
+    bool given() const { return password || speed || description; }
+};
+
+void applyExeOptions(Settings& s, const ExeOptions& e) {
+    s.exe_password_on = e.password ? 1 : 0;
+    if (e.password) s.exe_password = *e.password;
+    s.exe_variable_speed = e.speed ? 1 : 0;
+    if (e.description) s.exe_description = *e.description;
+}
 
 bool parseInt(const std::string& s, int& out) {
     char* end = nullptr;
@@ -275,6 +293,7 @@ int cmdConvert(const Args& args) {
     std::vector<std::string> files;
     Args workerArgs; // the options a worker process gets: all but -j and the files
     bool optionsEnd = false;
+    ExeOptions exeOptions;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& out) {
@@ -362,6 +381,17 @@ int cmdConvert(const Args& args) {
             std::string problem;
             if (!value(v)) return usageError(self, a + " needs a value");
             if (parseEncoderOption(a, v, enc, problem) < 0) return usageError(self, problem);
+        } else if (a == "--exe-password") {
+            if (!value(v) || v.empty() || utf8ToGb18030(v).size() > exe::kPasswordBytes)
+                return usageError(self, "--exe-password needs a password of 1..15 bytes");
+            exeOptions.password = v;
+        } else if (a == "--exe-speed") {
+            exeOptions.speed = true;
+        } else if (a == "--exe-description") {
+            if (!value(v) || utf8ToGb18030(v).size() > exe::kDescriptionBytes)
+                return usageError(self,
+                                  "--exe-description needs a text of at most 199 bytes in GBK");
+            exeOptions.description = v;
         } else {
             return usageError(self, "unknown option " + a);
         }
@@ -380,19 +410,11 @@ int cmdConvert(const Args& args) {
     OverrideProblem problem = checkOverrides(o);
     if (problem != OverrideProblem::None) return usageError(self, overrideProblemText(problem, o));
     if (files.empty() && !worker) return usageError(self, "no file given");
+    if (exeOptions.given() && *o.outputType != kOutExe)
+        return usageError(self, "--exe-password, --exe-speed and --exe-description go with -t exe");
 
     startEngine(false);
     Settings& s = settings;
-    if (!outputTypeAvailable(*o.outputType)) {
-        std::string available;
-        for (int t = 0; t <= 9; ++t)
-            if (outputTypeAvailable(t)) available += std::string(" ") + outputTypeName(t);
-        std::fprintf(stderr,
-                     "kestrel-cli convert: output type %s is not yet available (choose one of%s "
-                     "with -t)\n",
-                     outputTypeName(*o.outputType), available.c_str());
-        return kRefused;
-    }
     problem = applyOverrides(s, o);
     if (problem != OverrideProblem::None) return usageError(self, overrideProblemText(problem, o));
     const std::string encoderProblem = applyEncoderOptions(s, *o.outputType, enc, o);
@@ -402,6 +424,7 @@ int cmdConvert(const Args& args) {
         if (!o.vbrMinKbps) s.mp3_vbr_min_kbps = s.mp3_version == 0 ? 32 : 8;
         if (!o.vbrMaxKbps) s.mp3_vbr_max_kbps = s.mp3_version == 0 ? 320 : 160;
     }
+    if (*o.outputType == kOutExe) applyExeOptions(s, exeOptions);
     if (startSoundEffects() < 0) return kRefused;
     if (worker) return runBatchWorker();
 

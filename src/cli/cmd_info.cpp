@@ -42,6 +42,7 @@ int cmdInfo(const Args& args) {
     if (json) std::puts("[");
     bool firstOut = true;
     for (const auto& path : files) {
+        if (showExeInfo(path, json, firstOut, rc)) continue;
         MediaRecord rec = emptyRecord();
         if (analyzeMedia(path, rec) < 0) {
             rc = kRefused;

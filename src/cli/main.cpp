@@ -100,7 +100,10 @@ const std::vector<Command>& commands() {
                  "--json prints an array of objects with typed numbers and the field names of\n"
                  "'list --json' (path, size, type, rate, channels, kind) and the others above.\n"
                  "A refused file prints the analysis message; the command then exits with\n"
-                 "status 2.\n",
+                 "status 2.\n"
+                 "A self-playing EXE made by this program shows its descriptor instead:\n"
+                 "playing time, sample rate, channels, MPEG version, speed control and password\n"
+                 "flags, the description and whether its data is whole.\n",
                  "用法: kestrel-cli info [--json] 文件...\n"
                  "对每个文件进行多媒体分析并打印结果：容器、编码、采样率、通道数、码率\n"
                  "（kbit/s）、时长（秒；MPEG音频按帧数计算，否则取容器自身的时长）和类别，\n"
@@ -108,7 +111,9 @@ const std::vector<Command>& commands() {
                  "fileSize、bitRate、bitsPerSample、formatDetail、streamDetail、startInfo）。\n"
                  "--json 打印对象数组，数字带类型，字段名与 'list --json' 相同（path、size、\n"
                  "type、rate、channels、kind）并含上述其他字段。\n"
-                 "被拒绝的文件打印分析消息，命令以状态 2 退出。\n"),
+                 "被拒绝的文件打印分析消息，命令以状态 2 退出。\n"
+                 "本程序生成的播放EXE文件则显示其描述块：播放时间、采样率、通道数、MPEG版本、\n"
+                 "调速和密码标志、描述文字以及数据是否完整。\n"),
          cmdInfo},
         {"fast", "copy the MPEG audio of a file into an .mp3 without re-encoding",
          "usage: kestrel-cli fast [-o DIR] [-y] [-q] FILE\n"
@@ -168,6 +173,15 @@ const std::vector<Command>& commands() {
          "               'kestrel-cli formats wma' lists them (the format gives the\n"
          "               WMA's rate and channels)\n"
          "\n"
+         "Self-playing EXE (-t exe; a Windows program that plays its sound):\n"
+         "  --exe-password P     ask for the password P (at most 15 bytes) before\n"
+         "                       playing (default: no password)\n"
+         "  --exe-speed          give the player a speed control, 0.5x to 2x at the same\n"
+         "                       pitch (default: none)\n"
+         "  --exe-description T  the text the player shows (at most 199 bytes in GBK;\n"
+         "                       default: the stored description)\n"
+         "  The password keeps casual listeners out; it is not encryption.\n"
+         "\n"
          "Running:\n"
          "  -j N         convert N files at once, each in a process of its own (default:\n"
          "               the number of processors); the outputs are the same as with\n"
@@ -195,6 +209,18 @@ const std::vector<Command>& commands() {
          "130 stopped by Ctrl-C, 143 by SIGTERM (the current outputs are finished\n"
          "properly and listed as stopped, the rest skipped).\n",
          cmdConvert},
+        {"extract", "write the MP3 inside a self-playing EXE made by this program",
+         "usage: kestrel-cli extract [-o OUT.mp3] [-y] [--password P] FILE.exe\n"
+         "Writes the MP3 data of a self-playing EXE that this program made (convert -t\n"
+         "exe) into an .mp3 file, unchanged, so that the sound can be had back from the\n"
+         "EXE alone. 'info FILE.exe' shows what the EXE holds.\n"
+         "  -o OUT.mp3     the output (default: the EXE's name with .mp3 in the current\n"
+         "                 folder)\n"
+         "  -y             replace an output that exists (default: keep it, exit 2)\n"
+         "  --password P   the EXE's password, when it has one\n"
+         "Exit status 2 when the file is no such EXE, is damaged (its CRC does not\n"
+         "match), the password is missing or wrong, or the output exists.\n",
+         cmdExtract},
         {"play", "play a media file",
          "usage: kestrel-cli play [--seconds N] [--seek S] [--] FILE\n"
          "Plays the file's sound as a conversion would produce it. On a terminal, space\n"

@@ -2,6 +2,7 @@
 
 #include "engine/core/captions.h"
 #include "engine/catalogue/media_list.h"
+#include "engine/convert/exe_output.h"
 #include "engine/convert/library_outputs.h"
 #include "engine/convert/mp3_encoding.h"
 #include "engine/convert/output_naming.h"
@@ -161,6 +162,14 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace) 
     } else if (type == kOutAvi) {
         if (aviOutputOpen(o.writer.avi, o.writer.mp3, f, settings.mp3_cbr_kbps) < 0)
             return abandonOutput(o, text::kAviOpenFailed);
+    } else if (type == kOutExe) {
+        if (exeOpenOutput(o.writer.exe, o.writer.mp3, f, chosen) < 0) {
+            std::fclose(f); // the message is shown; no file is left
+            o.pcm.stream = nullptr;
+            o.file.abandon();
+            o.open = false;
+            return false;
+        }
     }
     return true;
 }
@@ -211,6 +220,8 @@ int finishOutput(OpenOutput& o) {
     } else if (libraryWritesOutput(o.pcm.type)) {
         if (finishLibraryOutput(o.pcm.type) < 0) finishError = EIO;
     } else {
+        if (o.pcm.type == kOutExe)
+            finishError = exeCloseOutput(o.writer.exe, o.writer.mp3, o.pcm.pcmBytes, writeFailed);
         if (o.pcm.type == kOutMp3) {
             if (writeFailed) {
                 mp3EncoderAbandon(mp3);
@@ -353,11 +364,6 @@ ReaderRoute routeFor(const std::string& t, MediaKind kind) {
     if (isPlatformDecoded(kind)) return ReaderRoute::DirectShow;
     if (isMp4Family(kind)) return ReaderRoute::Mp4;
     return ReaderRoute::None;
-}
-
-bool outputTypeAvailable(int t) {
-    return t == kOutMp3 || t == kOutWav || t == kOutWma || t == kOutRawAac || t == kOutAdts ||
-           t == kOutM4a || t == kOutAmr || t == kOutFlv || t == kOutAvi;
 }
 
 ConversionJob::ConversionJob() : out_(std::make_unique<Output>()) {}
@@ -590,6 +596,7 @@ int ConversionJob::run() {
             r.outRate = f.out_rate;
             r.outputType = type;
             r.outputPath = e.outputName;
+            if (type == kOutExe) exeRecordKeys(out.writer.exe, r.exeKeys, r.exePeriod);
             outputRecords.push_back(r);
         }
     }

@@ -81,9 +81,6 @@ struct OutputRecord {
 // The route of an entry from its type text and kind; None when none.
 ReaderRoute routeFor(const std::string& typeName, MediaKind kind);
 
-// Output types the driver can produce now.
-bool outputTypeAvailable(int outputType);
-
 // The libraries a job loads for its entries and output type, as flags.
 enum JobLibrary : unsigned {
     kLibAdpcmDec = 1u << 0,

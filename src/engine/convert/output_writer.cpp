@@ -60,6 +60,10 @@ int writeOutputBlock(PcmOutput& out, const uint8_t* block, int len) {
     case kOutAmr:
         if (encodeLibraryOutput(out.type, block, len) < 0) return failWrite(out, errno);
         return 0;
+    case kOutExe:
+        mp3EncodeBlock(state.mp3, block, len, exeWriteFrames, &state.exe);
+        if (state.exe.writeFailed) errno = state.exe.writeErrno;
+        break;
     default:
         break;
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine/convert/avi_output.h"
+#include "engine/convert/exe_output.h"
 #include "engine/convert/flv_output.h"
 #include "engine/convert/mp3_encoding.h"
 #include "engine/convert/wav_writer.h"
@@ -12,12 +13,13 @@
 namespace kestrel {
 
 // What the writers keep for one output: its WAV count, its MP3 encoder and
-// the state of its container.
+// the state of its container (FLV, AVI, or an EXE output's masking).
 struct OutputWriterState {
     WavWriter wav;
     Mp3EncoderState mp3;
     FlvOutput flv;
     AviOutput avi;
+    ExeOutputState exe;
 };
 
 // Writes one block of PCM into `out` by its type (a PcmWriteFn, see
