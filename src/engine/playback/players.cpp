@@ -14,6 +14,7 @@
 #include "engine/pipeline/sink_wiring.h"
 #include "engine/pipeline/texts_device.h"
 #include "engine/playback/texts_players.h"
+#include "engine/playback/library_players.h"
 #include "engine/pipeline/wave_out_ring.h"
 #include "engine/settings/settings.h"
 #include "engine/core/text_format.h"
@@ -161,11 +162,15 @@ int playRequest(int index) {
     current.displayName = current.path;
     meterWindowPrepare(f.out_rate, f.out_channels);
     PlayerKind k = playerFor(current.typeName, mediaKind(current.kind));
-    if (k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream) return -2;
+    if (k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream && !isLibraryPlayer(k))
+        return -2;
     g_playResult = 0;
     g_playerActive = true;
     g_player = std::thread([k] {
-        mpegThread(k);
+        if (isLibraryPlayer(k))
+            g_playResult = libraryPlayerThread(k);
+        else
+            mpegThread(k);
         g_playerActive = false;
     });
     return 0;
