@@ -4,6 +4,7 @@
 #include "engine/containers/aac_info.h"
 #include "engine/containers/amr_file.h"
 #include "engine/core/captions.h"
+#include "engine/core/mpeg_audio_header.h"
 #include "engine/core/text_format.h"
 #include "engine/libraries/lib_orvoaacdec.h"
 #include "engine/libraries/lib_orvomp4dec.h"
@@ -55,6 +56,18 @@ void aacTrackFormat(int& rate, int& channels) {
     }
     orvoaacdec.aacdecodebuf_close();
     unloadOrvoaacdec();
+}
+
+// The MPEG audio track's rate and channels as its first frame states them
+// (the sample entry may say two channels for a mono stream).
+void mpegTrackFormat(int& rate, int& channels) {
+    unsigned char head[kMaxMpegFrameBytes + 100];
+    MpegAudioHeader h;
+    if (orvomp4dec.mp4_readaudio(0, head, sizeof head, nullptr) >= 4 &&
+        parseMpegAudioHeader(head, h)) {
+        rate = h.sampleRate;
+        channels = h.channels;
+    }
 }
 
 } // namespace
@@ -151,10 +164,12 @@ int analyzeMp4File(const std::string& path, MediaRecord& rec, uint64_t size,
     if (audio == 3) {
         char name[MP4DEC_NAME_BYTES] = {0};
         m.mp4_getaudioname(name);
-        if (isText(name, "MPEG-2 Audio (13818-3)") || isText(name, "MPEG-1 Audio (11172-3)"))
+        if (isText(name, "MPEG-2 Audio (13818-3)") || isText(name, "MPEG-1 Audio (11172-3)")) {
             audio = 4;
-        else
+            mpegTrackFormat(rate, channels);
+        } else {
             aacTrackFormat(rate, channels);
+        }
     }
     m.mp4de_close();
     rec.channels = audio == 1 ? 1 : channels;

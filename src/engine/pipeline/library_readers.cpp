@@ -4,6 +4,7 @@
 #include "engine/containers/amr_file.h"
 #include "engine/containers/demux.h"
 #include "engine/core/captions.h"
+#include "engine/core/mpeg_audio_header.h"
 #include "engine/core/text_format.h"
 #include "engine/libraries/lib_orvoaacdec.h"
 #include "engine/libraries/lib_orvoamrdec.h"
@@ -194,6 +195,14 @@ class Mp4TrackDecoder {
             codec_ = Codec::MpegAudio;
             rate_ = e.sourceRate;
             channels_ = e.sourceChannels;
+            // The first frame states the stream's own format.
+            uint8_t head[kMaxMpegFrameBytes + 100];
+            MpegAudioHeader h;
+            if (orvomp4dec.mp4_readaudio(0, head, sizeof head, nullptr) >= 4 &&
+                parseMpegAudioHeader(head, h)) {
+                rate_ = h.sampleRate;
+                channels_ = h.channels;
+            }
         } else {
             codec_ = Codec::Aac;
             config_.resize(1024);
