@@ -88,7 +88,8 @@ int analyzeAacFile(const std::string& path, MediaRecord& rec, uint64_t size) {
     rec.sampleRate = info.samplingRate;
     rec.channels = info.channels;
     // A stream without one whole frame has no bit rate to divide by.
-    rec.durationSec = info.bitRate > 0 ? static_cast<int32_t>(size * 8 / uint64_t(info.bitRate)) : 0;
+    rec.durationSec =
+        info.bitRate > 0 ? static_cast<int32_t>(size * 8 / uint64_t(info.bitRate)) : 0;
     return 0;
 }
 
@@ -129,13 +130,19 @@ int analyzeMp4File(const std::string& path, MediaRecord& rec, uint64_t size,
         value = 0;
         if (m.mp4_gettrackinfo(i, handler, codec, &value) < 0) continue;
         if (isText(handler, "vide")) {
-            int v = isText(codec, "s263") ? 1 : isText(codec, "mp4v") ? 2 : isText(codec, "avc1") ? 3 : 0;
+            int v = isText(codec, "s263")   ? 1
+                    : isText(codec, "mp4v") ? 2
+                    : isText(codec, "avc1") ? 3
+                                            : 0;
             if (v) {
                 video = v;
                 rec.videoIndex = t0;
             }
         } else if (isText(handler, "soun")) {
-            int a = isText(codec, "samr") ? 1 : isText(codec, "sawb") ? 2 : isText(codec, "mp4a") ? 3 : 0;
+            int a = isText(codec, "samr")   ? 1
+                    : isText(codec, "sawb") ? 2
+                    : isText(codec, "mp4a") ? 3
+                                            : 0;
             if (a) {
                 audio = a;
                 rec.startInfo = value;

@@ -97,8 +97,8 @@ int proportionalIndex(int second, int durationSec, int count) {
     return i >= count ? count : static_cast<int>(i);
 }
 
-ReaderResult readAmrFile(const ReaderEntry& e, RunFlags flags, PcmBuffer& pcm,
-                         FormatSinkPath& sink, PositionReport report, void* context) {
+ReaderResult readAmrFile(const ReaderEntry& e, RunFlags flags, PcmBuffer& pcm, FormatSinkPath& sink,
+                         PositionReport report, void* context) {
     FILE* f = openSource(e.path);
     if (!f) {
         openFailed(e.path, errno);
@@ -143,8 +143,8 @@ ReaderResult readAmrFile(const ReaderEntry& e, RunFlags flags, PcmBuffer& pcm,
     return ReaderResult::Ended;
 }
 
-ReaderResult readAacFile(const ReaderEntry& e, RunFlags flags, PcmBuffer& pcm,
-                         FormatSinkPath& sink, PositionReport report, void* context) {
+ReaderResult readAacFile(const ReaderEntry& e, RunFlags flags, PcmBuffer& pcm, FormatSinkPath& sink,
+                         PositionReport report, void* context) {
     int rate = 0, channels = 0;
     int rc = orvoaacdec.aacdecode_init(e.path.c_str(), AACDEC_MODE_STREAM, &rate, &channels);
     if (rc == -1) {

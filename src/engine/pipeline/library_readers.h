@@ -48,13 +48,13 @@ class StageFormatSink : public FormatSinkPath {
 
 // AMR ring tone: frames after the magic, 2 frames (640 bytes of PCM) per sink
 // call; no seeking (a request is dropped). Position: bytes read.
-ReaderResult readAmrFile(const ReaderEntry& e, RunFlags flags, PcmBuffer& pcm,
-                         FormatSinkPath& sink, PositionReport report, void* context);
+ReaderResult readAmrFile(const ReaderEntry& e, RunFlags flags, PcmBuffer& pcm, FormatSinkPath& sink,
+                         PositionReport report, void* context);
 // Raw AAC: the AAC library decodes the file frame by frame; no seeking.
 // Position: the library's progress in thousandths. A file it finds no stream
 // in gives no PCM.
-ReaderResult readAacFile(const ReaderEntry& e, RunFlags flags, PcmBuffer& pcm,
-                         FormatSinkPath& sink, PositionReport report, void* context);
+ReaderResult readAacFile(const ReaderEntry& e, RunFlags flags, PcmBuffer& pcm, FormatSinkPath& sink,
+                         PositionReport report, void* context);
 // MP4 family: one sample of the audio track per pass; seeks go to the
 // proportional sample. Position: the sample's time stamp.
 ReaderResult readMp4Audio(const ReaderEntry& e, RunFlags flags, PcmBuffer& pcm,

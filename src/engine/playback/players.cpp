@@ -162,8 +162,7 @@ int playRequest(int index) {
     current.displayName = current.path;
     meterWindowPrepare(f.out_rate, f.out_channels);
     PlayerKind k = playerFor(current.typeName, mediaKind(current.kind));
-    if (k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream && !isLibraryPlayer(k))
-        return -2;
+    if (k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream && !isLibraryPlayer(k)) return -2;
     g_playResult = 0;
     g_playerActive = true;
     g_player = std::thread([k] {

@@ -151,7 +151,7 @@ TEST(Mp4AacAmrAnalysis, Refusals) {
 
 TEST(Mp4AacAmrAnalysis, RandomHeaderBytesAreRefusedOrConverted) {
     const char* files[] = {"mp4_adts_44k.aac", "mp4_adif_44k.aac", "mp4_ring_122.amr",
-                           "mp4_aac_44k.m4a", "mp4_amrnb.3gp", "mp4_mp3_44k.mp4"};
+                           "mp4_aac_44k.m4a",  "mp4_amrnb.3gp",    "mp4_mp3_44k.mp4"};
     std::mt19937 rng(1313);
     for (const char* f : files) {
         for (int round = 0; round < 4; ++round) {
@@ -163,9 +163,9 @@ TEST(Mp4AacAmrAnalysis, RandomHeaderBytesAreRefusedOrConverted) {
             TempDir dir, home, out;
             std::string name = dir.file(std::string("damaged_") + f);
             writeFile(name, bytes);
-            CommandResult r = runApart("SDL_AUDIODRIVER=dummy timeout 60 '" + kCli + "' --home '" +
-                                       home.path() + "' convert -t wav -r 8000 -o '" + out.path() +
-                                       "' '" + name + "'");
+            CommandResult r =
+                runApart("SDL_AUDIODRIVER=dummy timeout 60 '" + kCli + "' --home '" + home.path() +
+                         "' convert -t wav -r 8000 -o '" + out.path() + "' '" + name + "'");
             // 0 converted, 2 refused or without sound; never a crash or a hang.
             EXPECT_TRUE(r.status == 0 || r.status == 2) << r.status << r.err;
         }

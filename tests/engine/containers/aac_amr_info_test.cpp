@@ -193,8 +193,8 @@ TEST(AacInfo, AdifBitRateObjectTypeAndIndex) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bitRate);
         AacInfo info;
-        ASSERT_EQ(infoOf(adifHeader(c.bitRate, c.variable, c.objectType, c.index, c.copyright), info),
-                  0);
+        ASSERT_EQ(
+            infoOf(adifHeader(c.bitRate, c.variable, c.objectType, c.index, c.copyright), info), 0);
         EXPECT_EQ(info.headerType, kAacAdif);
         EXPECT_EQ(info.bitRate, static_cast<int32_t>(c.bitRate));
         EXPECT_EQ(info.objectType, c.objectType);
@@ -236,7 +236,7 @@ TEST(AmrFile, RefusesWhatIsNoRingTone) {
     test::TempDir dir;
     AmrFileInfo info;
     for (const std::string& s : {std::string("#!AMR-WB\n\x04"), std::string("#!AMR\n"),
-                                std::string("#!AM"), std::string("plain text file\n")}) {
+                                 std::string("#!AM"), std::string("plain text file\n")}) {
         std::string p = dir.file("x.amr");
         test::writeFile(p, s);
         EXPECT_EQ(amrFileInfo(p, s.size(), info), kAmrNotRingTone) << s;

@@ -160,9 +160,9 @@ TEST(LibraryRoutes, FilesCutAtAThirdConvertWhatIsThere) {
         const char* fixture;
         const char* args;
     };
-    const Cut cuts[] = {{"mp4_adts_44k.aac", "-r 44100"},  {"mp4_adif_44k.aac", "-r 44100"},
-                        {"mp4_ring_122.amr", "-r 8000"},   {"mp4_aac_44k.m4a", "-r 44100"},
-                        {"mp4_mp3_44k.mp4", "-r 44100"},   {"mp4_amrnb.3gp", "-r 8000"},
+    const Cut cuts[] = {{"mp4_adts_44k.aac", "-r 44100"}, {"mp4_adif_44k.aac", "-r 44100"},
+                        {"mp4_ring_122.amr", "-r 8000"},  {"mp4_aac_44k.m4a", "-r 44100"},
+                        {"mp4_mp3_44k.mp4", "-r 44100"},  {"mp4_amrnb.3gp", "-r 8000"},
                         {"mp4_amrwb.3gp", "-r 16000"}};
     for (const auto& c : cuts) {
         SCOPED_TRACE(c.fixture);
@@ -176,7 +176,8 @@ TEST(LibraryRoutes, FilesCutAtAThirdConvertWhatIsThere) {
         ASSERT_EQ(whole.outputs.size(), 1u);
         const size_t full = wavSamples(whole.outputs[0]).size();
         TempDir out2;
-        CommandResult info = runApart("'" + kCli + "' --home '" + home.path() + "' info '" + name + "'");
+        CommandResult info =
+            runApart("'" + kCli + "' --home '" + home.path() + "' info '" + name + "'");
         if (info.status != 0) continue; // refused as a whole (its index is at the end): no crash
         Converted r = convert(home, out2, std::string("-t wav ") + c.args + " '" + name + "'");
         ASSERT_EQ(r.outputs.size(), 1u) << r.err;
