@@ -3,6 +3,7 @@
 #include "engine/core/captions.h"
 #include "engine/catalogue/texts.h"
 #include "engine/catalogue/graph_analysis.h"
+#include "engine/catalogue/analysis_mp4_aac_amr.h"
 #include "engine/containers/mpeg_audio_frame.h"
 #include "engine/libraries/lib_mxscan.h"
 #include "engine/core/text_format.h"
@@ -187,10 +188,21 @@ int analyzeMedia(const std::string& path, MediaRecord& rec) {
     int64_t size = checkSourceFile(path);
     if (size < 0) return -1;
     std::string ext3 = upperTail(path, 3);
+    const uint64_t bytes = static_cast<uint64_t>(size);
+    auto listed = [&](int rc) {
+        if (rc >= 0) setField(rec.path, sizeof rec.path, path.c_str());
+        return rc;
+    };
+    if (ext3 == "AAC") return listed(analyzeAacFile(path, rec, bytes));
+    // An F4V file is an MP4 container unless it begins with the FLV header.
+    if (ext3 == "F4V" && f4vIsMp4(path)) return listed(analyzeMp4File(path, rec, bytes, "MP4"));
+    if (ext3 == "AMR") return listed(analyzeAmrFile(path, rec, bytes));
     if (ext3 == "MP3" && analyzeMp3(path, rec) == 0) {
         setField(rec.path, sizeof rec.path, path.c_str());
         return 0;
     }
+    if (ext3 == "MP4" || ext3 == "3GP" || ext3 == "M4A")
+        return listed(analyzeMp4File(path, rec, bytes, ext3));
     PlatformFamily family = platformFamily(ext3, upperTail(path, 4));
     int rc = 1;
     if (family == PlatformFamily::WindowsMedia)

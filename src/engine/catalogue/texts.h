@@ -61,3 +61,12 @@ inline constexpr const char* kSourceIsOther = "文件%s:不是普通文件，不
 inline constexpr const char* kSourceEmpty = "文件%s:是空文件（0字节），没有多媒体数据";
 
 } // namespace kestrel::text
+
+namespace kestrel::text {
+
+// Media analysis of AAC, AMR ring-tone and MP4-family files.
+inline constexpr const char* kNotAac = "文件%s:不是ACC编码文件";
+inline constexpr const char* kNotRingTone = "文件%s:不是铃声文件";
+inline constexpr const char* kNoAudioCoding = "文件%s:没有发现音频编码信息";
+
+} // namespace kestrel::text

@@ -21,6 +21,7 @@
 #include "engine/libraries/lib_orvomtvdec.h"
 #include "engine/libraries/lib_orvosoundmix.h"
 #include "engine/pipeline/display_feed.h"
+#include "engine/convert/library_routes.h"
 #include "engine/pipeline/mpeg_readers.h"
 #include "engine/pipeline/platform_readers.h"
 #include "engine/core/run_state.h"
@@ -295,6 +296,10 @@ void ConversionJob::runEntry(JobEntry& e, Output& out, int progressMax) {
                            graphRateForMode(settings.conversion_mode), reportConversion, &rep);
         return;
     }
+    if (e.route == ReaderRoute::Aac || e.route == ReaderRoute::Amr || e.route == ReaderRoute::Mp4) {
+        e.rateRatio = readLibrarySource(e.route, re, po, pcm_, reportConversion, &rep);
+        return;
+    }
     if (e.route != ReaderRoute::MpegAudio && e.route != ReaderRoute::MpegStream) {
         // Other routes produce an output without audio until their readers
         // exist.
@@ -316,8 +321,8 @@ unsigned librariesForRoute(ReaderRoute route) {
         return kLibMpegAudio | kLibAc3;
     case ReaderRoute::Mpeg4Avi: // MP3 or ADPCM sound in an AVI
         return kLibMpegAudio | kLibAdpcmDec;
-    case ReaderRoute::Mp4: // an AAC or AMR track, decoded in buffers
-        return kLibAacDec | kLibAmrDec;
+    case ReaderRoute::Mp4: // an AAC, AMR or MPEG audio track, decoded in buffers
+        return kLibAacDec | kLibAmrDec | kLibMpegAudio;
     case ReaderRoute::Amr:
         return kLibAmrDec;
     case ReaderRoute::Aac:

@@ -15,6 +15,7 @@
 #include "engine/pipeline/texts_device.h"
 #include "engine/playback/platform_players.h"
 #include "engine/playback/texts_players.h"
+#include "engine/playback/library_players.h"
 #include "engine/pipeline/wave_out_ring.h"
 #include "engine/settings/settings.h"
 #include "engine/core/text_format.h"
@@ -162,13 +163,16 @@ int playRequest(int index) {
     current.displayName = current.path;
     meterWindowPrepare(f.out_rate, f.out_channels);
     PlayerKind k = playerFor(current.typeName, mediaKind(current.kind));
-    if (k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream && !isPlatformPlayer(k))
+    if (k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream && !isPlatformPlayer(k) &&
+        !isLibraryPlayer(k))
         return -2;
     g_playResult = 0;
     g_playerActive = true;
     g_player = std::thread([k] {
         if (isPlatformPlayer(k))
             platformPlayThread(k, reportPlay, g_playResult);
+        else if (isLibraryPlayer(k))
+            g_playResult = libraryPlayerThread(k);
         else
             mpegThread(k);
         g_playerActive = false;
