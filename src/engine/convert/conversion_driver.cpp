@@ -18,6 +18,7 @@
 #include "engine/libraries/lib_orvomtvdec.h"
 #include "engine/libraries/lib_orvosoundmix.h"
 #include "engine/pipeline/display_feed.h"
+#include "engine/pipeline/avi_readers.h"
 #include "engine/pipeline/mpeg_readers.h"
 #include "engine/core/run_state.h"
 #include "engine/pipeline/sink_wiring.h"
@@ -230,6 +231,10 @@ void ConversionJob::runEntry(JobEntry& e, Output& out, int progressMax) {
     re.rateRatio = e.rateRatio;
     EntryReport rep{&e, &e.outputName, progressMax};
     PcmOutput* po = out.open ? &out.pcm : nullptr;
+    if (e.route == ReaderRoute::Mpeg4Avi) {
+        readMpeg4Avi(AviWorker::Conversion, re, po, reportConversion, &rep, &pcm_);
+        return;
+    }
     if (e.route != ReaderRoute::MpegAudio && e.route != ReaderRoute::MpegStream) {
         // Other routes produce an output without audio until their readers
         // exist.
