@@ -131,7 +131,7 @@ TEST(CliAvi, MonoMixLeftAndRightAt22050) {
         EXPECT_EQ(ch, 1);
         auto ref = ffmpegDecode(src, 22050, 1, p.pan);
         auto cmp = compareAudio(got, ref, 1);
-        EXPECT_GE(cmp.snrDb, 30.0);
+        EXPECT_GE(cmp.snrDb, 40.0) << cmp.snrDb;
         EXPECT_LE(std::labs(cmp.lengthDiff), 1152);
         outs.push_back(got);
     }
