@@ -43,8 +43,8 @@ std::vector<int16_t> convertWav(const TempDir& home, const TempDir& out, const s
                                 int* channels = nullptr) {
     std::string name = src.substr(src.rfind('/') + 1);
     name = name.substr(0, name.rfind('.'));
-    std::string wav = out.file(name + "_" + std::to_string(std::hash<std::string>()(options)) +
-                               ".wav");
+    std::string wav =
+        out.file(name + "_" + std::to_string(std::hash<std::string>()(options)) + ".wav");
     Result r = cli(home, "convert -q -y -t wav " + options + " -o '" + wav + "' '" + src + "'");
     EXPECT_EQ(r.status, 0) << r.out;
     return wavSamples(wav, rate, channels);
@@ -58,10 +58,8 @@ TEST(CliAvi, InfoOfTheAviFixtures) {
         int rate, channels;
     };
     const Case cases[] = {
-        {"avi_mp3_44k.avi", 44100, 2},
-        {"avi_mp3_22k_mono.avi", 22050, 1},
-        {"avi_adpcm_22k.avi", 22050, 2},
-        {"avi_mp3_44k_noidx.avi", 44100, 2},
+        {"avi_mp3_44k.avi", 44100, 2},        {"avi_mp3_22k_mono.avi", 22050, 1},
+        {"avi_adpcm_22k.avi", 22050, 2},      {"avi_mp3_44k_noidx.avi", 44100, 2},
         {"avi_mp3_44k_absidx.avi", 44100, 2},
     };
     TempDir home;
@@ -72,8 +70,7 @@ TEST(CliAvi, InfoOfTheAviFixtures) {
         ASSERT_EQ(r.status, 0) << r.out;
         EXPECT_NE(r.out.find("\"typeName\": \"MPEG4 AVI\""), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("\"kind\": 99,"), std::string::npos);
-        EXPECT_NE(r.out.find("\"sampleRate\": " + std::to_string(c.rate) + ","),
-                  std::string::npos);
+        EXPECT_NE(r.out.find("\"sampleRate\": " + std::to_string(c.rate) + ","), std::string::npos);
         EXPECT_NE(r.out.find("\"channels\": " + std::to_string(c.channels) + ","),
                   std::string::npos);
         std::smatch m;

@@ -147,8 +147,8 @@ int readAvi(AviSource& src, bool withIndex, AviFile& out) {
         uint64_t body = pos + 8;
         if (std::memcmp(h, "LIST", 4) == 0 && got == 12 && size >= 4) {
             if (std::memcmp(h + 8, "hdrl", 4) == 0 && !haveHdrl) {
-                uint64_t n = std::min<uint64_t>({uint64_t(size) - 4, fileEnd - (body + 4),
-                                                 uint64_t(kMaxHeaderList)});
+                uint64_t n = std::min<uint64_t>(
+                    {uint64_t(size) - 4, fileEnd - (body + 4), uint64_t(kMaxHeaderList)});
                 try {
                     hdrl.resize(static_cast<size_t>(n));
                 } catch (const std::bad_alloc&) {

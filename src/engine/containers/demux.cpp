@@ -199,8 +199,8 @@ struct TransportStream {
     uint8_t carry[188];
     int carryLen = 0;
     bool badSync = false;
-    int packetSize = 0; // 188, 192 or 204 once found (tsPacketSize); 0 before
-    int skip = 0;       // bytes still to pass over before the next packet
+    int packetSize = 0;  // 188, 192 or 204 once found (tsPacketSize); 0 before
+    int skip = 0;        // bytes still to pass over before the next packet
     bool realign = true; // at the start and after a seek: find the packet edge
     // Audio PES being passed on.
     bool pesActive = false;

@@ -96,9 +96,9 @@ class ChunkDecoder {
             demux_.demuxFinish();
         } else if (codec_ == AviAudioCodec::Adpcm && adpcmOpen_) {
             adpcmOut_.resize(65536);
-            append(adpcmOut_.data(), orvoadpcmdec.orvo_adpcm_decode(
-                                         nullptr, 0, adpcmOut_.data(),
-                                         static_cast<int>(adpcmOut_.size())));
+            append(adpcmOut_.data(),
+                   orvoadpcmdec.orvo_adpcm_decode(nullptr, 0, adpcmOut_.data(),
+                                                  static_cast<int>(adpcmOut_.size())));
         }
     }
 

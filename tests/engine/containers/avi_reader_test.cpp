@@ -142,8 +142,8 @@ TEST(AviReader, RefusalsCarryTheFamilysCodes) {
     ASSERT_TRUE(haveFixture("avi_mp3_44k.avi"));
     auto bytes = kestrel::test::readFile(fixture("avi_mp3_44k.avi"));
     auto noMovi = bytes;
-    size_t movi = size_t(std::search(noMovi.begin(), noMovi.end(), "movi", "movi" + 4) -
-                         noMovi.begin());
+    size_t movi =
+        size_t(std::search(noMovi.begin(), noMovi.end(), "movi", "movi" + 4) - noMovi.begin());
     ASSERT_LT(movi, noMovi.size());
     std::memcpy(noMovi.data() + movi, "junk", 4);
     EXPECT_EQ(openBytes(noMovi, f), kAviNoMovi);

@@ -98,4 +98,3 @@ TEST_F(PlayAvi, StopEndsThePlayback) {
     // Far less than the 6 seconds of the file.
     EXPECT_LT(played().size(), size_t(44100) * 2 * 3);
 }
-
