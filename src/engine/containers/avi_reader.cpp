@@ -154,7 +154,7 @@ int readAvi(AviSource& src, bool withIndex, AviFile& out) {
                 } catch (const std::bad_alloc&) {
                     return kAviNoMemory;
                 }
-                hdrl.resize(src.read(body + 4, hdrl.data(), hdrl.size()));
+                if (!hdrl.empty()) hdrl.resize(src.read(body + 4, hdrl.data(), hdrl.size()));
                 haveHdrl = true;
             } else if (std::memcmp(h + 8, "movi", 4) == 0 && !haveMovi) {
                 out.moviData = body + 4;
@@ -268,7 +268,7 @@ void AviReader::close() {
 }
 
 size_t AviReader::read(uint64_t offset, uint8_t* to, size_t n) {
-    if (!file_ || offset >= size_) return 0;
+    if (!file_ || offset >= size_ || n == 0) return 0;
     if (fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
     return std::fread(to, 1, n, file_);
 }

@@ -23,7 +23,8 @@ namespace kestrel {
 class AviSource {
   public:
     virtual ~AviSource() = default;
-    // Reads up to `n` bytes at `offset`; returns the count read.
+    // Reads up to `n` bytes at `offset`; returns the count read. The reader
+    // never asks for 0 bytes.
     virtual size_t read(uint64_t offset, uint8_t* to, size_t n) = 0;
     virtual uint64_t size() const = 0;
 };

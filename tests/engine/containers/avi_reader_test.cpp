@@ -224,3 +224,23 @@ TEST(AviReader, DamagedHeadersAreRefusedOrReadWithinTheFile) {
     }
     EXPECT_GT(opened, 0);
 }
+
+TEST(AviReader, NeverAsksItsSourceForNothing) {
+    // An empty header list: the reader must not hand its source a read of
+    // 0 bytes into an empty buffer (a null pointer).
+    struct Counting : MemorySource {
+        using MemorySource::MemorySource;
+        size_t read(uint64_t offset, uint8_t* to, size_t n) override {
+            if (n == 0 || !to) ++empty;
+            return MemorySource::read(offset, to, n);
+        }
+        int empty = 0;
+    };
+    std::vector<uint8_t> b = {'R', 'I', 'F', 'F', 28, 0,   0,   0,   'A', 'V', 'I', ' ',
+                              'L', 'I', 'S', 'T', 4,  0,   0,   0,   'h', 'd', 'r', 'l',
+                              'L', 'I', 'S', 'T', 4,  0,   0,   0,   'm', 'o', 'v', 'i'};
+    Counting src(b);
+    AviFile f;
+    EXPECT_EQ(readAvi(src, true, f), kAviNoVideo);
+    EXPECT_EQ(src.empty, 0);
+}
