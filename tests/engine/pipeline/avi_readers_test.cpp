@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 using namespace kestrel;
 using kestrel::test::fixture;
@@ -37,8 +39,10 @@ struct Outcome {
 struct Control {
     OwnRunFlags* flags;
     std::vector<int>* seconds;
-    int seekTo = -1;   // asked for at the first report
-    bool stop = false; // stop at the first report
+    int seekTo = -1;    // asked for at the first report
+    bool stop = false;  // stop at the first report
+    bool pause = false; // pause at the first report, then stop from another thread
+    std::thread stopper;
 };
 
 void onReport(int second, void* context) {
@@ -47,6 +51,14 @@ void onReport(int second, void* context) {
     if (c->seconds->size() != 1) return;
     if (c->seekTo >= 0) c->flags->seekRequest = c->seekTo + 100;
     if (c->stop) c->flags->running = false;
+    if (c->pause) {
+        c->flags->paused = true;
+        OwnRunFlags* f = c->flags;
+        c->stopper = std::thread([f] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            f->running = false;
+        });
+    }
 }
 
 class AviRead : public ::testing::Test {
@@ -61,7 +73,8 @@ class AviRead : public ::testing::Test {
         unloadMpadecExt();
     }
 
-    Outcome read(const std::string& path, int durationSec, int seekTo = -1, bool stop = false) {
+    Outcome read(const std::string& path, int durationSec, int seekTo = -1, bool stop = false,
+                 bool pause = false) {
         Outcome r;
         OwnRunFlags flags;
         flags.running = true;
@@ -73,8 +86,9 @@ class AviRead : public ::testing::Test {
         e.path = path;
         e.durationSec = durationSec;
         CollectingSink sink;
-        Control c{&flags, &r.seconds, seekTo, stop};
+        Control c{&flags, &r.seconds, seekTo, stop, pause, {}};
         reader.read(e, sink, onReport, &c);
+        if (c.stopper.joinable()) c.stopper.join();
         r.pcm = std::move(sink.samples);
         return r;
     }
@@ -158,6 +172,15 @@ TEST_F(AviRead, StopEndsTheLoop) {
     Outcome whole = read(fixture("avi_adpcm_22k.avi"), 4);
     Outcome r = read(fixture("avi_adpcm_22k.avi"), 4, -1, true);
     EXPECT_LT(r.pcm.size(), whole.pcm.size() / 4);
+}
+
+TEST_F(AviRead, PauseHoldsTheReading) {
+    // Paused after the first chunk and stopped while paused: the sound of
+    // that one chunk only, whenever the stop comes.
+    Outcome stopped = read(fixture("avi_adpcm_22k.avi"), 4, -1, true);
+    Outcome paused = read(fixture("avi_adpcm_22k.avi"), 4, -1, false, true);
+    EXPECT_EQ(paused.seconds.size(), 1u);
+    EXPECT_TRUE(paused.pcm == stopped.pcm);
 }
 
 TEST_F(AviRead, RefusalsAndCutFiles) {
