@@ -39,6 +39,9 @@ int aviPositionSecond(size_t index, int durationSec, size_t chunks) {
 
 namespace {
 
+// Audio chunks hold a fraction of a second; a longer one is not read.
+constexpr uint32_t kMaxAudioChunk = 16u << 20;
+
 // The decoder of one stream: turns audio chunks into PCM in the buffer,
 // handing it to the sink whenever the buffer is full.
 class ChunkDecoder {
@@ -46,7 +49,7 @@ class ChunkDecoder {
     ChunkDecoder(const AviFile& f, PcmBuffer& pcm, PcmSinkPath& sink, RunFlags flags, int instance,
                  const std::string& path)
         : f_(f), codec_(aviAudioCodec(f.formatTag)), pcm_(pcm), sink_(sink),
-          mpeg_(pcm, flags.running, instance, false), path_(path) {
+          mpeg_(pcm, flags.running, instance, false) {
         if (codec_ == AviAudioCodec::MpegAudio) {
             demux_.setRunFlag(flags.running);
             demux_.setOutlet(&mpeg_);
@@ -182,7 +185,6 @@ class ChunkDecoder {
     PcmSinkPath& sink_;
     Demuxer demux_;
     MpegDecoder mpeg_;
-    std::string path_;
     DecoderRoute route_ = DecoderRoute::MpegAudioLibrary;
     bool routeKnown_ = false;
     bool adpcmOpen_ = false;
@@ -227,6 +229,10 @@ void AviAudioReader::read(const ReaderEntry& e, PcmSinkPath& sink, PositionRepor
             pcm_.pending = 0;
             flags_.seekRequest = 0;
             flags_.seekDragging = false;
+            continue;
+        }
+        if (f.audioIndex[i].length > kMaxAudioChunk) {
+            ++i; // no real audio chunk is this long: a damaged index entry
             continue;
         }
         long got = avi_.readAudioChunk(i, chunk);
