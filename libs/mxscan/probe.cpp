@@ -403,18 +403,19 @@ bool chooseTsProgram(const std::vector<TsProgram>& programs, bool final, StreamS
 }
 
 // The association table and the program maps, until the program is chosen.
-void scanTsTables(const uint8_t* b, size_t n, size_t start, StreamScan& s, int& videoPid) {
+void scanTsTables(const uint8_t* b, size_t n, size_t start, size_t stride, StreamScan& s,
+                  int& videoPid) {
     std::vector<TsProgram> programs;
     bool patSeen = false;
     for (size_t i = start; i + 188 <= n && !s.pmtDone;) {
         if (b[i] != 0x47) {
             ++i;
-            while (i + 188 <= n && !(b[i] == 0x47 && (i + 376 > n || b[i + 188] == 0x47)))
+            while (i + 188 <= n && !(b[i] == 0x47 && (i + 2 * stride > n || b[i + stride] == 0x47)))
                 ++i;
             continue;
         }
         const uint8_t* p = b + i;
-        i += 188;
+        i += stride;
         int pid = ((p[1] & 0x1F) << 8) | p[2];
         int afc = (p[3] >> 4) & 3;
         size_t off = 4 + ((afc & 2) ? 1 + size_t(p[4]) : 0);
@@ -449,12 +450,13 @@ void scanTsTables(const uint8_t* b, size_t n, size_t start, StreamScan& s, int& 
 }
 
 // The audio packets of the chosen PID (tables already read).
-void scanTs(const uint8_t* b, size_t n, size_t start, int64_t base, StreamScan& s, bool head) {
+void scanTs(const uint8_t* b, size_t n, size_t start, size_t stride, int64_t base, StreamScan& s,
+            bool head) {
     size_t i = start;
     while (i + 188 <= n) {
         if (b[i] != 0x47) {
             ++i;
-            while (i + 188 <= n && !(b[i] == 0x47 && (i + 376 > n || b[i + 188] == 0x47)))
+            while (i + 188 <= n && !(b[i] == 0x47 && (i + 2 * stride > n || b[i + stride] == 0x47)))
                 ++i;
             continue;
         }
@@ -464,7 +466,7 @@ void scanTs(const uint8_t* b, size_t n, size_t start, int64_t base, StreamScan& 
         int afc = (p[3] >> 4) & 3;
         size_t off = 4 + ((afc & 2) ? 1 + size_t(p[4]) : 0);
         if (!(afc & 1) || off >= 188) {
-            i += 188;
+            i += stride;
             continue;
         }
         if (s.audioId >= 0 && pid == s.audioId) {
@@ -486,18 +488,31 @@ void scanTs(const uint8_t* b, size_t n, size_t start, int64_t base, StreamScan& 
                 collect(s.audio, pay, plen);
             }
         }
-        i += 188;
+        i += stride;
     }
 }
 
-// Offset of the first of five packets 188 bytes apart, or -1.
-int64_t findTs(const uint8_t* b, size_t n) {
-    for (size_t k = 0; k < 188 && k < n; ++k) {
-        int hits = 0;
-        size_t i = k;
-        for (; i < n && hits < 5 && b[i] == 0x47; i += 188)
-            ++hits;
-        if (hits >= 5 || (hits >= 2 && i >= n)) return int64_t(k);
+// Offset of the first of five packets 188, 192 or 204 bytes apart (the
+// packets of discs and camcorders carry a 4-byte time code before the 188,
+// those of some broadcast captures 16 check bytes after them), or -1; the
+// spacing goes to `stride`.
+int64_t findTs(const uint8_t* b, size_t n, size_t& stride) {
+    for (size_t k = 0; k < 204 && k < n; ++k) {
+        if (b[k] != 0x47) continue;
+        for (size_t size : {188, 192, 204}) {
+            int hits = 0;
+            size_t i = k;
+            for (; i < n && hits < 5 && b[i] == 0x47; i += size)
+                ++hits;
+            if (hits >= 5 || (hits >= 2 && i >= n)) {
+                stride = size;
+                // A time code before 192-byte packets may begin with 0x47:
+                // the packet is 4 bytes on when the spacing holds there too.
+                if (size == 192 && k + 4 + 192 < n && b[k + 4] == 0x47 && b[k + 4 + 192] == 0x47)
+                    return int64_t(k + 4);
+                return int64_t(k);
+            }
+        }
     }
     return -1;
 }
@@ -710,7 +725,8 @@ int probeFile(const std::string& path, ProbeResult& r) {
     }
 
     // Which form: the first bytes decide where they can, else the earliest sign.
-    int64_t ts = esStart == 0 && !cdxa ? findTs(b, std::min<size_t>(n, 188 * 6)) : -1;
+    size_t stride = 188;
+    int64_t ts = esStart == 0 && !cdxa ? findTs(b, std::min<size_t>(n, 204 * 6), stride) : -1;
     int form = -1; // 0 TS, 1 PS, 2 PES, 3 video ES, 4 MPEG audio ES, 5 AC-3 ES
     Mpa mpa;
     Ac3 ac3;
@@ -729,7 +745,7 @@ int probeFile(const std::string& path, ProbeResult& r) {
     }
     if (cdxa) {
         form = 1;
-    } else if (ts == 0) {
+    } else if (ts == 0 || (stride == 192 && ts == 4)) {
         form = 0;
     } else if (mpaAt == 0) {
         form = 4;
@@ -800,21 +816,22 @@ int probeFile(const std::string& path, ProbeResult& r) {
     int64_t tailAt = r.fileLen > int64_t(kHeadBytes) ? r.fileLen - int64_t(kTailBytes) : -1;
     std::vector<uint8_t> tail;
     if (tailAt > 0) {
-        if (form == 0) tailAt -= tailAt % 188; // keep the packet grid of a file that starts aligned
+        if (form == 0) tailAt -= tailAt % int64_t(stride); // the packet grid of an aligned file
         tail = f.region(tailAt, kTailBytes);
     }
     if (form == 0) {
-        scanTsTables(b, n, size_t(ts), hs, videoPid);
-        scanTs(b, n, size_t(ts), 0, hs, true);
+        scanTsTables(b, n, size_t(ts), stride, hs, videoPid);
+        scanTs(b, n, size_t(ts), stride, 0, hs, true);
         r.mainStream = 0;
         r.videoPid = videoPid;
         r.audioPid = hs.audioId;
         if (!tail.empty()) {
             tsScan.audioId = hs.audioId;
             tsScan.pmtDone = true;
-            int64_t k = findTs(tail.data(), std::min<size_t>(tail.size(), 188 * 6));
-            scanTs(tail.data(), tail.size(), size_t(std::max<int64_t>(k, 0)), tailAt, tsScan,
-                   false);
+            size_t tailStride = stride;
+            int64_t k = findTs(tail.data(), std::min<size_t>(tail.size(), 204 * 6), tailStride);
+            scanTs(tail.data(), tail.size(), size_t(std::max<int64_t>(k, 0)), stride, tailAt,
+                   tsScan, false);
         }
     } else {
         scanPs(b, n, 0, hs, true);

@@ -1,26 +1,28 @@
-// The error codes of the AVI code family (the output writer and the reader)
-// and the text of each, for callers that print them.
+// Error codes of the AVI code family and their texts: the AVI writer of the
+// conversion engine and the AVI reader of the MPEG-4 AVI route share them.
 #pragma once
 
 namespace kestrel {
 
 enum AviError : int {
-    kAviErrNoError = 0,
-    kAviErrSizeLimit = 1,
-    kAviErrOpen = 2,
-    kAviErrRead = 3,
-    kAviErrWrite = 4,
-    kAviErrWriteIndex = 5,
-    kAviErrClose = 6,
-    kAviErrNotPermitted = 7,
-    kAviErrNoMemory = 8,
-    kAviErrNotAvi = 9,
-    kAviErrNoHeaderList = 10,
-    kAviErrNoMoviList = 11,
-    kAviErrNoVideo = 12,
+    kAviNoError = 0,
+    kAviSizeLimit = 1,
+    kAviOpen = 2,
+    kAviRead = 3,
+    kAviWrite = 4,
+    kAviWriteIndex = 5,
+    kAviClose = 6,
+    kAviNotPermitted = 7,
+    kAviNoMemory = 8,
+    kAviNotAvi = 9,
+    kAviNoHeaderList = 10,
+    kAviNoMovi = 11,
+    kAviNoVideo = 12,
 };
 
-inline constexpr const char* kAviErrTexts[] = {
+namespace text {
+
+inline constexpr const char* kAviErrors[] = {
     "avilib - No Error",
     "avilib - AVI file size limit reached",
     "avilib - Error opening AVI file",
@@ -36,11 +38,12 @@ inline constexpr const char* kAviErrTexts[] = {
     "avilib - AVI file has no video data",
 };
 
-inline constexpr int kAviErrCount = sizeof kAviErrTexts / sizeof kAviErrTexts[0];
+} // namespace text
 
-// The text of `code`; a code outside the table reads as an unknown error.
+// The text of an error code; codes outside the table read as "no error".
 inline const char* aviErrorText(int code) {
-    return code >= 0 && code < kAviErrCount ? kAviErrTexts[code] : "avilib - Unknown error";
+    constexpr int n = static_cast<int>(sizeof text::kAviErrors / sizeof text::kAviErrors[0]);
+    return code >= 0 && code < n ? text::kAviErrors[code] : text::kAviErrors[0];
 }
 
 } // namespace kestrel

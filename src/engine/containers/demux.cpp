@@ -199,6 +199,9 @@ struct TransportStream {
     uint8_t carry[188];
     int carryLen = 0;
     bool badSync = false;
+    int packetSize = 0;  // 188, 192 or 204 once found (tsPacketSize); 0 before
+    int skip = 0;        // bytes still to pass over before the next packet
+    bool realign = true; // at the start and after a seek: find the packet edge
     // Audio PES being passed on.
     bool pesActive = false;
     int64_t pesRemaining = 0; // -1: unbounded
@@ -720,6 +723,10 @@ struct Demuxer::Impl {
         if (pid == ts.audioPid && ts.audioPid >= 0) tsAudio(pkt);
     }
 
+    // Packets of 192 bytes (a time code before the 188) or 204 bytes (16
+    // check bytes after them): the bytes between two packets are passed over.
+    int tsStride() const { return ts.packetSize ? ts.packetSize : 188; }
+
     void tsFeed(const uint8_t* p, int n) {
         int i = 0;
         if (ts.carryLen > 0) {
@@ -730,10 +737,29 @@ struct Demuxer::Impl {
             if (ts.carryLen < 188) return;
             ts.carryLen = 0;
             tsPacket(ts.carry);
+            ts.skip = tsStride() - 188;
         }
         while (i < n) {
+            if (ts.skip > 0) {
+                int k = std::min(ts.skip, n - i);
+                i += k;
+                ts.skip -= k;
+                continue;
+            }
+            if (p[i] == 0x47 && (ts.packetSize == 0 || ts.realign)) {
+                ts.realign = false;
+                if (ts.packetSize == 0) ts.packetSize = kestrel::tsPacketSize(p + i, size_t(n - i));
+                // The time code before a 192-byte packet may begin with 0x47
+                // itself: the packet is where the spacing holds 4 bytes on.
+                if (ts.packetSize == 192 && n - i > 4 &&
+                    kestrel::tsPacketSize(p + i + 4, size_t(n - i - 4)) == 192) {
+                    i += 4;
+                    continue;
+                }
+            }
+            const int stride = tsStride();
             // A packet starts with 0x47; after lost sync also the next one must.
-            if (p[i] != 0x47 || (ts.badSync && i + 188 < n && p[i + 188] != 0x47)) {
+            if (p[i] != 0x47 || (ts.badSync && i + stride < n && p[i + stride] != 0x47)) {
                 ts.badSync = true;
                 ++i;
                 continue;
@@ -745,9 +771,22 @@ struct Demuxer::Impl {
             }
             tsPacket(p + i);
             i += 188;
+            ts.skip = stride - 188;
         }
     }
 };
+
+int tsPacketSize(const uint8_t* b, size_t n) {
+    if (n == 0 || b[0] != 0x47) return 0;
+    for (int size : {188, 192, 204}) {
+        int seen = 0;
+        bool all = true;
+        for (size_t at = size_t(size); at < n && seen < 4; at += size_t(size), ++seen)
+            if (b[at] != 0x47) all = false;
+        if (all && seen >= 2) return size;
+    }
+    return 0;
+}
 
 DecoderRoute routeForHeader(const uint8_t* header) {
     MpegAudioHeader h;
@@ -816,7 +855,13 @@ void Demuxer::demuxSeek() {
     d.ps.window = 0xFFFFFFFF;
     d.ps.hdrLen = 0;
     d.ts.carryLen = 0;
+    d.ts.skip = 0;
+    d.ts.realign = true;
     d.ts.pesActive = false;
+}
+
+int Demuxer::tsPacketSize() const {
+    return impl_->ts.packetSize ? impl_->ts.packetSize : 188;
 }
 
 int Demuxer::demuxChunk(const uint8_t* bytes, int length) {

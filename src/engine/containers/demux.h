@@ -35,6 +35,13 @@ enum DemuxMode : int32_t {
     kDemuxAc3 = 11,       // AC-3 elementary stream
 };
 
+// Transport packets come in 188 bytes, in 192 (a 4-byte time code before
+// each, as on discs and camcorders) or in 204 (16 check bytes after each).
+// The size of packets whose first sync byte is at b[0], from the spacing of
+// the sync bytes that follow in the `n` bytes: 188, 192 or 204 when at least
+// two (up to four) of them agree, else 0.
+int tsPacketSize(const uint8_t* b, size_t n);
+
 // Which decoder a batch of MPEG audio frames is meant for.
 enum class DecoderRoute : int32_t {
     MpegAudioLibrary = 0, // MPEG-1 (any layer), MPEG-2/2.5 Layer I and II
@@ -87,6 +94,9 @@ class Demuxer {
     void setFastCopy(FILE* stream);
     bool fastCopyFailed() const;
 
+    // The transport packet size found in the stream (188 until one is found,
+    // and for the other forms); seeks round to it.
+    int tsPacketSize() const;
     // Current mode (see DemuxMode); set by demuxReset.
     int32_t mode() const;
     const DemuxStats& stats() const;

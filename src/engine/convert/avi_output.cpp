@@ -8,7 +8,7 @@
 
 namespace kestrel {
 
-int avi_errno = kAviErrNoError;
+int avi_errno = kAviNoError;
 
 namespace {
 
@@ -56,7 +56,7 @@ std::unique_ptr<AviWriter> avi_open_output(FILE* file) {
     w->file = file;
     static const uint8_t zeros[kAviHeaderBytes] = {};
     if (!file || !writeAll(file, zeros, sizeof zeros)) {
-        avi_errno = kAviErrWrite;
+        avi_errno = kAviWrite;
         return nullptr;
     }
     w->position = kAviHeaderBytes;
@@ -73,12 +73,12 @@ void avi_set_audio(AviWriter& w, int channels, int rate, int bits, int formatTag
 
 int avi_write_audio(AviWriter& w, const uint8_t* data, uint32_t length) {
     if (!w.file) {
-        avi_errno = kAviErrNotPermitted;
+        avi_errno = kAviNotPermitted;
         return -1;
     }
     const uint64_t after = uint64_t(w.position) + 16ull * w.index.size() + length + 32;
     if (after > kAviMaxFileBytes) {
-        avi_errno = kAviErrSizeLimit;
+        avi_errno = kAviSizeLimit;
         return -1;
     }
     uint8_t head[8] = {'0', '1', 'w', 'b'};
@@ -91,7 +91,7 @@ int avi_write_audio(AviWriter& w, const uint8_t* data, uint32_t length) {
         std::clearerr(w.file);
         std::fseek(w.file, static_cast<long>(w.position), SEEK_SET);
         errno = err;
-        avi_errno = kAviErrWrite;
+        avi_errno = kAviWrite;
         return -1;
     }
     w.index.push_back(AviIndexEntry{{'0', '1', 'w', 'b'}, 0, w.position, length});
@@ -206,7 +206,7 @@ std::array<uint8_t, kAviHeaderBytes> aviHeader(const AviWriter& w) {
 
 int avi_close(AviWriter& w) {
     if (!w.file) {
-        avi_errno = kAviErrNotPermitted;
+        avi_errno = kAviNotPermitted;
         return -1;
     }
     // The index, as one chunk at the end of the data.
@@ -225,7 +225,7 @@ int avi_close(AviWriter& w) {
     if (std::fseek(w.file, static_cast<long>(w.position), SEEK_SET) != 0 ||
         !writeAll(w.file, idx.data(), idx.size())) {
         std::clearerr(w.file);
-        avi_errno = kAviErrWriteIndex;
+        avi_errno = kAviWriteIndex;
         w.indexFailed = true;
     } else {
         end += idx.size();
@@ -234,7 +234,7 @@ int avi_close(AviWriter& w) {
     if (std::fseek(w.file, 0, SEEK_SET) != 0 || !writeAll(w.file, header.data(), header.size()) ||
         std::fflush(w.file) != 0 || ::ftruncate(fileno(w.file), static_cast<off_t>(end)) != 0 ||
         std::fseek(w.file, 0, SEEK_END) != 0) {
-        avi_errno = kAviErrClose;
+        avi_errno = kAviClose;
         return -1;
     }
     return 0;
@@ -246,7 +246,7 @@ void aviFrameSink(const uint8_t* bytes, int length, void* context) {
     auto& o = *static_cast<AviOutput*>(context);
     if (o.writeErrno || !o.writer || length <= 0) return;
     if (avi_write_audio(*o.writer, bytes, static_cast<uint32_t>(length)) < 0)
-        o.writeErrno = avi_errno == kAviErrSizeLimit ? EFBIG : (errno ? errno : EIO);
+        o.writeErrno = avi_errno == kAviSizeLimit ? EFBIG : (errno ? errno : EIO);
 }
 
 } // namespace

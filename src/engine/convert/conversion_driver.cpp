@@ -22,6 +22,7 @@
 #include "engine/libraries/lib_orvosoundmix.h"
 #include "engine/pipeline/display_feed.h"
 #include "engine/convert/library_routes.h"
+#include "engine/pipeline/avi_readers.h"
 #include "engine/pipeline/mpeg_readers.h"
 #include "engine/pipeline/platform_readers.h"
 #include "engine/core/run_state.h"
@@ -298,6 +299,10 @@ void ConversionJob::runEntry(JobEntry& e, Output& out, int progressMax) {
     }
     if (e.route == ReaderRoute::Aac || e.route == ReaderRoute::Amr || e.route == ReaderRoute::Mp4) {
         e.rateRatio = readLibrarySource(e.route, re, po, pcm_, reportConversion, &rep);
+        return;
+    }
+    if (e.route == ReaderRoute::Mpeg4Avi) {
+        readMpeg4Avi(AviWorker::Conversion, re, po, reportConversion, &rep, &pcm_);
         return;
     }
     if (e.route != ReaderRoute::MpegAudio && e.route != ReaderRoute::MpegStream) {

@@ -125,7 +125,7 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
                 uint64_t offset = 0;
                 if (duration > 0 && seek > 100)
                     offset = uint64_t(double(seek - 100) / duration * double(size));
-                offset -= offset % 188;
+                offset -= offset % uint64_t(demux.tsPacketSize());
                 if (fseeko(input, off_t(offset), SEEK_SET) == 0) consumed = offset;
                 demux.demuxSeek();
                 seek_dragging = false;

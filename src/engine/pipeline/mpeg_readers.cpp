@@ -22,12 +22,14 @@
 
 namespace kestrel {
 
-uint64_t seekOffset(int second, int durationSec, uint64_t fileSize, uint64_t base) {
+uint64_t seekOffset(int second, int durationSec, uint64_t fileSize, uint64_t base,
+                    uint64_t packet) {
     if (fileSize <= base || durationSec <= 0 || second <= 0) return base;
     const uint64_t span = fileSize - base;
     double off = static_cast<double>(second) / durationSec * static_cast<double>(span);
     uint64_t o = off >= static_cast<double>(span) ? span : static_cast<uint64_t>(off);
-    return base + (o - o % 188);
+    if (packet == 0) packet = 188;
+    return base + (o - o % packet);
 }
 
 int positionSecond(uint64_t consumed, int durationSec, uint64_t fileSize, uint64_t base) {
@@ -119,7 +121,8 @@ void readLoop(MpegReader& r, FILE* f, const ReaderEntry& e, size_t chunk, Span s
         }
         int req = flags.seekRequest.load();
         if (req != 0) {
-            uint64_t off = seekOffset(req - 100, e.durationSec, span.size, span.base);
+            uint64_t off = seekOffset(req - 100, e.durationSec, span.size, span.base,
+                                      static_cast<uint64_t>(r.demuxer().tsPacketSize()));
             if (off < span.start) off = span.start;
             if (fseeko(f, static_cast<off_t>(off), SEEK_SET) == 0) consumed = off;
             r.demuxer().demuxSeek();

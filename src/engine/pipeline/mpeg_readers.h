@@ -105,8 +105,10 @@ ReaderResult readMpegStream(const ReaderEntry& e, PcmOutput* out, PositionReport
 // count as playing time; 0 for streams). Neither divides by a duration or a
 // size of 0 (a free-format or damaged file may have duration 0).
 //
-// Byte offset of a seek to `second`: base + a multiple of 188.
-uint64_t seekOffset(int second, int durationSec, uint64_t fileSize, uint64_t base = 0);
+// Byte offset of a seek to `second`: base + a multiple of 188 (of `packet`,
+// the transport packet size of a stream in 192- or 204-byte packets).
+uint64_t seekOffset(int second, int durationSec, uint64_t fileSize, uint64_t base = 0,
+                    uint64_t packet = 188);
 // The whole second shown when `consumed` bytes of the file have been read.
 int positionSecond(uint64_t consumed, int durationSec, uint64_t fileSize, uint64_t base = 0);
 

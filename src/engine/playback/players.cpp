@@ -7,7 +7,9 @@
 #include "engine/pipeline/pcm_stage.h"
 #include "engine/libraries/lib_ac3stream.h"
 #include "engine/libraries/lib_mpadec_ext.h"
+#include "engine/libraries/lib_orvoadpcmdec.h"
 #include "engine/libraries/lib_orvosoundmix.h"
+#include "engine/pipeline/avi_readers.h"
 #include "engine/pipeline/display_feed.h"
 #include "engine/pipeline/mpeg_readers.h"
 #include "engine/core/run_state.h"
@@ -58,8 +60,10 @@ void mpegThread(PlayerKind k) {
         int vbr = 0;
         if (mpegAudioStart(current.path, first, vbr) < 0) return;
     }
+    // The AVI thread decodes MPEG audio or ADPCM, the others MPEG audio or AC-3.
+    const bool avi = k == PlayerKind::Avi;
     if (loadMpadecExt() < 0) return;
-    if (loadAc3stream() < 0) {
+    if ((avi ? loadOrvoadpcmdec() : loadAc3stream()) < 0) {
         unloadMpadecExt();
         return;
     }
@@ -89,7 +93,9 @@ void mpegThread(PlayerKind k) {
         paused = false;
         seek_request = 0;
         seek_dragging = false;
-        if (k == PlayerKind::MpegAudio)
+        if (avi)
+            readMpeg4Avi(AviWorker::Playback, re, nullptr, reportPlay, nullptr);
+        else if (k == PlayerKind::MpegAudio)
             readMpegAudioFile(re, nullptr, reportPlay, nullptr);
         else
             readMpegStream(re, nullptr, reportPlay, nullptr);
@@ -105,7 +111,10 @@ void mpegThread(PlayerKind k) {
     w.statusText(text::kPlayIdle);
     running = false;
     paused = false;
-    unloadAc3stream();
+    if (avi)
+        unloadOrvoadpcmdec();
+    else
+        unloadAc3stream();
     unloadMpadecExt();
     closeMainDevice();
     w.idle(Commands::all());
@@ -163,8 +172,8 @@ int playRequest(int index) {
     current.displayName = current.path;
     meterWindowPrepare(f.out_rate, f.out_channels);
     PlayerKind k = playerFor(current.typeName, mediaKind(current.kind));
-    if (k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream && !isPlatformPlayer(k) &&
-        !isLibraryPlayer(k))
+    if (k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream && k != PlayerKind::Avi &&
+        !isPlatformPlayer(k) && !isLibraryPlayer(k))
         return -2;
     g_playResult = 0;
     g_playerActive = true;

@@ -164,11 +164,11 @@ TEST(AviOutput, StreamHeaderRateFollowsTheBitRateSetting) {
 }
 
 TEST(AviOutput, ErrorTextsAndRefusals) {
-    EXPECT_STREQ(aviErrorText(kAviErrNoError), "avilib - No Error");
-    EXPECT_STREQ(aviErrorText(kAviErrWriteIndex),
+    EXPECT_STREQ(aviErrorText(kAviNoError), "avilib - No Error");
+    EXPECT_STREQ(aviErrorText(kAviWriteIndex),
                  "avilib - Error writing index (file may still be useable)");
-    EXPECT_STREQ(aviErrorText(kAviErrNoVideo), "avilib - AVI file has no video data");
-    EXPECT_EQ(kAviErrCount, 13);
+    EXPECT_STREQ(aviErrorText(kAviNoVideo), "avilib - AVI file has no video data");
+    EXPECT_EQ(std::size(text::kAviErrors), 13u);
 
     // The size limit.
     TempDir dir;
@@ -180,7 +180,7 @@ TEST(AviOutput, ErrorTextsAndRefusals) {
     w->position = static_cast<uint32_t>(kAviMaxFileBytes - 40);
     uint8_t data[16] = {0xFF};
     EXPECT_EQ(avi_write_audio(*w, data, sizeof data), -1);
-    EXPECT_EQ(avi_errno, kAviErrSizeLimit);
+    EXPECT_EQ(avi_errno, kAviSizeLimit);
     EXPECT_TRUE(w->index.empty());
     std::fclose(f);
 
@@ -188,6 +188,6 @@ TEST(AviOutput, ErrorTextsAndRefusals) {
     FILE* ro = std::fopen(path.c_str(), "rb");
     ASSERT_NE(ro, nullptr);
     EXPECT_EQ(avi_open_output(ro), nullptr);
-    EXPECT_EQ(avi_errno, kAviErrWrite);
+    EXPECT_EQ(avi_errno, kAviWrite);
     std::fclose(ro);
 }
