@@ -2,6 +2,7 @@
 
 #include "engine/core/captions.h"
 #include "engine/catalogue/texts.h"
+#include "engine/catalogue/flash_media.h"
 #include "engine/containers/mpeg_audio_frame.h"
 #include "engine/libraries/lib_mxscan.h"
 #include "engine/core/text_format.h"
@@ -190,6 +191,14 @@ int analyzeMedia(const std::string& path, MediaRecord& rec) {
     int64_t size = checkSourceFile(path);
     if (size < 0) return -1;
     std::string ext3 = upperTail(path, 3);
+    auto listed = [&](int rc) {
+        if (rc >= 0) setField(rec.path, sizeof rec.path, path.c_str());
+        return rc;
+    };
+    const uint64_t bytes = static_cast<uint64_t>(size);
+    if (ext3 == "AMV" || ext3 == "MTV") return listed(analyzeMtvAmv(path, rec, bytes, ext3 == "AMV"));
+    if (ext3 == "SWF") return listed(analyzeSwf(path, rec, bytes));
+    if (ext3 == "FLV" || ext3 == "F4V") return listed(analyzeFlv(path, rec, bytes));
     if (ext3 == "MP3" && analyzeMp3(path, rec) == 0) {
         setField(rec.path, sizeof rec.path, path.c_str());
         return 0;

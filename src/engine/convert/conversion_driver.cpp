@@ -18,6 +18,7 @@
 #include "engine/libraries/lib_orvomtvdec.h"
 #include "engine/libraries/lib_orvosoundmix.h"
 #include "engine/pipeline/display_feed.h"
+#include "engine/pipeline/flash_readers.h"
 #include "engine/pipeline/mpeg_readers.h"
 #include "engine/core/run_state.h"
 #include "engine/pipeline/sink_wiring.h"
@@ -230,6 +231,15 @@ void ConversionJob::runEntry(JobEntry& e, Output& out, int progressMax) {
     re.rateRatio = e.rateRatio;
     EntryReport rep{&e, &e.outputName, progressMax};
     PcmOutput* po = out.open ? &out.pcm : nullptr;
+    FlashSource flash;
+    if ((e.route == ReaderRoute::Flv || e.route == ReaderRoute::Swf || e.route == ReaderRoute::Mtv ||
+         e.route == ReaderRoute::Amv) &&
+        flashSourceFor(e.typeName, flash)) {
+        MpegReader reader(processRunFlags(), kMainLibraryInstance, true, &pcm_);
+        StageSink sink(po, e.rateRatio, e.sourceChannels);
+        readFlashSource(flash, reader, re, sink, reportConversion, &rep);
+        return;
+    }
     if (e.route != ReaderRoute::MpegAudio && e.route != ReaderRoute::MpegStream) {
         // Other routes produce an output without audio until their readers
         // exist.
@@ -257,14 +267,14 @@ unsigned librariesForRoute(ReaderRoute route) {
         return kLibAmrDec;
     case ReaderRoute::Aac:
         return kLibAacDec;
-    case ReaderRoute::Flv: // MP3, ADPCM or AAC sound tags
-        return kLibMpegAudio | kLibAdpcmDec | kLibAacDec;
-    case ReaderRoute::Swf: // MP3 or ADPCM sound (the other formats are refused)
-        return kLibMpegAudio | kLibAdpcmDec;
+    case ReaderRoute::Flv: // MP3 or AAC sound tags (Flash ADPCM is decoded here)
+        return kLibMpegAudio | kLibAacDec;
+    case ReaderRoute::Swf: // MP3 sound (Flash ADPCM is decoded here, others are refused)
+        return kLibMpegAudio;
     case ReaderRoute::Mtv: // MP3 sound
         return kLibMtvDec | kLibMpegAudio;
-    case ReaderRoute::Amv: // ADPCM sound
-        return kLibMtvDec | kLibAdpcmDec;
+    case ReaderRoute::Amv: // IMA ADPCM blocks, decoded here
+        return kLibMtvDec;
     case ReaderRoute::Asf:        // the platform's reader
     case ReaderRoute::DirectShow: // the platform's graph
     case ReaderRoute::None:

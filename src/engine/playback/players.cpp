@@ -9,6 +9,7 @@
 #include "engine/libraries/lib_mpadec_ext.h"
 #include "engine/libraries/lib_orvosoundmix.h"
 #include "engine/pipeline/display_feed.h"
+#include "engine/pipeline/flash_readers.h"
 #include "engine/pipeline/mpeg_readers.h"
 #include "engine/core/run_state.h"
 #include "engine/pipeline/sink_wiring.h"
@@ -56,10 +57,17 @@ void mpegThread(PlayerKind k) {
         int vbr = 0;
         if (mpegAudioStart(current.path, first, vbr) < 0) return;
     }
-    if (loadMpadecExt() < 0) return;
-    if (loadAc3stream() < 0) {
-        unloadMpadecExt();
-        return;
+    FlashSource flash;
+    const bool isFlash = k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream &&
+                         flashSourceFor(current.typeName, flash);
+    if (isFlash) {
+        if (loadFlashLibraries(flash) < 0) return;
+    } else {
+        if (loadMpadecExt() < 0) return;
+        if (loadAc3stream() < 0) {
+            unloadMpadecExt();
+            return;
+        }
     }
     (void)pcm_buffer();
     WindowPort& w = window();
@@ -87,7 +95,9 @@ void mpegThread(PlayerKind k) {
         paused = false;
         seek_request = 0;
         seek_dragging = false;
-        if (k == PlayerKind::MpegAudio)
+        if (isFlash)
+            readFlashSource(flash, re, nullptr, reportPlay, nullptr);
+        else if (k == PlayerKind::MpegAudio)
             readMpegAudioFile(re, nullptr, reportPlay, nullptr);
         else
             readMpegStream(re, nullptr, reportPlay, nullptr);
@@ -103,8 +113,12 @@ void mpegThread(PlayerKind k) {
     w.statusText(text::kPlayIdle);
     running = false;
     paused = false;
-    unloadAc3stream();
-    unloadMpadecExt();
+    if (isFlash) {
+        unloadFlashLibraries(flash);
+    } else {
+        unloadAc3stream();
+        unloadMpadecExt();
+    }
     closeMainDevice();
     w.idle(Commands::all());
     w.position(0, current.durationSec);
@@ -161,7 +175,9 @@ int playRequest(int index) {
     current.displayName = current.path;
     meterWindowPrepare(f.out_rate, f.out_channels);
     PlayerKind k = playerFor(current.typeName, mediaKind(current.kind));
-    if (k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream) return -2;
+    if (k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream && k != PlayerKind::Flv &&
+        k != PlayerKind::Swf && k != PlayerKind::MtvAmv)
+        return -2;
     g_playResult = 0;
     g_playerActive = true;
     g_player = std::thread([k] {

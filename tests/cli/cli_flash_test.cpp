@@ -1,0 +1,155 @@
+// Flash video, Flash movies, MTV and AMV files through kestrel-cli: what
+// `info` lists, what a silent WAV conversion writes (against ffmpeg's
+// decode), the mono picks, cut files and the refusals.
+#include "support/audio_compare.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <regex>
+
+using namespace kestrel::test;
+
+namespace {
+
+const std::string kCli = std::string(KESTREL_BIN_DIR) + "/kestrel-cli";
+
+struct Result {
+    int status = -1;
+    std::string out;
+};
+
+// Stopped after 60 seconds (status 124), so that a hang fails.
+Result cli(const TempDir& home, const std::string& args) {
+    Result r;
+    std::string text = capture("SDL_AUDIODRIVER=dummy timeout 60 '" + kCli + "' --home '" +
+                               home.path() + "' " + args + " 2>&1 </dev/null; echo \"@rc=$?\"");
+    size_t at = text.rfind("@rc=");
+    r.status = std::atoi(text.c_str() + at + 4);
+    r.out = text.substr(0, at);
+    return r;
+}
+
+double ffprobeDuration(const std::string& path) {
+    return std::atof(
+        capture("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "'").c_str());
+}
+
+int jsonInt(const std::string& out, const std::string& key) {
+    std::smatch m;
+    if (!std::regex_search(out, m, std::regex("\"" + key + "\": (-?\\d+)"))) return -99999;
+    return std::stoi(m[1]);
+}
+
+// Silent WAV conversion; returns the output's samples.
+std::vector<int16_t> convertWav(const TempDir& home, const TempDir& out, const std::string& src,
+                                const std::string& options, int* rate = nullptr,
+                                int* channels = nullptr) {
+    Result r = cli(home, "convert --mode silent -y -t wav " + options + " -o '" + out.path() +
+                             "/' '" + src + "'");
+    EXPECT_EQ(r.status, 0) << r.out;
+    size_t tab = r.out.find('\t');
+    if (tab == std::string::npos) return {};
+    size_t start = r.out.rfind('\n', tab);
+    start = start == std::string::npos ? 0 : start + 1;
+    return wavSamples(r.out.substr(start, tab - start), rate, channels);
+}
+
+struct Family {
+    const char* file;
+    const char* type;
+    int kind, rate, channels;
+    int frame;         // samples per channel of one codec frame
+    bool ffprobeTime;  // duration within 1 s of ffprobe, else `seconds`
+    int seconds;
+};
+
+const Family kFamilies[] = {
+    {"flash_mp3_44k_st.flv", "FLV", 8012, 44100, 2, 1152, true, 0},
+    {"flash_mp3_22k_mono.flv", "FLV", 8012, 22050, 1, 576, true, 0},
+    {"flash_adpcm_22k_mono.flv", "FLV", 8011, 22050, 1, 4096, true, 0},
+    {"flash_adpcm_44k_st.flv", "FLV", 8011, 44100, 2, 4096, true, 0},
+    {"flash_aac_44k_st.flv", "FLV", 8020, 44100, 2, 2048, true, 0},
+    {"flash_mp3_stream.swf", "SWF", 8022, 44100, 2, 1152, false, 3},
+    {"flash_mp3_compressed.swf", "SWF", 8022, 44100, 2, 1152, false, 3},
+    {"flash_adpcm_stream.swf", "SWF", 8021, 44100, 2, 4096, false, 3},
+    {"flash_adpcm_event.swf", "SWF", 8021, 22050, 1, 4096, false, 3},
+    {"flash_pcm_event.swf", "SWF", 8020, 11025, 1, 1, false, 3},
+    {"flash_clip.mtv", "MTV", 8008, 44100, 2, 1152, false, 3},
+    {"flash_mono.mtv", "MTV", 8008, 22050, 1, 576, false, 3},
+    {"flash_22k.amv", "AMV", 8009, 22050, 1, 1470, true, 0},
+    {"flash_10fps.amv", "AMV", 8009, 22050, 1, 2205, true, 0},
+};
+
+} // namespace
+
+TEST(CliFlash, InfoOfEveryFixture) {
+    TempDir home;
+    for (const auto& c : kFamilies) {
+        SCOPED_TRACE(c.file);
+        std::string path = fixture(c.file);
+        Result r = cli(home, "info --json '" + path + "'");
+        ASSERT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find(std::string("\"typeName\": \"") + c.type + "\""), std::string::npos)
+            << r.out;
+        EXPECT_EQ(jsonInt(r.out, "kind"), c.kind) << r.out;
+        EXPECT_EQ(jsonInt(r.out, "sampleRate"), c.rate);
+        EXPECT_EQ(jsonInt(r.out, "channels"), c.channels);
+        const int d = jsonInt(r.out, "durationSec");
+        if (c.ffprobeTime)
+            EXPECT_NEAR(d, ffprobeDuration(path), 1.0);
+        else
+            EXPECT_EQ(d, c.seconds);
+    }
+}
+
+TEST(CliFlash, RefusalsSayWhy) {
+    TempDir home;
+    struct Case {
+        const char* file;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"flash_pcm8.flv", "是8位 的FLV音频编码"},
+        {"flash_video_only.flv", "没有发现音频编码信息"},
+        {"flash_video_only.swf", "没有发现音频编码信息"},
+        {"flash_lzma.swf", "暂时不支持压缩的FLASH类型文件"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        Result r = cli(home, "info '" + fixture(c.file) + "'");
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
+    }
+    // Other files under these names.
+    TempDir work;
+    for (const char* name : {"x.flv", "x.f4v", "x.swf", "x.mtv", "x.amv"}) {
+        SCOPED_TRACE(name);
+        writeFile(work.file(name), std::string(300, 'x'));
+        EXPECT_EQ(cli(home, "info '" + work.file(name) + "'").status, 2);
+    }
+}
+
+TEST(CliFlash, SilentWavConversionMatchesFfmpeg) {
+    TempDir home;
+    for (const auto& c : kFamilies) {
+        SCOPED_TRACE(c.file);
+        TempDir out;
+        int rate = 0, ch = 0;
+        auto wav = convertWav(home, out, fixture(c.file),
+                              "-r " + std::to_string(c.rate) +
+                                  (c.channels == 1 ? " --mono mix" : ""),
+                              &rate, &ch);
+        ASSERT_FALSE(wav.empty());
+        EXPECT_EQ(rate, c.rate);
+        ASSERT_EQ(ch, c.channels);
+        auto ref = readFile(fixture(std::string(c.file) + ".ref.s16"));
+        std::vector<int16_t> r(ref.size() / 2);
+        std::memcpy(r.data(), ref.data(), r.size() * 2);
+        Comparison cmp = compareAudio(wav, r, ch, 3000);
+        EXPECT_GE(cmp.snrDb, 40.0) << "lag " << cmp.lag;
+        EXPECT_LE(std::labs(cmp.lengthDiff), c.frame + 1152) << cmp.lengthDiff;
+    }
+}
