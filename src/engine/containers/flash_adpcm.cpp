@@ -126,10 +126,18 @@ size_t decodeAmvBlock(const uint8_t* data, size_t size, int16_t* out, size_t cap
     if (size < 8) return 0;
     int32_t predictor = static_cast<int16_t>(data[0] | (data[1] << 8));
     int index = clipIndex(static_cast<int16_t>(data[2] | (data[3] << 8)));
+    // The block states its sample count; the codes may hold one more (an
+    // odd count leaves the last low nibble unused).
+    const uint32_t stated = uint32_t(data[4]) | (uint32_t(data[5]) << 8) |
+                            (uint32_t(data[6]) << 16) | (uint32_t(data[7]) << 24);
+    size_t count = 2 * (size - 8);
+    if (stated > 0 && stated < count) count = stated;
+    capacity = std::min(capacity, count);
     size_t written = 0;
-    for (size_t i = 8; i < size && written + 2 <= capacity; ++i) {
+    for (size_t i = 8; i < size && written < capacity; ++i) {
         const int nibbles[2] = {data[i] >> 4, data[i] & 15};
         for (int nibble : nibbles) {
+            if (written == capacity) break;
             const int step = kStepTable[index];
             const int delta = nibble & 7;
             const int32_t diff = ((2 * delta + 1) * step) >> 3;

@@ -44,9 +44,10 @@ class FlashAdpcmDecoder {
 size_t decodeFlashAdpcm(const uint8_t* data, size_t size, int channels, int16_t* out,
                         size_t capacity);
 
-// One AMV audio block: 16-bit predictor, 16-bit step index, 4 bytes that
-// are skipped, then two 4-bit IMA codes per byte, high nibble first (mono).
-// Returns the samples written: 2 x (size - 8), at most `capacity`.
+// One AMV audio block: 16-bit predictor, 16-bit step index, the 32-bit
+// sample count, then two 4-bit IMA codes per byte, high nibble first (mono).
+// Returns the samples written: 2 x (size - 8), or the stated count when it
+// is smaller, at most `capacity`.
 size_t decodeAmvBlock(const uint8_t* data, size_t size, int16_t* out, size_t capacity);
 
 } // namespace kestrel

@@ -69,8 +69,15 @@ const SwfSoundFormat& SwfMovie::sound() const {
 }
 
 int SwfMovie::durationSec() const {
-    if (playsStream())
+    if (playsStream()) {
+        uint64_t samples = 0;
+        if (stream.format == kSwfMp3)
+            samples = streamMp3Samples;
+        else
+            samples = uint64_t(stream.sampleCount) * static_cast<uint64_t>(streamBlocks);
+        if (samples > 0 && stream.rate > 0) return static_cast<int>(samples / stream.rate);
         return frameRate > 0 ? static_cast<int>(frameCount / frameRate) : 0;
+    }
     if (event.present && event.rate > 0) return static_cast<int>(event.sampleCount / event.rate);
     return 0;
 }
@@ -141,7 +148,10 @@ SwfResult parseSwf(std::vector<uint8_t> file, SwfInflate inflate, SwfMovie& m) {
             e.code = code;
             e.characterId = code == kSwfDefineSound ? id : -1;
             m.sounds.push_back(e);
-            if (code == kSwfSoundStreamBlock) ++m.streamBlocks;
+            if (code == kSwfSoundStreamBlock) {
+                ++m.streamBlocks;
+                if (len >= 2) m.streamMp3Samples += le16(body);
+            }
         }
         if ((code == kSwfSoundStreamHead || code == kSwfSoundStreamHead2) && len >= 2) {
             // The second byte describes the stream's data: its compression
@@ -151,6 +161,7 @@ SwfResult parseSwf(std::vector<uint8_t> file, SwfInflate inflate, SwfMovie& m) {
             f.present = true;
             takeSoundBits(body[1], f);
             f.format = body[1] >> 4;
+            if (len >= 4) f.sampleCount = le16(body + 2);
             m.stream = f;
         }
         if (code == kSwfDefineSound && len >= 7 && !m.event.present) {

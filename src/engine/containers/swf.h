@@ -42,7 +42,7 @@ struct SwfSoundFormat {
     int channels = 0; // 1 or 2
     int bits = 0;     // 8 or 16
     int format = -1;  // 0 uncompressed, 1 ADPCM, 2 MPEG audio, ...
-    uint32_t sampleCount = 0; // DefineSound: samples per channel
+    uint32_t sampleCount = 0; // DefineSound: samples per channel; a stream: per block
 };
 
 struct SwfMovie {
@@ -55,12 +55,15 @@ struct SwfMovie {
     SwfSoundFormat stream; // from the sound stream header (tag 18 or 45)
     SwfSoundFormat event;  // from the first DefineSound
     int streamBlocks = 0;
+    uint64_t streamMp3Samples = 0; // the sample counts that begin MPEG audio blocks
     // The format of the sound the readers play: the stream when the movie
     // has stream blocks, else its first DefineSound.
     const SwfSoundFormat& sound() const;
     bool playsStream() const { return streamBlocks > 0 && stream.present; }
     // Playing time in whole seconds: DefineSound's sample count over its
-    // rate; a sound stream lasts as long as the movie's frames.
+    // rate; for a sound stream the samples its blocks hold (the counts of
+    // MPEG audio blocks, else the header's samples per block), or the
+    // movie's frames over its frame rate when neither is stated.
     int durationSec() const;
 };
 
