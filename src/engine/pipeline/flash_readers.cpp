@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <cstring>
 #include <sys/stat.h>
@@ -60,7 +61,9 @@ void unloadFlashLibraries(FlashSource s) {
 
 size_t unitForSecond(int second, int durationSec, size_t units) {
     if (durationSec <= 0 || second <= 0 || units == 0) return 0;
-    const double at = static_cast<double>(second) / durationSec * static_cast<double>(units);
+    // Rounded up, so that the position the unit shows is the second asked for.
+    const double at =
+        std::ceil(static_cast<double>(second) / durationSec * static_cast<double>(units) - 1e-9);
     return at >= static_cast<double>(units) ? units : static_cast<size_t>(at);
 }
 
