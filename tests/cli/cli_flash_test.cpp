@@ -34,7 +34,8 @@ Result cli(const TempDir& home, const std::string& args) {
 
 double ffprobeDuration(const std::string& path) {
     return std::atof(
-        capture("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "'").c_str());
+        capture("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "'")
+            .c_str());
 }
 
 // Time stamp of the last packet ffprobe finds, in seconds.
@@ -68,8 +69,8 @@ struct Family {
     const char* file;
     const char* type;
     int kind, rate, channels;
-    int frame;        // samples per channel of one codec frame
-    bool flvTime;     // FLV: the last time stamp in whole seconds, else `seconds`
+    int frame;    // samples per channel of one codec frame
+    bool flvTime; // FLV: the last time stamp in whole seconds, else `seconds`
     int seconds;
 };
 
@@ -176,10 +177,9 @@ TEST(CliFlash, SilentWavConversionMatchesFfmpeg) {
         SCOPED_TRACE(c.file);
         TempDir out;
         int rate = 0, ch = 0;
-        auto wav = convertWav(home, out, fixture(c.file),
-                              "-r " + std::to_string(c.rate) +
-                                  (c.channels == 1 ? " --mono mix" : ""),
-                              &rate, &ch);
+        auto wav = convertWav(
+            home, out, fixture(c.file),
+            "-r " + std::to_string(c.rate) + (c.channels == 1 ? " --mono mix" : ""), &rate, &ch);
         ASSERT_FALSE(wav.empty());
         EXPECT_EQ(rate, c.rate);
         ASSERT_EQ(ch, c.channels);
@@ -195,15 +195,16 @@ TEST(CliFlash, SilentWavConversionMatchesFfmpeg) {
 TEST(CliFlash, MonoMixLeftAndRightAt22050) {
     TempDir home;
     // One stereo file per family (AMV sound is mono: its picks are equal).
-    for (const char* name : {"flash_mp3_44k_st.flv", "flash_adpcm_stream.swf", "flash_clip.mtv",
-                             "flash_22k.amv"}) {
+    for (const char* name :
+         {"flash_mp3_44k_st.flv", "flash_adpcm_stream.swf", "flash_clip.mtv", "flash_22k.amv"}) {
         SCOPED_TRACE(name);
         const std::string src = fixture(name);
         const std::string ref = src + ".ref.s16";
         const bool stereo = std::string(name) != "flash_22k.amv";
-        const std::string inputOptions = std::string("-f s16le -ar ") +
-                                         (std::string(name) == "flash_22k.amv" ? "22050" : "44100") +
-                                         " -ac " + (stereo ? "2" : "1");
+        const std::string inputOptions =
+            std::string("-f s16le -ar ") +
+            (std::string(name) == "flash_22k.amv" ? "22050" : "44100") + " -ac " +
+            (stereo ? "2" : "1");
         const struct {
             const char* pick;
             const char* filter;
@@ -212,7 +213,8 @@ TEST(CliFlash, MonoMixLeftAndRightAt22050) {
             SCOPED_TRACE(p.pick);
             TempDir out;
             int rate = 0, ch = 0;
-            auto wav = convertWav(home, out, src, std::string("-r 22050 --mono ") + p.pick, &rate, &ch);
+            auto wav =
+                convertWav(home, out, src, std::string("-r 22050 --mono ") + p.pick, &rate, &ch);
             ASSERT_FALSE(wav.empty());
             EXPECT_EQ(rate, 22050);
             EXPECT_EQ(ch, 1);
@@ -239,9 +241,10 @@ TEST(CliFlash, CutFilesConvertWhatIsThereAndDamagedHeadersDoNotHang) {
         Result info = cli(home, "info '" + cut + "'");
         if (info.status == 0) {
             int rate = 0, ch = 0;
-            auto wav = convertWav(home, out, cut, "-r " + std::to_string(c.rate) +
-                                                      (c.channels == 1 ? " --mono mix" : ""),
-                                  &rate, &ch);
+            auto wav =
+                convertWav(home, out, cut,
+                           "-r " + std::to_string(c.rate) + (c.channels == 1 ? " --mono mix" : ""),
+                           &rate, &ch);
             auto whole = readFile(fixture(std::string(c.file) + ".ref.s16"));
             const double part = double(wav.size()) / double(whole.size() / 2);
             EXPECT_GT(part, 0.2);

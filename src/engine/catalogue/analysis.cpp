@@ -196,7 +196,8 @@ int analyzeMedia(const std::string& path, MediaRecord& rec) {
         return rc;
     };
     const uint64_t bytes = static_cast<uint64_t>(size);
-    if (ext3 == "AMV" || ext3 == "MTV") return listed(analyzeMtvAmv(path, rec, bytes, ext3 == "AMV"));
+    if (ext3 == "AMV" || ext3 == "MTV")
+        return listed(analyzeMtvAmv(path, rec, bytes, ext3 == "AMV"));
     if (ext3 == "SWF") return listed(analyzeSwf(path, rec, bytes));
     if (ext3 == "FLV" || ext3 == "F4V") return listed(analyzeFlv(path, rec, bytes));
     if (ext3 == "MP3" && analyzeMp3(path, rec) == 0) {

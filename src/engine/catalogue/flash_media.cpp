@@ -195,8 +195,8 @@ int analyzeMtvAmv(const std::string& path, MediaRecord& rec, uint64_t size, bool
     int frames = amv ? d.amv_getvideo(&width, &height, &third, &fourth, &seconds)
                      : d.mtv_getvideo(&width, &height, &third, &fourth, &seconds);
     int rate = 0, channels = 0, blocks = 0;
-    int a = amv ? d.amv_getaudio(&rate, &channels, &blocks)
-                : d.mtv_getaudio(&rate, &channels, &blocks);
+    int a =
+        amv ? d.amv_getaudio(&rate, &channels, &blocks) : d.mtv_getaudio(&rate, &channels, &blocks);
     const bool bad = int64_t(width) * height <= 10 || frames <= 1 || a < 0 || rate <= 0 ||
                      channels <= 0 || (!amv && blocks <= 10);
     if (bad) {

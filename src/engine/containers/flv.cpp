@@ -91,8 +91,7 @@ int scanFlvAudio(FILE* f, uint64_t fileSize, FlvAudioScan& scan) {
             scan.bitsPerSample = (b & 2) ? 16 : 8;
             size_t keep = std::min<size_t>(tag.available - 1, 4096);
             scan.firstPayload.resize(keep);
-            if (std::fread(scan.firstPayload.data(), 1, keep, f) != keep)
-                scan.firstPayload.clear();
+            if (std::fread(scan.firstPayload.data(), 1, keep, f) != keep) scan.firstPayload.clear();
         }
         ++scan.audioTags;
         return true;

@@ -28,9 +28,9 @@ inline constexpr int kFlvMp3At8k = 14; // MPEG audio at 8 kHz
 
 // One tag of the chain.
 struct FlvTag {
-    uint64_t position = 0; // of its previous-tag-size field
-    int type = 0;          // 8 audio, 9 video, 18 script data
-    uint32_t dataSize = 0; // as stated
+    uint64_t position = 0;  // of its previous-tag-size field
+    int type = 0;           // 8 audio, 9 video, 18 script data
+    uint32_t dataSize = 0;  // as stated
     uint32_t available = 0; // bytes of data actually in the file (<= dataSize)
     uint32_t timestamp = 0; // milliseconds (24 bits plus the extended byte)
     uint64_t dataOffset() const { return position + 15; }
@@ -61,12 +61,12 @@ int buildFlvIndex(FILE* f, uint64_t fileSize, std::vector<FlvIndexEntry>& index)
 // The audio facts of an FLV file as the media analysis lists them.
 struct FlvAudioScan {
     bool isFlv = false;
-    int audioTags = 0;       // every audio tag, also past the index limit
-    int soundFormat = -1;    // of the first audio tag, -1 when there is none
-    double sampleRate = 0;   // of the first audio tag: 5512.5, 11025, 22050, 44100
-    int channels = 0;        // 1 or 2
-    int bitsPerSample = 0;   // 8 or 16
-    uint32_t lastTimestamp = 0; // of the last tag of any type, ms
+    int audioTags = 0;                 // every audio tag, also past the index limit
+    int soundFormat = -1;              // of the first audio tag, -1 when there is none
+    double sampleRate = 0;             // of the first audio tag: 5512.5, 11025, 22050, 44100
+    int channels = 0;                  // 1 or 2
+    int bitsPerSample = 0;             // 8 or 16
+    uint32_t lastTimestamp = 0;        // of the last tag of any type, ms
     std::vector<uint8_t> firstPayload; // first audio payload, up to 4096 bytes
 };
 

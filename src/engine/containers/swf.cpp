@@ -9,22 +9,70 @@ namespace kestrel {
 namespace {
 
 const char* const kTagNames[64] = {
-    "End",          "ShowFrame",         "DefineShape",       "FreeCharacter",
-    "PlaceObject",  "RemoveObject",      "DefineBitsJPEG",    "DefineButton",
-    "JPEGTables",   "SetBackgroundColor", "DefineFont",       "DefineText",
-    "DoAction",     "DefineFontInfo",    "DefineSound",       "StartSound",
-    "",             "DefineButtonSound", "SoundStreamHead",   "SoundStreamBlock",
-    "DefineBitsLossless", "DefineBitsJPEG2", "DefineShape2",  "DefineButtonCXForm",
-    "Protect",      "",                  "PlaceObject2",      "",
-    "RemoveObject2", "",                 "",                  "",
-    "DefineShape3", "DefineText2",       "DefineButton2",     "DefineBitsJPEG3",
-    "DefineBitsLossless2", "DefineEditText", "DefineMovie",   "DefineSprite",
-    "NameCharacter", "SerialNumber",     "GeneratorText",     "FrameLabel",
-    "",             "SoundStreamHead2",  "DefineMorphShape",  "",
-    "DefineFont2",  "TemplateCommand",   "",                  "Generator3",
-    "ExternalFont", "",                  "",                  "",
-    "ExportAssets", "ImportAssets",      "EnableDebugger",    "MX0",
-    "MX1",          "MX2",               "MX3",               "MX4",
+    "End",
+    "ShowFrame",
+    "DefineShape",
+    "FreeCharacter",
+    "PlaceObject",
+    "RemoveObject",
+    "DefineBitsJPEG",
+    "DefineButton",
+    "JPEGTables",
+    "SetBackgroundColor",
+    "DefineFont",
+    "DefineText",
+    "DoAction",
+    "DefineFontInfo",
+    "DefineSound",
+    "StartSound",
+    "",
+    "DefineButtonSound",
+    "SoundStreamHead",
+    "SoundStreamBlock",
+    "DefineBitsLossless",
+    "DefineBitsJPEG2",
+    "DefineShape2",
+    "DefineButtonCXForm",
+    "Protect",
+    "",
+    "PlaceObject2",
+    "",
+    "RemoveObject2",
+    "",
+    "",
+    "",
+    "DefineShape3",
+    "DefineText2",
+    "DefineButton2",
+    "DefineBitsJPEG3",
+    "DefineBitsLossless2",
+    "DefineEditText",
+    "DefineMovie",
+    "DefineSprite",
+    "NameCharacter",
+    "SerialNumber",
+    "GeneratorText",
+    "FrameLabel",
+    "",
+    "SoundStreamHead2",
+    "DefineMorphShape",
+    "",
+    "DefineFont2",
+    "TemplateCommand",
+    "",
+    "Generator3",
+    "ExternalFont",
+    "",
+    "",
+    "",
+    "ExportAssets",
+    "ImportAssets",
+    "EnableDebugger",
+    "MX0",
+    "MX1",
+    "MX2",
+    "MX3",
+    "MX4",
 };
 
 uint32_t le16(const uint8_t* p) {
@@ -85,8 +133,7 @@ int SwfMovie::durationSec() const {
 SwfResult parseSwf(std::vector<uint8_t> file, SwfInflate inflate, SwfMovie& m) {
     m = SwfMovie();
     if (file.size() < 10) return SwfResult::TooShort;
-    if (!((file[0] == 'F' || file[0] == 'C' || file[0] == 'Z') && file[1] == 'W' &&
-          file[2] == 'S'))
+    if (!((file[0] == 'F' || file[0] == 'C' || file[0] == 'Z') && file[1] == 'W' && file[2] == 'S'))
         return SwfResult::NotSwf;
     m.version = file[3];
     if (file[0] == 'Z') return SwfResult::Compressed;
@@ -97,7 +144,8 @@ SwfResult parseSwf(std::vector<uint8_t> file, SwfInflate inflate, SwfMovie& m) {
         // first guess, never more than zlib's best ratio allows; what
         // inflates is taken.
         const uint64_t stated = le32(file.data() + 4);
-        const uint64_t limit = std::min<uint64_t>(kSwfMaxInflated, (file.size() - 8) * 1032ull + 64);
+        const uint64_t limit =
+            std::min<uint64_t>(kSwfMaxInflated, (file.size() - 8) * 1032ull + 64);
         uint64_t room64 = stated > 8 && stated - 8 < limit ? stated - 8 : limit;
         std::unique_ptr<uint8_t[]> out;
         unsigned long room = 0;

@@ -38,10 +38,10 @@ struct SwfSoundEntry {
 
 struct SwfSoundFormat {
     bool present = false;
-    int rate = 0;     // 5512, 11025, 22050 or 44100
-    int channels = 0; // 1 or 2
-    int bits = 0;     // 8 or 16
-    int format = -1;  // 0 uncompressed, 1 ADPCM, 2 MPEG audio, ...
+    int rate = 0;             // 5512, 11025, 22050 or 44100
+    int channels = 0;         // 1 or 2
+    int bits = 0;             // 8 or 16
+    int format = -1;          // 0 uncompressed, 1 ADPCM, 2 MPEG audio, ...
     uint32_t sampleCount = 0; // DefineSound: samples per channel; a stream: per block
 };
 
@@ -49,7 +49,7 @@ struct SwfMovie {
     std::vector<uint8_t> data; // the whole (inflated) movie, header included
     bool compressed = false;   // "CWS"
     int version = 0;
-    double frameRate = 0;      // frames per second
+    double frameRate = 0; // frames per second
     int frameCount = 0;
     std::vector<SwfSoundEntry> sounds;
     SwfSoundFormat stream; // from the sound stream header (tag 18 or 45)
@@ -74,10 +74,10 @@ using SwfInflate = int (*)(unsigned char* dest, unsigned long* destLen, const un
 
 enum class SwfResult {
     Ok = 0,
-    NotSwf = -1,       // no "FWS"/"CWS" signature, or shorter than the header
-    Compressed = -2,   // "CWS" without an inflate function, or "ZWS" (LZMA)
+    NotSwf = -1,        // no "FWS"/"CWS" signature, or shorter than the header
+    Compressed = -2,    // "CWS" without an inflate function, or "ZWS" (LZMA)
     InflateFailed = -3, // the compressed body is damaged
-    TooShort = -4,     // shorter than 10 bytes
+    TooShort = -4,      // shorter than 10 bytes
 };
 
 // Parses a movie whose file bytes are `file` (moved into the movie).

@@ -231,9 +231,9 @@ void ConversionJob::runEntry(JobEntry& e, Output& out, int progressMax) {
     re.rateRatio = e.rateRatio;
     EntryReport rep{&e, &e.outputName, progressMax};
     PcmOutput* po = out.open ? &out.pcm : nullptr;
-    FlashSource flash;
-    if ((e.route == ReaderRoute::Flv || e.route == ReaderRoute::Swf || e.route == ReaderRoute::Mtv ||
-         e.route == ReaderRoute::Amv) &&
+    FlashSource flash = FlashSource::Flv;
+    if ((e.route == ReaderRoute::Flv || e.route == ReaderRoute::Swf ||
+         e.route == ReaderRoute::Mtv || e.route == ReaderRoute::Amv) &&
         flashSourceFor(e.typeName, flash)) {
         MpegReader reader(processRunFlags(), kMainLibraryInstance, true, &pcm_);
         StageSink sink(po, e.rateRatio, e.sourceChannels);

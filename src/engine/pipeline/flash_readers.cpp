@@ -124,10 +124,10 @@ class PcmFill {
 // The source's units, as the loop below reads them.
 struct Units {
     size_t count = 0;
-    std::function<int(size_t)> secondOf;   // position shown while unit i is read
-    std::function<bool(size_t)> decode;    // false: the source ends here
-    std::function<void()> seeked;          // drop decoder state after a jump
-    std::function<void()> finish;          // hand over what the decoders hold
+    std::function<int(size_t)> secondOf; // position shown while unit i is read
+    std::function<bool(size_t)> decode;  // false: the source ends here
+    std::function<void()> seeked;        // drop decoder state after a jump
+    std::function<void()> finish;        // hand over what the decoders hold
 };
 
 void unitLoop(MpegReader& r, const ReaderEntry& e, Units& u, PcmSinkPath& sink,
@@ -389,8 +389,8 @@ ReaderResult readMtvAmv(MpegReader& r, const ReaderEntry& e, PcmSinkPath& sink,
         return ReaderResult::OpenFailed;
     }
     int rate = 0, channels = 0, blocks = 0;
-    if ((amv ? d.amv_getaudio(&rate, &channels, &blocks) : d.mtv_getaudio(&rate, &channels, &blocks)) <
-        0)
+    if ((amv ? d.amv_getaudio(&rate, &channels, &blocks)
+             : d.mtv_getaudio(&rate, &channels, &blocks)) < 0)
         blocks = 0;
     PcmFill out(r.pcm(), sink);
     MpegFeed mpeg(r);
@@ -408,8 +408,9 @@ ReaderResult readMtvAmv(MpegReader& r, const ReaderEntry& e, PcmSinkPath& sink,
         if (amv) {
             const size_t samples = n >= 8 ? 2 * (size_t(n) - 8) : 0;
             out.reserve(samples * 2);
-            const size_t got = decodeAmvBlock(block.data(), static_cast<size_t>(n),
-                                              reinterpret_cast<int16_t*>(out.end()), out.room() / 2);
+            const size_t got =
+                decodeAmvBlock(block.data(), static_cast<size_t>(n),
+                               reinterpret_cast<int16_t*>(out.end()), out.room() / 2);
             out.added(got * 2);
         } else {
             mpeg.feed(block.data(), static_cast<size_t>(n));

@@ -57,7 +57,7 @@ void mpegThread(PlayerKind k) {
         int vbr = 0;
         if (mpegAudioStart(current.path, first, vbr) < 0) return;
     }
-    FlashSource flash;
+    FlashSource flash = FlashSource::Flv;
     const bool isFlash = k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream &&
                          flashSourceFor(current.typeName, flash);
     if (isFlash) {

@@ -84,8 +84,8 @@ void swfTag(std::vector<uint8_t>& m, int code, const std::vector<uint8_t>& body,
 
 // A movie at 12 frames per second, `frames` frames, empty rectangle.
 std::vector<uint8_t> swfStart(int frames) {
-    std::vector<uint8_t> m = {'F', 'W', 'S', 6, 0, 0, 0, 0, 0, 0, 12, uint8_t(frames),
-                              uint8_t(frames >> 8)};
+    std::vector<uint8_t> m = {
+        'F', 'W', 'S', 6, 0, 0, 0, 0, 0, 0, 12, uint8_t(frames), uint8_t(frames >> 8)};
     return m;
 }
 
@@ -230,6 +230,27 @@ TEST(SwfParse, DefineSoundGivesItsDurationAStreamTheMoviesLength) {
     EXPECT_EQ(movie.durationSec(), 5);
 }
 
+TEST(SwfParse, TheStreamsOwnFieldsDescribeItsData) {
+    // Playback advice 44.1 kHz stereo; the stream is ADPCM at 22050 Hz mono.
+    auto s = swfStart(12);
+    swfTag(s, 45, {0x0F, 0x18, 0, 0});
+    swfTag(s, 19, {1, 2, 3});
+    SwfMovie movie;
+    ASSERT_EQ(parseSwf(s, nullptr, movie), SwfResult::Ok);
+    EXPECT_EQ(movie.sound().format, 1);
+    EXPECT_EQ(movie.sound().rate, 22050);
+    EXPECT_EQ(movie.sound().channels, 1);
+    EXPECT_EQ(movie.sound().bits, 8);
+    // DefineSound of 8-bit PCM keeps its sample size.
+    auto e = swfStart(1);
+    swfTag(e, 14, defineSound(0x04, 11025));
+    ASSERT_EQ(parseSwf(e, nullptr, movie), SwfResult::Ok);
+    EXPECT_FALSE(movie.playsStream());
+    EXPECT_EQ(movie.sound().bits, 8);
+    EXPECT_EQ(movie.sound().rate, 11025);
+    EXPECT_EQ(movie.durationSec(), 1);
+}
+
 TEST(SwfParse, LengthsCountsAndSignaturesAreChecked) {
     SwfMovie movie;
     // A long tag length past the data ends the walk with what was indexed.
@@ -322,7 +343,8 @@ TEST(FlashAdpcm, MatchesFfmpegOnFlvTags) {
         for (const auto& e : index) {
             const int ch = (bytes[e.offset - 1] & 1) ? 2 : 1;
             std::vector<int16_t> out(8192 * 2);
-            size_t n = decodeFlashAdpcm(bytes.data() + e.offset, e.length, ch, out.data(), out.size());
+            size_t n =
+                decodeFlashAdpcm(bytes.data() + e.offset, e.length, ch, out.data(), out.size());
             pcm.insert(pcm.end(), out.begin(), out.begin() + long(n));
         }
         auto ref = s16(readFile(fixture(std::string(name) + ".ref.s16")));

@@ -20,8 +20,8 @@ struct Collect : PcmSinkPath {
 struct ReadRun {
     OwnRunFlags* flags = nullptr;
     std::vector<int> seconds;
-    int seekTo = -1;  // asked for at the first report
-    int stopAt = -1;  // second at which stop is pressed
+    int seekTo = -1; // asked for at the first report
+    int stopAt = -1; // second at which stop is pressed
     bool pauseAtFirst = false;
 };
 
