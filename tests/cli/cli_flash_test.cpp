@@ -192,6 +192,23 @@ TEST(CliFlash, SilentWavConversionMatchesFfmpeg) {
     }
 }
 
+TEST(CliFlash, FlashRate5512ConvertsAt44100LikeSoxr) {
+    TempDir home, out;
+    const std::string src = fixture("flash_pcm_5k.swf");
+    Result info = cli(home, "info --json '" + src + "'");
+    ASSERT_EQ(info.status, 0) << info.out;
+    EXPECT_EQ(jsonInt(info.out, "kind"), 8020);
+    EXPECT_EQ(jsonInt(info.out, "sampleRate"), 5512);
+    int rate = 0, ch = 0;
+    auto wav = convertWav(home, out, src, "-r 44100 --mono mix", &rate, &ch);
+    ASSERT_FALSE(wav.empty());
+    EXPECT_EQ(rate, 44100);
+    auto ref = ffmpegDecode(fixture("flash_src_5k_mono.wav"), 44100, 1);
+    Comparison cmp = compareAudio(wav, ref, 1, 3000, 2000);
+    EXPECT_GE(cmp.snrDb, 40.0) << "lag " << cmp.lag;
+    EXPECT_LE(std::labs(cmp.lengthDiff), 1152);
+}
+
 TEST(CliFlash, MonoMixLeftAndRightAt22050) {
     TempDir home;
     // One stereo file per family (AMV sound is mono: its picks are equal).
