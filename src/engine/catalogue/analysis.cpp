@@ -4,6 +4,7 @@
 #include "engine/catalogue/texts.h"
 #include "engine/catalogue/graph_analysis.h"
 #include "engine/catalogue/analysis_mp4_aac_amr.h"
+#include "engine/catalogue/flash_media.h"
 #include "engine/containers/mpeg_audio_frame.h"
 #include "engine/libraries/lib_mxscan.h"
 #include "engine/core/text_format.h"
@@ -197,6 +198,10 @@ int analyzeMedia(const std::string& path, MediaRecord& rec) {
     // An F4V file is an MP4 container unless it begins with the FLV header.
     if (ext3 == "F4V" && f4vIsMp4(path)) return listed(analyzeMp4File(path, rec, bytes, "MP4"));
     if (ext3 == "AMR") return listed(analyzeAmrFile(path, rec, bytes));
+    if (ext3 == "AMV" || ext3 == "MTV")
+        return listed(analyzeMtvAmv(path, rec, bytes, ext3 == "AMV"));
+    if (ext3 == "SWF") return listed(analyzeSwf(path, rec, bytes));
+    if (ext3 == "FLV" || ext3 == "F4V") return listed(analyzeFlv(path, rec, bytes));
     if (ext3 == "MP3" && analyzeMp3(path, rec) == 0) {
         setField(rec.path, sizeof rec.path, path.c_str());
         return 0;
@@ -209,8 +214,8 @@ int analyzeMedia(const std::string& path, MediaRecord& rec) {
         rc = analyzeWindowsMedia(path, rec, static_cast<uint64_t>(size));
     else if (family != PlatformFamily::None)
         rc = analyzeWithGraph(path, rec, static_cast<uint64_t>(size), family);
-    // Extensions whose readers are not part of this build go to the probe
-    // like any unknown extension.
+    // Every other extension goes to the stream probe, whose last resort is
+    // the media graph.
     if (rc > 0) rc = analyzeWithProbe(path, rec, static_cast<uint64_t>(size));
     if (rc >= 0) setField(rec.path, sizeof rec.path, path.c_str());
     return rc;

@@ -23,6 +23,7 @@
 #include "engine/pipeline/display_feed.h"
 #include "engine/convert/library_routes.h"
 #include "engine/pipeline/avi_readers.h"
+#include "engine/pipeline/flash_readers.h"
 #include "engine/pipeline/mpeg_readers.h"
 #include "engine/pipeline/platform_readers.h"
 #include "engine/core/run_state.h"
@@ -305,6 +306,15 @@ void ConversionJob::runEntry(JobEntry& e, Output& out, int progressMax) {
         readMpeg4Avi(AviWorker::Conversion, re, po, reportConversion, &rep, &pcm_);
         return;
     }
+    FlashSource flash = FlashSource::Flv;
+    if ((e.route == ReaderRoute::Flv || e.route == ReaderRoute::Swf ||
+         e.route == ReaderRoute::Mtv || e.route == ReaderRoute::Amv) &&
+        flashSourceFor(e.typeName, flash)) {
+        MpegReader reader(processRunFlags(), kMainLibraryInstance, true, &pcm_);
+        StageSink sink(po, e.rateRatio, e.sourceChannels);
+        readFlashSource(flash, reader, re, sink, reportConversion, &rep);
+        return;
+    }
     if (e.route != ReaderRoute::MpegAudio && e.route != ReaderRoute::MpegStream) {
         // Other routes produce an output without audio until their readers
         // exist.
@@ -332,14 +342,14 @@ unsigned librariesForRoute(ReaderRoute route) {
         return kLibAmrDec;
     case ReaderRoute::Aac:
         return kLibAacDec;
-    case ReaderRoute::Flv: // MP3, ADPCM or AAC sound tags
-        return kLibMpegAudio | kLibAdpcmDec | kLibAacDec;
-    case ReaderRoute::Swf: // MP3 or ADPCM sound (the other formats are refused)
-        return kLibMpegAudio | kLibAdpcmDec;
+    case ReaderRoute::Flv: // MP3 or AAC sound tags (Flash ADPCM is decoded here)
+        return kLibMpegAudio | kLibAacDec;
+    case ReaderRoute::Swf: // MP3 sound (Flash ADPCM is decoded here, others are refused)
+        return kLibMpegAudio;
     case ReaderRoute::Mtv: // MP3 sound
         return kLibMtvDec | kLibMpegAudio;
-    case ReaderRoute::Amv: // ADPCM sound
-        return kLibMtvDec | kLibAdpcmDec;
+    case ReaderRoute::Amv: // IMA ADPCM blocks, decoded here
+        return kLibMtvDec;
     case ReaderRoute::Asf:        // the platform's reader
     case ReaderRoute::DirectShow: // the platform's graph
     case ReaderRoute::None:

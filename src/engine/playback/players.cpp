@@ -11,6 +11,7 @@
 #include "engine/libraries/lib_orvosoundmix.h"
 #include "engine/pipeline/avi_readers.h"
 #include "engine/pipeline/display_feed.h"
+#include "engine/pipeline/flash_readers.h"
 #include "engine/pipeline/mpeg_readers.h"
 #include "engine/core/run_state.h"
 #include "engine/pipeline/sink_wiring.h"
@@ -60,12 +61,20 @@ void mpegThread(PlayerKind k) {
         int vbr = 0;
         if (mpegAudioStart(current.path, first, vbr) < 0) return;
     }
-    // The AVI thread decodes MPEG audio or ADPCM, the others MPEG audio or AC-3.
+    FlashSource flash = FlashSource::Flv;
+    const bool isFlash = k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream &&
+                         k != PlayerKind::Avi && flashSourceFor(current.typeName, flash);
+    // The AVI thread decodes MPEG audio or ADPCM, the MPEG threads MPEG audio
+    // or AC-3, the Flash sources what their libraries decode.
     const bool avi = k == PlayerKind::Avi;
-    if (loadMpadecExt() < 0) return;
-    if ((avi ? loadOrvoadpcmdec() : loadAc3stream()) < 0) {
-        unloadMpadecExt();
-        return;
+    if (isFlash) {
+        if (loadFlashLibraries(flash) < 0) return;
+    } else {
+        if (loadMpadecExt() < 0) return;
+        if ((avi ? loadOrvoadpcmdec() : loadAc3stream()) < 0) {
+            unloadMpadecExt();
+            return;
+        }
     }
     (void)pcm_buffer();
     WindowPort& w = window();
@@ -95,6 +104,8 @@ void mpegThread(PlayerKind k) {
         seek_dragging = false;
         if (avi)
             readMpeg4Avi(AviWorker::Playback, re, nullptr, reportPlay, nullptr);
+        else if (isFlash)
+            readFlashSource(flash, re, nullptr, reportPlay, nullptr);
         else if (k == PlayerKind::MpegAudio)
             readMpegAudioFile(re, nullptr, reportPlay, nullptr);
         else
@@ -111,11 +122,15 @@ void mpegThread(PlayerKind k) {
     w.statusText(text::kPlayIdle);
     running = false;
     paused = false;
-    if (avi)
-        unloadOrvoadpcmdec();
-    else
-        unloadAc3stream();
-    unloadMpadecExt();
+    if (isFlash) {
+        unloadFlashLibraries(flash);
+    } else {
+        if (avi)
+            unloadOrvoadpcmdec();
+        else
+            unloadAc3stream();
+        unloadMpadecExt();
+    }
     closeMainDevice();
     w.idle(Commands::all());
     w.position(0, current.durationSec);
@@ -173,6 +188,7 @@ int playRequest(int index) {
     meterWindowPrepare(f.out_rate, f.out_channels);
     PlayerKind k = playerFor(current.typeName, mediaKind(current.kind));
     if (k != PlayerKind::MpegAudio && k != PlayerKind::MpegStream && k != PlayerKind::Avi &&
+        k != PlayerKind::Flv && k != PlayerKind::Swf && k != PlayerKind::MtvAmv &&
         !isPlatformPlayer(k) && !isLibraryPlayer(k))
         return -2;
     g_playResult = 0;

@@ -229,8 +229,10 @@ TEST(JobLibraries, ByRouteAndOutputType) {
     std::vector<JobEntry> entries(2);
     entries[0].route = ReaderRoute::MpegAudio;
     entries[1].route = ReaderRoute::Amv;
-    EXPECT_EQ(librariesForJob(entries, kOutWav),
-              unsigned(kLibMpegAudio | kLibMtvDec | kLibAdpcmDec));
+    // AMV's IMA ADPCM blocks and Flash ADPCM are decoded by the engine.
+    EXPECT_EQ(librariesForJob(entries, kOutWav), unsigned(kLibMpegAudio | kLibMtvDec));
+    EXPECT_EQ(librariesForRoute(ReaderRoute::Flv), unsigned(kLibMpegAudio | kLibAacDec));
+    EXPECT_EQ(librariesForRoute(ReaderRoute::Swf), unsigned(kLibMpegAudio));
     EXPECT_EQ(librariesForJob({}, kOutM4a), unsigned(kLibAacEnc));
     EXPECT_EQ(librariesForJob({}, kOutAmr), unsigned(kLibAmrEnc));
     EXPECT_EQ(librariesForJob({}, kOutMp3), 0u);

@@ -29,7 +29,8 @@ size_t firstNonZero(const std::vector<int16_t>& s) {
 } // namespace
 
 TEST(PlayDisk, PlaybackWritesWhatAConversionWrites) {
-    for (const char* name : {"mpeg_l3_cbr_44k.mp3", "mpeg_vcd.mpg"}) {
+    for (const char* name : {"mpeg_l3_cbr_44k.mp3", "mpeg_vcd.mpg", "flash_mp3_44k_st.flv",
+                             "flash_adpcm_stream.swf", "flash_clip.mtv", "flash_22k.amv"}) {
         SCOPED_TRACE(name);
         test::TempDir home, out;
         std::string src = test::fixture(name);
