@@ -246,3 +246,91 @@ TEST_F(ManagerWindowTest, OutputsOfSeveralTypesAndRawAac) {
     EXPECT_FALSE(om.isVisible());
     EXPECT_TRUE(om.manager().records().empty());
 }
+
+namespace {
+
+// Converts `src` with kestrel-cli; the path of the one output.
+std::string convertOne(const std::string& home, const test::TempDir& out, const std::string& args,
+                       const std::string& src) {
+    std::string text = test::capture("SDL_AUDIODRIVER=dummy '" + std::string(KESTREL_BIN_DIR) +
+                                     "/kestrel-cli' --home '" + home + "' convert -q -o '" +
+                                     out.path() + "/' " + args + " '" + src + "' 2>/dev/null");
+    std::smatch m;
+    if (!std::regex_search(text, m, std::regex("([^\n\t]+)\t"))) return {};
+    return m[1];
+}
+
+struct PlayCase {
+    const char* name;
+    int type;
+    const char* args;
+    double minSnr;
+};
+
+const PlayCase kPlayCases[] = {
+    {"mp3", kManagedMp3, "-t mp3", 15},
+    {"exe", kManagedExe, "-t exe", 15},
+    {"wav", kManagedWav, "-t wav", 60},
+    {"wma", kManagedWma, "-t wma --wma-codec 0 --wma-format 5", 12},
+    {"adts", kManagedAdts, "-t adts --aac-profile lc --aac-rate 160000", 15},
+    {"m4a", kManagedMp4, "-t m4a --aac-profile lc --aac-rate 160000", 15},
+    {"amr", kManagedAmr, "-t amr --amr-mode 7", 6},
+    {"flv", kManagedFlv, "-t flv", 15},
+    {"avi", kManagedAvi, "-t avi", 15},
+};
+
+class ManagerWindowPlay : public ManagerWindowTest,
+                          public ::testing::WithParamInterface<PlayCase> {};
+
+} // namespace
+
+// Each output type played from the window sounds as the WAV conversion of
+// the same source at the output's rate and channels.
+TEST_P(ManagerWindowPlay, PlaysTheOutputIntoTheDevice) {
+    const PlayCase& c = GetParam();
+    const bool amr = c.type == kManagedAmr;
+    const int rate = amr ? 8000 : 44100, channels = amr ? 1 : 2;
+    const std::string src = test::fixture("mpeg_l3_cbr_44k.mp3");
+    test::TempDir out, ref;
+    std::string output =
+        convertOne(home.path(), out, std::string(c.args) + (amr ? "" : " -r 44100"), src);
+    ASSERT_FALSE(output.empty());
+    std::string wavRef =
+        convertOne(home.path(), ref, amr ? "-t wav -r 8000 --mono mix" : "-t wav -r 44100", src);
+    std::vector<int16_t> expected = test::wavSamples(wavRef);
+    ASSERT_FALSE(expected.empty());
+
+    MainWindow& w = open();
+    OutputManagerWindow& om = *w.outputManager();
+    ManagedOutput r;
+    r.sourcePath = src;
+    r.outputPath = output;
+    r.outputType = c.type;
+    r.outRate = rate;
+    r.outChannels = channels;
+    r.duration = static_cast<int>(expected.size() / channels / rate);
+    om.jobStarted();
+    om.jobEnded({r});
+    ASSERT_TRUE(om.isVisible());
+    om.selectRow(0);
+    om.playButton()->click();
+    ASSERT_TRUE(test::processUntil([&] { return !om.manager().playing(); }, 60));
+    test::processUntil([] { return false; }, 0.1);
+    EXPECT_EQ(om.statusLine()->text(), QString::fromUtf8(text::manager::kPlayDone));
+    EXPECT_TRUE(messages->entries().empty()) << messages->lastText();
+
+    auto bytes = test::readFile(disk);
+    std::vector<int16_t> played(bytes.size() / 2);
+    std::memcpy(played.data(), bytes.data(), played.size() * 2);
+    size_t lead = firstNonZero(played) / static_cast<size_t>(channels) * channels;
+    played.erase(played.begin(), played.begin() + static_cast<long>(lead));
+    ASSERT_FALSE(played.empty());
+    test::Comparison cmp = test::compareAudio(played, expected, channels, 6000, rate / 10);
+    std::printf("%s: SNR %.1f dB (floor %.0f), lag %ld, length %+ld frames\n", c.name, cmp.snrDb,
+                c.minSnr, cmp.lag, cmp.lengthDiff);
+    EXPECT_GE(cmp.snrDb, c.minSnr);
+    EXPECT_GT(cmp.overlap, static_cast<long>(rate)); // more than a second of it
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, ManagerWindowPlay, ::testing::ValuesIn(kPlayCases),
+                         [](const auto& info) { return std::string(info.param.name); });
