@@ -318,3 +318,24 @@ TEST_F(OutputManagerTable, TheTableKeepsSixteenRecords) {
     m.setRecords(many);
     EXPECT_EQ(m.records().size(), 16u);
 }
+
+TEST_F(OutputManagerTable, NoDeviceEndsThePlaybackAtOnce) {
+    std::string mp3 = convertOne(home, out, "-t mp3", fixture("mpeg_l3_cbr_44k.mp3"));
+    ASSERT_FALSE(mp3.empty());
+    ManagedOutput r;
+    r.outputPath = mp3;
+    r.outputType = kManagedMp3;
+    r.duration = 4;
+    CaptureDevice dev;
+    dev.failOpen = true;
+    Events ev;
+    OutputManager m(&dev);
+    m.setRecords({r});
+    ASSERT_EQ(m.play(0, &ev), 0);
+    m.wait();
+    EXPECT_LT(m.lastResult(), 0);
+    EXPECT_EQ(dev.opens, 1);
+    EXPECT_TRUE(dev.samples.empty());
+    ASSERT_FALSE(ev.texts.empty());
+    EXPECT_NE(ev.texts.back(), text::manager::kPlayDone);
+}
