@@ -11,6 +11,7 @@
 #include "engine/pipeline/display_feed.h"
 #include "engine/playback/display_thread.h"
 #include "engine/playback/players.h"
+#include "engine/playback/texts_output_manager.h"
 #include "engine/playback/texts_players.h"
 #include "engine/settings/settings.h"
 #include "gui/aac_page.h"
@@ -341,8 +342,13 @@ void MainWindow::start() {
     setCheck(kDisplaySwitch, false);
     windowPort_ = std::make_unique<GuiWindowPort>(*this, this);
     messagePort_ = std::make_unique<GuiMessagePort>(this);
-    connect(windowPort_.get(), &GuiWindowPort::outputReady, outputManager_,
-            &OutputManagerWindow::showRecord);
+    // At the end of a conversion the manager takes the job's output records.
+    connect(windowPort_.get(), &GuiWindowPort::wentIdle, outputManager_, [this] {
+        std::vector<ManagedOutput> records;
+        for (const auto& r : mainJob().outputRecords)
+            records.push_back(managedOutput(r));
+        outputManager_->jobEnded(records);
+    });
     setWindowPort(windowPort_.get());
     setMessagePort(messagePort_.get());
     // The display thread draws into the display box from now on.
@@ -489,7 +495,8 @@ void MainWindow::saveCommand() {
 }
 
 void MainWindow::playCommand() {
-    if (running.load() || outputManager_->isVisible()) return;
+    if (running.load()) return;
+    if (startsBlockedByManager()) return;
     mediaPage_->syncSelection();
     int index = mediaPage_->firstSelected();
     if (index < 0) index = 0;
@@ -503,15 +510,25 @@ void MainWindow::playCommand() {
     notify(kNotifyPlayRequest, index);
 }
 
+bool MainWindow::startsBlockedByManager() {
+    if (!outputManager_->manager().shown.load()) return false;
+    status_->setText(QString::fromUtf8(kestrel::text::manager::kStartsBlocked));
+    return true;
+}
+
 void MainWindow::convertCommand() {
     if (running.load()) return;
+    if (startsBlockedByManager()) return;
     mediaPage_->syncSelection();
     applyPages(false);
     displayThreadStart();
     waitConversion();
     if (fastThread_.joinable()) fastThread_.join();
     outputManager_->hide();
-    if (start_conversion() >= 0) conversionStarted_ = true;
+    if (start_conversion() >= 0) {
+        conversionStarted_ = true;
+        outputManager_->jobStarted();
+    }
 }
 
 void MainWindow::fastCommand() {

@@ -114,6 +114,9 @@ class MainWindow : public QWidget, public ControlSurface {
     void mouseMoveEvent(QMouseEvent* e) override;
 
   private:
+    // While the output manager is shown the start commands do nothing; the
+    // status line says why. True when blocked.
+    bool startsBlockedByManager();
     QPushButton* button(int id, const char* tip, const QIcon& icon, const char* label = nullptr);
     void buildControls();
     void fillFromSettings();

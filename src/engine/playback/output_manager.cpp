@@ -1,0 +1,349 @@
+#include "engine/playback/output_manager.h"
+
+#include "engine/catalogue/media_record.h"
+#include "engine/containers/demux.h"
+#include "engine/core/exe_layout.h"
+#include "engine/core/text_format.h"
+#include "engine/libraries/lib_mpadec_ext.h"
+#include "engine/libraries/lib_orvoaacdec.h"
+#include "engine/libraries/lib_orvoamrdec.h"
+#include "engine/pipeline/library_readers.h"
+#include "engine/pipeline/mpeg_readers.h"
+#include "engine/pipeline/platform_readers.h"
+#include "engine/playback/texts_output_manager.h"
+#include "platform/ports.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace kestrel {
+
+namespace {
+
+// Hands the decoded PCM to the manager's device, opening it with the format
+// of the first PCM (the decoder's, when it tells it) and again whenever that
+// format changes. A device that cannot be opened ends the reading loop.
+class ManagerSink : public FormatSinkPath {
+  public:
+    ManagerSink(PcmDevice& device, int rate, int channels)
+        : dev_(device), rate_(rate), ch_(channels) {}
+    ~ManagerSink() override { close(); }
+    // Asked for the format when the first PCM arrives (an MPEG decoder knows
+    // it only then).
+    std::function<void(int&, int&)> probe;
+
+    void sourceFormat(int rate, int channels) override {
+        if (rate <= 0 || channels <= 0) return;
+        if (open_ && (rate != rate_ || channels != ch_)) close();
+        rate_ = rate;
+        ch_ = channels > 2 ? 2 : channels;
+    }
+    void consume(PcmBuffer& pcm) override { write(pcm.data(), pcm.pending); }
+    void write(const uint8_t* data, int bytes) {
+        if (failed_ || bytes <= 0) return;
+        if (!open_) {
+            if (probe) {
+                int r = rate_, c = ch_;
+                probe(r, c);
+                if (r > 0 && c > 0) sourceFormat(r, c);
+            }
+            if (dev_.open(rate_, ch_) != 0) {
+                failed_ = true;
+                return;
+            }
+            open_ = true;
+        }
+        dev_.write(data, bytes);
+    }
+    bool failed() const override { return failed_; }
+    void close() {
+        if (open_) dev_.close();
+        open_ = false;
+    }
+
+  private:
+    PcmDevice& dev_;
+    int rate_, ch_;
+    bool open_ = false;
+    bool failed_ = false;
+};
+
+// The status line and progress bar of one playback: the second is shown
+// whenever it grows.
+struct Reporter {
+    OutputManagerEvents& ev;
+    int total;
+    int last = -1;
+    void operator()(int second) {
+        if (second <= last) return;
+        last = second;
+        char buf[256];
+        std::snprintf(buf, sizeof buf, text::manager::kPlaySecond, second, total);
+        ev.statusText(buf);
+        ev.progress(second, total);
+    }
+    static void report(int second, void* context) { (*static_cast<Reporter*>(context))(second); }
+};
+
+uint64_t regularFileSize(const std::string& path, bool& ok) {
+    struct stat st;
+    ok = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return ok ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+int proportional(uint64_t done, uint64_t size, int total) {
+    return size ? static_cast<int>(done * static_cast<uint64_t>(total > 0 ? total : 0) / size) : 0;
+}
+
+// WAV: the 44-byte header skipped, 8192-byte pieces straight to the device
+// until a piece comes back short.
+void playWav(FILE* f, uint64_t size, const ManagedOutput& r, RunFlags flags, ManagerSink& sink,
+             Reporter& rep) {
+    if (std::fseek(f, 44, SEEK_SET) != 0) return;
+    std::vector<uint8_t> buf(8192);
+    uint64_t done = 44;
+    (void)r;
+    while (flags.running.load() && !sink.failed()) {
+        size_t n = std::fread(buf.data(), 1, buf.size(), f);
+        done += n;
+        rep(proportional(done, size, rep.total));
+        sink.write(buf.data(), static_cast<int>(n & ~static_cast<size_t>(1)));
+        if (n < buf.size()) break;
+    }
+}
+
+// EXE: the MP3 data from the data offset on is masked with the keys of the
+// file's descriptor; it is unmasked piece by piece before it is decoded.
+int playExe(FILE* f, uint64_t size, const ManagedOutput& r, RunFlags flags, ManagerSink& sink,
+            Reporter& rep) {
+    if (r.mpegVersion < 0) return -1; // no MPEG version recorded: nothing plays
+    uint8_t desc[exe::kDescriptorBytes];
+    exe::Descriptor d;
+    if (size < exe::kDataOffset || std::fseek(f, exe::kPlayerBytes, SEEK_SET) != 0 ||
+        std::fread(desc, 1, sizeof desc, f) != sizeof desc)
+        return -1;
+    exe::decipherDescriptor(desc);
+    if (exe::parseDescriptor(desc, d) < 0) return -1;
+    // Never more than the file holds, whatever the descriptor says.
+    uint64_t dataBytes = std::min<uint64_t>(d.maskedBytes, size - exe::kDataOffset);
+    MpegReader reader(flags, kSecondLibraryInstance, false);
+    PcmBuffer& pcm = reader.pcm();
+    sink.probe = [&reader](int& rate, int& ch) {
+        rate = reader.decoder().rate();
+        ch = reader.decoder().channels();
+    };
+    reader.demuxer().demuxReset(kDemuxMpegAudio);
+    reader.decoder().start(r.outputPath);
+    reader.decoder().setDrain([&] {
+        if (pcm.pending > 0) sink.consume(pcm);
+        pcm.pending = 0;
+    });
+    pcm.pending = 0;
+    const size_t chunk = r.outRate < 32000 ? 384 : 768;
+    std::vector<uint8_t> buf(chunk);
+    uint64_t done = 0;
+    DecoderRoute route = DecoderRoute::MpegAudioLibrary;
+    bool first = true;
+    while (flags.running.load() && !sink.failed() && done < dataBytes) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(chunk, dataBytes - done));
+        size_t n = std::fread(buf.data(), 1, want, f);
+        if (n == 0) break;
+        exe::maskBytes(d.keys, d.period, static_cast<uint32_t>(done), buf.data(), n);
+        if (first && n >= 4) route = routeForHeader(buf.data());
+        first = false;
+        done += n;
+        rep(proportional(done, dataBytes, rep.total));
+        reader.demuxer().feedMpegAudio(buf.data(), static_cast<int>(n), route, true);
+        if (pcm.pending > 0) sink.consume(pcm);
+        pcm.pending = 0;
+        if (n < want) break;
+    }
+    reader.decoder().setDrain({});
+    reader.decoder().stop();
+    return 0;
+}
+
+// The decoder libraries one playback loads.
+struct Libraries {
+    bool mpa = false, aac = false, amr = false;
+    bool load(int type) {
+        const bool mp4 = type == kManagedMp4;
+        if ((type == kManagedMp3 || type == kManagedExe || mp4) && !(mpa = loadMpadecExt() >= 0))
+            return false;
+        if ((type == kManagedAdts || mp4) && !(aac = loadOrvoaacdec() >= 0)) return false;
+        if ((type == kManagedAmr || mp4) && !(amr = loadOrvoamrdec() >= 0)) return false;
+        return true;
+    }
+    ~Libraries() {
+        if (amr) unloadOrvoamrdec();
+        if (aac) unloadOrvoaacdec();
+        if (mpa) unloadMpadecExt();
+    }
+};
+
+} // namespace
+
+OutputManager::OutputManager(PcmDevice* device) {
+    if (!device) ownDevice_ = std::make_unique<RingDevice>(flags_.running);
+    device_ = device ? device : ownDevice_.get();
+}
+
+OutputManager::~OutputManager() {
+    stop();
+    wait();
+}
+
+void OutputManager::setRecords(const std::vector<ManagedOutput>& records) {
+    records_.assign(records.begin(),
+                    records.begin() + std::min<size_t>(records.size(), kManagedOutputMax));
+}
+
+int OutputManager::deleteRecord(int index) {
+    if (playing()) return kManagerBusy;
+    if (index < 0 || static_cast<size_t>(index) >= records_.size()) return kManagerNoRecord;
+    const std::string& path = records_[static_cast<size_t>(index)].outputPath;
+    if (std::remove(path.c_str()) != 0 && errno != ENOENT) return kManagerDeleteFailed;
+    records_.erase(records_.begin() + index);
+    return 0;
+}
+
+int OutputManager::play(int index, OutputManagerEvents* events) {
+    if (playing()) return kManagerBusy;
+    if (index < 0 || static_cast<size_t>(index) >= records_.size()) return kManagerNoRecord;
+    const ManagedOutput r = records_[static_cast<size_t>(index)];
+    if (r.outputType == kManagedRawAac) {
+        showMessage(text::manager::kRawAacCaption, text::manager::kRawAac);
+        return kManagerNotPlayable;
+    }
+    wait();
+    flags_.paused = false;
+    flags_.seekRequest = 0;
+    flags_.seekDragging = false;
+    flags_.running = true;
+    active_ = true;
+    result_ = 0;
+    thread_ = std::thread([this, r, events] {
+        struct Silent : OutputManagerEvents {
+            void statusText(const std::string&) override {}
+            void progress(int, int) override {}
+        } silent;
+        OutputManagerEvents& ev = events ? *events : silent;
+        result_ = playOutput(r, ev);
+        flags_.running = false;
+        active_ = false;
+        ev.ended();
+    });
+    return 0;
+}
+
+void OutputManager::stop() {
+    if (flags_.running.load()) flags_.running = false;
+}
+
+void OutputManager::wait() {
+    if (thread_.joinable()) thread_.join();
+}
+
+int OutputManager::playOutput(const ManagedOutput& r, OutputManagerEvents& ev) {
+    bool regular = false;
+    uint64_t size = regularFileSize(r.outputPath, regular);
+    FILE* f = regular ? std::fopen(r.outputPath.c_str(), "rb") : nullptr;
+    if (!f) {
+        ev.statusText(formatText(text::manager::kOpenFailed, r.outputPath));
+        ev.openFailed();
+        return -1;
+    }
+    int total = r.duration;
+    const uint64_t perSec = static_cast<uint64_t>(r.outRate > 0 ? r.outRate : 0) *
+                            static_cast<uint64_t>(r.outChannels > 0 ? r.outChannels : 0) * 2;
+    if (r.pcmBytes > 0 && perSec > 0) total = static_cast<int>(r.pcmBytes / perSec);
+    Reporter rep{ev, total};
+    ev.statusText(formatText(text::manager::kPlayStart, r.outputPath));
+    ev.progress(0, total);
+
+    Libraries libs;
+    if (!libs.load(r.outputType)) {
+        std::fclose(f);
+        return -1;
+    }
+    ManagerSink sink(*device_, r.outRate, r.outChannels);
+    RunFlags flags = flags_.flags();
+    ReaderEntry re;
+    re.path = r.outputPath;
+    re.fileSize = size;
+    re.durationSec = total;
+    re.sourceRate = r.outRate;
+    re.sourceChannels = r.outChannels;
+    int rc = 0;
+    switch (r.outputType) {
+    case kManagedWav:
+        playWav(f, size, r, flags, sink, rep);
+        break;
+    case kManagedExe:
+        rc = playExe(f, size, r, flags, sink, rep);
+        break;
+    default:
+        break;
+    }
+    std::fclose(f);
+    PcmBuffer pcm;
+    switch (r.outputType) {
+    case kManagedMp3: {
+        re.typeName = "MP3";
+        re.kind = kindCode(MediaKind::MpegAudio);
+        MpegReader reader(flags, kSecondLibraryInstance, false);
+        sink.probe = [&reader](int& rate, int& ch) {
+            rate = reader.decoder().rate();
+            ch = reader.decoder().channels();
+        };
+        if (reader.readMpegAudioFile(re, sink, &Reporter::report, &rep) ==
+            ReaderResult::NotMpegAudio) {
+            ev.statusText(text::manager::kMp3Analysis);
+            rc = -1;
+        }
+        sink.probe = nullptr;
+        break;
+    }
+    case kManagedWma:
+        if (readWindowsMedia(re, sink, flags, pcm, &Reporter::report, &rep) != ReaderResult::Ended)
+            rc = -1;
+        break;
+    case kManagedAdts:
+        if (readAacFile(re, flags, pcm, sink, &Reporter::report, &rep) != ReaderResult::Ended) {
+            ev.statusText(formatText(text::manager::kOpenFailed, r.outputPath));
+            ev.openFailed();
+            rc = -1;
+        }
+        break;
+    case kManagedMp4:
+        if (readMp4Audio(re, flags, pcm, sink, &Reporter::report, &rep) != ReaderResult::Ended) {
+            ev.statusText(formatText(text::manager::kOpenFailed, r.outputPath));
+            ev.openFailed();
+            rc = -1;
+        }
+        break;
+    case kManagedAmr:
+        if (readAmrFile(re, flags, pcm, sink, &Reporter::report, &rep) != ReaderResult::Ended)
+            rc = -1;
+        break;
+    case kManagedFlv:
+    case kManagedAvi:
+        if (readMediaGraph(re, sink, flags, pcm, 1.0, &Reporter::report, &rep) !=
+            ReaderResult::Ended)
+            rc = -1;
+        break;
+    default:
+        break;
+    }
+    if (sink.failed()) rc = -1; // no device
+    sink.close();               // the queued buffers play out
+    if (rc == 0) ev.statusText(text::manager::kPlayDone);
+    return rc;
+}
+
+} // namespace kestrel

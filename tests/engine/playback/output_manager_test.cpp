@@ -1,0 +1,341 @@
+// The output manager's player and table: every output type the conversion
+// writes is played by its type and gives the sound of the conversion (checked
+// against the WAV conversion of the same source); raw AAC is refused with its
+// message; delete removes the file and the record and is refused while
+// playing; stop ends a playback.
+#include "engine/core/exe_layout.h"
+#include "engine/playback/output_manager.h"
+#include "engine/playback/texts_output_manager.h"
+#include "engine/settings/settings.h"
+#include "platform/paths.h"
+#include "platform/ports.h"
+#include "support/audio_compare.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <regex>
+
+using namespace kestrel;
+using namespace kestrel::test;
+
+namespace {
+
+const std::string kCli = std::string(KESTREL_BIN_DIR) + "/kestrel-cli";
+
+// Keeps what the player sends to its device.
+class CaptureDevice : public PcmDevice {
+  public:
+    int open(int r, int c) override {
+        std::lock_guard<std::mutex> l(m);
+        rate = r;
+        channels = c;
+        ++opens;
+        return failOpen ? -1 : 0;
+    }
+    void write(const uint8_t* pcm, int bytes) override {
+        std::lock_guard<std::mutex> l(m);
+        size_t at = samples.size();
+        samples.resize(at + static_cast<size_t>(bytes) / 2);
+        std::memcpy(samples.data() + at, pcm, static_cast<size_t>(bytes) / 2 * 2);
+    }
+    void close() override {}
+    std::mutex m;
+    std::vector<int16_t> samples;
+    int rate = 0, channels = 0, opens = 0;
+    bool failOpen = false;
+};
+
+class Events : public OutputManagerEvents {
+  public:
+    void statusText(const std::string& t) override {
+        std::lock_guard<std::mutex> l(m);
+        texts.push_back(t);
+    }
+    void progress(int second, int) override { lastSecond = second; }
+    void openFailed() override { failedOpen = true; }
+    std::mutex m;
+    std::vector<std::string> texts;
+    std::atomic<int> lastSecond{-1};
+    std::atomic<bool> failedOpen{false};
+};
+
+// Converts `src` with kestrel-cli; the path of the one output.
+std::string convertOne(const TempDir& home, const TempDir& out, const std::string& args,
+                       const std::string& src) {
+    std::string text =
+        capture("SDL_AUDIODRIVER=dummy '" + kCli + "' --home '" + home.path() +
+                "' convert -q -o '" + out.path() + "/' " + args + " '" + src + "' 2>/dev/null");
+    std::smatch m;
+    if (!std::regex_search(text, m, std::regex("([^\n\t]+)\t"))) return {};
+    return m[1];
+}
+
+struct Case {
+    const char* name;
+    int type;
+    const char* args;
+    int rate, channels;
+    double minSnr;
+};
+
+const Case kCases[] = {
+    {"mp3", kManagedMp3, "-t mp3 -r 44100", 44100, 2, 15},
+    {"mp3-22k-mono", kManagedMp3, "-t mp3 -r 22050 --mono mix", 22050, 1, 15},
+    {"exe", kManagedExe, "-t exe -r 44100", 44100, 2, 15},
+    {"exe-22k", kManagedExe, "-t exe -r 22050 --mono mix", 22050, 1, 15},
+    {"wav", kManagedWav, "-t wav -r 44100", 44100, 2, 60},
+    {"wma", kManagedWma, "-t wma --wma-codec 0 --wma-format 5", 44100, 2, 12},
+    {"adts", kManagedAdts, "-t adts --aac-profile lc --aac-rate 160000", 44100, 2, 15},
+    {"m4a", kManagedMp4, "-t m4a --aac-profile lc --aac-rate 160000", 44100, 2, 15},
+    {"amr", kManagedAmr, "-t amr --amr-mode 7", 8000, 1, 6},
+    {"flv", kManagedFlv, "-t flv -r 44100", 44100, 2, 15},
+    {"avi", kManagedAvi, "-t avi -r 44100", 44100, 2, 15},
+};
+
+class OutputManagerPlay : public ::testing::TestWithParam<Case> {
+  protected:
+    void SetUp() override {
+        setLibraryFolder(KESTREL_BIN_DIR);
+        setProgramFolder(home.path());
+        loadSettings();
+        setMessagePort(&messages);
+    }
+    void TearDown() override {
+        setMessagePort(nullptr);
+        setProgramFolder("");
+    }
+    TempDir home, out, ref;
+    RecordingMessages messages;
+};
+
+ManagedOutput recordOf(const std::string& path, const Case& c, int seconds) {
+    ManagedOutput r;
+    r.outputPath = path;
+    r.sourcePath = "source";
+    r.outputType = c.type;
+    r.outRate = c.rate;
+    r.outChannels = c.channels;
+    r.duration = seconds;
+    r.mpegVersion = c.rate >= 32000 ? 0 : 1;
+    return r;
+}
+
+} // namespace
+
+TEST_P(OutputManagerPlay, PlaysTheSoundOfTheOutput) {
+    const Case& c = GetParam();
+    const std::string src = fixture("mpeg_l3_cbr_44k.mp3");
+    std::string output = convertOne(home, out, c.args, src);
+    ASSERT_FALSE(output.empty());
+    std::string wavArgs =
+        std::string("-t wav -r ") + std::to_string(c.rate) + (c.channels == 1 ? " --mono mix" : "");
+    std::string wavRef = convertOne(home, ref, wavArgs, src);
+    std::vector<int16_t> expected = wavSamples(wavRef);
+    ASSERT_FALSE(expected.empty());
+    const int seconds = static_cast<int>(expected.size() / c.channels / c.rate);
+
+    CaptureDevice dev;
+    Events ev;
+    {
+        OutputManager m(&dev);
+        m.setRecords({recordOf(output, c, seconds)});
+        ASSERT_EQ(m.play(0, &ev), 0);
+        m.wait();
+        EXPECT_FALSE(m.playing());
+        EXPECT_EQ(m.lastResult(), 0);
+    }
+    EXPECT_EQ(dev.rate, c.rate);
+    EXPECT_EQ(dev.channels, c.channels);
+    ASSERT_FALSE(dev.samples.empty());
+    Comparison cmp = compareAudio(dev.samples, expected, c.channels, 4000, c.rate / 20);
+    std::printf("%s: SNR %.1f dB (floor %.0f), lag %ld, length %+ld frames\n", c.name, cmp.snrDb,
+                c.minSnr, cmp.lag, cmp.lengthDiff);
+    EXPECT_GE(cmp.snrDb, c.minSnr);
+    EXPECT_LT(std::labs(cmp.lengthDiff), c.rate / 5);
+    // Start, the seconds as they grow, and the end.
+    ASSERT_GE(ev.texts.size(), 2u);
+    EXPECT_EQ(ev.texts.front(), "开始播放文件" + output);
+    EXPECT_EQ(ev.texts.back(), text::manager::kPlayDone);
+    // The players that read the file themselves report every second; the
+    // platform readers report the media time they poll every 10 ms, which an
+    // instant device outruns.
+    if (c.type != kManagedWma && c.type != kManagedFlv && c.type != kManagedAvi)
+        EXPECT_GE(ev.lastSecond.load(), seconds - 1);
+    else
+        EXPECT_GE(ev.lastSecond.load(), 0);
+    EXPECT_TRUE(messages.entries().empty()) << messages.lastText();
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, OutputManagerPlay, ::testing::ValuesIn(kCases),
+                         [](const auto& info) {
+                             std::string n = info.param.name;
+                             for (char& ch : n)
+                                 if (ch == '-') ch = '_';
+                             return n;
+                         });
+
+namespace {
+
+class OutputManagerTable : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setLibraryFolder(KESTREL_BIN_DIR);
+        setProgramFolder(home.path());
+        loadSettings();
+        setMessagePort(&messages);
+    }
+    void TearDown() override {
+        setMessagePort(nullptr);
+        setProgramFolder("");
+    }
+    TempDir home, out;
+    RecordingMessages messages;
+};
+
+bool exists(const std::string& p) {
+    struct stat st;
+    return ::stat(p.c_str(), &st) == 0;
+}
+
+} // namespace
+
+// The data of an EXE output is masked: played as it lies in the file it is no
+// MP3 stream at all. The manager unmasks it with the descriptor's keys.
+TEST_F(OutputManagerTable, TheExeDataIsMaskedInTheFile) {
+    std::string exe = convertOne(home, out, "-t exe -r 44100", fixture("mpeg_l3_cbr_44k.mp3"));
+    ASSERT_FALSE(exe.empty());
+    std::vector<uint8_t> bytes = readFile(exe);
+    ASSERT_GT(bytes.size(), exe::kDataOffset + 4);
+    const uint8_t* d = bytes.data() + exe::kDataOffset;
+    // An MP3 frame header would start 0xFF 0xFB at 44.1 kHz MPEG-1 Layer III.
+    EXPECT_FALSE(d[0] == 0xFF && (d[1] & 0xE0) == 0xE0);
+}
+
+TEST_F(OutputManagerTable, RawAacIsRefusedWithItsMessage) {
+    std::string aac = convertOne(home, out, "-t aac", fixture("mpeg_l3_cbr_44k.mp3"));
+    ASSERT_FALSE(aac.empty());
+    CaptureDevice dev;
+    OutputManager m(&dev);
+    ManagedOutput r;
+    r.outputPath = aac;
+    r.outputType = kManagedRawAac;
+    m.setRecords({r});
+    EXPECT_EQ(m.play(0, nullptr), kManagerNotPlayable);
+    EXPECT_FALSE(m.playing());
+    ASSERT_EQ(messages.entries().size(), 1u);
+    EXPECT_EQ(messages.entries()[0].caption, "岚石MP3编辑器 输出管理");
+    EXPECT_EQ(messages.entries()[0].text, "AAC 编码 原始流 暂不能播放");
+    EXPECT_EQ(dev.opens, 0);
+}
+
+TEST_F(OutputManagerTable, DeleteRemovesFileAndRecordAndIsRefusedWhilePlaying) {
+    const std::string src = fixture("mpeg_l3_cbr_44k.mp3");
+    std::vector<ManagedOutput> records;
+    for (int i = 0; i < 3; ++i) {
+        ManagedOutput r;
+        r.outputPath = out.file("out" + std::to_string(i) + ".wav");
+        writeFile(r.outputPath, std::vector<uint8_t>(44 + 8192 * 40, 0));
+        r.outputType = kManagedWav;
+        r.duration = 2;
+        records.push_back(r);
+    }
+    // A slow device keeps the player busy until it is stopped.
+    struct SlowDevice : CaptureDevice {
+        void write(const uint8_t* p, int n) override {
+            CaptureDevice::write(p, n);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    } dev;
+    OutputManager m(&dev);
+    m.setRecords(records);
+    ASSERT_EQ(m.play(1, nullptr), 0);
+    EXPECT_TRUE(m.playing());
+    EXPECT_EQ(m.play(0, nullptr), kManagerBusy);
+    EXPECT_EQ(m.deleteRecord(0), kManagerBusy);
+    EXPECT_TRUE(exists(records[0].outputPath));
+    EXPECT_EQ(m.records().size(), 3u);
+    m.stop();
+    m.wait();
+    EXPECT_FALSE(m.playing());
+    // Stopped well before its end (40 pieces of 8192 bytes).
+    EXPECT_LT(dev.samples.size(), 40u * 4096);
+
+    EXPECT_EQ(m.deleteRecord(1), 0);
+    EXPECT_FALSE(exists(records[1].outputPath));
+    ASSERT_EQ(m.records().size(), 2u);
+    EXPECT_EQ(m.records()[1].outputPath, records[2].outputPath); // later records move up
+    EXPECT_EQ(m.deleteRecord(5), kManagerNoRecord);
+    // A file already gone still lets its record go.
+    std::remove(records[0].outputPath.c_str());
+    EXPECT_EQ(m.deleteRecord(0), 0);
+    EXPECT_EQ(m.records().size(), 1u);
+}
+
+TEST_F(OutputManagerTable, WavOfWholePiecesEndsAtTheFirstEmptyRead) {
+    ManagedOutput r;
+    r.outputPath = out.file("whole.wav");
+    std::vector<uint8_t> bytes(44 + 8192 * 3);
+    for (size_t i = 44; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i * 7);
+    writeFile(r.outputPath, bytes);
+    r.outputType = kManagedWav;
+    CaptureDevice dev;
+    OutputManager m(&dev);
+    m.setRecords({r});
+    ASSERT_EQ(m.play(0, nullptr), 0);
+    m.wait();
+    ASSERT_EQ(dev.samples.size(), 3u * 4096);
+    EXPECT_EQ(std::memcmp(dev.samples.data(), bytes.data() + 44, 8192 * 3), 0);
+}
+
+TEST_F(OutputManagerTable, AMissingOutputSaysSoAndPlaysNothing) {
+    ManagedOutput r;
+    r.outputPath = out.file("gone.mp3");
+    r.outputType = kManagedMp3;
+    CaptureDevice dev;
+    Events ev;
+    OutputManager m(&dev);
+    m.setRecords({r});
+    ASSERT_EQ(m.play(0, &ev), 0);
+    m.wait();
+    EXPECT_LT(m.lastResult(), 0);
+    EXPECT_TRUE(ev.failedOpen.load());
+    ASSERT_FALSE(ev.texts.empty());
+    EXPECT_EQ(ev.texts.back(), "打开文件" + r.outputPath + "失败");
+    EXPECT_EQ(dev.opens, 0);
+}
+
+TEST_F(OutputManagerTable, TheTableKeepsSixteenRecords) {
+    std::vector<ManagedOutput> many(20);
+    OutputManager m;
+    m.setRecords(many);
+    EXPECT_EQ(m.records().size(), 16u);
+}
+
+TEST_F(OutputManagerTable, NoDeviceEndsThePlaybackAtOnce) {
+    std::string mp3 = convertOne(home, out, "-t mp3", fixture("mpeg_l3_cbr_44k.mp3"));
+    ASSERT_FALSE(mp3.empty());
+    ManagedOutput r;
+    r.outputPath = mp3;
+    r.outputType = kManagedMp3;
+    r.duration = 4;
+    CaptureDevice dev;
+    dev.failOpen = true;
+    Events ev;
+    OutputManager m(&dev);
+    m.setRecords({r});
+    ASSERT_EQ(m.play(0, &ev), 0);
+    m.wait();
+    EXPECT_LT(m.lastResult(), 0);
+    EXPECT_EQ(dev.opens, 1);
+    EXPECT_TRUE(dev.samples.empty());
+    ASSERT_FALSE(ev.texts.empty());
+    EXPECT_NE(ev.texts.back(), text::manager::kPlayDone);
+}
