@@ -14,6 +14,14 @@ check_copy() { # ROOT BIN_DIR
   root=$1 bin=$2
   [ -x "$bin/kestrel-cli" ] || fail "no kestrel-cli in $bin"
   "$bin/kestrel-cli" --version | grep -q '^kestrel-cli ' || fail "--version from $bin"
+  # Both programs find every library they link (the rate changer through the run path).
+  for exe in "$bin/kestrel-cli" "$bin/kestrel"; do
+    [ -e "$exe" ] || continue
+    if ldd "$exe" | grep -q 'not found'; then fail "$exe misses a library: $(ldd "$exe" | grep 'not found')"; fi
+  done
+  if [ -x "$bin/kestrel" ] && [ ! -f "$root/share/applications/org.kestrel.Kestrel.desktop" ]; then
+    fail "the window is installed without its desktop entry"
+  fi
   home="$scratch/home-$(basename "$root")"
   mkdir -p "$home"
   # Libraries found through the private folder: the stream probe analyses a file.
