@@ -31,12 +31,6 @@ Result cli(const TempDir& home, const std::string& args) {
     return r;
 }
 
-double ffprobeDuration(const std::string& path) {
-    return std::atof(
-        capture("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "'")
-            .c_str());
-}
-
 // Converts `src` to a WAV in `out` with `options`; returns its samples.
 std::vector<int16_t> convertWav(const TempDir& home, const TempDir& out, const std::string& src,
                                 const std::string& options, int* rate = nullptr,

@@ -32,12 +32,6 @@ Result cli(const TempDir& home, const std::string& args) {
     return r;
 }
 
-double ffprobeDuration(const std::string& path) {
-    return std::atof(
-        capture("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "'")
-            .c_str());
-}
-
 // Time stamp of the last packet ffprobe finds, in seconds.
 double lastPacketTime(const std::string& path) {
     return std::atof(capture("ffprobe -v error -show_entries packet=pts_time -of csv=p=0 '" + path +

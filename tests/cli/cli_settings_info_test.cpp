@@ -43,12 +43,6 @@ int iniInt(const TempDir& home, const char* key) {
     return kestrel::getPrivateProfileInt(kestrel::key::kSection, key, -1, home.file("tavolin.ini"));
 }
 
-double ffprobeDuration(const std::string& path) {
-    return std::atof(
-        capture("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "'")
-            .c_str());
-}
-
 } // namespace
 
 TEST(CliSettings, SetRefusesWhatLoadingWouldNotKeepAndLeavesTheFileAlone) {

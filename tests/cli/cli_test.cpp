@@ -49,12 +49,6 @@ Result cliIn(const std::string& cwd, const TempDir& home, const std::string& arg
     return r;
 }
 
-double ffprobeDuration(const std::string& path) {
-    std::string s =
-        capture("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "'");
-    return std::atof(s.c_str());
-}
-
 } // namespace
 
 TEST(Cli, UsageAndExitCodes) {

@@ -20,12 +20,6 @@ using namespace kestrel;
 
 namespace {
 
-double ffprobeDuration(const std::string& path) {
-    std::string s = test::capture("ffprobe -v error -show_entries format=duration -of csv=p=0 '" +
-                                  path + "' 2>/dev/null");
-    return std::atof(s.c_str());
-}
-
 // Everything a graph hands on, collected on its thread.
 struct Collected {
     std::mutex m;
@@ -100,7 +94,7 @@ TEST(MediaGraph, ReportsTheFormatAndDurationOfEveryFamily) {
         EXPECT_EQ(g.format.bitsPerSample, 16);
         EXPECT_EQ(g.format.blockAlign, f.channels * 2);
         EXPECT_EQ(g.format.avgBytesPerSec, f.rate * f.channels * 2);
-        EXPECT_NEAR(g.duration / 1e7, ffprobeDuration(path), 1.0);
+        EXPECT_NEAR(g.duration / 1e7, test::ffprobeDuration(path), 1.0);
         EXPECT_EQ(g.durationSec, static_cast<int>(g.duration / kGraphTimeUnits));
         EXPECT_EQ(g.durationLow, static_cast<uint32_t>(g.duration));
     }
@@ -274,7 +268,7 @@ TEST(WmAudioReader, ReadsAttributesAndPlaysTheAudioOutput) {
     EXPECT_EQ(r.title(), "Kestrel test");
     EXPECT_EQ(r.author(), "Tester");
     EXPECT_EQ(r.copyright(), ""); // absent: no failure
-    EXPECT_NEAR(r.duration() / 1e7, ffprobeDuration(path), 1.0);
+    EXPECT_NEAR(r.duration() / 1e7, test::ffprobeDuration(path), 1.0);
     EXPECT_TRUE(r.seekable());
     EXPECT_FALSE(r.broadcast());
     EXPECT_EQ(r.audioFormat().samplesPerSec, 22050);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -179,6 +180,68 @@ CommandResult runApart(const std::string& command) {
     r.out.assign(o.begin(), o.end());
     r.err.assign(e.begin(), e.end());
     return r;
+}
+
+std::vector<int16_t> diskSamples(const std::string& path) {
+    const auto bytes = readFile(path);
+    std::vector<int16_t> s(bytes.size() / 2);
+    std::memcpy(s.data(), bytes.data(), s.size() * 2);
+    return s;
+}
+
+PlaybackComparison comparePlayback(const std::vector<int16_t>& expected,
+                                   const std::vector<int16_t>& played, size_t tail) {
+    PlaybackComparison r;
+    size_t a = 0, b = 0;
+    while (a < expected.size() && expected[a] == 0)
+        ++a;
+    while (b < played.size() && played[b] == 0)
+        ++b;
+    if (a == expected.size() || b == played.size()) return r;
+    const size_t n = expected.size() - a;
+    const size_t end = a + (n > tail ? n - tail : 0);
+    size_t i = a, j = b;
+    while (i < end && j < played.size()) {
+        if (played[j] == expected[i]) {
+            ++i, ++j, ++r.compared;
+        } else if (played[j] == 0) {
+            ++j, ++r.insertedSilence;
+        } else {
+            ++i, ++j, ++r.compared, ++r.mismatches;
+        }
+    }
+    r.complete = i == end;
+    return r;
+}
+
+std::vector<int16_t> withoutDropouts(const std::vector<int16_t>& s, int channels,
+                                     size_t minFrames) {
+    const size_t ch = static_cast<size_t>(channels > 0 ? channels : 1);
+    const size_t frames = s.size() / ch;
+    std::vector<int16_t> out;
+    out.reserve(s.size());
+    size_t f = 0;
+    while (f < frames) {
+        size_t g = f;
+        while (g < frames && std::all_of(s.begin() + long(g * ch), s.begin() + long(g * ch + ch),
+                                         [](int16_t v) { return v == 0; }))
+            ++g;
+        if (g > f) { // a silent run
+            if (g - f < minFrames)
+                out.insert(out.end(), s.begin() + long(f * ch), s.begin() + long(g * ch));
+            f = g;
+            continue;
+        }
+        out.insert(out.end(), s.begin() + long(f * ch), s.begin() + long(f * ch + ch));
+        ++f;
+    }
+    return out;
+}
+
+double ffprobeDuration(const std::string& path) {
+    return std::atof(capture("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path +
+                             "' 2>/dev/null")
+                         .c_str());
 }
 
 } // namespace kestrel::test

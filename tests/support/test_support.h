@@ -81,6 +81,35 @@ std::string capture(const std::string& command);
 // program's map then comes first). Returns how many were moved.
 int putSecondProgramMapsFirst(std::vector<uint8_t>& ts);
 
+// The 16-bit samples a playback into SDL's disk driver wrote.
+std::vector<int16_t> diskSamples(const std::string& path);
+
+// How a playback's samples compare with what a conversion wrote: from the
+// first non-zero sample of each, every sample of `expected` but the last
+// `tail` (what may still sit in the ring when it stops) must come in `played`
+// in order. A device that ran dry meanwhile (on a loaded machine) played
+// silence in between: zeros in `played` where `expected` has sound are
+// skipped and counted, never taken for the sound itself.
+struct PlaybackComparison {
+    size_t compared = 0; // samples of `expected` matched or mismatched
+    size_t mismatches = 0;
+    size_t insertedSilence = 0; // zeros skipped in `played`
+    bool complete = false;      // every sample up to the tail was found
+};
+PlaybackComparison comparePlayback(const std::vector<int16_t>& expected,
+                                   const std::vector<int16_t>& played, size_t tail);
+
+// `s` (interleaved, `channels` per frame) without its runs of at least
+// `minFrames` silent frames: the gaps a device that ran dry played, for
+// comparisons by signal-to-noise ratio (the sound compared has no silence of
+// its own that long).
+std::vector<int16_t> withoutDropouts(const std::vector<int16_t>& s, int channels,
+                                     size_t minFrames = 64);
+
+// Duration in seconds of a media file as ffprobe reads its container (0
+// when it gives none).
+double ffprobeDuration(const std::string& path);
+
 // What a command gave: exit status, standard output and error apart.
 struct CommandResult {
     int status = -1;

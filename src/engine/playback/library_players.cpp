@@ -13,6 +13,7 @@
 #include "engine/pipeline/sink_wiring.h"
 #include "engine/pipeline/texts_device.h"
 #include "engine/pipeline/wave_out_ring.h"
+#include "engine/playback/play_session.h"
 #include "engine/playback/texts_players.h"
 #include "engine/settings/settings.h"
 #include "platform/ports.h"
@@ -22,17 +23,6 @@
 namespace kestrel {
 
 namespace {
-
-void reportLibraryPlay(int second, void*) {
-    char buf[1400];
-    std::snprintf(buf, sizeof buf, text::kPlayStatus, current.path.c_str(), second,
-                  current.durationSec);
-    WindowPort& w = window();
-    w.statusText(buf);
-    w.progress(second, current.durationSec);
-    w.position(second, current.durationSec);
-    w.clock(second);
-}
 
 // The decoder libraries of a kind, loaded for one playback.
 struct PlayerLibraries {
@@ -60,67 +50,25 @@ bool isLibraryPlayer(PlayerKind kind) {
 
 int libraryPlayerThread(PlayerKind k) {
     if (running.load()) return -1;
-    const EffectiveOutputFormat& f = outputFormat;
     PlayerLibraries libs;
     if (!libs.load(k)) {
         libs.unload();
         return -1;
     }
-    (void)pcm_buffer();
-    WindowPort& w = window();
-    w.busy(Command::Stop | Command::DisplaySwitch);
-    w.progress(0, current.durationSec);
-    w.statusText(formatText(text::kPlayStart, current.path));
-    w.position(0, current.durationSec);
-    int rc = openMainDevice(f.out_rate, f.out_channels, false);
-    uint32_t vol = mainWaveOut().getVolume();
-    w.volume(static_cast<int>(vol & 0xFFFF), static_cast<int>(vol >> 16));
-    displaySetupTransform(f.out_rate);
-    wirePcmSink(rateRatio);
-    ReaderEntry re;
-    static_cast<EntryFacts&>(re) = current;
-    re.rateRatio = rateRatio;
-    int result = -1;
-    bool prepared = false;
-    if (rc != 0)
-        showMessage(caption::kMain, text::device::kOpenFailed);
-    else if (!(prepared = prepare_pcm_change(rateRatio, current.sourceChannels) >= 0))
-        showMessage(caption::kMain, formatText(text::kPlayPcmChangeFailed, current.path));
-    double ratio = rateRatio;
-    if (rc == 0 && prepared) {
-        result = 0;
-        running = true;
-        paused = false;
-        seek_request = 0;
-        seek_dragging = false;
+    const bool ran = runPlayback([k](const ReaderEntry& re) {
         StageFormatSink sink(nullptr, rateRatio, current.sourceRate, current.sourceChannels);
         RunFlags flags = processRunFlags();
         PcmBuffer& pcm = mainPcm();
         if (k == PlayerKind::Amr)
-            readAmrFile(re, flags, pcm, sink, reportLibraryPlay, nullptr);
+            readAmrFile(re, flags, pcm, sink, reportPlayPosition, nullptr);
         else if (k == PlayerKind::Aac)
-            readAacFile(re, flags, pcm, sink, reportLibraryPlay, nullptr);
+            readAacFile(re, flags, pcm, sink, reportPlayPosition, nullptr);
         else
-            readMp4Audio(re, flags, pcm, sink, reportLibraryPlay, nullptr);
-        ratio = sink.ratio();
-        w.statusText(formatText(text::kPlayEnded, current.path));
-    }
-    close_pcm_change(nullptr, ratio);
-    w.statusText(formatText(text::kPlayStopped, current.path));
-    w.switchesOn(kBothSwitches);
-    sound_on = true;
-    display_on = true;
-    effects_window_on = false;
-    if (orvosoundmixLoaded()) orvosoundmix.orvomix_setdisp(0);
-    w.statusText(text::kPlayIdle);
-    running = false;
-    paused = false;
+            readMp4Audio(re, flags, pcm, sink, reportPlayPosition, nullptr);
+        return sink.ratio();
+    });
     libs.unload();
-    closeMainDevice();
-    w.idle(Commands::all());
-    w.position(0, current.durationSec);
-    w.progress(0, current.durationSec);
-    return result;
+    return ran ? 0 : -1;
 }
 
 } // namespace kestrel

@@ -17,6 +17,7 @@
 #include "engine/pipeline/sink_wiring.h"
 #include "engine/pipeline/texts_device.h"
 #include "engine/playback/platform_players.h"
+#include "engine/playback/play_session.h"
 #include "engine/playback/texts_players.h"
 #include "engine/playback/library_players.h"
 #include "engine/pipeline/wave_out_ring.h"
@@ -39,20 +40,8 @@ std::thread g_player;
 std::atomic<bool> g_playerActive{false};
 std::atomic<int> g_playResult{0};
 
-void reportPlay(int second, void*) {
-    char buf[1400];
-    std::snprintf(buf, sizeof buf, text::kPlayStatus, current.path.c_str(), second,
-                  current.durationSec);
-    WindowPort& w = window();
-    w.statusText(buf);
-    w.progress(second, current.durationSec);
-    w.position(second, current.durationSec);
-    w.clock(second);
-}
-
 void mpegThread(PlayerKind k) {
     if (running.load()) return;
-    const EffectiveOutputFormat& f = outputFormat;
     g_playResult = -1; // until the sound starts
     // Only a regular file is analysed here (a FIFO in its place would block);
     // anything else is left to the reader, which refuses it with its message.
@@ -76,52 +65,18 @@ void mpegThread(PlayerKind k) {
             return;
         }
     }
-    (void)pcm_buffer();
-    WindowPort& w = window();
-    w.busy(Command::Stop | Command::DisplaySwitch);
-    w.progress(0, current.durationSec);
-    w.statusText(formatText(text::kPlayStart, current.path));
-    w.position(0, current.durationSec);
-    int rc = openMainDevice(f.out_rate, f.out_channels, false);
-    uint32_t vol = mainWaveOut().getVolume();
-    w.volume(static_cast<int>(vol & 0xFFFF), static_cast<int>(vol >> 16));
-    displaySetupTransform(f.out_rate);
-    wirePcmSink(rateRatio);
-    ReaderEntry re;
-    static_cast<EntryFacts&>(re) = current;
-    re.rateRatio = rateRatio;
-    // Without a device or a rate changer there is nothing to hear: say so.
-    bool prepared = false;
-    if (rc != 0)
-        showMessage(caption::kMain, text::device::kOpenFailed);
-    else if (!(prepared = prepare_pcm_change(rateRatio, current.sourceChannels) >= 0))
-        showMessage(caption::kMain, formatText(text::kPlayPcmChangeFailed, current.path));
-    if (rc == 0 && prepared) {
-        g_playResult = 0;
-        running = true;
-        paused = false;
-        seek_request = 0;
-        seek_dragging = false;
+    runPlayback([&](const ReaderEntry& re) {
+        g_playResult = 0; // the sound starts
         if (avi)
-            readMpeg4Avi(AviWorker::Playback, re, nullptr, reportPlay, nullptr);
+            readMpeg4Avi(AviWorker::Playback, re, nullptr, reportPlayPosition, nullptr);
         else if (isFlash)
-            readFlashSource(flash, re, nullptr, reportPlay, nullptr);
+            readFlashSource(flash, re, nullptr, reportPlayPosition, nullptr);
         else if (k == PlayerKind::MpegAudio)
-            readMpegAudioFile(re, nullptr, reportPlay, nullptr);
+            readMpegAudioFile(re, nullptr, reportPlayPosition, nullptr);
         else
-            readMpegStream(re, nullptr, reportPlay, nullptr);
-        w.statusText(formatText(text::kPlayEnded, current.path));
-    }
-    close_pcm_change(nullptr, rateRatio);
-    w.statusText(formatText(text::kPlayStopped, current.path));
-    w.switchesOn(kBothSwitches);
-    sound_on = true;
-    display_on = true;
-    effects_window_on = false;
-    if (orvosoundmixLoaded()) orvosoundmix.orvomix_setdisp(0);
-    w.statusText(text::kPlayIdle);
-    running = false;
-    paused = false;
+            readMpegStream(re, nullptr, reportPlayPosition, nullptr);
+        return rateRatio;
+    });
     if (isFlash) {
         unloadFlashLibraries(flash);
     } else {
@@ -131,10 +86,6 @@ void mpegThread(PlayerKind k) {
             unloadAc3stream();
         unloadMpadecExt();
     }
-    closeMainDevice();
-    w.idle(Commands::all());
-    w.position(0, current.durationSec);
-    w.progress(0, current.durationSec);
 }
 
 } // namespace
@@ -195,7 +146,7 @@ int playRequest(int index) {
     g_playerActive = true;
     g_player = std::thread([k] {
         if (isPlatformPlayer(k))
-            platformPlayThread(k, reportPlay, g_playResult);
+            platformPlayThread(k, reportPlayPosition, g_playResult);
         else if (isLibraryPlayer(k))
             g_playResult = libraryPlayerThread(k);
         else

@@ -48,13 +48,6 @@ Listed info(const std::string& path) {
     return l;
 }
 
-double ffprobeDuration(const std::string& path) {
-    std::string s = capture("ffprobe -v error -show_entries format=duration -of "
-                            "default=nw=1:nk=1 '" +
-                            path + "'");
-    return s.empty() ? -1 : std::stod(s);
-}
-
 } // namespace
 
 TEST(Mp4AacAmrAnalysis, ListsEveryFixture) {

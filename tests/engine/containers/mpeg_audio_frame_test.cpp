@@ -34,12 +34,6 @@ void append(Bytes& to, const Bytes& from) {
 
 constexpr uint32_t kMpeg1L3_128 = 0xFFFB9064; // 44100 Hz, joint stereo, 417 bytes
 
-double ffprobeDuration(const std::string& path) {
-    return std::atof(
-        test::capture("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "'")
-            .c_str());
-}
-
 } // namespace
 
 TEST(MpegAudioFrame, HeaderFactsOfEveryVersion) {
@@ -168,7 +162,7 @@ TEST(MpegAudioFrame, FixturesAgreeWithFfprobe) {
             EXPECT_EQ(info.durationSec, (info.fileSize - uint64_t(info.firstFrame)) * 8 /
                                             (uint64_t(info.bitRateKbps) * 1024));
         } else {
-            EXPECT_NEAR(double(info.durationSec), ffprobeDuration(path), 1.0);
+            EXPECT_NEAR(double(info.durationSec), test::ffprobeDuration(path), 1.0);
         }
         int64_t first;
         int vbr;
@@ -234,7 +228,7 @@ TEST(MpegAudioFrame, Id3TagsLongOrNotSyncSafe) {
     MpegAudioFileInfo info;
     EXPECT_EQ(mpegAudioInfo(fixture("mpa_id3_200k.mp3"), info), 200000);
     // (The divisor of 1024 reads 2.3 % short, and whole seconds are kept.)
-    EXPECT_NEAR(double(info.durationSec), ffprobeDuration(fixture("mpa_id3_200k.mp3")), 1.5);
+    EXPECT_NEAR(double(info.durationSec), test::ffprobeDuration(fixture("mpa_id3_200k.mp3")), 1.5);
     EXPECT_EQ(info.durationSec, (info.fileSize - 200000) * 8 / (128 * 1024));
 
     // Size bytes 00 00 81 00 are not sync-safe: the frames behind the tag
@@ -242,7 +236,7 @@ TEST(MpegAudioFrame, Id3TagsLongOrNotSyncSafe) {
     std::string unsafe = fixture("mpa_id3_unsafe.mp3");
     EXPECT_EQ(mpegAudioInfo(unsafe, info), 33034);
     EXPECT_EQ(info.sampleRate, 44100);
-    EXPECT_NEAR(double(info.durationSec), ffprobeDuration(unsafe), 1.5);
+    EXPECT_NEAR(double(info.durationSec), test::ffprobeDuration(unsafe), 1.5);
     int64_t first = -1;
     int vbr = -1;
     EXPECT_EQ(mpegAudioStart(unsafe, first, vbr), 0);

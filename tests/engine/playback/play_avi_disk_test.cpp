@@ -18,13 +18,6 @@ using namespace kestrel;
 
 namespace {
 
-size_t firstNonZero(const std::vector<int16_t>& s) {
-    size_t i = 0;
-    while (i < s.size() && s[i] == 0)
-        ++i;
-    return i;
-}
-
 class PlayAvi : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -47,12 +40,7 @@ class PlayAvi : public ::testing::Test {
         setenv("SDL_AUDIODRIVER", "dummy", 1);
         setProgramFolder("");
     }
-    std::vector<int16_t> played() {
-        auto bytes = test::readFile(disk);
-        std::vector<int16_t> s(bytes.size() / 2);
-        std::memcpy(s.data(), bytes.data(), s.size() * 2);
-        return s;
-    }
+    std::vector<int16_t> played() { return test::diskSamples(disk); }
     test::TempDir home, out;
     std::string src, disk;
 };
@@ -71,19 +59,10 @@ TEST_F(PlayAvi, PlaybackWritesWhatAConversionWrites) {
     ASSERT_EQ(playRequest(0), 0);
     waitPlayback();
     EXPECT_EQ(playbackResult(), 0);
-    auto got = played();
-    size_t a = firstNonZero(wav), b = firstNonZero(got);
-    ASSERT_LT(a, wav.size());
-    ASSERT_LT(b, got.size());
-    size_t ringBuffer = 4096 / 2;
-    size_t n = wav.size() - a;
-    ASSERT_GE(got.size() - b + ringBuffer, n);
-    size_t compare = n > ringBuffer ? n - ringBuffer : 0;
-    ASSERT_GT(compare, 44100u);
-    size_t mismatches = 0;
-    for (size_t i = 0; i < compare; ++i)
-        if (got[b + i] != wav[a + i]) ++mismatches;
-    EXPECT_EQ(mismatches, 0u);
+    const auto r = test::comparePlayback(wav, played(), 4096 / 2);
+    EXPECT_TRUE(r.complete);
+    EXPECT_GT(r.compared, 44100u);
+    EXPECT_EQ(r.mismatches, 0u);
 }
 
 TEST_F(PlayAvi, StopEndsThePlayback) {
