@@ -310,7 +310,9 @@ int OutputManager::playOutput(const ManagedOutput& r, OutputManagerEvents& ev) {
         break;
     }
     case kManagedWma:
-        if (readWindowsMedia(re, sink, flags, pcm, &Reporter::report, &rep) != ReaderResult::Ended)
+        // The end of the file is the manager's own: its status says so below.
+        if (readWindowsMedia(re, sink, flags, pcm, &Reporter::report, &rep, WmEndReport::Caller) !=
+            ReaderResult::Ended)
             rc = -1;
         break;
     case kManagedAdts:
