@@ -3,6 +3,7 @@
 #include "cli/texts.h"
 
 #include "engine/core/run_state.h"
+#include "engine/pipeline/texts_platform.h"
 #include "platform/ports.h"
 
 #include <atomic>
@@ -140,6 +141,8 @@ class TerminalWindow : public WindowPort {
         p.elapsed = elapsed();
         show(p);
     }
+    // The Windows Media reader's end-of-playback message.
+    void wmPlaybackEnded() override { statusText(kestrel::text::kWmPlayEnded); }
     // The encoding of a WMA output from its intermediate WAV, in percent.
     void wmaProgress(int percent) override {
         ProgressInfo p;

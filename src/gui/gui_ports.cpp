@@ -1,7 +1,5 @@
 #include "gui/gui_ports.h"
 
-#include "engine/convert/conversion_driver.h"
-
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
@@ -92,11 +90,8 @@ void GuiWindowPort::switchesOn(Commands which) {
 void GuiWindowPort::wmaProgress(int percent) {
     post([this, percent] { controls_.wmaProgress(percent); });
 }
-void GuiWindowPort::outputFinished(const OutputRecord& record) {
-    const int number = record.listNumber;
-    const QString path = QString::fromStdString(record.outputPath);
-    const int type = record.outputType;
-    post([this, number, path, type] { emit outputReady(number, path, type); });
+void GuiWindowPort::wmPlaybackEnded() {
+    post([this] { controls_.wmPlaybackEnded(); });
 }
 
 } // namespace kestrel::gui

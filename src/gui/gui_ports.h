@@ -29,6 +29,8 @@ class GuiMessagePort : public MessagePort {
 };
 
 // The window port: hands every event to a ControlWindow on the window's thread.
+// The outputs of a job reach the output manager when the job has gone idle
+// (wentIdle), from the job's own table: outputFinished needs no override.
 class GuiWindowPort : public QObject, public WindowPort {
     Q_OBJECT
   public:
@@ -45,11 +47,9 @@ class GuiWindowPort : public QObject, public WindowPort {
     void gainsReset() override;
     void switchesOn(Commands which) override;
     void wmaProgress(int percent) override;
-    void outputFinished(const OutputRecord& record) override;
+    void wmPlaybackEnded() override;
 
   signals:
-    // On the window's thread, once per output a conversion produced.
-    void outputReady(int listNumber, QString outputPath, int outputType);
     // On the window's thread when a worker went idle.
     void wentIdle();
 

@@ -9,6 +9,7 @@
 #include "engine/core/text_format.h"
 #include "engine/libraries/lib_orvosoundmix.h"
 #include "engine/pipeline/display_feed.h"
+#include "engine/pipeline/texts_platform.h"
 #include "engine/playback/display_thread.h"
 #include "engine/playback/players.h"
 #include "engine/playback/texts_output_manager.h"
@@ -312,10 +313,11 @@ void MainWindow::buildControls() {
     wmaDialog_ = new QDialog(this);
     wmaDialog_->setWindowTitle(QString::fromUtf8(text::kWmaEncodingTitle));
     auto* wl = new QVBoxLayout(wmaDialog_);
-    auto* wmaBar = new QProgressBar;
-    wmaBar->setRange(0, 0);
+    wmaBar_ = new QProgressBar;
+    wmaBar_->setRange(0, 100);
+    wmaBar_->setValue(0);
     wl->addWidget(new QLabel(QString::fromUtf8(text::kWmaEncodingText)));
-    wl->addWidget(wmaBar);
+    wl->addWidget(wmaBar_);
     wmaDialog_->hide();
 
     timer_ = new QTimer(this);
@@ -372,6 +374,10 @@ void MainWindow::setPos(int id, int pos) {
         progress_->setValue(pos);
         return;
     }
+    if (id == kWmaProgressBar) {
+        wmaBar_->setValue(pos);
+        return;
+    }
     if (auto* s = qobject_cast<QSlider*>(control(id))) {
         QSignalBlocker b(s);
         s->setValue(pos);
@@ -381,6 +387,10 @@ void MainWindow::setPos(int id, int pos) {
 void MainWindow::setRange(int id, int lo, int hi) {
     if (id == kProgressBar) {
         progress_->setRange(lo, hi);
+        return;
+    }
+    if (id == kWmaProgressBar) {
+        wmaBar_->setRange(lo, hi);
         return;
     }
     if (auto* s = qobject_cast<QSlider*>(control(id))) {
@@ -437,6 +447,13 @@ void MainWindow::notify(int code, long value) {
         break;
     case kNotifyTitleBar:
         titleBarRequest(value);
+        break;
+    case kNotifyWmEnded:
+        // The Windows Media reader's end of playback.
+        if (value == kWmEndedValue) {
+            status_->setText(QString::fromUtf8(kestrel::text::kWmPlayEnded));
+            status_->update();
+        }
         break;
     default:
         break;

@@ -84,6 +84,7 @@ class MainWindow : public QWidget, public ControlSurface {
     Banner* banner() const { return banner_; }
     OutputManagerWindow* outputManager() const { return outputManager_; }
     QDialog* wmaDialog() const { return wmaDialog_; }
+    QProgressBar* wmaProgressBar() const { return wmaBar_; }
     SkinDialog* skinDialog() const { return skinDialog_; }
     bool conversionStarted() const { return conversionStarted_; }
     // Tool tips only while nothing plays or converts: true filters the
@@ -147,6 +148,7 @@ class MainWindow : public QWidget, public ControlSurface {
     SkinDialog* skinDialog_ = nullptr;
     EffectsWindow* effects_ = nullptr;
     QDialog* wmaDialog_ = nullptr;
+    QProgressBar* wmaBar_ = nullptr;
     QTimer* timer_ = nullptr;
     std::unique_ptr<GuiWindowPort> windowPort_;
     std::unique_ptr<GuiMessagePort> messagePort_;

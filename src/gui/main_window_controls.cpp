@@ -84,7 +84,19 @@ void ControlWindow::switchesOn(Commands which) {
 }
 
 void ControlWindow::wmaProgress(int percent) {
-    surface_.notify(kNotifyWmaProgress, percent >= 100 ? 1 : 0);
+    if (percent >= 100) {
+        surface_.notify(kNotifyWmaProgress, 1);
+    } else if (percent <= 0) {
+        surface_.notify(kNotifyWmaProgress, 0);
+        surface_.setRange(kWmaProgressBar, 0, 100);
+        surface_.setPos(kWmaProgressBar, 0);
+    } else {
+        surface_.setPos(kWmaProgressBar, percent);
+    }
+}
+
+void ControlWindow::wmPlaybackEnded() {
+    surface_.notify(kNotifyWmEnded, kWmEndedValue);
 }
 
 } // namespace kestrel::gui

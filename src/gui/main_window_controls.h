@@ -48,6 +48,8 @@ enum ControlId : int {
     kBanner = 1043,
     kLevelLeft = 1060,
     kLevelRight = 1061,
+    // The progress bar of the "WMA编码" dialog (range 0..100).
+    kWmaProgressBar = 4445,
 };
 
 // Codes of the main window's notification message (WM_USER + 33).
@@ -62,6 +64,12 @@ enum NotifyCode : int {
     kNotifyPlayRequest = 8888,
     kNotifyTitleBar = 1333999,
 };
+
+// The Windows Media reader's message to the main window at the end of its
+// file (a message of its own beside WM_USER + 33), always with the value
+// kWmEndedValue; the window shows the end-of-playback message.
+inline constexpr int kNotifyWmEnded = 0x1001;
+inline constexpr long kWmEndedValue = 99;
 
 // The encode-gain sliders' neutral position (range 0..80, 0.5 dB a step).
 inline constexpr int kGainSliderNeutral = 40;
@@ -95,8 +103,11 @@ int controlOf(Command c);
 //   volume(l, r)           1006 position l, 1007 position r
 //   gainsReset()           1008 and 1009 position 40
 //   switchesOn(which)      1028 and / or 1030 not pressed
-//   wmaProgress(p)         notification 4444 with 0 (p 0: the encoding
-//                          begins) or 1 (p 100: it has ended)
+//   wmaProgress(p)         p 0: notification 4444 with 0 (the encoding
+//                          begins), then the dialog's bar (kWmaProgressBar)
+//                          range 0..100 at 0; p 1..99: that bar at p;
+//                          p 100: notification 4444 with 1 (it has ended)
+//   wmPlaybackEnded()      message kNotifyWmEnded with kWmEndedValue
 //   outputFinished(r)      none: the output manager takes the record
 class ControlWindow : public WindowPort {
   public:
@@ -113,6 +124,7 @@ class ControlWindow : public WindowPort {
     void gainsReset() override;
     void switchesOn(Commands which) override;
     void wmaProgress(int percent) override;
+    void wmPlaybackEnded() override;
 
   private:
     void enableCommands(Commands available);

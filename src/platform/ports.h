@@ -96,7 +96,13 @@ struct OutputRecord; // one produced output (the conversion layer defines it)
 //   gainsReset()            encode-gain sliders back to neutral (40 of 0..80)
 //   switchesOn(which)       the named two-state switches (SoundSwitch,
 //                           DisplaySwitch) show "on" (not pressed)
-//   wmaProgress(p)          the WMA encoding window: shown at 0, hidden at 100
+//   wmaProgress(p)          the WMA encoding window: shown at 0 (the
+//                           encoding begins), its progress bar at p percent
+//                           for 1..99, hidden at 100 (it has ended)
+//   wmPlaybackEnded()       the Windows Media reader of the main player or
+//                           of a conversion reached the end of its file (or
+//                           an error, or a missing codec): the window shows
+//                           the reader's end-of-playback message
 //   outputFinished(r)       at the end of a conversion job, once for each
 //                           output it produced, in job order, with its final
 //                           name: the output manager lists it
@@ -118,6 +124,7 @@ class WindowPort {
     virtual void gainsReset() {}
     virtual void switchesOn(Commands /*which*/) {}
     virtual void wmaProgress(int /*percent*/) {}
+    virtual void wmPlaybackEnded() {}
     virtual void outputFinished(const OutputRecord& /*record*/) {}
 };
 

@@ -103,19 +103,43 @@ TEST(ControlWindow, EachEventChangesItsControls) {
     w.wmaProgress(0);
     w.wmaProgress(100);
     const std::vector<std::string> expected = {
-        "text 1001",       "enable 1014 0",
-        "enable 1015 1",   "enable 1016 0",
-        "enable 1018 1",   "enable 1022 0",
-        "enable 1028 0",   "enable 1030 0",
-        "range 1003 0 40", "pos 1003 3",
-        "range 1002 0 60", "pos 1002 5",
-        "notify 88 7",     "notify 12 " + std::to_string((1000L << 16) + 2000),
-        "pos 1006 11",     "pos 1007 12",
-        "pos 1008 40",     "pos 1009 40",
-        "check 1030 0",    "notify 4444 0",
+        "text 1001",        "enable 1014 0",
+        "enable 1015 1",    "enable 1016 0",
+        "enable 1018 1",    "enable 1022 0",
+        "enable 1028 0",    "enable 1030 0",
+        "range 1003 0 40",  "pos 1003 3",
+        "range 1002 0 60",  "pos 1002 5",
+        "notify 88 7",      "notify 12 " + std::to_string((1000L << 16) + 2000),
+        "pos 1006 11",      "pos 1007 12",
+        "pos 1008 40",      "pos 1009 40",
+        "check 1030 0",     "notify 4444 0",
+        "range 4445 0 100", "pos 4445 0",
         "notify 4444 1"};
     EXPECT_EQ(s.log, expected);
     EXPECT_EQ(s.controls[kStatusLine].text, "x");
+}
+
+// The WMA encoding's progress: "begins" once, then the dialog's bar takes the
+// percentages, then "ended".
+TEST(ControlWindow, WmaProgressBeginsOnceThenMovesTheDialogsBar) {
+    FakeSurface s;
+    ControlWindow w(s);
+    for (int p : {0, 1, 37, 99, 100})
+        w.wmaProgress(p);
+    const std::vector<std::string> expected = {"notify 4444 0", "range 4445 0 100", "pos 4445 0",
+                                               "pos 4445 1",    "pos 4445 37",      "pos 4445 99",
+                                               "notify 4444 1"};
+    EXPECT_EQ(s.log, expected);
+}
+
+// The Windows Media reader's end reaches the window as its own message.
+TEST(ControlWindow, WindowsMediaEndIsTheReadersMessage) {
+    FakeSurface s;
+    ControlWindow w(s);
+    w.wmPlaybackEnded();
+    ASSERT_EQ(s.notes.size(), 1u);
+    EXPECT_EQ(s.notes[0], std::make_pair(0x1001, 99L));
+    EXPECT_TRUE(s.texts.empty());
 }
 
 class ControlWindowJobs : public ::testing::Test {

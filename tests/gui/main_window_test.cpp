@@ -449,6 +449,39 @@ TEST_F(WindowTest, WmaEncodingWindowFollowsItsNotification) {
     EXPECT_FALSE(w.wmaDialog()->isVisible());
 }
 
+// A worker's WMA progress: the dialog shows at the start, its bar then takes
+// each percentage (the dialog stays up), and it hides at the end.
+TEST_F(WindowTest, WmaEncodingDialogBarTakesTheWorkersPercentages) {
+    MainWindow& w = open();
+    w.show();
+    std::thread worker([] {
+        kestrel::window().wmaProgress(0);
+        kestrel::window().wmaProgress(37);
+    });
+    worker.join();
+    ASSERT_TRUE(test::processUntil([&] { return w.wmaProgressBar()->value() == 37; }, 5));
+    EXPECT_TRUE(w.wmaDialog()->isVisible());
+    EXPECT_EQ(w.wmaProgressBar()->minimum(), 0);
+    EXPECT_EQ(w.wmaProgressBar()->maximum(), 100);
+    kestrel::window().wmaProgress(100);
+    test::processUntil([&] { return !w.wmaDialog()->isVisible(); }, 5);
+    EXPECT_FALSE(w.wmaDialog()->isVisible());
+}
+
+// The Windows Media reader's end of a file, from its own thread, puts the
+// reader's end-of-playback message on the status line.
+TEST_F(WindowTest, WindowsMediaEndShowsItsEndOfPlaybackMessage) {
+    MainWindow& w = open();
+    std::thread worker([] { kestrel::window().wmPlaybackEnded(); });
+    worker.join();
+    const QString ended = QString::fromUtf8("播放结束，请选择其它功能");
+    EXPECT_TRUE(test::processUntil([&] { return w.statusText() == ended; }, 5));
+    // Only the reader's own value carries that meaning.
+    w.setText(kStatusLine, "x");
+    w.notify(kNotifyWmEnded, 98);
+    EXPECT_EQ(w.statusText().toStdString(), "x");
+}
+
 TEST_F(WindowTest, WorkerEventsReachTheControlsOnTheWindowThread) {
     MainWindow& w = open();
     std::thread worker([] {

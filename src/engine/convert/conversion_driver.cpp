@@ -265,6 +265,7 @@ struct EntryReport {
     const JobEntry* entry;
     const std::string* outputName;
     int progressMax; // the progress bar's range: the job's playing time
+    int clockOffset; // added to the clock's second (the media graph's route)
 };
 
 void reportConversion(int second, void* ctx) {
@@ -280,7 +281,7 @@ void reportConversion(int second, void* ctx) {
     w.statusText(buf);
     w.progress(second, r->progressMax);
     w.position(second, r->entry->durationSec);
-    w.clock(second);
+    w.clock(second + r->clockOffset);
 }
 
 } // namespace
@@ -289,7 +290,10 @@ void ConversionJob::runEntry(JobEntry& e, Output& out, int progressMax) {
     ReaderEntry re;
     static_cast<EntryFacts&>(re) = e;
     re.rateRatio = e.rateRatio;
-    EntryReport rep{&e, &e.outputName, progressMax};
+    // The media graph's clock runs on over the job: its second plus the
+    // seconds of the entries converted before.
+    EntryReport rep{&e, &e.outputName, progressMax,
+                    e.route == ReaderRoute::DirectShow ? convertedSeconds_ : 0};
     PcmOutput* po = out.open ? &out.pcm : nullptr;
     if (e.route == ReaderRoute::DirectShow || e.route == ReaderRoute::Asf) {
         StageSink sink(po, e.rateRatio, e.sourceChannels);
@@ -518,6 +522,7 @@ int ConversionJob::run() {
     wirePcmSink(1.0);
     job_pcm_bytes = 0;
     outputRecords.clear();
+    convertedSeconds_ = 0;
 
     running = true;
     paused = false;
@@ -621,6 +626,7 @@ int ConversionJob::run() {
             if (type == kOutExe) exeRecordKeys(out.writer.exe, r.exeKeys, r.exePeriod);
             outputRecords.push_back(r);
         }
+        convertedSeconds_ += e.durationSec;
     }
     if (joined && out.open) {
         bool whole = finishOutput(out) == 0;

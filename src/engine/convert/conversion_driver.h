@@ -153,6 +153,8 @@ class ConversionJob {
   private:
     void runEntry(JobEntry& e, Output& out, int progressMax);
     std::unique_ptr<Output> out_;
+    // The playing time of the entries converted so far in this job, seconds.
+    int convertedSeconds_ = 0;
     PcmBuffer pcm_; // what the job's readers decode into
 };
 

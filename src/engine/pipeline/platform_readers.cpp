@@ -3,7 +3,6 @@
 #include "engine/core/captions.h"
 #include "engine/core/text_format.h"
 #include "engine/pipeline/texts.h"
-#include "engine/pipeline/texts_platform.h"
 #include "platform/media_graph.h"
 #include "platform/ports.h"
 #include "platform/wm_audio_reader.h"
@@ -71,7 +70,8 @@ struct GraphSource {
 // The Windows Media reader of a worker: its samples go through the sink.
 class SinkWmReader : public WmAudioReader {
   public:
-    SinkWmReader(PcmBuffer& pcm, PcmSinkPath& sink) : pcm_(pcm), sink_(sink) {}
+    SinkWmReader(PcmBuffer& pcm, PcmSinkPath& sink, WmEndReport endReport)
+        : pcm_(pcm), sink_(sink), endReport_(endReport) {}
     ~SinkWmReader() override { close(); }
 
     void OnStatus(int status, int32_t result) override {
@@ -84,7 +84,7 @@ class SinkWmReader : public WmAudioReader {
         case WMT_EOF:
         case WMT_MISSING_CODEC:
             endFlag = true;
-            window().statusText(text::kWmPlayEnded);
+            if (endReport_ == WmEndReport::MainWindow) window().wmPlaybackEnded();
             break;
         default:
             break;
@@ -106,6 +106,7 @@ class SinkWmReader : public WmAudioReader {
   private:
     PcmBuffer& pcm_;
     PcmSinkPath& sink_;
+    WmEndReport endReport_;
 };
 
 // A source that was listed but cannot be read now (moved, changed, damaged):
@@ -133,8 +134,9 @@ ReaderResult readMediaGraph(const ReaderEntry& e, PcmSinkPath& sink, RunFlags fl
 }
 
 ReaderResult readWindowsMedia(const ReaderEntry& e, PcmSinkPath& sink, RunFlags flags,
-                              PcmBuffer& pcm, PositionReport report, void* context) {
-    SinkWmReader reader(pcm, sink);
+                              PcmBuffer& pcm, PositionReport report, void* context,
+                              WmEndReport endReport) {
+    SinkWmReader reader(pcm, sink, endReport);
     size_t start = e.path.find_first_not_of(' ');
     pcm.pending = 0;
     if (reader.open(start == std::string::npos ? e.path : e.path.substr(start)) != kWmOk)

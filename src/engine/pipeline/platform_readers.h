@@ -16,9 +16,15 @@ namespace kestrel {
 ReaderResult readMediaGraph(const ReaderEntry& e, PcmSinkPath& sink, RunFlags flags, PcmBuffer& pcm,
                             double graphRate, PositionReport report, void* context);
 
+// Who hears of the end of a Windows Media file: the main window (the main
+// player and the conversion), or nobody beyond the caller (a player with a
+// window of its own, as the output manager).
+enum class WmEndReport { MainWindow, Caller };
+
 // Reads the entry through the Windows Media reader. OpenFailed when it cannot
 // be opened or started.
 ReaderResult readWindowsMedia(const ReaderEntry& e, PcmSinkPath& sink, RunFlags flags,
-                              PcmBuffer& pcm, PositionReport report, void* context);
+                              PcmBuffer& pcm, PositionReport report, void* context,
+                              WmEndReport endReport = WmEndReport::MainWindow);
 
 } // namespace kestrel

@@ -7,6 +7,8 @@
 #include "engine/libraries/lib_mpadec_ext.h"
 #include "engine/libraries/lib_orvoaacdec.h"
 #include "engine/libraries/lib_orvoamrdec.h"
+#include "engine/pipeline/avi_readers.h"
+#include "engine/pipeline/flash_readers.h"
 #include "engine/pipeline/library_readers.h"
 #include "engine/pipeline/mpeg_readers.h"
 #include "engine/pipeline/platform_readers.h"
@@ -18,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -173,9 +176,13 @@ struct Libraries {
     bool mpa = false, aac = false, amr = false;
     bool load(int type) {
         const bool mp4 = type == kManagedMp4;
-        if ((type == kManagedMp3 || type == kManagedExe || mp4) && !(mpa = loadMpadecExt() >= 0))
+        if ((type == kManagedMp3 || type == kManagedExe || type == kManagedFlv ||
+             type == kManagedAvi || mp4) &&
+            !(mpa = loadMpadecExt() >= 0))
             return false;
-        if ((type == kManagedAdts || mp4) && !(aac = loadOrvoaacdec() >= 0)) return false;
+        // FLV: an AAC audio tag is decoded too, not left to an unloaded library.
+        if ((type == kManagedAdts || type == kManagedFlv || mp4) && !(aac = loadOrvoaacdec() >= 0))
+            return false;
         if ((type == kManagedAmr || mp4) && !(amr = loadOrvoamrdec() >= 0)) return false;
         return true;
     }
@@ -280,6 +287,9 @@ int OutputManager::playOutput(const ManagedOutput& r, OutputManagerEvents& ev) {
     re.sourceRate = r.outRate;
     re.sourceChannels = r.outChannels;
     int rc = 0;
+    char signature[4] = {};
+    const bool flvSignature =
+        std::fread(signature, 1, 4, f) == 4 && std::memcmp(signature, "FLV\x01", 4) == 0;
     switch (r.outputType) {
     case kManagedWav:
         playWav(f, size, r, flags, sink, rep);
@@ -310,7 +320,9 @@ int OutputManager::playOutput(const ManagedOutput& r, OutputManagerEvents& ev) {
         break;
     }
     case kManagedWma:
-        if (readWindowsMedia(re, sink, flags, pcm, &Reporter::report, &rep) != ReaderResult::Ended)
+        // The end of the file is the manager's own: its status says so below.
+        if (readWindowsMedia(re, sink, flags, pcm, &Reporter::report, &rep, WmEndReport::Caller) !=
+            ReaderResult::Ended)
             rc = -1;
         break;
     case kManagedAdts:
@@ -331,12 +343,37 @@ int OutputManager::playOutput(const ManagedOutput& r, OutputManagerEvents& ev) {
         if (readAmrFile(re, flags, pcm, sink, &Reporter::report, &rep) != ReaderResult::Ended)
             rc = -1;
         break;
-    case kManagedFlv:
-    case kManagedAvi:
-        if (readMediaGraph(re, sink, flags, pcm, 1.0, &Reporter::report, &rep) !=
+    case kManagedFlv: {
+        // An FLV of version 1: its audio tags, by their time stamps.
+        if (!flvSignature) {
+            rc = -1;
+            break;
+        }
+        re.typeName = "FLV";
+        MpegReader reader(flags, kSecondLibraryInstance, false);
+        sink.probe = [&reader](int& rate, int& ch) {
+            rate = reader.decoder().rate();
+            ch = reader.decoder().channels();
+        };
+        if (readFlashSource(FlashSource::Flv, reader, re, sink, &Reporter::report, &rep) !=
             ReaderResult::Ended)
             rc = -1;
+        sink.probe = nullptr;
         break;
+    }
+    case kManagedAvi: {
+        // The audio chunks in order, decoded by the stream's format tag.
+        re.typeName = "MPEG4";
+        AviAudioReader reader(flags, pcm, kSecondLibraryInstance);
+        if (reader.open(r.outputPath) != AviReadResult::Ended ||
+            aviAudioCodec(reader.info().formatTag) == AviAudioCodec::Adpcm) {
+            rc = -1;
+            break;
+        }
+        sink.sourceFormat(reader.info().sampleRate, reader.info().channels);
+        reader.read(re, sink, &Reporter::report, &rep);
+        break;
+    }
     default:
         break;
     }

@@ -237,3 +237,59 @@ TEST(JobLibraries, ByRouteAndOutputType) {
     EXPECT_EQ(librariesForJob({}, kOutAmr), unsigned(kLibAmrEnc));
     EXPECT_EQ(librariesForJob({}, kOutMp3), 0u);
 }
+
+namespace {
+
+// Keeps the status texts and clock seconds in the order they came.
+class ClockWindow : public WindowPort {
+  public:
+    void statusText(const std::string& t) override {
+        std::lock_guard<std::mutex> lock(m);
+        log.emplace_back(t, -1);
+    }
+    void clock(int second) override {
+        std::lock_guard<std::mutex> lock(m);
+        log.emplace_back("", second);
+    }
+    std::mutex m;
+    std::vector<std::pair<std::string, int>> log;
+};
+
+} // namespace
+
+// The media graph's route shows on the clock its second plus the seconds of
+// the job's entries converted before it; the other routes their own second.
+TEST_F(ConversionJobs, TheGraphRoutesClockRunsOnOverTheJob) {
+    test::TempDir out;
+    select({"mpeg_l3_cbr_44k.mp3", "graph_ac3_48k.rm"}, out);
+    // Double speed: the device paces the graph, whose position is polled.
+    settings.conversion_mode = 1;
+    ASSERT_EQ(mediaList.rows.size(), 2u);
+    ClockWindow clocks;
+    setWindowPort(&clocks);
+    ConversionJob& job = mainJob();
+    ASSERT_EQ(job.prepare(), 0);
+    ASSERT_EQ(job.jobTable.size(), 2u);
+    ASSERT_EQ(job.jobTable[1].route, ReaderRoute::DirectShow);
+    const int first = job.jobTable[0].durationSec;
+    ASSERT_GT(first, 0);
+    ASSERT_EQ(job.run(), 0);
+    setWindowPort(&win);
+    // The clock seconds of each entry: those after its "开始录制文件".
+    std::vector<std::vector<int>> perEntry;
+    for (const auto& [t, second] : clocks.log) {
+        if (t.rfind("开始录制文件", 0) == 0)
+            perEntry.emplace_back();
+        else if (second >= 0 && !perEntry.empty())
+            perEntry.back().push_back(second);
+    }
+    ASSERT_EQ(perEntry.size(), 2u);
+    ASSERT_FALSE(perEntry[0].empty());
+    ASSERT_FALSE(perEntry[1].empty());
+    EXPECT_EQ(perEntry[0].front(), 0);
+    EXPECT_LT(perEntry[0].back(), first + 1);
+    EXPECT_EQ(perEntry[1].front(), first);
+    for (int s : perEntry[1])
+        EXPECT_GE(s, first);
+    EXPECT_LE(perEntry[1].back(), first + job.jobTable[1].durationSec);
+}

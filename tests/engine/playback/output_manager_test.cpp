@@ -4,6 +4,7 @@
 // message; delete removes the file and the record and is refused while
 // playing; stop ends a playback.
 #include "engine/core/exe_layout.h"
+#include "engine/pipeline/platform_readers.h"
 #include "engine/playback/output_manager.h"
 #include "engine/playback/texts_output_manager.h"
 #include "engine/settings/settings.h"
@@ -163,10 +164,11 @@ TEST_P(OutputManagerPlay, PlaysTheSoundOfTheOutput) {
     ASSERT_GE(ev.texts.size(), 2u);
     EXPECT_EQ(ev.texts.front(), "开始播放文件" + output);
     EXPECT_EQ(ev.texts.back(), text::manager::kPlayDone);
-    // The players that read the file themselves report every second; the
-    // platform readers report the media time they poll every 10 ms, which an
-    // instant device outruns.
-    if (c.type != kManagedWma && c.type != kManagedFlv && c.type != kManagedAvi)
+    // The players that read the file themselves (FLV by its tags' time
+    // stamps, AVI by its audio chunks) report every second; the Windows Media
+    // reader reports the media time it polls every 10 ms, which an instant
+    // device outruns.
+    if (c.type != kManagedWma)
         EXPECT_GE(ev.lastSecond.load(), seconds - 1);
     else
         EXPECT_GE(ev.lastSecond.load(), 0);
@@ -335,6 +337,106 @@ TEST_F(OutputManagerTable, NoDeviceEndsThePlaybackAtOnce) {
     m.wait();
     EXPECT_LT(m.lastResult(), 0);
     EXPECT_EQ(dev.opens, 1);
+    EXPECT_TRUE(dev.samples.empty());
+    ASSERT_FALSE(ev.texts.empty());
+    EXPECT_NE(ev.texts.back(), text::manager::kPlayDone);
+}
+
+namespace {
+
+// Counts what reaches the main window.
+class RecordingWindow : public WindowPort {
+  public:
+    void statusText(const std::string& t) override {
+        std::lock_guard<std::mutex> l(m);
+        texts.push_back(t);
+    }
+    void wmPlaybackEnded() override { ++wmEnds; }
+    std::mutex m;
+    std::vector<std::string> texts;
+    std::atomic<int> wmEnds{0};
+};
+
+struct CountingSink : PcmSinkPath {
+    void consume(PcmBuffer& pcm) override { bytes += pcm.pending; }
+    uint64_t bytes = 0;
+};
+
+const char* const kWmEndedText = "播放结束，请选择其它功能";
+
+} // namespace
+
+// The end of a WMA output the manager plays is the manager's own: the main
+// window hears nothing of it, neither the reader's message nor a status text.
+TEST_F(OutputManagerTable, AWmaOutputsEndLeavesTheMainWindowAlone) {
+    std::string wma = convertOne(home, out, "-t wma --wma-codec 0 --wma-format 5",
+                                 fixture("mpeg_l3_cbr_44k.mp3"));
+    ASSERT_FALSE(wma.empty());
+    RecordingWindow main;
+    setWindowPort(&main);
+    CaptureDevice dev;
+    Events ev;
+    {
+        OutputManager m(&dev);
+        m.setRecords({recordOf(wma, kCases[5], 2)});
+        ASSERT_EQ(kCases[5].type, kManagedWma);
+        ASSERT_EQ(m.play(0, &ev), 0);
+        m.wait();
+        EXPECT_EQ(m.lastResult(), 0);
+    }
+    setWindowPort(nullptr);
+    EXPECT_FALSE(dev.samples.empty());
+    EXPECT_EQ(main.wmEnds.load(), 0);
+    EXPECT_TRUE(main.texts.empty()) << main.texts.front();
+    ASSERT_FALSE(ev.texts.empty());
+    EXPECT_EQ(ev.texts.back(), text::manager::kPlayDone);
+}
+
+// The main player's and the conversion's reading tells the main window once
+// when the reader reaches the end of the file.
+TEST(WindowsMediaReading, TheEndOfTheFileReachesTheMainWindow) {
+    setLibraryFolder(KESTREL_BIN_DIR);
+    RecordingWindow main;
+    setWindowPort(&main);
+    OwnRunFlags own;
+    own.running = true;
+    CountingSink sink;
+    PcmBuffer pcm;
+    ReaderEntry e;
+    e.path = "  " + fixture("graph_wma2_44k.wma"); // leading blanks are trimmed
+    EXPECT_EQ(readWindowsMedia(e, sink, own.flags(), pcm, nullptr, nullptr), ReaderResult::Ended);
+    // Told apart from a caller with a window of its own.
+    readWindowsMedia(e, sink, own.flags(), pcm, nullptr, nullptr, WmEndReport::Caller);
+    setWindowPort(nullptr);
+    EXPECT_GT(sink.bytes, 0u);
+    EXPECT_EQ(main.wmEnds.load(), 1);
+    for (const auto& t : main.texts)
+        EXPECT_NE(t, kWmEndedText);
+}
+
+// An FLV output is read by its own tags: a file that does not begin with the
+// signature of an FLV of version 1 plays nothing.
+TEST_F(OutputManagerTable, AnFlvWithoutItsSignaturePlaysNothing) {
+    std::string flv = convertOne(home, out, "-t flv -r 44100", fixture("mpeg_l3_cbr_44k.mp3"));
+    ASSERT_FALSE(flv.empty());
+    std::vector<uint8_t> bytes = readFile(flv);
+    ASSERT_GT(bytes.size(), 13u);
+    ASSERT_EQ(std::memcmp(bytes.data(), "FLV\x01", 4), 0);
+    bytes[3] = 2; // a version this reader does not know
+    const std::string bad = out.path() + "/version2.flv";
+    FILE* f = std::fopen(bad.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    ManagedOutput r = recordOf(bad, kCases[9], 4);
+    ASSERT_EQ(r.outputType, kManagedFlv);
+    CaptureDevice dev;
+    Events ev;
+    OutputManager m(&dev);
+    m.setRecords({r});
+    ASSERT_EQ(m.play(0, &ev), 0);
+    m.wait();
+    EXPECT_LT(m.lastResult(), 0);
     EXPECT_TRUE(dev.samples.empty());
     ASSERT_FALSE(ev.texts.empty());
     EXPECT_NE(ev.texts.back(), text::manager::kPlayDone);
