@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 using namespace kestrel;
@@ -236,4 +237,47 @@ TEST_F(OutputRuns, AFailedMp3RunLeavesTheEndOfTheLastWholeRun) {
     EXPECT_EQ(st.wholeEnd, written * 417L);
     EXPECT_EQ(st.firstFrameAt, 0);
     std::fclose(f);
+}
+
+namespace {
+
+uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+           uint32_t(b[at + 3]) << 24;
+}
+
+} // namespace
+
+// A whole conversion onto a disk that fills up in the middle of a run: the
+// WAV that is left holds whole sample frames under a header that counts
+// them, and they are the start of what the full conversion writes.
+TEST(OutputRunsCli, AWavCutShortByAFullDiskHoldsWholeFramesItsHeaderCounts) {
+    ASSERT_TRUE(test::haveFixture("mpeg_l3_cbr_44k.mp3"));
+    const std::string cli = std::string(KESTREL_BIN_DIR) + "/kestrel-cli";
+    const std::string src = test::fixture("mpeg_l3_cbr_44k.mp3");
+    test::TempDir home, full, cut;
+    auto convert = [&](const test::TempDir& out, const std::string& limit) {
+        // A file size limit stands for the full disk: a write past it fails
+        // with EFBIG once SIGXFSZ is ignored.
+        return test::runApart("SDL_AUDIODRIVER=dummy bash -c \"trap '' XFSZ; " + limit + "exec '" +
+                              cli + "' --home '" + home.path() + "' convert -t wav -r 44100 -o '" +
+                              out.path() + "/' '" + src + "'\"");
+    };
+    test::CommandResult r = convert(full, "");
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto whole = test::readFile(full.file("mpeg_l3_cbr_44k.wav"));
+    ASSERT_GT(whole.size(), 44u + 3 * WavWriter::kRunBytes / 2) << "longer than the limit below";
+
+    // 400 KiB: more than one run, less than the whole output.
+    r = convert(cut, "ulimit -f 400; ");
+    EXPECT_NE(r.status, 0);
+    auto left = test::readFile(cut.file("mpeg_l3_cbr_44k.wav"));
+    ASSERT_GE(left.size(), 44u) << r.err;
+    EXPECT_LE(left.size(), 400u * 1024);
+    EXPECT_GT(left.size(), 44u + WavWriter::kRunBytes);
+    const uint32_t data = le32(left, 40);
+    EXPECT_EQ(data, left.size() - 44);
+    EXPECT_EQ(le32(left, 4), data + 36);
+    EXPECT_EQ(data % 4, 0u);
+    EXPECT_TRUE(std::equal(left.begin() + 44, left.end(), whole.begin() + 44));
 }
