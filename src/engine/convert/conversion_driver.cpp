@@ -508,9 +508,11 @@ int ConversionJob::run() {
         return 0;
     }
     const int mode = s.conversion_mode;
-    const bool optionalDevice = mode == 2;
-    if (openMainDevice(mode == 1 ? f.out_rate * 2 : f.out_rate, f.out_channels, optionalDevice) <
-        0) {
+    // A silent job never plays (its sound switch is off and unavailable): it
+    // runs as with no device, sparing the device's thread and its close.
+    const bool silent = mode == 2;
+    if (!silent &&
+        openMainDevice(mode == 1 ? f.out_rate * 2 : f.out_rate, f.out_channels, false) < 0) {
         showMessage(mode == 1 ? caption::kMainWide : caption::kMain, text::kDeviceOpenFailed);
         unloadLibs(libs);
         running = false;

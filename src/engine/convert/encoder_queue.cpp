@@ -76,7 +76,11 @@ int EncoderQueue::push(Mp3EncoderState& state, const uint8_t* block, int len) {
     std::vector<uint8_t>& slot = slots_[static_cast<size_t>((head_ + count_) % kSlots)];
     slot.assign(block, block + len);
     taken_ += static_cast<uint64_t>(len);
-    if (count_++ == 0) ready_.notify_one(); // the encoder thread may be waiting
+    const bool wake = count_++ == 0; // the encoder thread may be waiting
+    // Woken after the lock is let go, so that it does not wake only to wait
+    // for the lock.
+    lk.unlock();
+    if (wake) ready_.notify_one();
     return 0;
 }
 
@@ -103,7 +107,12 @@ void EncoderQueue::run() {
             }
         }
         head_ = (head_ + 1) % kSlots;
-        if (--count_ == kSlots / 2) space_.notify_one();
+        if (--count_ == kSlots / 2) {
+            // As in push(): the reading thread is woken with the lock free.
+            lk.unlock();
+            space_.notify_one();
+            lk.lock();
+        }
     }
 }
 

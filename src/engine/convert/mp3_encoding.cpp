@@ -116,7 +116,7 @@ void mp3WriteToFile(const uint8_t* bytes, int length, void* context) {
     Mp3EncoderState& st = *static_cast<Mp3EncoderState*>(context);
     FILE* f = st.file;
     if (!f || st.writeFailed) return;
-    long at = std::ftell(f);
+    long at = st.nextAt >= 0 ? st.nextAt : std::ftell(f);
     if (st.firstFrameAt < 0) st.firstFrameAt = at;
     if (std::fwrite(bytes, 1, static_cast<size_t>(length), f) != static_cast<size_t>(length)) {
         st.writeFailed = true;
@@ -125,6 +125,7 @@ void mp3WriteToFile(const uint8_t* bytes, int length, void* context) {
         return;
     }
     st.wholeEnd = at + length;
+    st.nextAt = st.wholeEnd;
 }
 
 } // namespace kestrel

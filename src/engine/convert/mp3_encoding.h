@@ -41,6 +41,9 @@ struct Mp3EncoderState {
     int writeErrno = 0;
     long wholeEnd = 0;
     FILE* file = nullptr; // the plain MP3 file mp3WriteToFile appends to
+    // Where mp3WriteToFile's next run goes: asked of the stream once, then
+    // kept, as nothing else writes the file while frames are appended.
+    long nextAt = -1;
 };
 
 // Sets up the encoder for `outputType` from the settings and the derived

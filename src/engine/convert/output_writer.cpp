@@ -26,6 +26,15 @@ int failWrite(PcmOutput& out, int err) {
     return -1;
 }
 
+// A run of held WAV blocks did not reach the file whole: the held bytes that
+// did not reach it no longer count as passed to the output (the block being
+// appended was not taken), as on a stream that wrote every block at once.
+int failHeldRun(PcmOutput& out, WavWriter& wav, int err) {
+    const uint64_t lost = wav.takeUnwritten();
+    out.pcmBytes -= lost < out.pcmBytes ? lost : out.pcmBytes;
+    return failWrite(out, err);
+}
+
 } // namespace
 
 int writeOutputBlock(PcmOutput& out, const uint8_t* block, int len) {
@@ -36,7 +45,8 @@ int writeOutputBlock(PcmOutput& out, const uint8_t* block, int len) {
     case kOutWma:
         state.wav.append(out.stream, block, static_cast<size_t>(len), outputFormat.out_channels,
                          out.name);
-        break;
+        if (out.stream && std::ferror(out.stream)) return failHeldRun(out, state.wav, errno);
+        return 0;
     case kOutMp3:
         if (encoder_thread_enabled()) {
             // The encoder thread owns the stream now: a failure it met is
@@ -72,6 +82,14 @@ int writeOutputBlock(PcmOutput& out, const uint8_t* block, int len) {
 }
 
 int settle_output(PcmOutput& out) {
+    if ((out.type == kOutWav || out.type == kOutWma) && out.writerState && out.stream) {
+        WavWriter& wav = static_cast<OutputWriterState*>(out.writerState)->wav;
+        errno = 0;
+        wav.flush(out.stream);
+        if (std::ferror(out.stream) && !out.writeError) return failHeldRun(out, wav, errno);
+        wav.takeUnwritten();
+        return out.writeError ? -1 : 0;
+    }
     EncoderQueue::Drained d = encoderQueue().drain();
     // Blocks taken but never written count as not passed to the encoder, as
     // on the one-thread path, where the failed block is the last one written.

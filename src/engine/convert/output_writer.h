@@ -29,11 +29,15 @@ struct OutputWriterState {
 //
 // MP3 blocks go to the encoder thread while it is enabled (encoder_queue.h):
 // a write failure it meets is reported on the next block, or by
-// settle_output() when no block follows.
+// settle_output() when no block follows. WAV blocks are gathered into runs
+// (WavWriter): a run that fails is reported on the block that wrote it, or by
+// settle_output() for the last one, and its held blocks count in
+// `out.pcmBytes` only as far as they reached the file.
 int writeOutputBlock(PcmOutput& out, const uint8_t* block, int len);
 
-// Waits until every block handed to `out` is encoded and written; the encoder
-// and the stream are then the caller's again. A write failure found meanwhile
+// Waits until every block handed to `out` is encoded and written (a WAV's
+// held blocks are written); the encoder and the stream are then the caller's
+// again. A write failure found meanwhile
 // is recorded and shown as writeOutputBlock does, and the blocks that were
 // not written are taken back out of `out.pcmBytes`. Returns 0, or -1 when a
 // write to `out` has failed. Called at the end of each entry and before an

@@ -27,6 +27,8 @@ void put16(uint8_t* p, uint16_t v) {
 void WavWriter::reset() {
     dataBytes = 0;
     limitReported_ = false;
+    held_.clear();
+    unwritten_ = 0;
 }
 
 void wavHeaderBytes(uint8_t h[44], uint32_t dataSize, int channels, int rate) {
@@ -60,7 +62,8 @@ size_t WavWriter::append(FILE* out, const uint8_t* pcm, size_t bytes, int channe
                          const std::string& outputName) {
     if (!out) return 0;
     size_t frame = static_cast<size_t>(channels > 0 ? channels : 1) * 2;
-    uint64_t room = kWavMaxDataBytes - dataBytes;
+    uint64_t taken = static_cast<uint64_t>(dataBytes) + held_.size();
+    uint64_t room = taken < kWavMaxDataBytes ? kWavMaxDataBytes - taken : 0;
     room -= room % frame;
     if (bytes > room) {
         bytes = static_cast<size_t>(room);
@@ -71,14 +74,38 @@ size_t WavWriter::append(FILE* out, const uint8_t* pcm, size_t bytes, int channe
             showMessage(caption::kMain, msg);
         }
     }
-    if (bytes == 0) return 0;
-    size_t n = std::fwrite(pcm, 1, bytes, out);
-    count(static_cast<uint32_t>(n));
-    return n;
+    if (bytes == 0 || std::ferror(out)) return 0;
+    if (held_.size() + bytes > kRunBytes) {
+        if (flush(out) != 0) return 0;
+        if (bytes >= kRunBytes) {
+            // A block as large as a run goes straight to the file.
+            size_t n = std::fwrite(pcm, 1, bytes, out);
+            count(static_cast<uint32_t>(n));
+            return n;
+        }
+    }
+    if (held_.capacity() < kRunBytes) held_.reserve(kRunBytes);
+    held_.insert(held_.end(), pcm, pcm + bytes);
+    return bytes;
 }
 
-int WavWriter::finish(FILE* out) const {
+size_t WavWriter::flush(FILE* out) {
+    if (held_.empty()) return 0;
+    size_t n = 0;
+    if (out && !std::ferror(out)) n = std::fwrite(held_.data(), 1, held_.size(), out);
+    count(static_cast<uint32_t>(n));
+    size_t lost = held_.size() - n;
+    unwritten_ += lost;
+    held_.clear();
+    return lost;
+}
+
+int WavWriter::finish(FILE* out) {
     if (!out) return -1;
+    if (flush(out) != 0) {
+        std::fclose(out);
+        return -1;
+    }
     uint8_t b[4];
     put32(b, dataBytes + 36);
     int rc = 0;

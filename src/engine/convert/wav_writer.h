@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace kestrel {
 
@@ -19,7 +20,12 @@ inline constexpr uint32_t kWavMaxDataBytes = 0xFFFFFFFFu - 36u; // 4294967259
 
 class WavWriter {
   public:
-    // PCM bytes appended to the output so far.
+    // PCM is gathered into runs of this many bytes before it is written, so
+    // that a long output costs a few thousand writes rather than one per
+    // block.
+    static constexpr size_t kRunBytes = 256 * 1024;
+
+    // PCM bytes that reached the output so far (held bytes not included).
     uint32_t dataBytes = 0;
 
     // Resets the count for a new output (and its limit message).
@@ -29,17 +35,35 @@ class WavWriter {
     int writeHeader(FILE* out, int channels, int rate) const;
     // Adds to the count (the PCM was appended by the caller).
     void count(uint32_t bytes);
-    // Appends PCM and counts it, cut to whole sample frames at the size limit;
-    // returns the bytes written. `outputName` names the file in the limit
-    // message.
+    // Appends PCM, cut to whole sample frames at the size limit; returns the
+    // bytes taken. The bytes are held until a run is full and then written
+    // (and counted) together; `out` should be unbuffered, so that a failed
+    // write leaves exactly the bytes that reached the file, and is found by
+    // ferror(out) after the call that wrote the run. `outputName` names the
+    // file in the limit message.
     size_t append(FILE* out, const uint8_t* pcm, size_t bytes, int channels,
                   const std::string& outputName);
-    // Patches both size fields and closes the stream; nothing when `out` is
-    // null.
-    int finish(FILE* out) const;
+    // Writes the held bytes and counts those that reached the file. Returns
+    // the number of held bytes that did not (0 when all did, or none were
+    // held); they are dropped, and added up for takeUnwritten(). Nothing is
+    // written after a failed write.
+    size_t flush(FILE* out);
+    // The held bytes dropped by failed writes since the last call.
+    uint64_t takeUnwritten() {
+        uint64_t n = unwritten_;
+        unwritten_ = 0;
+        return n;
+    }
+    // Bytes taken but not written yet.
+    size_t heldBytes() const { return held_.size(); }
+    // Writes the held bytes, patches both size fields and closes the stream;
+    // nothing when `out` is null.
+    int finish(FILE* out);
 
   private:
     bool limitReported_ = false;
+    std::vector<uint8_t> held_;
+    uint64_t unwritten_ = 0;
 };
 
 // The header bytes for a given count (for tests and other writers).

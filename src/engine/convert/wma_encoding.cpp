@@ -220,7 +220,7 @@ int openWmaOutput(PcmOutput& out, WavWriter& wav, AtomicFile& file) {
     return -1;
 }
 
-int finishWmaOutput(FILE* f, const WavWriter& wav, const std::string& outPath) {
+int finishWmaOutput(FILE* f, WavWriter& wav, const std::string& outPath) {
     int rc = wav.finish(f);
     const int encoded = encodeWma(tempWavPath(), outPath, settings.wma_codec, settings.wma_format);
     return encoded < 0 ? kWmaNotEncoded : rc < 0 ? -1 : 0;

@@ -26,7 +26,7 @@ FILE* openWmaIntermediate(WavWriter& wav);
 // patched (the WMA holds what the file told); kWmaNotEncoded when the encoding
 // failed (its messages shown, no file at `outPath`).
 inline constexpr int kWmaNotEncoded = -2;
-int finishWmaOutput(FILE* f, const WavWriter& wav, const std::string& outPath);
+int finishWmaOutput(FILE* f, WavWriter& wav, const std::string& outPath);
 
 // Encodes the 16-bit PCM WAV `wavPath` into `outPath` with the codec and
 // format value of the settings. The window port hears wmaProgress(0) before,

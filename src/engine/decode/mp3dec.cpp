@@ -4,6 +4,8 @@
 #include "engine/core/mpeg_audio_header.h"
 #include "engine/decode/mpa_layer3.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -78,6 +80,15 @@ void copyOut(const Mp3Decoder& d, uint8_t* dst, uint32_t bytes) {
     uint32_t pos = d.readBit;
     uint32_t byte = pos >> 3;
     uint32_t sh = pos & 7;
+    if (sh == 0) {
+        // Byte-aligned, the usual case once synchronised: at most two runs,
+        // split where the ring wraps.
+        byte &= kRingBytes - 1;
+        uint32_t first = std::min(bytes, kRingBytes - byte);
+        std::memcpy(dst, d.ring + byte, first);
+        std::memcpy(dst + first, d.ring, bytes - first);
+        return;
+    }
     for (uint32_t i = 0; i < bytes; ++i) {
         uint32_t a = d.ring[(byte + i) & (kRingBytes - 1)];
         uint32_t b = d.ring[(byte + i + 1) & (kRingBytes - 1)];
@@ -148,6 +159,10 @@ void writePcm(const Mp3Decoder& d, const int16_t* pcm, size_t samples, uint8_t* 
     if (d.eightBit) {
         for (size_t i = 0; i < samples; ++i)
             out[i] = uint8_t((pcm[i] >> 8) + 128);
+        return;
+    }
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out, pcm, samples * sizeof(int16_t)); // already little-endian
         return;
     }
     for (size_t i = 0; i < samples; ++i) {

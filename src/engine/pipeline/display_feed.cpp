@@ -120,6 +120,21 @@ uint8_t levelOf(int16_t s) {
     return static_cast<uint8_t>(std::min(255, std::abs(static_cast<int>(s)) / 256));
 }
 
+// Makes the transform's plan for the size chosen by displaySetupTransform;
+// false (and no spectrum for this entry) when FFTW cannot. Called with
+// f.planLock held.
+bool makePlan(Feed& f) {
+    std::vector<float> scratch(static_cast<size_t>(f.fft_size) + 1);
+    // Estimated plans do not touch the arrays; unaligned so that any array
+    // can be used when the plan is executed.
+    f.fft_plan = fftwf_plan_r2r_1d(f.fft_size, f.input.data(), scratch.data(), FFTW_R2HC,
+                                   FFTW_ESTIMATE | FFTW_UNALIGNED);
+    if (f.fft_plan) return true;
+    f.fft_size = 0;
+    g_fftSize = 0;
+    return false;
+}
+
 void measure(Feed& f, const uint8_t* block, int len, int channels, double rate_ratio) {
     const int frameBytes = 2 * channels;
     const int frames = len / frameBytes;
@@ -147,6 +162,7 @@ void measure(Feed& f, const uint8_t* block, int len, int channels, double rate_r
 
     if (rate_ratio > 2.0) return; // strong downsampling: no spectrum
     std::lock_guard<std::mutex> planGuard(f.planLock);
+    if (f.fft_size > 0 && !f.fft_plan && !makePlan(f)) return;
     const int n = f.fft_size;
     if (n <= 0 || !f.fft_plan) return;
     const int blocks = frames / n;
@@ -190,16 +206,10 @@ void displaySetupTransform(int out_rate) {
         std::lock_guard<std::mutex> planGuard(f.planLock);
         if (f.fft_plan) fftwf_destroy_plan(f.fft_plan);
         f.fft_plan = nullptr;
+        // The plan itself is made by the first block that is measured, so
+        // that a conversion nobody watches does not pay for it.
         f.fft_size = displayTransformSize(out_rate, &f.fft_step);
-        if (f.fft_size > 0) {
-            f.input.assign(static_cast<size_t>(f.fft_size), 0.0f);
-            std::vector<float> scratch(static_cast<size_t>(f.fft_size) + 1);
-            // Estimated plans do not touch the arrays; unaligned so that any
-            // array can be used when the plan is executed.
-            f.fft_plan = fftwf_plan_r2r_1d(f.fft_size, f.input.data(), scratch.data(), FFTW_R2HC,
-                                           FFTW_ESTIMATE | FFTW_UNALIGNED);
-            if (!f.fft_plan) f.fft_size = 0;
-        }
+        if (f.fft_size > 0) f.input.assign(static_cast<size_t>(f.fft_size), 0.0f);
         g_fftSize = f.fft_size;
         g_fftStep = f.fft_step;
         f.small_block_store.clear();

@@ -89,8 +89,9 @@ using Spectrum = std::shared_ptr<const std::vector<float>>;
 int displayTransformSize(int out_rate, int32_t* step = nullptr);
 
 // At every play or conversion start (worker): sets fft_size and fft_step,
-// makes a fresh plan, and empties the spectrum queue, the level arrays and the
-// small-block store.
+// drops the plan (a fresh one is made by the first block fed, so that a run
+// nobody watches does not plan a transform), and empties the spectrum queue,
+// the level arrays and the small-block store.
 void displaySetupTransform(int out_rate);
 
 // The level and spectrum feed (worker, only when display_on): `bytes` of a

@@ -127,8 +127,13 @@ int pcm_sink(const uint8_t* src, int pending, int sourceChannels, PcmOutput* out
     const EffectiveOutputFormat& f = outputFormat;
     const int step = pcmStepBytes(ratio);
     const bool passThrough = ratio == 1.0 && sourceChannels == f.out_channels;
-    int workSize = std::max<int>(static_cast<int>(g_changeBuffer.size()), step) + 16;
-    std::vector<uint8_t> work(static_cast<size_t>(workSize));
+    // The work buffer is kept between calls (one per thread that runs the
+    // stage): it is only ever overwritten before it is read, so it needs
+    // neither a fresh allocation nor clearing for each batch of blocks.
+    thread_local std::vector<uint8_t> work;
+    size_t workSize =
+        static_cast<size_t>(std::max<int>(static_cast<int>(g_changeBuffer.size()), step)) + 16;
+    if (work.size() < workSize) work.resize(workSize);
     if (pending > kPcmBufferBytes) pending = kPcmBufferBytes;
     for (int p = 0; p < pending && running.load(); p += step) {
         int len = pending - p > step ? step : pending - p;

@@ -275,6 +275,28 @@ TEST(Mp3decStream, FeedingInAnyPieceSizesGivesTheSamePcm) {
     }
 }
 
+// The search moves bit by bit, so a stream that starts a few bits late is
+// found and its frames are taken out of the ring at a bit offset; the PCM is
+// that of the byte-aligned stream, whose frames are copied out in runs (the
+// ring wraps many times over a whole file).
+TEST(Mp3decStream, FramesAtABitOffsetGiveThePcmOfTheAlignedStream) {
+    std::vector<uint8_t> data = readFile(fixture("dec_l3_24_vbr.mp3"));
+    ASSERT_GT(data.size(), 3u * 8192u);
+    Pcm aligned = decodeStream(data);
+    ASSERT_GT(aligned.frames, 50);
+    for (int shift : {1, 3, 7}) {
+        // Every bit moved `shift` places later; zero bits fill the start.
+        std::vector<uint8_t> late(data.size() + 1, 0);
+        for (size_t i = 0; i < data.size(); ++i) {
+            late[i] |= uint8_t(data[i] >> shift);
+            late[i + 1] |= uint8_t(data[i] << (8 - shift));
+        }
+        Pcm p = decodeStream(late);
+        EXPECT_EQ(p.frames, aligned.frames) << shift;
+        EXPECT_EQ(p.samples, aligned.samples) << shift;
+    }
+}
+
 TEST(Mp3decStream, CrcMismatchGivesTheInfoCodeAndDecodingGoesOn) {
     std::vector<uint8_t> data = readFile(fixture("dec_l3_44_crc.mp3"));
     auto frames = splitFrames(data);
