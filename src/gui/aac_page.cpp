@@ -41,18 +41,14 @@ AacPage::AacPage(QWidget* parent) : FormatPage(parent) {
     amrMode = positionList(text::kAmrModes, 8);
     amrMonoMode = positionList(text::kMonoModes, 3);
 
-    auto* g1 = new QGroupBox(QString::fromUtf8(text::kGroupAac));
-    auto* f1 = new QFormLayout(g1);
-    f1->addRow(QString::fromUtf8(text::kLabelAacProfile), profile);
-    f1->addRow(QString::fromUtf8(text::kLabelAacQuality), quality);
-    f1->addRow(QString::fromUtf8(text::kLabelAacBitRate), bitRate);
-    f1->addRow(QString::fromUtf8(text::kLabelAacSampleRate), sampleRate);
-    f1->addRow(QString::fromUtf8(text::kLabelChannels), channels);
-    f1->addRow(QString::fromUtf8(text::kLabelMonoMode), monoMode);
-    auto* g2 = new QGroupBox(QString::fromUtf8(text::kGroupAmr));
-    auto* f2 = new QFormLayout(g2);
-    f2->addRow(QString::fromUtf8(text::kLabelAmrMode), amrMode);
-    f2->addRow(QString::fromUtf8(text::kLabelMonoMode), amrMonoMode);
+    auto* g1 = labelledGroup(text::kGroupAac, {{text::kLabelAacProfile, profile},
+                                               {text::kLabelAacQuality, quality},
+                                               {text::kLabelAacBitRate, bitRate},
+                                               {text::kLabelAacSampleRate, sampleRate},
+                                               {text::kLabelChannels, channels},
+                                               {text::kLabelMonoMode, monoMode}});
+    auto* g2 = labelledGroup(text::kGroupAmr,
+                             {{text::kLabelAmrMode, amrMode}, {text::kLabelMonoMode, amrMonoMode}});
     auto* h = new QHBoxLayout(this);
     h->addWidget(g1);
     h->addWidget(g2, 0, Qt::AlignTop);

@@ -1,6 +1,7 @@
 #include "gui/effects_window.h"
 
 #include "engine/libraries/lib_orvosoundmix.h"
+#include "gui/texts.h"
 #include "platform/paths.h"
 
 #include <QCheckBox>
@@ -17,17 +18,7 @@ namespace kestrel::gui {
 
 namespace {
 
-constexpr const char* kTitle = "岚石音效器";
-constexpr const char* kEcho = " 回声 ";
-constexpr const char* kFilter = " 均衡器 ";
-constexpr const char* kLevel = " 音量 ";
-constexpr const char* kOn = "启用";
-constexpr const char* kDelay = "延时(毫秒)";
-constexpr const char* kFeedback = "反馈(%)";
-constexpr const char* kWet = "回声量(%)";
-constexpr const char* kGain = "增益(0.1dB)";
-constexpr const char* kBandNames[10] = {"31", "62", "125", "250", "500",
-                                        "1K", "2K", "4K",  "8K",  "16K"};
+using namespace text::effects;
 
 using WindowHookFn = int (*)(void (*)(int, void*), void*);
 

@@ -1,6 +1,8 @@
 #include "gui/format_page.h"
 
 #include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
 
 namespace kestrel::gui {
 
@@ -31,6 +33,15 @@ void selectValue(QComboBox* list, int value, int fallback) {
     if (i < 0) i = list->findData(fallback);
     if (i < 0 && list->count() > 0) i = 0;
     list->setCurrentIndex(i);
+}
+
+QGroupBox* labelledGroup(const char* title,
+                         std::initializer_list<std::pair<const char*, QWidget*>> rows) {
+    auto* g = new QGroupBox(QString::fromUtf8(title));
+    auto* f = new QFormLayout(g);
+    for (const auto& [label, control] : rows)
+        f->addRow(QString::fromUtf8(label), control);
+    return g;
 }
 
 } // namespace kestrel::gui

@@ -6,6 +6,11 @@
 
 #include <QWidget>
 
+#include <initializer_list>
+#include <utility>
+
+class QGroupBox;
+
 class QComboBox;
 
 namespace kestrel::gui {
@@ -37,5 +42,10 @@ int indexOfValue(const QComboBox* list, int value);
 // gives a missing key): a stored value the list does not offer never leaves
 // the list without a selection.
 void selectValue(QComboBox* list, int value, int fallback);
+
+// A titled group of labelled rows (label text, control), as the pages lay
+// their settings out.
+QGroupBox* labelledGroup(const char* title,
+                         std::initializer_list<std::pair<const char*, QWidget*>> rows);
 
 } // namespace kestrel::gui

@@ -54,28 +54,23 @@ Mp3Page::Mp3Page(QWidget* parent) : FormatPage(parent) {
     choose = new QPushButton(QString::fromUtf8(text::kChoose));
     choose->setToolTip(QString::fromUtf8(text::kChooseTip));
 
-    auto* g1 = new QGroupBox(QString::fromUtf8(text::kGroupMp3));
-    auto* f1 = new QFormLayout(g1);
-    f1->addRow(QString::fromUtf8(text::kLabelVersion), version);
-    f1->addRow(QString::fromUtf8(text::kLabelRateMode), rateMode);
-    f1->addRow(QString::fromUtf8(text::kLabelVbrQuality), vbrQuality);
-    f1->addRow(QString::fromUtf8(text::kLabelCbr), cbr);
-    f1->addRow(QString::fromUtf8(text::kLabelVbrMin), vbrMin);
-    f1->addRow(QString::fromUtf8(text::kLabelVbrMax), vbrMax);
-    f1->addRow(QString::fromUtf8(text::kLabelAbr), abr);
-    auto* g2 = new QGroupBox(QString::fromUtf8(text::kGroupAudio));
-    auto* f2 = new QFormLayout(g2);
-    f2->addRow(QString::fromUtf8(text::kLabelSampleRate), sampleRate);
-    f2->addRow(QString::fromUtf8(text::kLabelChannels), channels);
-    f2->addRow(QString::fromUtf8(text::kLabelMonoMode), monoMode);
-    auto* g3 = new QGroupBox(QString::fromUtf8(text::kGroupMode));
-    auto* f3 = new QFormLayout(g3);
-    f3->addRow(QString::fromUtf8(text::kLabelConversionMode), conversionMode);
-    f3->addRow(QString::fromUtf8(text::kLabelSaveMode), saveMode);
+    auto* g1 = labelledGroup(text::kGroupMp3, {{text::kLabelVersion, version},
+                                               {text::kLabelRateMode, rateMode},
+                                               {text::kLabelVbrQuality, vbrQuality},
+                                               {text::kLabelCbr, cbr},
+                                               {text::kLabelVbrMin, vbrMin},
+                                               {text::kLabelVbrMax, vbrMax},
+                                               {text::kLabelAbr, abr}});
+    auto* g2 = labelledGroup(text::kGroupAudio, {{text::kLabelSampleRate, sampleRate},
+                                                 {text::kLabelChannels, channels},
+                                                 {text::kLabelMonoMode, monoMode}});
+    auto* g3 = labelledGroup(text::kGroupMode, {{text::kLabelConversionMode, conversionMode},
+                                                {text::kLabelSaveMode, saveMode}});
     auto* pathRow = new QHBoxLayout;
     pathRow->addWidget(savePath, 1);
     pathRow->addWidget(choose);
-    f3->addRow(QString::fromUtf8(text::kLabelSavePath), pathRow);
+    static_cast<QFormLayout*>(g3->layout())
+        ->addRow(QString::fromUtf8(text::kLabelSavePath), pathRow);
     auto* columns = new QHBoxLayout(this);
     columns->addWidget(g1);
     auto* right = new QVBoxLayout;

@@ -19,14 +19,7 @@ namespace kestrel::gui {
 namespace {
 
 constexpr int kFixedColours[4] = {0x5C5C0C, 0x205C08, 0x084248, 0x521008};
-constexpr const char* kSkinTitle = "界面换肤及颜色设置";
-constexpr const char* kTitleStyle = "换窗头";
-constexpr const char* kBorderStyle = "换框边";
-constexpr const char* kSaveSkin = "保存";
-constexpr const char* kRed = "红";
-constexpr const char* kGreen = "绿";
-constexpr const char* kBlue = "蓝";
-constexpr const char* kOpacity = "透明度";
+using namespace text::skin;
 
 void paintButton(QPushButton* b, int ref) {
     b->setStyleSheet(QStringLiteral("background: %1; border-radius: 9px; min-width: 36px;"

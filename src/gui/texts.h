@@ -93,4 +93,31 @@ inline constexpr const char* kAddFilters =
     "*.mov);;MP4 (*.MP4 *.3GP *.M4A *.MTV *.AMV *.mp4 *.3gp *.m4a *.mtv *.amv);;音频 (*.AC3 "
     "*.MP3 *.ac3 *.mp3);;铃声 (*.AMR *.amr);;All (*)";
 
+// The sound-effects window.
+namespace effects {
+inline constexpr const char* kTitle = "岚石音效器";
+inline constexpr const char* kEcho = " 回声 ";
+inline constexpr const char* kFilter = " 均衡器 ";
+inline constexpr const char* kLevel = " 音量 ";
+inline constexpr const char* kOn = "启用";
+inline constexpr const char* kDelay = "延时(毫秒)";
+inline constexpr const char* kFeedback = "反馈(%)";
+inline constexpr const char* kWet = "回声量(%)";
+inline constexpr const char* kGain = "增益(0.1dB)";
+inline constexpr const char* kBandNames[10] = {"31", "62", "125", "250", "500",
+                                               "1K", "2K", "4K",  "8K",  "16K"};
+} // namespace effects
+
+// The skin dialog.
+namespace skin {
+inline constexpr const char* kSkinTitle = "界面换肤及颜色设置";
+inline constexpr const char* kTitleStyle = "换窗头";
+inline constexpr const char* kBorderStyle = "换框边";
+inline constexpr const char* kSaveSkin = "保存";
+inline constexpr const char* kRed = "红";
+inline constexpr const char* kGreen = "绿";
+inline constexpr const char* kBlue = "蓝";
+inline constexpr const char* kOpacity = "透明度";
+} // namespace skin
+
 } // namespace kestrel::gui::text

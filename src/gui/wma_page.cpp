@@ -43,10 +43,8 @@ WmaPage::WmaPage(QWidget* parent) : FormatPage(parent) {
     f1->addRow(new QLabel(QString::fromUtf8(text::kNotePassword)));
     f1->addRow(QString::fromUtf8(text::kLabelDescription), description);
     f1->addRow(new QLabel(QString::fromUtf8(text::kNoteExeFormat)));
-    auto* g2 = new QGroupBox(QString::fromUtf8(text::kGroupWma));
-    auto* f2 = new QFormLayout(g2);
-    f2->addRow(QString::fromUtf8(text::kLabelWmaCodec), codec);
-    f2->addRow(QString::fromUtf8(text::kLabelWmaFormat), format);
+    auto* g2 = labelledGroup(text::kGroupWma,
+                             {{text::kLabelWmaCodec, codec}, {text::kLabelWmaFormat, format}});
     auto* v = new QVBoxLayout(this);
     v->addWidget(g1);
     v->addWidget(g2);
