@@ -101,6 +101,11 @@ void EncoderQueue::run() {
             lk.lock();
             if (err) {
                 failure_ = err;
+                // The blocks before this one whose frames the failed run held
+                // were not written either.
+                const uint64_t before =
+                    state_->lostPcm > slot.size() ? state_->lostPcm - slot.size() : 0;
+                encoded_ -= before < encoded_ ? before : encoded_;
                 space_.notify_one(); // a waiting push() returns at once
             } else {
                 encoded_ += slot.size();

@@ -38,7 +38,7 @@ void set_encoder_thread_enabled(bool on);
 class EncoderQueue {
   public:
     // Blocks held at most, the one being encoded included.
-    static constexpr int kSlots = 8;
+    static constexpr int kSlots = 32;
 
     EncoderQueue();
     ~EncoderQueue();
@@ -79,7 +79,7 @@ class EncoderQueue {
     bool closing_ = false;
     int failure_ = 0;
     uint64_t taken_ = 0;               // PCM bytes queued since the thread started
-    uint64_t encoded_ = 0;             // PCM bytes encoded and written whole
+    uint64_t encoded_ = 0;             // PCM bytes encoded, their frames not lost
     Mp3EncoderState* state_ = nullptr; // the encoder of the output being written
     std::thread thread_;
 };

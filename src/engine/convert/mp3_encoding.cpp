@@ -1,5 +1,6 @@
 #include "engine/convert/mp3_encoding.h"
 
+#include "engine/convert/output_runs.h"
 #include "engine/core/mpeg_audio_header.h"
 #include "engine/libraries/lib_mp3enc.h"
 #include "engine/settings/settings.h"
@@ -70,6 +71,7 @@ void deliver(Mp3EncoderState& st, int n, Mp3FrameSink sink, void* context) {
 int mp3EncodeBlock(Mp3EncoderState& st, const uint8_t* pcm, int length, Mp3FrameSink sink,
                    void* context) {
     if (!st.ready) return -1;
+    st.runPcm += static_cast<uint64_t>(length > 0 ? length : 0);
     int produced = 0;
     int p = 0;
     auto* out = st.outBuffer.data();
@@ -93,6 +95,7 @@ int mp3EncoderFinish(Mp3EncoderState& st, Mp3FrameSink sink, void* context, FILE
     if (!st.ready) return 0;
     int n = mp3enc.wave_enmp3end(st.outBuffer.data());
     if (n > 0) deliver(st, n, sink, context);
+    if (stream) mp3WriteRun(st);
     if (st.tagged && stream && st.firstFrameAt >= 0 && !st.writeFailed) {
         std::vector<uint8_t> tag(8192);
         int t = mp3enc.wave_enmp3_vbrheader(tag.data(), static_cast<int>(tag.size()));
@@ -114,18 +117,48 @@ void mp3EncoderAbandon(Mp3EncoderState& st) {
 
 void mp3WriteToFile(const uint8_t* bytes, int length, void* context) {
     Mp3EncoderState& st = *static_cast<Mp3EncoderState*>(context);
-    FILE* f = st.file;
-    if (!f || st.writeFailed) return;
-    long at = st.nextAt >= 0 ? st.nextAt : std::ftell(f);
-    if (st.firstFrameAt < 0) st.firstFrameAt = at;
-    if (std::fwrite(bytes, 1, static_cast<size_t>(length), f) != static_cast<size_t>(length)) {
-        st.writeFailed = true;
-        st.writeErrno = errno;
-        st.wholeEnd = at;
-        return;
+    if (!st.file || st.writeFailed || length <= 0) return;
+    if (st.nextAt < 0) st.nextAt = std::ftell(st.file);
+    if (st.firstFrameAt < 0) st.firstFrameAt = st.nextAt;
+    if (st.run.capacity() < kOutputRunBytes) st.run.reserve(kOutputRunBytes);
+    st.run.insert(st.run.end(), bytes, bytes + length);
+    st.runMarks.push_back({st.run.size(), st.runPcm});
+    if (st.run.size() >= kOutputRunBytes) mp3WriteRun(st);
+}
+
+int mp3WriteRun(Mp3EncoderState& st) {
+    if (st.writeFailed) return -1;
+    if (st.run.empty() || !st.file) {
+        st.run.clear();
+        st.runMarks.clear();
+        st.runPcm = 0;
+        return 0;
     }
-    st.wholeEnd = at + length;
-    st.nextAt = st.wholeEnd;
+    if (st.nextAt < 0) st.nextAt = std::ftell(st.file);
+    errno = 0;
+    const size_t n = std::fwrite(st.run.data(), 1, st.run.size(), st.file);
+    const bool whole = n == st.run.size();
+    st.run.clear();
+    if (!whole) {
+        st.writeFailed = true;
+        st.writeErrno = errno ? errno : EIO;
+        // The frame runs that reached the file whole stay.
+        Mp3EncoderState::RunMark kept{0, 0};
+        for (const Mp3EncoderState::RunMark& m : st.runMarks) {
+            if (m.end > n) break;
+            kept = m;
+        }
+        st.wholeEnd = st.nextAt + static_cast<long>(kept.end);
+        st.lostPcm = st.runPcm - kept.pcm;
+        st.runMarks.clear();
+        st.runPcm = 0;
+        return -1;
+    }
+    st.runMarks.clear();
+    st.nextAt += static_cast<long>(n);
+    st.wholeEnd = st.nextAt;
+    st.runPcm = 0;
+    return 0;
 }
 
 } // namespace kestrel

@@ -41,9 +41,23 @@ struct Mp3EncoderState {
     int writeErrno = 0;
     long wholeEnd = 0;
     FILE* file = nullptr; // the plain MP3 file mp3WriteToFile appends to
-    // Where mp3WriteToFile's next run goes: asked of the stream once, then
-    // kept, as nothing else writes the file while frames are appended.
+    // Where the next run goes: asked of the stream once, then kept, as
+    // nothing else writes the file while frames are appended.
     long nextAt = -1;
+    // Frames handed to mp3WriteToFile and not written yet (a run), and the
+    // PCM bytes of the blocks encoded since the last run reached the file.
+    std::vector<uint8_t> run;
+    uint64_t runPcm = 0;
+    // Where each frame run handed over ends in `run`, with `runPcm` then: a
+    // run cut short keeps the whole frames that reached the file.
+    struct RunMark {
+        size_t end;
+        uint64_t pcm;
+    };
+    std::vector<RunMark> runMarks;
+    // After a failed run: the PCM bytes of the blocks whose frames it held
+    // (the block being encoded included).
+    uint64_t lostPcm = 0;
 };
 
 // Sets up the encoder for `outputType` from the settings and the derived
@@ -58,8 +72,9 @@ int mp3EncodeBlock(Mp3EncoderState& st, const uint8_t* pcm, int length, Mp3Frame
                    void* context);
 
 // Flushes the encoder into `sink`; then, when `stream` is a plain MP3 file
-// whose frames were all written, writes the VBR/ABR tag frame over the first
-// frame. Returns the bytes flushed.
+// (the sink is mp3WriteToFile), writes the last run and, when all its frames
+// were written, the VBR/ABR tag frame over the first frame. Returns the bytes
+// flushed.
 int mp3EncoderFinish(Mp3EncoderState& st, Mp3FrameSink sink, void* context, FILE* stream);
 // Ends the output without flushing: after a failed write the tag would claim
 // frames the file does not hold, so the first frame stays the placeholder
@@ -67,8 +82,15 @@ int mp3EncoderFinish(Mp3EncoderState& st, Mp3FrameSink sink, void* context, FILE
 void mp3EncoderAbandon(Mp3EncoderState& st);
 
 // The frame sink of a plain MP3 file: the context is the Mp3EncoderState; it
-// appends to its `file` and remembers where the first frame went; after a short write it writes
-// nothing more (the stream's error flag is set).
+// gathers the frames into runs (output_runs.h) appended to its `file`, and
+// remembers where the first frame goes. After a short write it writes nothing
+// more (the stream's error flag is set).
 void mp3WriteToFile(const uint8_t* bytes, int length, void* context);
+// Writes the frames mp3WriteToFile holds. 0, or -1 when the run did not reach
+// the file whole: `writeFailed` is set, `wholeEnd` is the end of the last
+// whole frame run that reached the file (the file is to be cut back to it)
+// and `lostPcm` the PCM of the blocks whose frames are lost. Nothing is
+// written after a failed run.
+int mp3WriteRun(Mp3EncoderState& st);
 
 } // namespace kestrel

@@ -35,6 +35,15 @@ int failHeldRun(PcmOutput& out, WavWriter& wav, int err) {
     return failWrite(out, err);
 }
 
+// A run of MP3 frames did not reach the file whole: the blocks whose frames
+// it held no longer count as passed to the output (`pending` of them, the
+// block being written, was not counted yet).
+int failMp3Run(PcmOutput& out, const Mp3EncoderState& mp3, uint64_t pending) {
+    const uint64_t counted = mp3.lostPcm > pending ? mp3.lostPcm - pending : 0;
+    out.pcmBytes -= counted < out.pcmBytes ? counted : out.pcmBytes;
+    return failWrite(out, mp3.writeErrno);
+}
+
 } // namespace
 
 int writeOutputBlock(PcmOutput& out, const uint8_t* block, int len) {
@@ -56,8 +65,8 @@ int writeOutputBlock(PcmOutput& out, const uint8_t* block, int len) {
             return 0;
         }
         mp3EncodeBlock(state.mp3, block, len, mp3WriteToFile, &state.mp3);
-        if (state.mp3.writeFailed) errno = state.mp3.writeErrno;
-        break;
+        if (state.mp3.writeFailed) return failMp3Run(out, state.mp3, static_cast<uint64_t>(len));
+        return 0;
     case kOutFlv:
         if (flvOutputBlock(state.flv, state.mp3, block, len) < 0) return failWrite(out, errno);
         return 0;
@@ -95,6 +104,12 @@ int settle_output(PcmOutput& out) {
     // on the one-thread path, where the failed block is the last one written.
     out.pcmBytes -= d.notEncoded < out.pcmBytes ? d.notEncoded : out.pcmBytes;
     if (d.failure && !out.writeError) failWrite(out, d.failure);
+    if (out.type == kOutMp3 && out.writerState && !out.writeError) {
+        // The frames of the entry's last blocks go to the file now, so that
+        // a failure is found with the entry that wrote them.
+        Mp3EncoderState& mp3 = static_cast<OutputWriterState*>(out.writerState)->mp3;
+        if (mp3WriteRun(mp3) < 0) failMp3Run(out, mp3, 0);
+    }
     return out.writeError ? -1 : 0;
 }
 

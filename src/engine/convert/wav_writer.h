@@ -9,6 +9,8 @@
 // header always tells the truth.
 #pragma once
 
+#include "engine/convert/output_runs.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -20,10 +22,8 @@ inline constexpr uint32_t kWavMaxDataBytes = 0xFFFFFFFFu - 36u; // 4294967259
 
 class WavWriter {
   public:
-    // PCM is gathered into runs of this many bytes before it is written, so
-    // that a long output costs a few thousand writes rather than one per
-    // block.
-    static constexpr size_t kRunBytes = 256 * 1024;
+    // PCM is gathered into runs of this many bytes before it is written.
+    static constexpr size_t kRunBytes = kOutputRunBytes;
 
     // PCM bytes that reached the output so far (held bytes not included).
     uint32_t dataBytes = 0;

@@ -5,6 +5,7 @@
 #include "engine/catalogue/media_list.h"
 #include "engine/convert/conversion_driver.h"
 #include "engine/convert/encoder_queue.h"
+#include "engine/convert/output_runs.h"
 #include "engine/convert/mp3_encoding.h"
 #include "engine/convert/output_writer.h"
 #include "engine/core/run_state.h"
@@ -161,15 +162,15 @@ struct FullDiskRun {
     size_t messages = 0;
 };
 
-// Writes up to `blocks` blocks into an MP3 output on a disk with room for
-// 20000 bytes the way the PCM stage does (stopping at the first refusal), then
-// settles it.
+// Writes up to `blocks` blocks into an MP3 output on a disk with room for one
+// run of frames and 20000 bytes more, the way the PCM stage does (stopping at
+// the first refusal), then settles it.
 FullDiskRun writeToFullDisk(bool thread, int blocks, test::RecordingMessages& msgs) {
     msgs.clear();
     set_encoder_thread_enabled(thread);
     FullDiskRun r;
     SmallDisk disk;
-    disk.limit = 20000;
+    disk.limit = kOutputRunBytes + 20000;
     cookie_io_functions_t io{};
     io.write = smallDiskWrite;
     io.seek = smallDiskSeek;
@@ -205,17 +206,22 @@ FullDiskRun writeToFullDisk(bool thread, int blocks, test::RecordingMessages& ms
 
 TEST_F(EncoderThread, AFailedWriteStopsTheOutputAsOnTheReadingThread) {
     derive_output_format();
-    FullDiskRun direct = writeToFullDisk(false, 400, msgs);
-    ASSERT_GT(direct.refusedAt, 10) << "20000 bytes hold more than a second of sound";
+    FullDiskRun direct = writeToFullDisk(false, 2400, msgs);
+    ASSERT_GT(direct.refusedAt, 10) << "the disk holds more than a run of frames";
     EXPECT_EQ(direct.writeError, ENOSPC);
     EXPECT_EQ(direct.settled, -1);
     EXPECT_EQ(direct.messages, 1u);
-    EXPECT_EQ(direct.pcmBytes, uint64_t(direct.refusedAt) * 4096);
+    // Only the blocks whose frames reached the disk count: those of the first
+    // run and of the whole frames of the second that fitted, not the rest.
+    EXPECT_EQ(direct.pcmBytes % 4096, 0u);
+    const int counted = static_cast<int>(direct.pcmBytes / 4096);
+    EXPECT_GE(counted, direct.refusedAt / 2 - 16);
+    EXPECT_LT(counted, direct.refusedAt - 16);
 
     // The failure is seen by the encoder thread; the writer refuses one of the
     // blocks that follow it (at the latest when the queue is full), and the
     // blocks taken but not written are not counted.
-    FullDiskRun queued = writeToFullDisk(true, 400, msgs);
+    FullDiskRun queued = writeToFullDisk(true, 2400, msgs);
     EXPECT_GT(queued.refusedAt, direct.refusedAt);
     EXPECT_LE(queued.refusedAt, direct.refusedAt + EncoderQueue::kSlots);
     EXPECT_EQ(queued.writeError, ENOSPC);

@@ -209,10 +209,13 @@ TEST_F(OutputRuns, Mp3FramesAreAppendedWithoutAskingForThePositionEachTime) {
         mp3WriteToFile(run.data(), static_cast<int>(run.size()), &st);
         sent.insert(sent.end(), run.begin(), run.end());
     }
+    EXPECT_EQ(file.bytes.size(), 10u) << "the frames are held until a run is full";
+    EXPECT_EQ(mp3WriteRun(st), 0);
     EXPECT_FALSE(st.writeFailed);
     EXPECT_EQ(st.firstFrameAt, 10);
     EXPECT_EQ(st.wholeEnd, static_cast<long>(10 + sent.size()));
     EXPECT_LE(file.seeks, 1) << "one position query per output, not one per frame run";
+    EXPECT_EQ(file.writes, 2) << "the prefix, then the frames in one run";
     ASSERT_EQ(file.bytes.size(), 10 + sent.size());
     EXPECT_TRUE(std::equal(sent.begin(), sent.end(), file.bytes.begin() + 10));
     std::fclose(f);
@@ -220,22 +223,36 @@ TEST_F(OutputRuns, Mp3FramesAreAppendedWithoutAskingForThePositionEachTime) {
 
 TEST_F(OutputRuns, AFailedMp3RunLeavesTheEndOfTheLastWholeRun) {
     CountingFile file;
-    file.limit = 5000;
+    file.limit = kOutputRunBytes + 5000;
     FILE* f = openCounting(file);
     ASSERT_NE(f, nullptr);
     Mp3EncoderState st;
     st.file = f;
-    int written = 0;
-    for (int i = 0; i < 20 && !st.writeFailed; ++i) {
-        auto run = patternBlock(i, 417);
-        mp3WriteToFile(run.data(), 417, &st);
-        if (!st.writeFailed) ++written;
+    const int framesPerRun = static_cast<int>((kOutputRunBytes + 416) / 417);
+    int frames = 0;
+    for (int i = 0; i < 3 * framesPerRun && !st.writeFailed; ++i) {
+        auto frame = patternBlock(i, 417);
+        st.runPcm += 4608; // as mp3EncodeBlock counts a frame's PCM
+        mp3WriteToFile(frame.data(), 417, &st);
+        ++frames;
     }
     ASSERT_TRUE(st.writeFailed);
     EXPECT_EQ(st.writeErrno, ENOSPC);
-    EXPECT_EQ(written, 5000 / 417);
-    EXPECT_EQ(st.wholeEnd, written * 417L);
+    EXPECT_EQ(frames, 2 * framesPerRun) << "the second run is the one that does not fit";
+    // The file keeps the first run and whatever whole frames of the second
+    // reached it; the PCM of the others is lost.
+    EXPECT_EQ(st.wholeEnd % 417, 0);
+    EXPECT_GE(st.wholeEnd, framesPerRun * 417L);
+    EXPECT_LE(st.wholeEnd, static_cast<long>(file.limit));
+    EXPECT_GE(file.bytes.size(), static_cast<size_t>(st.wholeEnd));
+    EXPECT_EQ(st.lostPcm, (2 * framesPerRun - st.wholeEnd / 417) * 4608u);
     EXPECT_EQ(st.firstFrameAt, 0);
+    // Nothing more is written after the failure.
+    const size_t size = file.bytes.size();
+    auto frame = patternBlock(0, 417);
+    mp3WriteToFile(frame.data(), 417, &st);
+    EXPECT_EQ(mp3WriteRun(st), -1);
+    EXPECT_EQ(file.bytes.size(), size);
     std::fclose(f);
 }
 
