@@ -22,7 +22,6 @@ extern "C" {
 #include <libavcodec/version.h>
 #include <libavformat/version.h>
 #include <libavutil/avutil.h>
-#include <libavutil/log.h>
 #include <libswresample/version.h>
 }
 
@@ -445,7 +444,7 @@ void printVersion() {
     std::printf("kestrel-cli %s (岚石多媒体MP3转换器 标准版 V4.00)\n", KESTREL_VERSION);
     std::puts("Libraries:");
     std::printf("  FFmpeg   %s (libavformat %s, libavcodec %s, libavutil %s, libswresample %s)\n",
-                av_version_info(), AV_STRINGIFY(LIBAVFORMAT_VERSION),
+                av_version_info() ? av_version_info() : "-", AV_STRINGIFY(LIBAVFORMAT_VERSION),
                 AV_STRINGIFY(LIBAVCODEC_VERSION), AV_STRINGIFY(LIBAVUTIL_VERSION),
                 AV_STRINGIFY(LIBSWRESAMPLE_VERSION));
     std::printf("  LAME     %s\n",
@@ -578,7 +577,8 @@ int main(int argc, char** argv) {
         printHelp(*c);
         return kOk;
     }
-    // The decoding libraries' own log lines only when asked for.
-    av_log_set_level(globalOptions.verbose ? AV_LOG_INFO : AV_LOG_QUIET);
+    // The decoding libraries' own log lines only when asked for (read when
+    // FFmpeg is first used).
+    if (globalOptions.verbose) ::setenv("KESTREL_FFMPEG_LOG", "info", 0);
     return c->run(rest);
 }

@@ -68,10 +68,6 @@ struct MediaGraph::Impl {
     }
 
     int open(const std::string& path) {
-        // The libraries' own diagnostics would only clutter the program's
-        // output: a damaged file is reported by the result codes.
-        static std::once_flag quiet;
-        std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
         fmt = avformat_alloc_context();
         pkt = av_packet_alloc();
         if (!fmt || !pkt) return kGraphNotCreated;
