@@ -9,6 +9,7 @@
 #include "engine/convert/output_writer.h"
 #include "engine/pipeline/pcm_stage.h"
 #include "engine/convert/texts.h"
+#include "engine/pipeline/texts_device.h"
 #include "engine/convert/wav_writer.h"
 #include "engine/convert/wma_encoding.h"
 #include "engine/libraries/lib_ac3stream.h"
@@ -513,7 +514,7 @@ int ConversionJob::run() {
     const bool silent = mode == 2;
     if (!silent &&
         openMainDevice(mode == 1 ? f.out_rate * 2 : f.out_rate, f.out_channels, false) < 0) {
-        showMessage(mode == 1 ? caption::kMainWide : caption::kMain, text::kDeviceOpenFailed);
+        showMessage(mode == 1 ? caption::kMainWide : caption::kMain, text::device::kOpenFailed);
         unloadLibs(libs);
         running = false;
         return 0;

@@ -18,7 +18,6 @@ namespace kestrel::text {
 inline constexpr const char* kNothingSelected = "没有选择播放的多媒体文件";
 inline constexpr const char* kSwfUnsupported = "文件%s:暂时不支持FLASH SWF的音频编码格式";
 inline constexpr const char* kAmrRate = "请选择8000或11025采样率";
-inline constexpr const char* kDeviceOpenFailed = "打开声卡设备失败，请检查重试";
 inline constexpr const char* kOutputOpenFailed = "打开生成文件%s失败，请检查路径";
 inline constexpr const char* kAviOpenFailed = "打开生成AVI视频文件出错";
 inline constexpr const char* kStartRecording = "开始录制文件%s";
