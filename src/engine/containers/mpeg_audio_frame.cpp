@@ -1,6 +1,7 @@
 #include "engine/containers/mpeg_audio_frame.h"
 
 #include "engine/core/captions.h"
+#include "engine/containers/gapless.h"
 #include "engine/containers/texts.h"
 #include "platform/ports.h"
 
@@ -117,6 +118,27 @@ int findStart(const uint8_t* b, size_t length, int& at, int& freeBytes) {
     return candidate ? -3 : -2;
 }
 
+// The frame that ends where the sound's first confirmed frame starts, when it
+// is a Xing/Info or VBRI tag frame of the same stream: encoders write it with
+// copyright and original bits and a bit rate of their own (FFmpeg's has the
+// original bit clear where the sound's frames set it), so it does not confirm
+// as a frame of the stream, yet the sound and its gapless facts start there.
+// Returns its offset, or `at` when there is none.
+int tagFrameBefore(const uint8_t* b, int at) {
+    for (int j = 0; j < at; ++j) {
+        if (b[j] != 0xFF) continue;
+        MpegAudioHeader h, s;
+        if (!parseMpegAudioHeader(b + j, h) || h.frameBytes != at - j) continue;
+        if (!parseMpegAudioHeader(b + at, s) || h.versionIndex != s.versionIndex ||
+            h.layer != s.layer || h.sampleRate != s.sampleRate || h.channels != s.channels)
+            continue;
+        const size_t n = size_t(at - j);
+        if (parseGaplessTag(b + j, n).tagFrame) return j;
+        if (n >= 40 && std::memcmp(b + j + 36, "VBRI", 4) == 0) return j;
+    }
+    return at;
+}
+
 } // namespace
 
 int findFrameSync(const uint8_t* b, size_t length) {
@@ -134,9 +156,11 @@ int64_t mpegAudioInfo(const std::string& path, MpegAudioFileInfo& info) {
     int at, freeBytes;
     int rc = findStart(h.bytes.data(), h.bytes.size(), at, freeBytes);
     if (rc < 0) return rc;
+    const int sound = at;
+    at = tagFrameBefore(h.bytes.data(), at);
     // The stream facts come from the confirming header.
     MpegAudioHeader hdr;
-    size_t next = size_t(at) + size_t(mpegFrameLength(h.bytes.data() + at, freeBytes));
+    size_t next = size_t(sound) + size_t(mpegFrameLength(h.bytes.data() + sound, freeBytes));
     if (!parseMpegAudioHeader(h.bytes.data() + next, hdr)) return -3;
     info.firstFrame = h.regionOffset + at;
     info.versionIndex = hdr.versionIndex;
@@ -178,8 +202,9 @@ int mpegAudioStart(const std::string& path, int64_t& firstFrame, int& vbrKind) {
         showMessage(caption::kMain, text::kMp3AnalysisError);
         return -3;
     }
-    // The first frame of the confirmed run is where the sound starts.
-    firstFrame = h.regionOffset + at;
+    // The first frame of the confirmed run is where the sound starts, or the
+    // tag frame in front of it.
+    firstFrame = h.regionOffset + tagFrameBefore(h.bytes.data(), at);
     return hdr.versionIndex;
 }
 

@@ -92,7 +92,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"mpeg_l3_mpeg25_11k.mp3", 10}, Case{"mpeg_l3_id3.mp3", 10},
                       // Frames longer than 1100 bytes, Layer I without CRC.
                       Case{"mpa_vcd_384k.mpg", 6}, Case{"mpa_l2_384k_44k.mp2", 10},
-                      Case{"mpa_l2_384k_32k.mp2", 10}, Case{"mpa_l1_48k.mp1", 10}),
+                      Case{"mpa_l2_384k_32k.mp2", 10}, Case{"mpa_l1_48k.mp1", 10},
+                      // FFmpeg's MP3s: a tag frame with status bits of its own.
+                      Case{"mpeg_l3_ffmpeg_vbr_art.mp3", 10}, Case{"mpeg_l3_ffmpeg_cbr.mp3", 10}),
     [](const ::testing::TestParamInfo<Case>& i) {
         std::string n = i.param.file;
         for (char& ch : n)
