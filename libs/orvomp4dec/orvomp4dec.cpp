@@ -4,6 +4,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
+#include <libavutil/intreadwrite.h>
 }
 
 #include <algorithm>
@@ -16,6 +17,8 @@ struct File {
     AVFormatContext* fmt = nullptr;
     int audio = -1; // stream index of the chosen tracks
     int video = -1;
+    int skip = 0;      // the audio track's edit list: priming samples
+    int64_t keep = -1; // and samples to play after them (-1: all)
     ~File() { avformat_close_input(&fmt); }
 };
 
@@ -130,6 +133,42 @@ int readSample(int streamIndex, int index, unsigned char* buffer, int capacity, 
     return e->size;
 }
 
+// The audio track's trim as FFmpeg reads its edit list (the samples
+// themselves are read from the plain tables): the first packet of the track
+// carries the priming as samples to skip, and the edited duration counts the
+// samples to keep. Kept only when it fits the plain track: priming and kept
+// samples no more than the track holds, and at most two frames of padding
+// left over.
+void readTrim(File& f, const char* path) {
+    const AVStream* plain = f.fmt->streams[f.audio];
+    const int rate = plain->codecpar->sample_rate;
+    if (rate <= 0 || plain->duration <= 0) return;
+    const int64_t total = av_rescale_q(plain->duration, plain->time_base, AVRational{1, rate});
+    AVFormatContext* fmt = nullptr;
+    if (avformat_open_input(&fmt, path, av_find_input_format("mov"), nullptr) < 0) return;
+    int64_t skip = 0, keep = -1;
+    if (static_cast<unsigned>(f.audio) < fmt->nb_streams) {
+        const AVStream* st = fmt->streams[f.audio];
+        if (st->duration > 0) keep = av_rescale_q(st->duration, st->time_base, AVRational{1, rate});
+        AVPacket* pkt = av_packet_alloc();
+        for (int i = 0; pkt && i < 256 && av_read_frame(fmt, pkt) >= 0; ++i) {
+            const bool ours = pkt->stream_index == f.audio;
+            size_t size = 0;
+            const uint8_t* sd =
+                ours ? av_packet_get_side_data(pkt, AV_PKT_DATA_SKIP_SAMPLES, &size) : nullptr;
+            if (sd && size >= 4) skip = AV_RL32(sd);
+            av_packet_unref(pkt);
+            if (ours) break;
+        }
+        av_packet_free(&pkt);
+    }
+    avformat_close_input(&fmt);
+    if (skip < 0 || skip >= total || keep <= 0 || skip + keep > total || total - skip - keep > 4096)
+        return;
+    f.skip = static_cast<int>(skip);
+    f.keep = keep;
+}
+
 } // namespace
 
 extern "C" {
@@ -168,6 +207,7 @@ ORVOMP4DEC_API int mp4de_init(const char* path) {
     static const char* const kVideo[] = {"s263", "mp4v", "avc1", nullptr};
     f->audio = chooseTrack(fmt, AVMEDIA_TYPE_AUDIO, kAudio);
     f->video = chooseTrack(fmt, AVMEDIA_TYPE_VIDEO, kVideo);
+    if (f->audio >= 0) readTrim(*f, path);
     g_file = f;
     return 0;
 }
@@ -248,6 +288,13 @@ ORVOMP4DEC_API int mp4_gettrackinfo(int index, char* handler, char* codec, int* 
     if (codec) fourcc(codecTag(st), codec);
     if (value) *value = st->id;
     return sampleCount(st);
+}
+
+ORVOMP4DEC_API int mp4_getaudiotrim(int* skip_samples, long long* keep_samples) {
+    if (!g_file || !streamOf(g_file->audio)) return -1;
+    if (skip_samples) *skip_samples = g_file->skip;
+    if (keep_samples) *keep_samples = g_file->keep;
+    return 0;
 }
 
 ORVOMP4DEC_API int mp4_gettracknum(void) {

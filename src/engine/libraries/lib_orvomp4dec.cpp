@@ -25,6 +25,7 @@ LibraryBinding& binding() {
                                 bindExport("mp4_gettracknum", orvomp4dec.mp4_gettracknum),
                                 bindExport("mp4de_close", orvomp4dec.mp4de_close),
                                 bindExport("mp4_getaudioname", orvomp4dec.mp4_getaudioname),
+                                bindExport("mp4_getaudiotrim", orvomp4dec.mp4_getaudiotrim),
                             }};
     return b;
 }

@@ -20,6 +20,7 @@ struct Orvomp4decApi {
     decltype(&::mp4_gettracknum) mp4_gettracknum = nullptr;
     decltype(&::mp4de_close) mp4de_close = nullptr;
     decltype(&::mp4_getaudioname) mp4_getaudioname = nullptr;
+    decltype(&::mp4_getaudiotrim) mp4_getaudiotrim = nullptr;
 };
 extern Orvomp4decApi orvomp4dec;
 

@@ -10,6 +10,7 @@
 #include "engine/libraries/lib_orvoamrdec.h"
 #include "engine/libraries/lib_orvomp4dec.h"
 #include "engine/pipeline/mpeg_decoding.h"
+#include "engine/pipeline/pcm_trim.h"
 #include "engine/pipeline/sink_wiring.h"
 #include "engine/pipeline/texts.h"
 #include "engine/settings/settings.h"
@@ -210,11 +211,28 @@ class Mp4TrackDecoder {
             config_.resize(n > 0 ? static_cast<size_t>(n) : 0);
             sourceRate_ = e.sourceRate;
         }
-        return start();
+        if (!start()) return false;
+        // The track's edit list: the encoder's priming and padding are not sound.
+        int skip = 0, trackRate = 0;
+        long long keep = -1;
+        if (orvomp4dec.mp4_getaudiotrim(&skip, &keep) == 0 &&
+            orvomp4dec.mp4_getaudio(&trackRate, nullptr, nullptr, nullptr) == 0 && trackRate > 0 &&
+            rate_ > 0 && (skip > 0 || keep >= 0)) {
+            trim_.skipFrames = static_cast<int64_t>(skip) * rate_ / trackRate;
+            trim_.remainingFrames = keep >= 0 ? keep * rate_ / trackRate : -1;
+        }
+        return true;
+    }
+
+    // Hands the decoded PCM on, without the priming and padding.
+    void pass() {
+        trim_.apply(pcm_, channels_);
+        handOn(pcm_, sink_);
     }
 
     // After a seek: the decoder starts afresh.
     void restart() {
+        trim_.seeked();
         if (codec_ == Codec::MpegAudio) {
             mpeg_.demuxer().demuxSeek();
             mpeg_.decoder().reset();
@@ -303,7 +321,7 @@ class Mp4TrackDecoder {
         case Codec::MpegAudio:
             mpeg_.demuxer().demuxReset(kDemuxMpegAudio);
             mpeg_.decoder().start(path_);
-            mpeg_.decoder().setDrain([this] { handOn(pcm_, sink_); });
+            mpeg_.decoder().setDrain([this] { pass(); });
             return true;
         case Codec::None:
             break;
@@ -322,6 +340,7 @@ class Mp4TrackDecoder {
     MpegReader mpeg_;
     DecoderRoute route_ = DecoderRoute::MpegAudioLibrary;
     bool mpegStarted_ = false;
+    PcmTrim trim_;
 };
 
 } // namespace
@@ -368,11 +387,11 @@ ReaderResult readMp4Audio(const ReaderEntry& e, RunFlags flags, PcmBuffer& pcm,
             if (n < 0) break; // the file ends here (cut short)
             decoder.decode(sample.data(), n);
             position(flags, ms > 0 ? static_cast<int>(ms / 1000) : 0);
-            handOn(pcm, sink);
+            decoder.pass();
         }
         if (flags.running.load() && !sink.failed()) {
             decoder.finish();
-            handOn(pcm, sink);
+            decoder.pass();
         }
         decoder.close();
     }

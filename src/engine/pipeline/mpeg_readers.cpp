@@ -5,6 +5,7 @@
 #include "engine/containers/mpeg_audio_frame.h"
 #include "engine/pipeline/texts.h"
 #include "engine/pipeline/mpeg_decoding.h"
+#include "engine/pipeline/pcm_trim.h"
 #include "engine/containers/gapless.h"
 #include "engine/core/run_state.h"
 #include "engine/core/text_format.h"
@@ -55,33 +56,8 @@ struct NoTrim {
 
 // Drops the encoder delay and padding of a gapless MPEG audio file from the
 // decoded PCM.
-struct GaplessTrim {
-    int64_t skipFrames = 0;       // sample frames still to drop at the start
-    int64_t remainingFrames = -1; // sample frames still to keep (-1: all)
-    void operator()(MpegReader& r) {
-        PcmBuffer& pcm = r.pcm();
-        int ch = r.decoder().channels();
-        if (ch <= 0 || pcm.pending <= 0) return;
-        int frameBytes = ch * 2;
-        int64_t have = pcm.pending / frameBytes;
-        if (skipFrames > 0) {
-            int64_t drop = std::min(skipFrames, have);
-            std::memmove(pcm.data(), pcm.data() + drop * frameBytes,
-                         static_cast<size_t>(pcm.pending - drop * frameBytes));
-            pcm.pending -= static_cast<int32_t>(drop * frameBytes);
-            skipFrames -= drop;
-            have -= drop;
-        }
-        if (remainingFrames >= 0) {
-            if (have > remainingFrames)
-                pcm.pending = static_cast<int32_t>(remainingFrames * frameBytes);
-            remainingFrames -= std::min(have, remainingFrames);
-        }
-    }
-    void seeked() {
-        skipFrames = 0;
-        remainingFrames = -1;
-    }
+struct GaplessTrim : PcmTrim {
+    void operator()(MpegReader& r) { apply(r.pcm(), r.decoder().channels()); }
 };
 
 // Where the loop reads: the audio starts at `start`; positions and seeks count

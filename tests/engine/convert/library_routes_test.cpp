@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <regex>
 
 using namespace kestrel::test;
@@ -65,7 +67,8 @@ void checkWav(const WavCase& c) {
         ASSERT_EQ(run("sox -D -q '" + fixture(c.refInput + 4) + "' -e signed -b 16 '" + ref + "'"),
                   0);
     } else if (c.srcFrame == 1152 || c.srcFrame == 576) {
-        // MPEG audio in MP4: the track's samples as they are, priming included.
+        // MPEG audio in MP4: the track's samples as they are, cut by the
+        // filter as the edit list says (FFmpeg applies no edit list to MP3).
         options = "-ignore_editlist 1";
     }
     auto want = ffmpegDecode(ref, c.rate == c.srcRate ? 0 : c.rate, c.filter[0] ? 0 : c.channels,
@@ -91,8 +94,10 @@ TEST(LibraryRoutes, SilentWavMatchesFfmpegDecode) {
         {"mp4_aac_44k.m4a", "-r 44100", 44100, 2, "", "", 60, 1024, 44100},
         {"mp4_aac_22k_mono.mp4", "-r 22050 --mono mix", 22050, 1, "", "", 60, 1024, 22050},
         {"mp4_clip.f4v", "-r 44100", 44100, 2, "", "", 60, 1024, 44100},
-        {"mp4_mp3_44k.mp4", "-r 44100", 44100, 2, "", "", 40, 1152, 44100},
-        {"mp4_mp3_24k.mp4", "-r 24000 --mono mix", 24000, 1, "", "", 40, 576, 24000},
+        {"mp4_mp3_44k.mp4", "-r 44100", 44100, 2, "atrim=start_sample=1105:end_sample=177505", "",
+         40, 1152, 44100},
+        {"mp4_mp3_24k.mp4", "-r 24000 --mono mix", 24000, 1,
+         "atrim=start_sample=1105:end_sample=97105", "", 40, 576, 24000},
         {"mp4_amrwb.3gp", "-r 16000 --mono mix", 16000, 1, "", "", 60, 320, 16000},
         // A rate that is no MPEG rate: 96 kHz converted at 44100 Hz (soxr).
         {"mp4_adts_96k.aac", "-r 44100", 44100, 2, "", "", 40, 1024, 96000},
@@ -184,5 +189,68 @@ TEST(LibraryRoutes, FilesCutAtAThirdConvertWhatIsThere) {
         const size_t part = wavSamples(r.outputs[0]).size();
         EXPECT_GT(part, full / 5) << r.err;
         EXPECT_LT(part, full * 2 / 3) << r.err;
+    }
+}
+
+namespace {
+
+// What ffprobe reads of the first audio stream's edit list: the samples its
+// first packet says to skip, and the stream's duration in samples.
+struct EditList {
+    long skip = 0;
+    long keep = 0;
+    int rate = 0;
+    int channels = 0;
+};
+
+EditList probeEditList(const std::string& path) {
+    EditList e;
+    std::string info = capture("ffprobe -v error -select_streams a:0 -show_entries "
+                               "stream=sample_rate,channels,duration -of default=nw=1 '" +
+                               path + "'");
+    double seconds = 0;
+    std::sscanf(info.c_str() + info.find("sample_rate=") + 12, "%d", &e.rate);
+    std::sscanf(info.c_str() + info.find("duration=") + 9, "%lf", &seconds);
+    std::sscanf(info.c_str() + info.find("channels=") + 9, "%d", &e.channels);
+    e.keep = std::lround(seconds * e.rate);
+    std::string first = capture("ffprobe -v error -select_streams a:0 -read_intervals %+#1 "
+                                "-show_entries packet_side_data=skip_samples -of default=nw=1 '" +
+                                path + "'");
+    size_t at = first.find("skip_samples=");
+    if (at != std::string::npos) e.skip = std::atol(first.c_str() + at + 13);
+    return e;
+}
+
+} // namespace
+
+// An MP4 track's edit list: the encoder's priming before the sound and the
+// padding after it are dropped, so that the WAV holds exactly the edited
+// duration, aligned with the track's samples cut as the list says.
+TEST(LibraryRoutes, EditListsTrimPrimingAndPadding) {
+    for (const char* file : {"mp4_aac_44k.m4a", "mp4_mp3_44k.mp4", "mp4_mp3_24k.mp4"}) {
+        SCOPED_TRACE(file);
+        ASSERT_TRUE(haveFixture(file));
+        EditList e = probeEditList(fixture(file));
+        ASSERT_GT(e.rate, 0);
+        ASSERT_GT(e.skip, 0) << "the fixture has priming in its edit list";
+        TempDir home, out;
+        // A mono track stays mono.
+        const std::string mono = e.channels == 1 ? " --mono mix" : "";
+        Converted r = convert(
+            home, out, "-t wav -r " + std::to_string(e.rate) + mono + " '" + fixture(file) + "'");
+        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(r.outputs.size(), 1u);
+        int ch = 0;
+        auto got = wavSamples(r.outputs[0], nullptr, &ch);
+        ASSERT_EQ(ch, e.channels);
+        EXPECT_EQ(static_cast<long>(got.size()) / ch, e.keep);
+        auto want = ffmpegDecode(fixture(file), 0, 0,
+                                 "atrim=start_sample=" + std::to_string(e.skip) +
+                                     ":end_sample=" + std::to_string(e.skip + e.keep),
+                                 "-ignore_editlist 1");
+        auto cmp = compareAudio(got, want, ch, 3000);
+        EXPECT_EQ(cmp.lag, 0);
+        EXPECT_EQ(cmp.lengthDiff, 0);
+        EXPECT_GE(cmp.snrDb, 40);
     }
 }
