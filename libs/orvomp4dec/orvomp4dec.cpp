@@ -137,7 +137,7 @@ int readSample(int streamIndex, int index, unsigned char* buffer, int capacity, 
 // themselves are read from the plain tables): the first packet of the track
 // carries the priming as samples to skip, and the edited duration counts the
 // samples to keep. Kept only when it fits the plain track: priming and kept
-// samples no more than the track holds, and at most two frames of padding
+// samples no more than the track holds, and at most 4,096 samples of padding
 // left over.
 void readTrim(File& f, const char* path) {
     const AVStream* plain = f.fmt->streams[f.audio];
