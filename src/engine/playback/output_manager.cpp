@@ -2,6 +2,7 @@
 
 #include "engine/catalogue/media_record.h"
 #include "engine/containers/demux.h"
+#include "engine/containers/mpeg_audio_frame.h"
 #include "engine/core/exe_layout.h"
 #include "engine/core/text_format.h"
 #include "engine/libraries/lib_mpadec_ext.h"
@@ -12,6 +13,7 @@
 #include "engine/pipeline/library_readers.h"
 #include "engine/pipeline/mpeg_readers.h"
 #include "engine/pipeline/platform_readers.h"
+#include "engine/playback/frame_splitter.h"
 #include "engine/playback/texts_output_manager.h"
 #include "platform/ports.h"
 
@@ -120,8 +122,52 @@ void playWav(FILE* f, uint64_t size, const ManagedOutput& r, RunFlags flags, Man
     }
 }
 
+// MP3 and EXE: `bytes` bytes of MPEG audio from the file's current position,
+// read 384 bytes at a time below 32000 Hz and 768 otherwise, through the frame
+// splitter into the frame decoding; `unmask` (when set) turns the bytes read
+// at each data offset into the stream.
+void playMpegFrames(FILE* f, uint64_t bytes, const ManagedOutput& r, RunFlags flags,
+                    ManagerSink& sink, Reporter& rep,
+                    const std::function<void(uint8_t*, size_t, uint64_t)>& unmask) {
+    ManagerFrameDecoder decoder([&sink](PcmBuffer& pcm, int rate, int channels) {
+        sink.sourceFormat(rate, channels);
+        sink.write(pcm.data(), pcm.pending);
+    });
+    MpegFrameSplitter splitter;
+    auto frame = [&decoder](const uint8_t* p, int n) { decoder.frame(p, n); };
+    const size_t chunk = r.outRate < 32000 ? 384 : 768;
+    std::vector<uint8_t> buf(chunk);
+    uint64_t done = 0;
+    while (flags.running.load() && !sink.failed() && done < bytes) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(chunk, bytes - done));
+        size_t n = std::fread(buf.data(), 1, want, f);
+        if (unmask && n > 0) unmask(buf.data(), n, done);
+        done += n;
+        rep(proportional(done, bytes, rep.total));
+        splitter.feed(buf.data(), n, frame);
+        decoder.flush();
+        if (n < want) break;
+    }
+    if (flags.running.load() && !sink.failed()) {
+        splitter.finish(frame);
+        decoder.finish();
+    }
+}
+
+// MP3: from its first frame on.
+int playMp3(FILE* f, uint64_t size, const ManagedOutput& r, RunFlags flags, ManagerSink& sink,
+            Reporter& rep) {
+    MpegAudioFileInfo info;
+    if (mpegAudioInfo(r.outputPath, info) < 0 || info.firstFrame < 0 ||
+        static_cast<uint64_t>(info.firstFrame) >= size ||
+        fseeko(f, static_cast<off_t>(info.firstFrame), SEEK_SET) != 0)
+        return -1;
+    playMpegFrames(f, size - static_cast<uint64_t>(info.firstFrame), r, flags, sink, rep, {});
+    return 0;
+}
+
 // EXE: the MP3 data from the data offset on is masked with the keys of the
-// file's descriptor; it is unmasked piece by piece before it is decoded.
+// file's descriptor; it is unmasked piece by piece before it is split.
 int playExe(FILE* f, uint64_t size, const ManagedOutput& r, RunFlags flags, ManagerSink& sink,
             Reporter& rep) {
     if (r.mpegVersion < 0) return -1; // no MPEG version recorded: nothing plays
@@ -132,42 +178,12 @@ int playExe(FILE* f, uint64_t size, const ManagedOutput& r, RunFlags flags, Mana
         return -1;
     exe::decipherDescriptor(desc);
     if (exe::parseDescriptor(desc, d) < 0) return -1;
+    if (std::fseek(f, static_cast<long>(exe::kDataOffset), SEEK_SET) != 0) return -1;
     // Never more than the file holds, whatever the descriptor says.
     uint64_t dataBytes = std::min<uint64_t>(d.maskedBytes, size - exe::kDataOffset);
-    MpegReader reader(flags, kSecondLibraryInstance, false);
-    PcmBuffer& pcm = reader.pcm();
-    sink.probe = [&reader](int& rate, int& ch) {
-        rate = reader.decoder().rate();
-        ch = reader.decoder().channels();
-    };
-    reader.demuxer().demuxReset(kDemuxMpegAudio);
-    reader.decoder().start(r.outputPath);
-    reader.decoder().setDrain([&] {
-        if (pcm.pending > 0) sink.consume(pcm);
-        pcm.pending = 0;
+    playMpegFrames(f, dataBytes, r, flags, sink, rep, [&d](uint8_t* p, size_t n, uint64_t at) {
+        exe::maskBytes(d.keys, d.period, static_cast<uint32_t>(at), p, n);
     });
-    pcm.pending = 0;
-    const size_t chunk = r.outRate < 32000 ? 384 : 768;
-    std::vector<uint8_t> buf(chunk);
-    uint64_t done = 0;
-    DecoderRoute route = DecoderRoute::MpegAudioLibrary;
-    bool first = true;
-    while (flags.running.load() && !sink.failed() && done < dataBytes) {
-        size_t want = static_cast<size_t>(std::min<uint64_t>(chunk, dataBytes - done));
-        size_t n = std::fread(buf.data(), 1, want, f);
-        if (n == 0) break;
-        exe::maskBytes(d.keys, d.period, static_cast<uint32_t>(done), buf.data(), n);
-        if (first && n >= 4) route = routeForHeader(buf.data());
-        first = false;
-        done += n;
-        rep(proportional(done, dataBytes, rep.total));
-        reader.demuxer().feedMpegAudio(buf.data(), static_cast<int>(n), route, true);
-        if (pcm.pending > 0) sink.consume(pcm);
-        pcm.pending = 0;
-        if (n < want) break;
-    }
-    reader.decoder().setDrain({});
-    reader.decoder().stop();
     return 0;
 }
 
@@ -176,9 +192,8 @@ struct Libraries {
     bool mpa = false, aac = false, amr = false;
     bool load(int type) {
         const bool mp4 = type == kManagedMp4;
-        if ((type == kManagedMp3 || type == kManagedExe || type == kManagedFlv ||
-             type == kManagedAvi || mp4) &&
-            !(mpa = loadMpadecExt() >= 0))
+        // MP3 and EXE outputs are decoded by the built-in decoders.
+        if ((type == kManagedFlv || type == kManagedAvi || mp4) && !(mpa = loadMpadecExt() >= 0))
             return false;
         // FLV: an AAC audio tag is decoded too, not left to an unloaded library.
         if ((type == kManagedAdts || type == kManagedFlv || mp4) && !(aac = loadOrvoaacdec() >= 0))
@@ -294,6 +309,10 @@ int OutputManager::playOutput(const ManagedOutput& r, OutputManagerEvents& ev) {
     case kManagedWav:
         playWav(f, size, r, flags, sink, rep);
         break;
+    case kManagedMp3:
+        rc = playMp3(f, size, r, flags, sink, rep);
+        if (rc < 0) ev.statusText(text::manager::kMp3Analysis);
+        break;
     case kManagedExe:
         rc = playExe(f, size, r, flags, sink, rep);
         break;
@@ -303,22 +322,6 @@ int OutputManager::playOutput(const ManagedOutput& r, OutputManagerEvents& ev) {
     std::fclose(f);
     PcmBuffer pcm;
     switch (r.outputType) {
-    case kManagedMp3: {
-        re.typeName = "MP3";
-        re.kind = kindCode(MediaKind::MpegAudio);
-        MpegReader reader(flags, kSecondLibraryInstance, false);
-        sink.probe = [&reader](int& rate, int& ch) {
-            rate = reader.decoder().rate();
-            ch = reader.decoder().channels();
-        };
-        if (reader.readMpegAudioFile(re, sink, &Reporter::report, &rep) ==
-            ReaderResult::NotMpegAudio) {
-            ev.statusText(text::manager::kMp3Analysis);
-            rc = -1;
-        }
-        sink.probe = nullptr;
-        break;
-    }
     case kManagedWma:
         // The end of the file is the manager's own: its status says so below.
         if (readWindowsMedia(re, sink, flags, pcm, &Reporter::report, &rep, WmEndReport::Caller) !=

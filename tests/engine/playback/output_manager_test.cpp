@@ -2,9 +2,12 @@
 // writes is played by its type and gives the sound of the conversion (checked
 // against the WAV conversion of the same source); raw AAC is refused with its
 // message; delete removes the file and the record and is refused while
-// playing; stop ends a playback.
+// playing; stop ends a playback. MP3 and EXE outputs play through the
+// built-in decoders and match mpg123 sample for sample.
 #include "engine/core/exe_layout.h"
+#include "engine/decode/mp3dec_helpers.h"
 #include "engine/pipeline/platform_readers.h"
+#include "engine/playback/frame_splitter.h"
 #include "engine/playback/output_manager.h"
 #include "engine/playback/texts_output_manager.h"
 #include "engine/settings/settings.h"
@@ -182,6 +185,113 @@ INSTANTIATE_TEST_SUITE_P(Types, OutputManagerPlay, ::testing::ValuesIn(kCases),
                                  if (ch == '-') ch = '_';
                              return n;
                          });
+
+// MP3 and EXE outputs are decoded by the program's own decoders (the frame
+// decoder for MPEG-1, mp3dec for MPEG-2 and 2.5), without any decoder
+// library, and give what mpg123 gives for the same MP3 data: the tag frame
+// skipped, the encoder's delay and padding dropped, then within 1 LSB RMS and
+// 4 LSB at most.
+TEST(OutputManagerMpeg, Mp3AndExeOutputsMatchMpg123WithoutDecoderLibraries) {
+    struct MpegCase {
+        const char* args;
+        int rate, channels;
+    };
+    const MpegCase cases[] = {
+        {"-t mp3 -r 44100", 44100, 2},
+        {"-t mp3 -r 48000 --vbr 2", 48000, 2},
+        {"-t mp3 -r 22050 --mono mix", 22050, 1},
+        {"-t mp3 -r 11025", 11025, 2},
+        {"-t exe -r 44100", 44100, 2},
+        {"-t exe -r 22050 --mono mix", 22050, 1},
+    };
+    setenv("SDL_AUDIODRIVER", "dummy", 0);
+    TempDir home, noLibraries;
+    setProgramFolder(home.path());
+    RecordingMessages messages;
+    setMessagePort(&messages);
+    for (const MpegCase& c : cases) {
+        SCOPED_TRACE(c.args);
+        TempDir out;
+        setLibraryFolder(KESTREL_BIN_DIR);
+        std::string output = convertOne(home, out, c.args, fixture("mpeg_l3_cbr_44k.mp3"));
+        ASSERT_FALSE(output.empty());
+        std::string mp3 = output;
+        const bool exeOutput = std::string(c.args).find("exe") != std::string::npos;
+        if (exeOutput) {
+            mp3 = output + ".mp3";
+            ASSERT_EQ(run("'" + kCli + "' extract -q -o '" + mp3 + "' '" + output + "' >/dev/null"),
+                      0);
+        }
+        const std::string refPcm = out.file("ref.pcm");
+        ASSERT_EQ(run("mpg123 -q -s '" + mp3 + "' > '" + refPcm + "' 2>/dev/null"), 0);
+        std::vector<uint8_t> refBytes = readFile(refPcm);
+        std::vector<int16_t> ref(refBytes.size() / 2);
+        std::memcpy(ref.data(), refBytes.data(), ref.size() * 2);
+        ASSERT_GT(ref.size(), static_cast<size_t>(c.rate));
+
+        setLibraryFolder(noLibraries.path());
+        CaptureDevice dev;
+        {
+            OutputManager m(&dev);
+            ManagedOutput r;
+            r.outputPath = output;
+            r.outputType = exeOutput ? kManagedExe : kManagedMp3;
+            r.outRate = c.rate;
+            r.outChannels = c.channels;
+            r.mpegVersion = c.rate >= 32000 ? 0 : c.rate >= 16000 ? 1 : 2;
+            r.duration = 2;
+            m.setRecords({r});
+            ASSERT_EQ(m.play(0, nullptr), 0);
+            m.wait();
+            EXPECT_EQ(m.lastResult(), 0);
+        }
+        EXPECT_EQ(dev.rate, c.rate);
+        EXPECT_EQ(dev.channels, c.channels);
+        EXPECT_EQ(dev.samples.size(), ref.size());
+        Difference d = differenceAt(dev.samples, ref, 0);
+        EXPECT_LT(d.rms, 1.0);
+        EXPECT_LE(d.maxAbs, 4);
+        EXPECT_GT(d.compared, ref.size() * 99 / 100);
+        EXPECT_TRUE(messages.entries().empty()) << messages.lastText();
+    }
+    setMessagePort(nullptr);
+    setProgramFolder("");
+}
+
+// The splitter gives the stream's frames whatever the size of the reads,
+// behind a tag or garbage.
+TEST(OutputManagerMpeg, TheSplitterGivesEveryFrameWhateverTheReads) {
+    struct SplitCase {
+        const char* file;
+        size_t junk; // bytes of garbage in front
+        size_t read;
+    };
+    const SplitCase cases[] = {
+        {"mpeg_l3_vbr_44k.mp3", 0, 1},         {"mpeg_l3_vbr_44k.mp3", 0, 768},
+        {"mpeg_l3_mpeg2_22k.mp3", 0, 384},     {"mpeg_l3_id3.mp3", 0, 5000},
+        {"mpeg_l3_mpeg25_11k.mp3", 3000, 384}, {"mpeg_l3_cbr_44k.mp3", 9000, 768},
+    };
+    for (const SplitCase& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " junk " + std::to_string(c.junk) + " read " +
+                     std::to_string(c.read));
+        std::vector<uint8_t> clean = readFile(fixture(c.file));
+        auto want = splitFrames(clean);
+        ASSERT_GT(want.size(), 10u);
+        std::vector<uint8_t> data(c.junk);
+        for (size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<uint8_t>(i * 37 % 251); // never 0xFF
+        data.insert(data.end(), clean.begin(), clean.end());
+        MpegFrameSplitter splitter;
+        std::vector<std::vector<uint8_t>> got;
+        auto keep = [&got](const uint8_t* p, int n) { got.emplace_back(p, p + n); };
+        for (size_t at = 0; at < data.size(); at += c.read)
+            splitter.feed(data.data() + at, std::min(c.read, data.size() - at), keep);
+        splitter.finish(keep);
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t i = 0; i < got.size(); ++i)
+            ASSERT_EQ(got[i], want[i]) << "frame " << i;
+    }
+}
 
 namespace {
 
