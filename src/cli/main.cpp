@@ -47,7 +47,10 @@ const std::vector<Command>& commands() {
                  "(exit status 2); an unknown key is wrong usage (1). A setting that the new\n"
                  "value makes invalid (a bit rate the new MPEG version lacks) is changed as\n"
                  "loading would; every setting changed is printed.\n"
-                 "'path' prints where the settings file is.\n",
+                 "'path' prints where the settings file is.\n"
+                 "A WMA format value (wma_format) of 5000 or more names a variable-bit-rate\n"
+                 "format: WMA is encoded at constant bit rate only, so it is encoded as the\n"
+                 "format of its value mod 5000, and a conversion says so.\n",
                  "用法: kestrel-cli [--home 目录] settings\n"
                  "      kestrel-cli [--home 目录] settings get 键...\n"
                  "      kestrel-cli [--home 目录] settings set 键 值\n"
@@ -61,7 +64,9 @@ const std::vector<Command>& commands() {
                  "超出范围或不在列表中的值被拒绝，并说明允许的值（退出状态 2）；未知的键是\n"
                  "用法错误（1）。因新值而失效的设置（新MPEG版本没有的码率）按载入规则更改；\n"
                  "打印每个被更改的设置。\n"
-                 "'path' 打印设置文件的位置。\n"),
+                 "'path' 打印设置文件的位置。\n"
+                 "WMA编码参数（wma_format）为5000或以上时是可变速率格式：WMA只能以恒定速率编码，\n"
+                 "按其值除以5000的余数所指的格式编码，转换时会提示。\n"),
          cmdSettings},
         {"list",
          cliText("show or edit the window's media list (mpginfo.dat)",

@@ -552,6 +552,7 @@ int ConversionJob::run() {
     std::string lastOutput;
     const int type = s.output_type;
     const bool joined = s.save_mode == 1;
+    if (type == kOutWma) noteWmaConstantRate(s.wma_codec, s.wma_format);
 
     for (size_t i = 0; i < jobTable.size(); ++i) {
         JobEntry& e = jobTable[i];

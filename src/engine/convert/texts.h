@@ -59,6 +59,10 @@ inline constexpr const char* kWmaProfileSteps[] = {
     "FAILED(hr=0x%x) in pNewStreamConfig->SetConnectionName(L\"AudioConnect\")\n",
     "FAILED(hr=0x%x) in pProfile->AddStream( pNewStreamConfig )\n",
 };
+// A variable-bit-rate format value: the WMA encoder writes constant bit rate
+// only (stored value, format index, the format's description).
+inline constexpr const char* kWmaVbrAsCbr =
+    "WMA编码参数%d是可变速率(VBR)格式，本程序只能以恒定速率(CBR)编码WMA：使用格式%d（%s）";
 inline constexpr const char* kWmaInitFailed = "WMA编码初始化失败";
 inline constexpr const char* kWmaEncodeFailed = "WMA编码失败";
 inline constexpr const char* kWmaSourceFailed = "Failed to initial AVI source %s (hr=0x%08x)\n";

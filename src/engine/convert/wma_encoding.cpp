@@ -167,6 +167,16 @@ int convertSamples(WavSource& src, WmWriter& writer) {
 
 } // namespace
 
+void noteWmaConstantRate(int codec, int formatValue) {
+    if (formatValue < kWmaVbrOffset) return;
+    const WmaFormat* format = wmaFormatOf(codec, formatValue);
+    if (!format) return; // the profile step reports a format that does not exist
+    char text[512];
+    std::snprintf(text, sizeof text, text::kWmaVbrAsCbr, formatValue, formatValue % kWmaVbrOffset,
+                  describeWmaFormat(*format).c_str());
+    showMessage(caption::kMain, text);
+}
+
 int encodeWma(const std::string& wavPath, const std::string& outPath, int codec, int formatValue) {
     window().wmaProgress(0);
     WmProfile profile = createProfile(codec, formatValue);

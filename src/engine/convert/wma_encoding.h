@@ -28,6 +28,12 @@ FILE* openWmaIntermediate(WavWriter& wav);
 inline constexpr int kWmaNotEncoded = -2;
 int finishWmaOutput(FILE* f, WavWriter& wav, const std::string& outPath);
 
+// The WMA writer encodes at constant bit rate only: a variable-bit-rate
+// format value (kWmaVbrOffset or more) is encoded as the constant format of
+// the same index. Says so (once; the conversion asks once per job) when
+// `formatValue` is such a value and names an existing format.
+void noteWmaConstantRate(int codec, int formatValue);
+
 // Encodes the 16-bit PCM WAV `wavPath` into `outPath` with the codec and
 // format value of the settings. The window port hears wmaProgress(0) before,
 // the progress in percent during and wmaProgress(100) after the encoding.
