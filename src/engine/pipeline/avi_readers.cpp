@@ -4,6 +4,7 @@
 #include "engine/core/captions.h"
 #include "engine/core/text_format.h"
 #include "engine/core/mpeg_audio_header.h"
+#include "engine/libraries/lib_mxscan.h"
 #include "engine/libraries/lib_orvoadpcmdec.h"
 #include "engine/pipeline/mpeg_decoding.h"
 #include "engine/pipeline/texts_avi.h"
@@ -254,8 +255,28 @@ void AviAudioReader::read(const ReaderEntry& e, PcmSinkPath& sink, PositionRepor
     pcm_.pending = 0;
 }
 
+namespace {
+
+// The stream probe's verdict on the source as it is now: an MPEG-4 AVI with
+// entries in its audio index. False as well when the probe cannot be loaded
+// (its loader has said so).
+bool probedAsMpeg4Avi(const std::string& path, bool& loaded) {
+    loaded = mxscanLoaded() || loadMxscan() >= 0;
+    if (!loaded) return false;
+    mxscan.mux_init();
+    return mxscan.open_stream(path.c_str()) >= 0 && mxscan.mux_get_main_stream() == 9 &&
+           mxscan.get_mpeg4_aindex_num() > 0;
+}
+
+} // namespace
+
 AviReadResult readMpeg4Avi(AviWorker worker, const ReaderEntry& e, PcmOutput* out,
                            PositionReport report, void* context, PcmBuffer* pcm) {
+    bool probeLoaded = false;
+    if (!probedAsMpeg4Avi(e.path, probeLoaded)) {
+        if (probeLoaded) showMessage(caption::kMain, formatText(text::kAviProbeFailed, e.path));
+        return AviReadResult::ProbeFailed;
+    }
     std::unique_ptr<PcmBuffer> own(pcm ? nullptr : new PcmBuffer);
     AviAudioReader reader(processRunFlags(), pcm ? *pcm : *own, kMainLibraryInstance);
     const bool converting = worker == AviWorker::Conversion;

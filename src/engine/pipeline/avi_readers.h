@@ -22,6 +22,7 @@ enum class AviReadResult {
     Ended = 0,
     FileFailed = -1,   // the source cannot be opened for reading
     ReaderFailed = -2, // the AVI reader refused it (see aviError)
+    ProbeFailed = -3,  // the stream probe does not know it as an MPEG-4 AVI with sound
 };
 
 // How an audio format tag is decoded.
@@ -62,7 +63,8 @@ class AviAudioReader {
 
 // The window's workers' loop on the process-wide run flags and library
 // instance kMainLibraryInstance, into pcm_sink with `out` (null while
-// playing): opens the source with the worker's messages, then reads it.
+// playing): has the stream probe check the source, opens it with the
+// worker's messages, then reads it.
 enum class AviWorker { Conversion, Playback };
 AviReadResult readMpeg4Avi(AviWorker worker, const ReaderEntry& e, PcmOutput* out,
                            PositionReport report, void* context, PcmBuffer* pcm = nullptr);

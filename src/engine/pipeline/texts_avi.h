@@ -3,6 +3,8 @@
 
 namespace kestrel::text {
 
+// The stream probe does not know the source as an MPEG-4 AVI with sound.
+inline constexpr const char* kAviProbeFailed = "分析文件%s失败";
 // Conversion: the reader is ready.
 inline constexpr const char* kAviConvertStart = "开始转换文件%s";
 // Conversion: the source cannot be opened for reading (caption with two blanks).

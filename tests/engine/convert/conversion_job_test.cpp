@@ -9,6 +9,7 @@
 #include "engine/libraries/library_loader.h"
 #include "engine/settings/settings.h"
 #include "platform/paths.h"
+#include "platform/wm_writer.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -292,4 +293,64 @@ TEST_F(ConversionJobs, TheGraphRoutesClockRunsOnOverTheJob) {
     for (int s : perEntry[1])
         EXPECT_GE(s, first);
     EXPECT_LE(perEntry[1].back(), first + job.jobTable[1].durationSec);
+}
+
+// WMA is encoded at constant bit rate only: a stored variable-bit-rate format
+// value is encoded as the constant format of its index, and the job says so
+// once, however many outputs it writes.
+TEST_F(ConversionJobs, AVariableRateWmaFormatIsNamedOncePerJob) {
+    const struct {
+        int formatValue;
+        size_t messages;
+    } cases[] = {{5005, 1}, {10003, 1}, {5, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.formatValue);
+        test::TempDir out;
+        ConversionJob job;
+        select({"mpeg_l3_cbr_44k.mp3", "mpeg_l3_mpeg2_22k.mp3"}, out);
+        settings.output_type = kOutWma;
+        settings.wma_codec = 0;
+        settings.wma_format = c.formatValue;
+        msgs.clear();
+        ASSERT_EQ(job.prepare(), 0);
+        ASSERT_EQ(job.run(), 0);
+        ASSERT_EQ(msgs.entries().size(), c.messages) << msgs.lastText();
+        for (const auto& e : job.jobTable)
+            EXPECT_EQ(e.result, EntryResult::Converted) << e.path;
+        if (c.messages) {
+            const int index = c.formatValue % 5000;
+            EXPECT_EQ(msgs.entries()[0].text,
+                      "WMA编码参数" + std::to_string(c.formatValue) +
+                          "是可变速率(VBR)格式，本程序只能以恒定速率(CBR)编码WMA：使用格式" +
+                          std::to_string(index) + "（" +
+                          describeWmaFormat(wmaCodecs()[0].formats[size_t(index)]) + "）");
+        }
+    }
+}
+
+// An MPEG-4 AVI entry is probed before it is read: a file that the probe does
+// not know as an MPEG-4 AVI (here: it was replaced after it was listed) is
+// named as such and not read.
+TEST_F(ConversionJobs, AnMpeg4AviThatTheProbeRefusesIsNamedAndSkipped) {
+    ASSERT_TRUE(test::haveFixture("mpeg_mpeg4.avi"));
+    test::TempDir out, work;
+    const std::string avi = work.file("clip.avi");
+    test::writeFile(avi, test::readFile(test::fixture("mpeg_mpeg4.avi")));
+    loadSettings();
+    settings.output_type = kOutWav;
+    settings.conversion_mode = 2;
+    settings.save_path = out.path() + "/";
+    resetMediaList();
+    ASSERT_EQ(addMediaFile(avi), 0);
+    ASSERT_EQ(std::string(mediaList.records[0].typeName), "MPEG4 AVI");
+    mediaList.rows[0].selected = true;
+    test::writeFile(avi, test::readFile(test::fixture("mpeg_l3_cbr_44k.mp3")));
+    ConversionJob job;
+    msgs.clear();
+    ASSERT_EQ(job.prepare(), 0);
+    ASSERT_EQ(job.run(), 0);
+    ASSERT_EQ(msgs.entries().size(), 1u);
+    EXPECT_EQ(msgs.entries()[0].caption, "岚石多媒体MP3转换器 标准版");
+    EXPECT_EQ(msgs.entries()[0].text, "分析文件" + avi + "失败");
+    EXPECT_NE(job.jobTable[0].result, EntryResult::Converted);
 }
