@@ -94,6 +94,11 @@ int32_t WmAudioReader::resume() {
     return kWmOk;
 }
 
+int32_t WmAudioReader::seek(int64_t time) {
+    if (!open_) return kWmUnexpected;
+    return graph_.seek(time) == 0 ? kWmOk : kWmFail;
+}
+
 int32_t WmAudioReader::close() {
     if (!open_) return kWmOk;
     graph_.release();

@@ -54,6 +54,9 @@ class WmAudioReader {
     int32_t stop();
     int32_t pause();
     int32_t resume();
+    // Goes on from media time `time` (100 ns units); kWmFail when the file
+    // cannot seek ("Seekable" is 0).
+    int32_t seek(int64_t time);
     // Stops and closes the file.
     int32_t close();
 

@@ -3,6 +3,7 @@
 #include "engine/core/captions.h"
 #include "engine/core/text_format.h"
 #include "engine/pipeline/texts.h"
+#include "engine/pipeline/texts_platform.h"
 #include "platform/media_graph.h"
 #include "platform/ports.h"
 #include "platform/wm_audio_reader.h"
@@ -33,12 +34,14 @@ bool handOn(PcmBuffer& pcm, PcmSinkPath& sink, const uint8_t* data, int bytes) {
     return !sink.failed();
 }
 
-// The worker's side while the platform decodes: every 10 ms it passes stop
-// and pause on, drops seek requests and reports the second reached.
-// `source` offers pause(), resume(), ended() and the position in seconds.
+// The worker's side while the platform decodes: every 10 ms it passes stop,
+// pause and seek requests on and reports the second reached. `source` offers
+// pause(), resume(), seek(second) (false when it cannot), ended() and the
+// position in seconds. A seek the source cannot serve is said in the status
+// line.
 template <typename Source>
-void watch(Source& source, RunFlags flags, PcmSinkPath& sink, PositionReport report,
-           void* context) {
+void watch(Source& source, const std::string& path, RunFlags flags, PcmSinkPath& sink,
+           PositionReport report, void* context) {
     int lastSecond = -1;
     bool isPaused = false;
     while (flags.running.load() && !sink.failed() && !source.ended()) {
@@ -46,8 +49,10 @@ void watch(Source& source, RunFlags flags, PcmSinkPath& sink, PositionReport rep
             isPaused = !isPaused;
             isPaused ? source.pause() : source.resume();
         }
-        if (flags.seekRequest.load() != 0) {
-            flags.seekRequest = 0;
+        if (int request = flags.seekRequest.exchange(0); request != 0) {
+            if (!source.seek(request - 100))
+                window().statusText(formatText(text::kSeekUnavailable, path));
+            lastSecond = -1;
             flags.seekDragging = false;
         }
         int second = source.second();
@@ -63,6 +68,7 @@ struct GraphSource {
     MediaGraph& g;
     void pause() { g.pause(); }
     void resume() { g.resume(); }
+    bool seek(int second) { return g.seek(int64_t(second) * kGraphTimeUnits) == 0; }
     bool ended() const { return g.ended(); }
     int second() const { return static_cast<int>(g.position() / kGraphTimeUnits); }
 };
@@ -102,6 +108,9 @@ class SinkWmReader : public WmAudioReader {
     // For watch().
     bool ended() const { return endFlag.load(); }
     int second() const { return positionMs() / 1000; }
+    bool seek(int second) {
+        return WmAudioReader::seek(int64_t(second) * kGraphTimeUnits) == kWmOk;
+    }
 
   private:
     PcmBuffer& pcm_;
@@ -127,7 +136,7 @@ ReaderResult readMediaGraph(const ReaderEntry& e, PcmSinkPath& sink, RunFlags fl
         return handOn(pcm, sink, data, bytes);
     });
     GraphSource source{graph};
-    watch(source, flags, sink, report, context);
+    watch(source, e.path, flags, sink, report, context);
     graph.release();
     pcm.pending = 0;
     return ReaderResult::Ended;
@@ -143,7 +152,7 @@ ReaderResult readWindowsMedia(const ReaderEntry& e, PcmSinkPath& sink, RunFlags 
         return openFailed(e.path);
     reader.endFlag = false;
     if (reader.start() != kWmOk) return openFailed(e.path);
-    watch(reader, flags, sink, report, context);
+    watch(reader, e.path, flags, sink, report, context);
     reader.stop();
     reader.close();
     pcm.pending = 0;

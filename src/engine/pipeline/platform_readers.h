@@ -3,8 +3,8 @@
 // and Windows Media files through WmAudioReader (route 3 and the Windows
 // Media playback thread). The platform hands the decoded PCM on its own
 // thread; the calling worker only starts it, polls its run flags every 10 ms
-// (stop, pause; a seek request is dropped, these sources have no position
-// slider) and reports the position from the media time.
+// (stop, pause, and a seek, which the platform serves at the media time of
+// the second asked for) and reports the position from the media time.
 #pragma once
 
 #include "engine/pipeline/mpeg_readers.h"

@@ -7,4 +7,7 @@ namespace kestrel::text {
 // or a missing codec.
 inline constexpr const char* kWmPlayEnded = "播放结束，请选择其它功能";
 
+// A seek the source cannot serve (no index, no known length).
+inline constexpr const char* kSeekUnavailable = "文件%s不能定位播放位置";
+
 } // namespace kestrel::text

@@ -288,7 +288,7 @@ TEST(GraphRoutes, PauseAndStopWorkOnTheGraphThreads) {
         EXPECT_TRUE(paused.load());
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_TRUE(playbackActive()); // a paused player stays
-        // A seek request is dropped: these threads have no position slider.
+        // A seek request is served while paused too: the graph takes it over.
         seekCommand(1);
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         EXPECT_EQ(seek_request.load(), 0);
