@@ -98,7 +98,7 @@ int analyzeFlv(const std::string& path, MediaRecord& rec, uint64_t size) {
         return -3;
     }
     if (scan.audioTags == 0) {
-        refuse(caption::kProduct, text::kNoAudioCoding, path);
+        refuse(caption::kMain, text::kNoAudioCoding, path);
         return -1;
     }
     double rate = scan.sampleRate;

@@ -4,6 +4,7 @@
 #include "engine/containers/demux.h"
 #include "engine/convert/fast_texts.h"
 #include "engine/core/run_state.h"
+#include "engine/libraries/lib_orvosoundmix.h"
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
@@ -195,6 +196,8 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
     sound_on = true;
     win.switchesOn(kBothSwitches);
     display_on = true;
+    // The effects window closes with the copy, as after a conversion.
+    if (orvosoundmixLoaded()) orvosoundmix.orvomix_setdisp(0);
     win.idle(Commands::all());
     win.position(0, duration);
     win.progress(0, duration);

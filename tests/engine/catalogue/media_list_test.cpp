@@ -271,7 +271,13 @@ TEST_F(MediaListTest, SourcesThatAreNoMediaFilesAreRefusedByWhatTheyAre) {
         std::string path;
         const char* says;
         int systemError = 0;
+        const char* caption = nullptr; // checked when given
     } cases[] = {
+        // Without sound: an FLV under the usual caption, an SWF under the
+        // product's name.
+        {test::fixture("flash_video_only.flv"), "没有发现音频编码信息", 0,
+         "岚石多媒体MP3转换器 标准版"},
+        {test::fixture("flash_video_only.swf"), "没有发现音频编码信息", 0, "岚石多媒体MP3转换器"},
         {fifo, "FIFO"},
         {mpg, "FIFO"},
         {folder, "文件夹"},
@@ -288,6 +294,9 @@ TEST_F(MediaListTest, SourcesThatAreNoMediaFilesAreRefusedByWhatTheyAre) {
         EXPECT_NE(msgs.lastText().find(c.says), std::string::npos) << msgs.lastText();
         EXPECT_NE(msgs.lastText().find(c.path), std::string::npos) << msgs.lastText();
         EXPECT_EQ(msgs.entries().back().systemError, c.systemError);
+        if (c.caption) {
+            EXPECT_EQ(msgs.entries().back().caption, c.caption);
+        }
     }
     EXPECT_EQ(mediaList.count, 0);
     ::alarm(0);

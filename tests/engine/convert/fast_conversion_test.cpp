@@ -5,6 +5,8 @@
 #include "engine/convert/fast_conversion.h"
 #include "engine/convert/fast_texts.h"
 #include "engine/core/run_state.h"
+#include "engine/libraries/lib_orvosoundmix.h"
+#include "platform/paths.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -265,4 +267,21 @@ TEST(FastConversion, FreeFormatIsCopiedWhole) {
     std::vector<uint8_t> source = readFile(src.path);
     EXPECT_EQ(outcome.frames, source.size() / 653);
     EXPECT_TRUE(readFile(outcome.outputPath) == source);
+}
+
+// The effects window, shown during the copy, is closed at its end.
+TEST(FastConversion, TheEffectsWindowClosesAtTheEnd) {
+    setLibraryFolder(KESTREL_BIN_DIR);
+    ASSERT_EQ(loadOrvosoundmix(), 0);
+    TempDir dir;
+    FastSource src;
+    src.path = fixture("mpeg_l3_cbr_44k.mp3");
+    src.kind = 10;
+    src.durationSec = 4;
+    src.savePath = dir.path() + "/";
+    orvosoundmix.orvomix_setdisp(1);
+    ASSERT_EQ(orvosoundmix.orvomix_get_dispstatus(), 1);
+    ASSERT_EQ(fast_conversion_thread(src), 0);
+    EXPECT_EQ(orvosoundmix.orvomix_get_dispstatus(), 0);
+    unloadOrvosoundmix();
 }
