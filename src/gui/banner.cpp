@@ -1,5 +1,7 @@
 #include "gui/banner.h"
 
+#include "gui/display_view.h"
+
 #include <QPainter>
 
 #include <algorithm>
@@ -60,14 +62,18 @@ void Banner::reset() {
     update();
 }
 
-void Banner::setColours(const SkinColours& c) {
+void Banner::setColours(const SkinColours& c, int displayMode) {
     colours_ = c;
+    mode_ = displayMode;
     update();
 }
 
 void Banner::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.fillRect(rect(), colours_.dark);
+    // Bands 8 columns wide, shaded as the spectrum view's background.
+    for (int x = 0; x < width(); x += 8)
+        p.fillRect(x, 0, 8, height(),
+                   displayBand(colours_.background, spectrumBandValue(x, width(), 1, mode_)));
     const auto& lines = kLines[(state_.phase - 1) % 2];
     const QColor textColour = state_.look == 1   ? colours_.bar
                               : state_.look == 2 ? QColor(Qt::white)

@@ -1,6 +1,6 @@
 // The banner box (control 1043): a three-line text block that moves through
 // six phases while nothing plays or converts, advanced by the window's 250 ms
-// timer.
+// timer, over a background of the display's look (display_mode).
 #pragma once
 
 #include "gui/skin.h"
@@ -24,7 +24,7 @@ class Banner : public QWidget {
     explicit Banner(QWidget* parent = nullptr);
     void tick();
     void reset();
-    void setColours(const SkinColours& c);
+    void setColours(const SkinColours& c, int displayMode);
     const BannerState& state() const { return state_; }
 
   protected:
@@ -34,6 +34,7 @@ class Banner : public QWidget {
     BannerState state_;
     QPoint at_{2, 2};
     SkinColours colours_;
+    int mode_ = 1;
 };
 
 } // namespace kestrel::gui

@@ -14,12 +14,11 @@ QColor gdiColour(int ref) {
     return colourOfRef(ref);
 }
 
-// The base colour shaded by 2 v / 3.
-QColor band(const QColor& base, int v) {
+} // namespace
+
+QColor displayBand(const QColor& base, int v) {
     return shade(base, 2 * v / 3 - 85);
 }
-
-} // namespace
 
 DisplayView::DisplayView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -53,7 +52,7 @@ void DisplayView::drawWaveform(QImage& img, const DisplayFrame& f, const SkinCol
     QPainter p(&img);
     for (int y = 0; y < h; y += 4) {
         const int d = std::abs(y - middle) / 4;
-        p.fillRect(0, y, w, 4, band(c.background, waveformBandValue(d, f.zoom, mode)));
+        p.fillRect(0, y, w, 4, displayBand(c.background, waveformBandValue(d, f.zoom, mode)));
     }
     p.setPen(c.line);
     const int row = std::max(1, h / 6);
@@ -87,7 +86,7 @@ void DisplayView::drawSpectrum(QImage& img, const DisplayFrame& f, const SkinCol
     QPainter p(&img);
     for (int x = 0; x < w; x += 8)
         p.fillRect(x, 0, 8, img.height(),
-                   band(c.background, spectrumBandValue(x, w, f.zoom, mode)));
+                   displayBand(c.background, spectrumBandValue(x, w, f.zoom, mode)));
     p.setPen(gdiColour(0x0F120F));
     for (int x = 0; x < w; x += 8 * f.zoom)
         p.drawLine(x, 0, x, img.height());

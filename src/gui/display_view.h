@@ -17,6 +17,10 @@
 
 namespace kestrel::gui {
 
+// A background band of the display's look: the base colour shaded by 2 v / 3
+// (v the band's brightness, 0..255).
+QColor displayBand(const QColor& base, int v);
+
 class DisplayView : public QWidget, public DisplayPainter {
     Q_OBJECT
   public:

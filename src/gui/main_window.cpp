@@ -682,7 +682,7 @@ void MainWindow::applySkin() {
     display_->setColours(c, settings.display_mode);
     meterLeft_->setColours(c);
     meterRight_->setColours(c);
-    banner_->setColours(c);
+    banner_->setColours(c, settings.display_mode);
     titleBar_->setColours(c, settings.title_style);
     mediaPage_->setListColours(c.text, c.dark);
     update();

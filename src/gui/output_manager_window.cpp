@@ -139,7 +139,9 @@ void OutputManagerWindow::jobEnded(const std::vector<ManagedOutput>& records) {
     jobPending_ = false;
     manager_->setRecords(records);
     if (records.empty()) return;
-    path_->setText(QString::fromStdString(records.back().outputPath));
+    const QString last = QString::fromStdString(records.back().outputPath);
+    setWindowTitle(last);
+    path_->setText(last);
     status_->setText(QString::fromUtf8(mt::kJobDone));
     if (isHidden()) show();
     refill();

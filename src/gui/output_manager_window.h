@@ -45,7 +45,8 @@ class OutputManagerWindow : public QWidget {
     // A conversion job starts: the table is emptied and the window hidden.
     void jobStarted();
     // The job has ended with `records`: they fill the table and the window is
-    // shown with the last output's name and the prompt, when there is any.
+    // shown, titled with the last output's name, with the prompt, when there
+    // is any.
     // Does nothing unless a job was started since the last call.
     void jobEnded(const std::vector<ManagedOutput>& records);
     // Fills the list from the table.

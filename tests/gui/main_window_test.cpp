@@ -501,6 +501,24 @@ TEST_F(WindowTest, WorkerEventsReachTheControlsOnTheWindowThread) {
     EXPECT_TRUE(w.control(kPauseRecordButton)->isEnabled());
 }
 
+// The banner's background has the display's look: in mode 1 it falls from
+// left to right, in mode 2 it rises.
+TEST(Banner, TheBackgroundFollowsTheDisplayMode) {
+    Banner b;
+    b.resize(200, 60);
+    const SkinColours c = skinColours(0x5C5C0C);
+    for (int mode : {1, 2}) {
+        SCOPED_TRACE(mode);
+        b.setColours(c, mode);
+        const QImage img = b.grab().toImage();
+        const int left = qGray(img.pixel(3, 1)), right = qGray(img.pixel(196, 1));
+        if (mode == 1)
+            EXPECT_GT(left, right);
+        else
+            EXPECT_LT(left, right);
+    }
+}
+
 TEST(Banner, PhasesAdvanceAndTheLookChangesAfterPhaseSix) {
     BannerState b;
     for (int i = 0; i < 30; ++i)

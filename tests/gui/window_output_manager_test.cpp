@@ -88,7 +88,6 @@ TEST_F(ManagerWindowTest, AJobShowsItsOutputsAndTheStartCommandsWaitForTheManage
     OutputManagerWindow& om = *w.outputManager();
     ASSERT_TRUE(om.isVisible());
     EXPECT_TRUE(om.manager().shown.load());
-    EXPECT_EQ(om.windowTitle(), QString::fromUtf8("岚石多媒体MP3转换器输出控制"));
     EXPECT_EQ(om.statusLine()->text(), QString::fromUtf8("转换完成，请选择"));
     QTreeWidget* list = om.list();
     ASSERT_EQ(list->columnCount(), 4);
@@ -109,6 +108,8 @@ TEST_F(ManagerWindowTest, AJobShowsItsOutputsAndTheStartCommandsWaitForTheManage
         EXPECT_TRUE(exists(records[size_t(i)].outputPath));
     }
     EXPECT_EQ(om.pathLine()->text().toStdString(), records[1].outputPath);
+    // The last output names the window.
+    EXPECT_EQ(om.windowTitle().toStdString(), records[1].outputPath);
     EXPECT_FALSE(om.playButton()->isEnabled());
 
     // The main window's Play and Convert do nothing meanwhile, and say why.
@@ -212,6 +213,7 @@ TEST_F(ManagerWindowTest, OutputsOfSeveralTypesAndRawAac) {
     // Records that arrive without a job are not shown.
     om.jobEnded(records);
     EXPECT_FALSE(om.isVisible());
+    EXPECT_EQ(om.windowTitle(), QString::fromUtf8("岚石多媒体MP3转换器输出控制"));
     om.jobStarted();
     om.jobEnded(records);
     ASSERT_TRUE(om.isVisible());
