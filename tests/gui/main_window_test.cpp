@@ -504,6 +504,7 @@ TEST_F(WindowTest, WorkerEventsReachTheControlsOnTheWindowThread) {
 // The banner's background has the display's look: in mode 1 it falls from
 // left to right, in mode 2 it rises.
 TEST(Banner, TheBackgroundFollowsTheDisplayMode) {
+    test::qtApp();
     Banner b;
     b.resize(200, 60);
     const SkinColours c = skinColours(0x5C5C0C);
