@@ -85,6 +85,7 @@ int64_t checkSourceFile(const std::string& path) {
 
 int analyzeWithProbe(const std::string& path, MediaRecord& rec, uint64_t size) {
     if (!mxscanLoaded() && loadMxscan() < 0) return -2;
+    std::lock_guard<std::mutex> lock(mxscanLock());
     mxscan.mux_init();
     if (mxscan.open_stream(path.c_str()) < 0) {
         refuse(caption::kMainWide, text::kOpenMediaFailed, path);

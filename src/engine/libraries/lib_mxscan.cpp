@@ -62,4 +62,9 @@ bool mxscanLoaded() {
     return isLoaded(binding());
 }
 
+std::mutex& mxscanLock() {
+    static std::mutex m;
+    return m;
+}
+
 } // namespace kestrel

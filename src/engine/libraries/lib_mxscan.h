@@ -4,6 +4,8 @@
 
 #include "mxscan/mxscan.h"
 
+#include <mutex>
+
 namespace kestrel {
 
 // Entry points in loader order (the number in a loader message is the
@@ -49,5 +51,10 @@ extern MxscanApi mxscan;
 int loadMxscan();
 void unloadMxscan();
 bool mxscanLoaded();
+
+// The probe reports on the one file it opened last: a caller holds this lock
+// from mux_init to its last question, so that the window's analysis and a
+// worker's check of its source do not mix their files.
+std::mutex& mxscanLock();
 
 } // namespace kestrel

@@ -263,6 +263,7 @@ namespace {
 bool probedAsMpeg4Avi(const std::string& path, bool& loaded) {
     loaded = mxscanLoaded() || loadMxscan() >= 0;
     if (!loaded) return false;
+    std::lock_guard<std::mutex> lock(mxscanLock());
     mxscan.mux_init();
     return mxscan.open_stream(path.c_str()) >= 0 && mxscan.mux_get_main_stream() == 9 &&
            mxscan.get_mpeg4_aindex_num() > 0;
