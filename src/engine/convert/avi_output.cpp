@@ -271,7 +271,7 @@ int aviOutputOpen(AviOutput& o, Mp3EncoderState& mp3, FILE* file, int kbps) {
 int aviOutputBlock(AviOutput& o, Mp3EncoderState& mp3, const uint8_t* pcm, int length) {
     if (o.writeErrno || !o.writer) return -1;
     errno = 0;
-    mp3EncodeBlock(mp3, pcm, length, aviFrameSink, &o);
+    if (mp3EncodeBlock(mp3, pcm, length, aviFrameSink, &o) < 0) return -1; // encodeFailed
     if (o.writeErrno) {
         errno = o.writeErrno;
         return -1;

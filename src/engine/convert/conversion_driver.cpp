@@ -13,6 +13,7 @@
 #include "engine/convert/wav_writer.h"
 #include "engine/convert/wma_encoding.h"
 #include "engine/libraries/lib_ac3stream.h"
+#include "engine/libraries/lib_mp3enc.h"
 #include "engine/libraries/lib_mpadec_ext.h"
 #include "engine/libraries/lib_orvoaacdec.h"
 #include "engine/libraries/lib_orvoaacenc.h"
@@ -158,7 +159,17 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace) 
                                                    writeFailureReason(o.pcm.writeError)));
         }
     } else if (type == kOutMp3) {
-        mp3EncoderSetup(o.writer.mp3, type);
+        if (mp3EncoderSetup(o.writer.mp3, type) < 0) {
+            // No entry can be encoded: the job ends here. A library that did
+            // not load has shown its own message.
+            o.stopJob = true;
+            if (mp3encLoaded())
+                showMessage(caption::kMain, formatText(text::kMp3EncoderSetupFailed, chosen));
+            std::fclose(f);
+            o.pcm.stream = nullptr;
+            o.file.abandon();
+            return o.open = false;
+        }
         o.writer.mp3.file = f;
     } else if (type == kOutFlv) {
         if (flvOutputOpen(o.writer.flv, o.writer.mp3, tempWavPath()) < 0)

@@ -15,6 +15,13 @@ namespace {
 // -1: not decided yet (the environment decides on first use).
 std::atomic<int> g_threadOn{-1};
 
+// What stopped the encoding of `state`: the errno of a failed write, or
+// kEncoderFailed when the encoder refused a block.
+int failureOf(const Mp3EncoderState& state) {
+    if (state.encodeFailed) return kEncoderFailed;
+    return state.writeErrno ? state.writeErrno : EIO;
+}
+
 } // namespace
 
 bool encoder_thread_enabled() {
@@ -60,10 +67,10 @@ int EncoderQueue::push(Mp3EncoderState& state, const uint8_t* block, int len) {
             // No thread to be had: this block is encoded here, as on the
             // one-thread path.
             lk.unlock();
-            mp3EncodeBlock(state, block, len, mp3WriteToFile, &state);
-            if (!state.writeFailed) return 0;
+            const int rc = mp3EncodeBlock(state, block, len, mp3WriteToFile, &state);
+            if (rc >= 0 && !state.writeFailed) return 0;
             lk.lock();
-            failure_ = state.writeErrno ? state.writeErrno : EIO;
+            failure_ = failureOf(state);
             return -1;
         }
     }
@@ -95,9 +102,9 @@ void EncoderQueue::run() {
         if (!dropping) {
             lk.unlock();
             // The slot stays counted while it is encoded, so it is not reused.
-            mp3EncodeBlock(*state_, slot.data(), static_cast<int>(slot.size()), mp3WriteToFile,
-                           state_);
-            if (state_->writeFailed) err = state_->writeErrno ? state_->writeErrno : EIO;
+            const int rc = mp3EncodeBlock(*state_, slot.data(), static_cast<int>(slot.size()),
+                                          mp3WriteToFile, state_);
+            if (rc < 0 || state_->writeFailed) err = failureOf(*state_);
             lk.lock();
             if (err) {
                 failure_ = err;

@@ -47,12 +47,13 @@ class EncoderQueue {
 
     // Queues a copy of one block of 16-bit PCM for the output of `state`, starting the
     // encoder thread when none runs; waits while the queue is full. Returns 0
-    // when the block was taken, -1 when a write of this output has failed (the
-    // block is not taken; failure() gives the errno).
+    // when the block was taken, -1 when a write of this output or its encoder
+    // has failed (the block is not taken; failure() gives the errno, or
+    // kEncoderFailed).
     int push(Mp3EncoderState& state, const uint8_t* block, int len);
 
     struct Drained {
-        int failure = 0;         // errno of the failed write, 0 when none
+        int failure = 0;         // errno of the failed write, kEncoderFailed, 0 when none
         uint64_t notEncoded = 0; // PCM bytes taken but not written: the failed
                                  // block and those dropped behind it
     };

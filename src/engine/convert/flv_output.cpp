@@ -380,7 +380,7 @@ int flvOutputBlock(FlvOutput& o, Mp3EncoderState& mp3, const uint8_t* pcm, int l
         return -1;
     }
     o.mp3.clear();
-    mp3EncodeBlock(mp3, pcm, length, flvFrameSink, &o);
+    if (mp3EncodeBlock(mp3, pcm, length, flvFrameSink, &o) < 0) return -1; // encodeFailed
     if (flvTagsWrite(o.tags, o.mp3.data(), o.mp3.size(), static_cast<uint64_t>(length)) < 0) {
         errno = o.tags.writeErrno;
         return -1;

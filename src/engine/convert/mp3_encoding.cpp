@@ -70,7 +70,10 @@ void deliver(Mp3EncoderState& st, int n, Mp3FrameSink sink, void* context) {
 
 int mp3EncodeBlock(Mp3EncoderState& st, const uint8_t* pcm, int length, Mp3FrameSink sink,
                    void* context) {
-    if (!st.ready) return -1;
+    if (!st.ready || st.encodeFailed) {
+        st.encodeFailed = true;
+        return -1;
+    }
     st.runPcm += static_cast<uint64_t>(length > 0 ? length : 0);
     int produced = 0;
     int p = 0;
@@ -84,7 +87,10 @@ int mp3EncodeBlock(Mp3EncoderState& st, const uint8_t* pcm, int length, Mp3Frame
         int n = mp3enc.wave_enmp3code(reinterpret_cast<const short*>(st.inBuffer.data()), take / 2,
                                       out);
         // 0 only means the encoder is still filling its look-ahead.
-        if (n < 0) return -1;
+        if (n < 0) {
+            st.encodeFailed = true;
+            return -1;
+        }
         deliver(st, n, sink, context);
         produced += n;
     }

@@ -30,6 +30,8 @@ struct Mp3EncoderState {
     std::vector<uint8_t> inBuffer;
     std::vector<uint8_t> outBuffer;
     bool ready = false;
+    // The library refused a block: nothing more is encoded into the output.
+    bool encodeFailed = false;
     bool tagged = false; // VBR/ABR: the first frame is the tag's placeholder
     // FLV and AVI carry no tag: the placeholder frame is left out.
     bool dropFirstFrame = false;
@@ -60,13 +62,18 @@ struct Mp3EncoderState {
     uint64_t lostPcm = 0;
 };
 
+// The failure an output records when its encoder refused a block (in place
+// of the errno of a failed write, which is positive).
+inline constexpr int kEncoderFailed = -1;
+
 // Sets up the encoder for `outputType` from the settings and the derived
 // output format; 0, or negative when the library refused the parameters.
 int mp3EncoderSetup(Mp3EncoderState& st, int outputType);
 
 // Encodes one block of 16-bit PCM (out_channels interleaved) and hands every
 // frame run to `sink`. Returns the MP3 bytes produced, or -1 when the encoder
-// failed (the rest of the block is dropped).
+// is not set up or failed (`encodeFailed` is then set; the rest of the block
+// is dropped).
 using Mp3FrameSink = void (*)(const uint8_t* bytes, int length, void* context);
 int mp3EncodeBlock(Mp3EncoderState& st, const uint8_t* pcm, int length, Mp3FrameSink sink,
                    void* context);

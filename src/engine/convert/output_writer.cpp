@@ -17,13 +17,21 @@ namespace kestrel {
 
 namespace {
 
-// Disk full or the like: the output takes nothing more; what was written
-// stays.
+// Disk full or the like, or an encoder that failed (kEncoderFailed): the
+// output takes nothing more; what was written stays.
 int failWrite(PcmOutput& out, int err) {
     out.writeError = err ? err : EIO;
-    showMessage(caption::kMain,
-                formatText(text::kOutputWriteFailed, out.name, writeFailureReason(out.writeError)));
+    if (err == kEncoderFailed)
+        showMessage(caption::kMain, formatText(text::kMp3EncodeFailed, out.name));
+    else
+        showMessage(caption::kMain, formatText(text::kOutputWriteFailed, out.name,
+                                               writeFailureReason(out.writeError)));
     return -1;
+}
+
+// The error a failed MP3 or container writer leaves.
+int writerError(const Mp3EncoderState& mp3) {
+    return mp3.encodeFailed ? kEncoderFailed : errno;
 }
 
 // A run of held WAV blocks did not reach the file whole: the held bytes that
@@ -64,14 +72,17 @@ int writeOutputBlock(PcmOutput& out, const uint8_t* block, int len) {
             if (q.push(state.mp3, block, len) < 0) return failWrite(out, q.failure());
             return 0;
         }
-        mp3EncodeBlock(state.mp3, block, len, mp3WriteToFile, &state.mp3);
+        if (mp3EncodeBlock(state.mp3, block, len, mp3WriteToFile, &state.mp3) < 0)
+            return failWrite(out, kEncoderFailed);
         if (state.mp3.writeFailed) return failMp3Run(out, state.mp3, static_cast<uint64_t>(len));
         return 0;
     case kOutFlv:
-        if (flvOutputBlock(state.flv, state.mp3, block, len) < 0) return failWrite(out, errno);
+        if (flvOutputBlock(state.flv, state.mp3, block, len) < 0)
+            return failWrite(out, writerError(state.mp3));
         return 0;
     case kOutAvi:
-        if (aviOutputBlock(state.avi, state.mp3, block, len) < 0) return failWrite(out, errno);
+        if (aviOutputBlock(state.avi, state.mp3, block, len) < 0)
+            return failWrite(out, writerError(state.mp3));
         return 0;
     case kOutRawAac:
     case kOutAdts:
@@ -80,7 +91,8 @@ int writeOutputBlock(PcmOutput& out, const uint8_t* block, int len) {
         if (encodeLibraryOutput(out.type, block, len) < 0) return failWrite(out, errno);
         return 0;
     case kOutExe:
-        mp3EncodeBlock(state.mp3, block, len, exeWriteFrames, &state.exe);
+        if (mp3EncodeBlock(state.mp3, block, len, exeWriteFrames, &state.exe) < 0)
+            return failWrite(out, kEncoderFailed);
         if (state.exe.writeFailed) errno = state.exe.writeErrno;
         break;
     default:

@@ -34,6 +34,9 @@ inline constexpr const char* kOutputManagerPrompt = "转换完成，请选择";
 // reason.
 inline constexpr const char* kOutputWriteFailed =
     "写入生成文件%s失败：%s。该文件的转换已停止，文件只含此前写入的部分";
+inline constexpr const char* kMp3EncoderSetupFailed = "MP3编码器初始化失败，不能生成文件%s";
+inline constexpr const char* kMp3EncodeFailed =
+    "MP3编码失败，生成文件%s的转换已停止，文件只含此前编码的部分";
 inline constexpr const char* kExePlayerBroken =
     "播放程序库orvoplay.so不完整，不能生成播放EXE文件%s";
 inline constexpr const char* kOutputFinishFailed = "生成文件%s没有正常完成：%s。文件可能不完整";

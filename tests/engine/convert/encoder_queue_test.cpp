@@ -9,6 +9,7 @@
 #include "engine/convert/mp3_encoding.h"
 #include "engine/convert/output_writer.h"
 #include "engine/core/run_state.h"
+#include "engine/libraries/lib_mp3enc.h"
 #include "engine/settings/settings.h"
 #include "platform/paths.h"
 #include "support/test_support.h"
@@ -236,6 +237,61 @@ TEST_F(EncoderThread, AFailedWriteStopsTheOutputAsOnTheReadingThread) {
     EXPECT_EQ(last.settled, -1);
     EXPECT_EQ(last.messages, 1u);
     EXPECT_EQ(last.pcmBytes, direct.pcmBytes);
+    EXPECT_FALSE(encoderQueue().running());
+}
+
+// An encoder that refuses a block (here one already flushed, or one that was
+// never set up) fails the output with the encoder's message, on either thread:
+// nothing is reported as encoded past it.
+TEST_F(EncoderThread, AnEncoderThatRefusesABlockFailsTheOutput) {
+    derive_output_format();
+    struct Case {
+        bool thread;
+        bool setUp;
+    };
+    for (const Case c :
+         {Case{false, true}, Case{true, true}, Case{false, false}, Case{true, false}}) {
+        SCOPED_TRACE(testing::Message() << "thread " << c.thread << " set up " << c.setUp);
+        msgs.clear();
+        set_encoder_thread_enabled(c.thread);
+        FILE* f = std::tmpfile();
+        ASSERT_NE(f, nullptr);
+        OutputWriterState state;
+        if (c.setUp) {
+            ASSERT_EQ(mp3EncoderSetup(state.mp3, kOutMp3), 0);
+        }
+        state.mp3.file = f;
+        PcmOutput out;
+        out.type = kOutMp3;
+        out.stream = f;
+        out.name = "refused.mp3";
+        attachOutputWriter(out, state);
+        int refusedAt = -1;
+        for (int i = 0; i < 200 && !outputFailed(&out); ++i) {
+            if (i == 4 && c.setUp) {
+                encoderQueue().drain(); // the library is not the test's while it encodes
+                std::vector<uint8_t> tail(static_cast<size_t>(state.mp3.outBufferSize));
+                mp3enc.wave_enmp3end(tail.data()); // the library takes no more blocks
+            }
+            auto b = toneBlock(i);
+            if (out.write(out, b.data(), static_cast<int>(b.size())) < 0) {
+                refusedAt = i;
+                break;
+            }
+            out.pcmBytes += b.size();
+        }
+        EXPECT_EQ(settle_output(out), -1);
+        EXPECT_EQ(out.writeError, kEncoderFailed);
+        if (!c.thread) {
+            EXPECT_EQ(refusedAt, c.setUp ? 4 : 0);
+        }
+        EXPECT_LE(out.pcmBytes, (c.setUp ? 4u : 0u) * 4096 + EncoderQueue::kSlots * 4096u);
+        ASSERT_EQ(msgs.entries().size(), 1u);
+        EXPECT_NE(msgs.lastText().find("MP3编码失败"), std::string::npos) << msgs.lastText();
+        EXPECT_NE(msgs.lastText().find("refused.mp3"), std::string::npos);
+        mp3EncoderAbandon(state.mp3);
+        std::fclose(f);
+    }
     EXPECT_FALSE(encoderQueue().running());
 }
 
