@@ -1,11 +1,12 @@
-# What a desktop needs of an installed program: the menu entry and metainfo
-# (with the window), the icons in every hicolor size, the HTML help.
+# What a desktop needs of an installed program: the menu entry, metainfo and
+# manual page of the window (with the window), the icons in every hicolor
+# size, the HTML help.
 if(TARGET kestrel)
-  install(TARGETS kestrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_SOURCE_DIR}/data/org.kestrel.Kestrel.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${CMAKE_SOURCE_DIR}/data/org.kestrel.Kestrel.metainfo.xml
     DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  kestrel_compressed_manpage(${CMAKE_SOURCE_DIR}/data/kestrel.1 kestrel-manpage)
 endif()
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/icons/hicolor
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)

@@ -2,7 +2,10 @@
 #include "engine/catalogue/disc_scan.h"
 #include "engine/catalogue/media_list.h"
 #include "engine/core/captions.h"
+#include "engine/libraries/lib_mp3enc.h"
 #include "engine/libraries/lib_mxscan.h"
+#include "engine/libraries/lib_orvomp4dec.h"
+#include "engine/libraries/lib_orvoplay.h"
 #include "engine/libraries/lib_orvosoundmix.h"
 #include "engine/pipeline/texts_device.h"
 #include "engine/settings/settings.h"
@@ -55,6 +58,12 @@ class FirstPaint : public QObject {
     bool done_ = false;
 };
 
+// The status of a start that could not go on (its message has been shown).
+constexpr int kStartFailed = 1;
+
+constexpr const char* kUsage = "usage: kestrel [FILE...]\n"
+                               "Opens the converter's window with the media FILEs in its list.\n";
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -69,18 +78,43 @@ int main(int argc, char** argv) {
         QDesktopServices::openUrl(QUrl::fromLocalFile(helpFolder() + "/" + page));
     };
 
+    // The media files to open: every argument (after "--" even those that
+    // start with a dash).
+    QStringList files;
+    bool onlyFiles = false;
+    for (const QString& a : app.arguments().mid(1)) {
+        if (!onlyFiles && a == QLatin1String("--")) {
+            onlyFiles = true;
+        } else if (!onlyFiles && (a == QLatin1String("--help") || a == QLatin1String("-h"))) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (!onlyFiles && a == QLatin1String("--version")) {
+            std::printf("kestrel %s\n", KESTREL_VERSION);
+            return 0;
+        } else if (!onlyFiles && a.startsWith('-') && a.size() > 1) {
+            std::fprintf(stderr, "kestrel: unknown option %s\n%s", qUtf8Printable(a), kUsage);
+            return 2;
+        } else {
+            files << a;
+        }
+    }
+
     // Messages of the start, before the window has its own port.
     kestrel::gui::GuiMessagePort startMessages(&app);
     setMessagePort(&startMessages);
 
     // The checks of the start: a sound device, then the libraries the
-    // window needs for its whole run.
+    // window needs for its whole run (each shows its own message when it
+    // cannot be loaded).
     removeStaleTempFiles();
     if (waveOutDeviceCount() == 0) {
         showMessage(caption::kProduct, text::device::kNone);
-        return 0;
+        return kStartFailed;
     }
-    if (!mxscanLoaded() && loadMxscan() < 0) return 0;
+    if (loadOrvomp4dec() < 0) return kStartFailed;
+    if (!mxscanLoaded() && loadMxscan() < 0) return kStartFailed;
+    if (!orvoplayLoaded() && loadOrvoplay() < 0) return kStartFailed;
+    if (!mp3encLoaded() && loadMp3enc() < 0) return kStartFailed;
     loadSettings();
     derive_output_format();
     resetMediaList();
@@ -98,8 +132,9 @@ int main(int argc, char** argv) {
     MainWindow w;
     w.start();
     // The sound-effects library: the program does not run without it.
-    if (startSoundEffects() < 0) return 0;
+    if (startSoundEffects() < 0) return kStartFailed;
     w.attachEffects();
+    w.openFiles(files);
     w.show();
     // The first paint, for the start-up benchmark when it asks.
     FirstPaint firstPaint(sinceStart);

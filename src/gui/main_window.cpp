@@ -51,6 +51,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolTip>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <chrono>
@@ -494,6 +495,13 @@ void MainWindow::dropFiles(const QStringList& paths) {
             mediaPage_->addFile(p);
             return;
         }
+    }
+}
+
+void MainWindow::openFiles(const QStringList& paths) {
+    for (const QString& p : paths) {
+        const QUrl url(p);
+        dropFiles({url.isLocalFile() ? url.toLocalFile() : p});
     }
 }
 

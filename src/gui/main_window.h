@@ -61,6 +61,9 @@ class MainWindow : public QWidget, public ControlSurface {
     // Commands.
     void addCommand();
     void dropFiles(const QStringList& paths);
+    // The files named on the program's command line (paths or file URLs):
+    // each is added as a dropped file is.
+    void openFiles(const QStringList& paths);
     void deleteCommand();
     void saveCommand();
     void playCommand();

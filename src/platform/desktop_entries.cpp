@@ -4,6 +4,7 @@
 #include "platform/paths.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -46,7 +47,31 @@ std::string entryValue(const std::string& v) {
     return out;
 }
 
+// The page a help entry of ours opens, from its "X-Kestrel-Page" key; "" when
+// the entry has none (the user wrote it).
+std::string helpEntryPage(const std::string& entry) {
+    const std::string key = "\nX-Kestrel-Page=";
+    const size_t at = entry.find(key);
+    if (at == std::string::npos) return {};
+    const size_t from = at + key.size();
+    return entry.substr(from, entry.find('\n', from) - from);
+}
+
+bool isWithin(const std::string& path, std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    if (folder.empty()) return false;
+    return path == folder || path.compare(0, folder.size() + 1, folder + "/") == 0;
+}
+
 } // namespace
+
+bool inTemporaryFolder(const std::string& folder) {
+    const std::string path = absolutePath(folder);
+    if (const char* t = std::getenv("TMPDIR"); t && *t == '/' && isWithin(path, absolutePath(t)))
+        return true;
+    return isWithin(path, "/tmp") || isWithin(path, "/var/tmp");
+}
 
 std::string userApplicationsFolder() {
     const std::string d = dataHome();
@@ -77,6 +102,8 @@ std::string desktopExecArgument(const std::string& arg) {
 
 int writeDesktopEntries(const std::string& folder, const std::string& program,
                         const std::string& iconPng, const std::string& helpPage) {
+    const size_t slash = program.rfind('/');
+    if (inTemporaryFolder(slash == std::string::npos ? "." : program.substr(0, slash))) return 1;
     if (folder.empty() || !makeDirectories(folder)) return -1;
     std::string icon = "kestrel";
     if (!iconPng.empty() && fileExists(iconPng)) {
@@ -90,23 +117,39 @@ int writeDesktopEntries(const std::string& folder, const std::string& program,
     }
     std::string main = "[Desktop Entry]\n"
                        "Type=Application\n"
-                       "Name=Kestrel Media to MP3 Converter\n"
-                       "Name[zh_CN]=岚石多媒体MP3转换器\n"
+                       "Name=Kestrel Media to MP3 Converter (" +
+                       entryValue(program) +
+                       ")\n"
+                       "Name[zh_CN]=岚石多媒体MP3转换器（" +
+                       entryValue(program) +
+                       "）\n"
                        "Comment=Convert the sound of media files to audio files\n"
                        "Comment[zh_CN]=把多媒体文件的声音转换成音频文件\n"
                        "Exec=" +
                        desktopExecArgument(program) +
-                       "\n"
+                       " %F\n"
                        "Icon=" +
                        icon +
                        "\n"
                        "Terminal=false\n"
                        "Categories=AudioVideo;Audio;\n";
     int rc = 0;
-    const std::string mainPath = folder + "/org.kestrel.Kestrel.desktop";
+    const std::string mainPath = folder + "/" + kLocalEntryId + ".desktop";
     if (readWhole(mainPath) != main && writeWhole(mainPath, main) < 0) rc = -1;
-    const std::string helpPath = folder + "/org.kestrel.Kestrel.help.desktop";
-    if (!fileExists(helpPath)) {
+    // Earlier copies wrote their entries under the package's id, which hid
+    // the installed program's entry.
+    for (const char* id : {"org.kestrel.Kestrel", "org.kestrel.Kestrel.help"}) {
+        const std::string old = folder + "/" + id + ".desktop";
+        const std::string text = readWhole(old);
+        const std::string exec = "\nExec=" + desktopExecArgument(program) + "\n";
+        const std::string help = "\nExec=xdg-open " + desktopExecArgument(helpPage) + "\n";
+        if (text.find(exec) != std::string::npos || text.find(help) != std::string::npos)
+            std::remove(old.c_str());
+    }
+    const std::string helpPath = folder + "/" + kLocalHelpEntryId + ".desktop";
+    const std::string helpNow = readWhole(helpPath);
+    const std::string page = helpEntryPage(helpNow);
+    if (!fileExists(helpPath) || (!page.empty() && !fileExists(page))) {
         std::string help = "[Desktop Entry]\n"
                            "Type=Application\n"
                            "Name=Kestrel Help\n"
@@ -116,7 +159,9 @@ int writeDesktopEntries(const std::string& folder, const std::string& program,
                            "\n"
                            "Icon=help-browser\n"
                            "Terminal=false\n"
-                           "Categories=AudioVideo;Audio;\n";
+                           "Categories=AudioVideo;Audio;\n"
+                           "X-Kestrel-Page=" +
+                           entryValue(helpPage) + "\n";
         if (writeWhole(helpPath, help) < 0) rc = -1;
     }
     return rc;

@@ -29,6 +29,7 @@
 #include <QSlider>
 #include <QTabWidget>
 #include <QTreeWidget>
+#include <QUrl>
 
 using namespace kestrel;
 using namespace kestrel::gui;
@@ -223,6 +224,23 @@ TEST_F(WindowTest, SaveMakesTheSoundSwitchFollowTheConversionMode) {
     w.saveCommand();
     EXPECT_TRUE(sound_on.load());
     EXPECT_FALSE(buttonOf(w, kSoundSwitch)->isChecked());
+}
+
+// The files of the command line (an "Open with" of the desktop gives paths or
+// file URLs): each is added as a drop adds it, with the same refusals.
+TEST_F(WindowTest, CommandLineFilesAreAddedAsDropsAre) {
+    const std::string a = test::fixture("dec_l3_44_stereo.mp3");
+    const std::string b = test::fixture("dec_l3_11_cbr.mp3");
+    if (!test::haveFixture("dec_l3_11_cbr.mp3")) GTEST_SKIP() << "no fixtures";
+    MainWindow& w = open();
+    w.openFiles({QString::fromStdString(a),
+                 QUrl::fromLocalFile(QString::fromStdString(b)).toString(),
+                 QString::fromStdString(a)});
+    QTreeWidget* list = w.mediaPage()->list;
+    ASSERT_EQ(list->topLevelItemCount(), 2);
+    EXPECT_EQ(list->topLevelItem(0)->text(1).toStdString(), absolutePath(a));
+    EXPECT_EQ(list->topLevelItem(1)->text(1).toStdString(), absolutePath(b));
+    EXPECT_EQ(messages->lastText(), "多媒体文件已在列表中存在");
 }
 
 TEST_F(WindowTest, DropAddsOnlyTheFirstFileAndDeleteAndSaveKeepTheList) {
