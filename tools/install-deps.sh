@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs every Debian 12 package that kestrel, its tests and its benchmarks need.
+# Installs every Debian 12 package that kestrel, its package, its tests and its
+# benchmarks need (the few that only the tests need: tools/test.sh).
 # Safe to run again; works as root or through sudo.
 set -e
 SUDO=""
@@ -10,7 +11,7 @@ PKGS="build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev 
  libmp3lame-dev libopencore-amrnb-dev libsoxr-dev libfftw3-dev libmpg123-dev \
  libsdl2-dev zlib1g-dev libgtest-dev fonts-wqy-microhei \
  gcc-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-win32 \
- ffmpeg sox lame mpg123 twolame hyperfine xvfb xauth desktop-file-utils appstream"
+ ffmpeg sox lame mpg123 twolame hyperfine xvfb xauth desktop-file-utils appstream file"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
