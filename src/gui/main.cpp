@@ -2,15 +2,12 @@
 #include "engine/catalogue/disc_scan.h"
 #include "engine/catalogue/media_list.h"
 #include "engine/core/captions.h"
-#include "engine/libraries/lib_mp3enc.h"
-#include "engine/libraries/lib_mxscan.h"
-#include "engine/libraries/lib_orvomp4dec.h"
-#include "engine/libraries/lib_orvoplay.h"
 #include "engine/libraries/lib_orvosoundmix.h"
 #include "engine/pipeline/texts_device.h"
 #include "engine/settings/settings.h"
 #include "gui/gui_ports.h"
 #include "gui/main_window.h"
+#include "gui/startup_checks.h"
 #include "platform/desktop_entries.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
@@ -58,9 +55,6 @@ class FirstPaint : public QObject {
     bool done_ = false;
 };
 
-// The status of a start that could not go on (its message has been shown).
-constexpr int kStartFailed = 1;
-
 constexpr const char* kUsage = "usage: kestrel [FILE...]\n"
                                "Opens the converter's window with the media FILEs in its list.\n";
 
@@ -103,18 +97,8 @@ int main(int argc, char** argv) {
     kestrel::gui::GuiMessagePort startMessages(&app);
     setMessagePort(&startMessages);
 
-    // The checks of the start: a sound device, then the libraries the
-    // window needs for its whole run (each shows its own message when it
-    // cannot be loaded).
     removeStaleTempFiles();
-    if (waveOutDeviceCount() == 0) {
-        showMessage(caption::kProduct, text::device::kNone);
-        return kStartFailed;
-    }
-    if (loadOrvomp4dec() < 0) return kStartFailed;
-    if (!mxscanLoaded() && loadMxscan() < 0) return kStartFailed;
-    if (!orvoplayLoaded() && loadOrvoplay() < 0) return kStartFailed;
-    if (!mp3encLoaded() && loadMp3enc() < 0) return kStartFailed;
+    if (kestrel::gui::checkStart() < 0) return kestrel::gui::kStartFailed;
     loadSettings();
     derive_output_format();
     resetMediaList();
@@ -132,7 +116,7 @@ int main(int argc, char** argv) {
     MainWindow w;
     w.start();
     // The sound-effects library: the program does not run without it.
-    if (startSoundEffects() < 0) return kStartFailed;
+    if (startSoundEffects() < 0) return kestrel::gui::kStartFailed;
     w.attachEffects();
     w.openFiles(files);
     w.show();

@@ -3,6 +3,10 @@
 // the exit question; the transport and display commands; the skin requests.
 #include "gui_test_support.h"
 
+#include "engine/libraries/lib_mp3enc.h"
+#include "engine/libraries/lib_mxscan.h"
+#include "engine/libraries/lib_orvomp4dec.h"
+#include "engine/libraries/lib_orvoplay.h"
 #include "engine/playback/display_thread.h"
 #include "engine/playback/texts_players.h"
 #include "gui/aac_page.h"
@@ -13,6 +17,7 @@
 #include "gui/mp3_page.h"
 #include "gui/output_manager_window.h"
 #include "gui/skin_dialog.h"
+#include "gui/startup_checks.h"
 #include "gui/texts.h"
 #include "gui/wma_page.h"
 
@@ -30,6 +35,8 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QUrl>
+
+#include <filesystem>
 
 using namespace kestrel;
 using namespace kestrel::gui;
@@ -224,6 +231,56 @@ TEST_F(WindowTest, SaveMakesTheSoundSwitchFollowTheConversionMode) {
     w.saveCommand();
     EXPECT_TRUE(sound_on.load());
     EXPECT_FALSE(buttonOf(w, kSoundSwitch)->isChecked());
+}
+
+// The start ends (the program with status 1) with the message of a missing
+// sound device, or of the first start-up library that cannot be loaded.
+TEST(WindowStart, EndsWithTheMessageOfAMissingDeviceOrLibrary) {
+    namespace fs = std::filesystem;
+    test::RecordingMessages msgs;
+    struct Case {
+        const char* driver;
+        const char* removed; // the library taken out of the program's folder
+        const char* message;
+    };
+    const Case cases[] = {
+        {"dummy", nullptr, nullptr},
+        {"no-such-driver", nullptr, "无声卡，或检测声卡失败，程序无法运行"},
+        {"dummy", "orvomp4dec.so", "orvomp4dec.so"},
+        {"dummy", "mxscan.so", "mxscan.so"},
+        {"dummy", "orvoplay.so", "orvoplay.so"},
+        {"dummy", "mp3enc.so", "mp3enc.so"},
+    };
+    const char* driverBefore = std::getenv("SDL_AUDIODRIVER");
+    const std::string driverKept = driverBefore ? driverBefore : "";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.removed ? c.removed : c.driver);
+        test::TempDir folder;
+        for (const auto& f : fs::directory_iterator(KESTREL_BIN_DIR))
+            if (f.path().extension() == ".so" &&
+                f.path().filename() != (c.removed ? c.removed : ""))
+                fs::create_symlink(f.path(), folder.file(f.path().filename().string()));
+        setLibraryFolder(folder.path());
+        setenv("SDL_AUDIODRIVER", c.driver, 1);
+        msgs.clear();
+        const int rc = checkStart();
+        EXPECT_EQ(rc, c.message ? -1 : 0);
+        if (c.message) {
+            EXPECT_NE(msgs.lastText().find(c.message), std::string::npos) << msgs.lastText();
+        } else {
+            EXPECT_TRUE(msgs.entries().empty()) << msgs.lastText();
+            EXPECT_TRUE(mp3encLoaded());
+        }
+        unloadMp3enc();
+        unloadOrvoplay();
+        unloadMxscan();
+        if (rc == 0 || (c.removed && std::string(c.removed) != "orvomp4dec.so")) unloadOrvomp4dec();
+    }
+    setLibraryFolder("");
+    if (driverBefore)
+        setenv("SDL_AUDIODRIVER", driverKept.c_str(), 1);
+    else
+        unsetenv("SDL_AUDIODRIVER");
 }
 
 // The files of the command line (an "Open with" of the desktop gives paths or
