@@ -34,17 +34,14 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS usr/${KESTREL_INSTALL_LIBDIR})
 # What the scan cannot see: FFmpeg and SDL are opened at run time (dlopen, by
-# the sonames of the headers built against), the window's Qt platform plugins,
-# and the font of the Chinese texts.
+# the sonames of the headers built against), and the font of the Chinese
+# texts. (The window's X11 platform plugin comes with libqt6gui6.)
 set(_depends)
 foreach(_m libavformat libavcodec libavutil libswresample)
   string(REGEX MATCH "^[0-9]+" _major "${FFMPEG_${_m}_VERSION}")
   list(APPEND _depends "${_m}${_major}")
 endforeach()
 list(APPEND _depends libsdl2-2.0-0 fonts-wqy-microhei)
-if(TARGET kestrel)
-  list(APPEND _depends qt6-qpa-plugins)
-endif()
 list(JOIN _depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 

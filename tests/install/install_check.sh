@@ -109,6 +109,16 @@ check_missing_libraries() { # PREFIX
       fi
       rm -rf "$scratch/missing/$name"
     done
+    if [ "$name" = mp3enc ]; then
+      # An earlier output that -y would replace stays as it was.
+      mkdir -p "$scratch/missing/earlier"
+      cp "$fixtures/dec_l3_44_stereo.mp3" "$scratch/missing/earlier/vcd.mp3"
+      env -u KESTREL_HOME -u KESTREL_LIB_DIR HOME="$home" XDG_DATA_HOME="$home/data" \
+        "$cli" convert -y -o "$scratch/missing/earlier/vcd.mp3" "$fixtures/mpeg_vcd.mpg" \
+        >/dev/null 2>&1 && fail "without mp3enc.so, convert -y reports success"
+      cmp -s "$fixtures/dec_l3_44_stereo.mp3" "$scratch/missing/earlier/vcd.mp3" ||
+        fail "without mp3enc.so, convert -y replaced the earlier output"
+    fi
     mv "$lib.away" "$lib"
   done
   cli=
