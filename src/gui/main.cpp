@@ -1,9 +1,7 @@
 // kestrel: the main window over the conversion and playback engine.
 #include "engine/catalogue/disc_scan.h"
 #include "engine/catalogue/media_list.h"
-#include "engine/core/captions.h"
 #include "engine/libraries/lib_orvosoundmix.h"
-#include "engine/pipeline/texts_device.h"
 #include "engine/settings/settings.h"
 #include "gui/gui_ports.h"
 #include "gui/main_window.h"
@@ -11,7 +9,6 @@
 #include "platform/desktop_entries.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
-#include "platform/wave_out.h"
 
 #include <QApplication>
 #include <QDesktopServices>
