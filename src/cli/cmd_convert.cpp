@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "cli/convert_batch.h"
+#include "cli/tag_options.h"
 #include "cli/encoder_options.h"
 #include "cli/terminal.h"
 #include "engine/convert/output_naming.h"
@@ -202,7 +203,20 @@ struct NamingRules {
     bool replace = false; // -y
     int type = 0;
     bool joined = false;
+    std::string nameTemplate; // --name: the outputs' stems from the tags
 };
+
+// The stem --name gives the output of entry `i` (a joined output: from the tags
+// its sources share).
+std::string templateStem(const NamingRules& r, size_t i) {
+    const auto& table = mainJob().jobTable;
+    std::vector<std::string> sources;
+    for (size_t k = r.joined ? 0 : i; k < (r.joined ? table.size() : i + 1); ++k)
+        sources.push_back(table[k].path);
+    TagOptions options = mainJob().tagOptions;
+    options.write = true; // --no-tags keeps the tags out of the file, not out of the name
+    return nameFromTemplate(r.nameTemplate, outputTags(sources, options), stemOf(table[i].path));
+}
 
 // Names the outputs of the entries in `mainJob().jobTable` and decides which entries
 // are skipped because their output exists (without -y). A joined job has one
@@ -222,6 +236,8 @@ std::vector<std::string> planOutputNames(const NamingRules& r, std::vector<bool>
         else if (r.stamp)
             name = make_output_name(static_cast<int>(i), src, r.type, r.joined ? 1 : 0, now,
                                     r.out.folder);
+        else if (!r.nameTemplate.empty())
+            name = r.out.folder + templateStem(r, i) + outputExtension(r.type);
         else
             name = r.out.folder + stemOf(src) + outputExtension(r.type);
         name = uniqueInJob(given, name);
@@ -294,6 +310,8 @@ int cmdConvert(const Args& args) {
     Args workerArgs; // the options a worker process gets: all but -j and the files
     bool optionsEnd = false;
     ExeOptions exeOptions;
+    TagOptions tagOptions;
+    std::string nameTemplate;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& out) {
@@ -377,6 +395,11 @@ int cmdConvert(const Args& args) {
                 o.monoMode = 2;
             else
                 return usageError(self, "--mono needs mix, left or right");
+        } else if (a == "--name") {
+            if (!value(nameTemplate) || nameTemplate.empty())
+                return usageError(self, "--name needs a template such as '{artist} - {title}'");
+        } else if (std::string problem; int taken = parseTagOption(a, value, tagOptions, problem)) {
+            if (taken < 0) return usageError(self, problem);
         } else if (isEncoderOption(a)) {
             std::string problem;
             if (!value(v)) return usageError(self, a + " needs a value");
@@ -407,6 +430,10 @@ int cmdConvert(const Args& args) {
     if (!o.outputType) o.outputType = out.file.empty() ? kOutMp3 : out.typeOfFile;
     if (!worker) o.savePath = out.folder;
     mainJob().outputsReplace = replace;
+    mainJob().tagOptions = tagOptions;
+    if (!nameTemplate.empty() && (!out.file.empty() || stamp))
+        return usageError(self, "--name names the outputs in a folder: give -o DIR/, not -o "
+                                "FILE or --stamp");
     OverrideProblem problem = checkOverrides(o);
     if (problem != OverrideProblem::None) return usageError(self, overrideProblemText(problem, o));
     if (files.empty() && !worker) return usageError(self, "no file given");
@@ -442,7 +469,7 @@ int cmdConvert(const Args& args) {
         return kRefused;
     }
     if (prepareJob() < 0) return kRefused;
-    NamingRules rules{out, stamp, replace, *o.outputType, joined};
+    NamingRules rules{out, stamp, replace, *o.outputType, joined, nameTemplate};
     std::vector<bool> skip;
     std::vector<std::string> names = dropSkipped(planOutputNames(rules, skip), skip);
     for (bool k : skip)

@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/tag_options.h"
 #include "cli/terminal.h"
 
 #include "engine/catalogue/analysis.h"
@@ -25,11 +26,17 @@ double kbitPerSecond(const MediaRecord& rec, const RecordDescription& d, unsigne
 
 int cmdInfo(const Args& args) {
     bool json = false;
+    TagCharset charset = TagCharset::Auto;
     std::vector<std::string> files;
-    for (const auto& a : args) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
         if (a == "--json")
             json = true;
-        else if (a.rfind("-", 0) == 0 && a != "-")
+        else if (a == "--tag-charset") {
+            if (i + 1 >= args.size() || !parseTagCharset(args[++i], charset))
+                return usageError(*findCommand("info"),
+                                  "--tag-charset needs auto, latin1 or gb18030");
+        } else if (a.rfind("-", 0) == 0 && a != "-")
             return usageError(*findCommand("info"), "unknown option " + a);
         else
             files.push_back(a);
@@ -52,20 +59,21 @@ int cmdInfo(const Args& args) {
         unsigned long long size = realFileSize(rec);
         const RecordDescription d = describeRecord(rec);
         const double kbps = kbitPerSecond(rec, d, size);
+        const MediaTags tags = readMediaTags(path, charset);
         if (json) {
             std::printf("%s  {\"path\": %s, \"container\": %s, \"codec\": %s, \"kindName\": %s, "
                         "\"seconds\": %s, \"kbps\": %s, "
                         "\"typeName\": %s, \"kind\": %d, \"sampleRate\": %s, "
                         "\"channels\": %d, \"durationSec\": %d, \"fileSize\": %llu, "
                         "\"bitRate\": %d, \"bitsPerSample\": %d, \"formatDetail\": %d, "
-                        "\"streamDetail\": %d, \"startInfo\": %d}",
+                        "\"streamDetail\": %d, \"startInfo\": %d, \"tags\": %s}",
                         firstOut ? "" : ",\n", jsonString(path).c_str(),
                         jsonString(d.container).c_str(), jsonString(d.codec).c_str(),
                         jsonString(d.kindName).c_str(), jsonNumber(d.seconds, 3).c_str(),
                         jsonNumber(kbps, 1).c_str(), jsonString(type).c_str(), rec.kind,
                         jsonNumber(rec.sampleRate, -1).c_str(), rec.channels, rec.durationSec, size,
                         rec.bitRate, rec.bitsPerSample, rec.formatDetail, rec.streamDetail,
-                        rec.startInfo);
+                        rec.startInfo, tagsJson(tags).c_str());
             firstOut = false;
         } else {
             std::printf("%s\n  container: %s\n  codec: %s\n  sample rate: %g Hz\n"
@@ -80,6 +88,7 @@ int cmdInfo(const Args& args) {
                         type.c_str(), rec.kind, rec.sampleRate, rec.channels, rec.durationSec, size,
                         rec.bitRate, rec.bitsPerSample, rec.formatDetail, rec.streamDetail,
                         rec.startInfo);
+            std::fputs(tagsText(tags).c_str(), stdout);
         }
     }
     if (json) std::puts(firstOut ? "]" : "\n]");

@@ -95,7 +95,7 @@ const std::vector<Command>& commands() {
          cmdList},
         {"info",
          cliText("analyse media files and print what was found", "分析多媒体文件并打印结果"),
-         cliText("usage: kestrel-cli info [--json] FILE...\n"
+         cliText("usage: kestrel-cli info [--json] [--tag-charset C] FILE...\n"
                  "Runs the media analysis on each file and prints what it found: the container,\n"
                  "codec, sample rate, channels, bit rate (kbit/s), duration in seconds (from the\n"
                  "frame count for MPEG audio, else the container's own) and the kind, then the\n"
@@ -107,8 +107,11 @@ const std::vector<Command>& commands() {
                  "status 2.\n"
                  "A self-playing EXE made by this program shows its descriptor instead:\n"
                  "playing time, sample rate, channels, MPEG version, speed control and password\n"
-                 "flags, the description and whether its data is whole.\n",
-                 "用法: kestrel-cli info [--json] 文件...\n"
+                 "flags, the description and whether its data is whole.\n"
+                 "The file's tags follow (title, artist, album, album_artist, track, disc,\n"
+                 "year, genre, comment, cover; under \"tags\" with --json); --tag-charset\n"
+                 "auto, latin1 or gb18030 says how 8-bit tags are read (see convert).\n",
+                 "用法: kestrel-cli info [--json] [--tag-charset C] 文件...\n"
                  "对每个文件进行多媒体分析并打印结果：容器、编码、采样率、通道数、码率\n"
                  "（kbit/s）、时长（秒；MPEG音频按帧数计算，否则取容器自身的时长）和类别，\n"
                  "然后是记录的各项（typeName、kind、sampleRate、channels、durationSec、\n"
@@ -117,7 +120,10 @@ const std::vector<Command>& commands() {
                  "type、rate、channels、kind）并含上述其他字段。\n"
                  "被拒绝的文件打印分析消息，命令以状态 2 退出。\n"
                  "本程序生成的播放EXE文件则显示其描述块：播放时间、采样率、通道数、MPEG版本、\n"
-                 "调速和密码标志、描述文字以及数据是否完整。\n"),
+                 "调速和密码标志、描述文字以及数据是否完整。\n"
+                 "随后是文件的标签（title、artist、album、album_artist、track、disc、year、\n"
+                 "genre、comment、cover；--json 时在 \"tags\" 中）；--tag-charset auto、latin1\n"
+                 "或 gb18030 指定8位标签的读法（见 convert）。\n"),
          cmdInfo},
         {"fast", "copy the MPEG audio of a file into an .mp3 without re-encoding",
          "usage: kestrel-cli fast [-o DIR] [-y] [-q] FILE\n"
@@ -151,6 +157,20 @@ const std::vector<Command>& commands() {
          "  -y           replace outputs that exist (default: like ffmpeg -n, an output\n"
          "               that exists is kept, its file skipped with a message, exit 2);\n"
          "               the earlier file goes only once the new one is finished\n"
+         "  --name T     name the outputs in the folder from their tags: T is a template\n"
+         "               such as '{artist} - {title}' with the fields {title} {artist}\n"
+         "               {album} {album_artist} {track} {disc} {year} {genre} {stem};\n"
+         "               an empty tag gives the source's name, '/' becomes '_'\n"
+         "\n"
+         "Tags (title, artist, album, album artist, track, disc, year, genre, comment\n"
+         "and cover go from each source into MP3, M4A, WMA and WAV outputs; a joined\n"
+         "output gets those all its files share, without a track number):\n"
+         "  --no-tags    write no tags\n"
+         "  --tag K=V    set tag K (title artist album album_artist track disc year\n"
+         "               genre comment) in every output; repeatable\n"
+         "  --tag-charset C  how 8-bit tags (ID3v1, ID3v2 marked ISO-8859-1) are read:\n"
+         "               auto (default: GBK when the bytes are Chinese text, else\n"
+         "               Latin-1), latin1 or gb18030\n"
          "\n"
          "Sound (options override the settings for this run only):\n"
          "  --mode M     realtime, double (with sound) or silent (default: silent, as\n"

@@ -136,6 +136,8 @@ int WmWriter::beginWriting() {
     if (r < 0) return r;
     if ((r = swr_init(swr_)) < 0) return r;
     if ((r = avio_open(&fmt_->pb, path_.c_str(), AVIO_FLAG_WRITE)) < 0) return r;
+    for (const auto& [key, value] : metadata_)
+        av_dict_set(&fmt_->metadata, key.c_str(), value.c_str(), 0);
     AVDictionary* opts = nullptr;
     av_dict_set_int(&opts, "packet_size", 3200, 0);
     r = avformat_write_header(fmt_, &opts);

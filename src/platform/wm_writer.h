@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct AVFormatContext;
@@ -75,6 +76,11 @@ class WmWriter {
     // The wave format of the samples that WriteSample gets (16-bit PCM).
     int setInputProps(int sampleRate, int channels);
     int setOutputFilename(const std::string& path);
+    // Key/value pairs the file's content descriptions carry (FFmpeg's
+    // generic keys: "title", "artist", "album", "track", "date", ...).
+    void setMetadata(std::vector<std::pair<std::string, std::string>> pairs) {
+        metadata_ = std::move(pairs);
+    }
     // Opens the file and writes the header. AVERROR_ENCODER_NOT_FOUND when the
     // codec is missing, AVERROR(EINVAL) when it refuses the format.
     int beginWriting();
@@ -92,6 +98,7 @@ class WmWriter {
     WmProfile profile_;
     int inRate_ = 0, inChannels_ = 0;
     std::string path_;
+    std::vector<std::pair<std::string, std::string>> metadata_;
     AVFormatContext* fmt_ = nullptr;
     AVStream* stream_ = nullptr;
     struct Codec;

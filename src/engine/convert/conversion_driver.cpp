@@ -54,6 +54,7 @@ struct ConversionJob::Output {
     OutputWriterState writer; // the WAV count and MP3 encoder of `pcm`
     AtomicFile file;          // written under its ".part" name, never replacing a file
     std::string finalName;    // where the output goes once finished
+    MediaTags tags;           // what the output carries
     bool open = false;
     bool stopJob = false; // its encoder could not start: the job ends after this entry
 };
@@ -171,6 +172,14 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace) 
             return o.open = false;
         }
         o.writer.mp3.file = f;
+        // The tag goes before the first frame; the encoder's frames (and its
+        // Xing/LAME frame) follow it.
+        const std::vector<uint8_t> tag = id3v23Tag(o.tags);
+        if (!tag.empty() && std::fwrite(tag.data(), 1, tag.size(), f) != tag.size()) {
+            o.pcm.writeError = errno ? errno : EIO;
+            showMessage(caption::kMain, formatText(text::kOutputWriteFailed, chosen,
+                                                   writeFailureReason(o.pcm.writeError)));
+        }
     } else if (type == kOutFlv) {
         if (flvOutputOpen(o.writer.flv, o.writer.mp3, tempWavPath()) < 0)
             return abandonOutput(o, formatText(text::kOutputOpenFailed, chosen));
@@ -222,9 +231,13 @@ int finishOutput(OpenOutput& o) {
         if (writeFailed) cutWavToWhole(f, o.writer.wav.dataBytes);
         errno = 0;
         if (o.writer.wav.finish(f) < 0) finishError = errno ? errno : EIO;
+        // The tags follow the data, text only.
+        errno = 0;
+        if (!finishError && !writeFailed && appendWavInfo(o.file.tempName(), o.tags) < 0)
+            finishError = errno ? errno : EIO;
     } else if (o.pcm.type == kOutWma) {
         if (writeFailed) cutWavToWhole(f, o.writer.wav.dataBytes);
-        const int rc = finishWmaOutput(f, o.writer.wav, o.file.tempName());
+        const int rc = finishWmaOutput(f, o.writer.wav, o.file.tempName(), metadataPairs(o.tags));
         if (rc == kWmaNotEncoded) {
             // The encoding failed (its message has been shown): no output.
             o.pcm.stream = nullptr;
@@ -236,6 +249,10 @@ int finishOutput(OpenOutput& o) {
         if (rc < 0) finishError = EIO;
     } else if (libraryWritesOutput(o.pcm.type)) {
         if (finishLibraryOutput(o.pcm.type) < 0) finishError = EIO;
+        errno = 0;
+        if (!finishError && o.pcm.type == kOutM4a && !o.tags.empty() &&
+            addMp4Tags(o.file.tempName(), o.tags) < 0)
+            finishError = errno ? errno : EIO;
     } else {
         if (o.pcm.type == kOutExe)
             finishError = exeCloseOutput(o.writer.exe, o.writer.mp3, o.pcm.pcmBytes, writeFailed);
@@ -578,6 +595,7 @@ int ConversionJob::run() {
                                    : make_output_name(static_cast<int>(i), e.path, type,
                                                       s.save_mode, now, s.save_path);
             if (!joined) name = uniqueInJob(names, name);
+            out.tags = outputTags(joined ? sources : std::vector<std::string>{e.path}, tagOptions);
             if (outputIsSource(name, sources)) {
                 showMessage(caption::kMain, formatText(text::kOutputIsSource, name));
                 e.result = EntryResult::NoOutput;

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "engine/catalogue/media_record.h"
+#include "engine/convert/tag_writing.h"
 #include "engine/core/entry_facts.h"
 #include "engine/core/run_state.h"
 
@@ -131,6 +132,9 @@ class ConversionJob {
     // Outputs replace a file of their name (once they are finished) instead of
     // taking the next free name; off unless the caller asks for it.
     bool outputsReplace = false;
+    // The tags the outputs carry: each source's own (a joined output: those
+    // its sources share), none, or the caller's values over them.
+    TagOptions tagOptions;
 
     // Builds the job table from the selected rows of the media list and
     // derives the output format, without starting anything. 0 when the job

@@ -177,7 +177,8 @@ void noteWmaConstantRate(int codec, int formatValue) {
     showMessage(caption::kMain, text);
 }
 
-int encodeWma(const std::string& wavPath, const std::string& outPath, int codec, int formatValue) {
+int encodeWma(const std::string& wavPath, const std::string& outPath, int codec, int formatValue,
+              const std::vector<std::pair<std::string, std::string>>& metadata) {
     window().wmaProgress(0);
     WmProfile profile = createProfile(codec, formatValue);
 
@@ -186,6 +187,7 @@ int encodeWma(const std::string& wavPath, const std::string& outPath, int codec,
     int rc = 0;
     auto src = std::make_unique<WavSource>();
     auto writer = std::make_unique<WmWriter>();
+    writer->setMetadata(metadata);
     int hr = openWavSource(*src, wavPath);
     if (hr < 0) {
         diagnostic(hrText(text::kWmaSourceFailed, wavPath, hr));
@@ -230,9 +232,11 @@ int openWmaOutput(PcmOutput& out, WavWriter& wav, AtomicFile& file) {
     return -1;
 }
 
-int finishWmaOutput(FILE* f, WavWriter& wav, const std::string& outPath) {
+int finishWmaOutput(FILE* f, WavWriter& wav, const std::string& outPath,
+                    const std::vector<std::pair<std::string, std::string>>& metadata) {
     int rc = wav.finish(f);
-    const int encoded = encodeWma(tempWavPath(), outPath, settings.wma_codec, settings.wma_format);
+    const int encoded =
+        encodeWma(tempWavPath(), outPath, settings.wma_codec, settings.wma_format, metadata);
     return encoded < 0 ? kWmaNotEncoded : rc < 0 ? -1 : 0;
 }
 

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kestrel {
 
@@ -26,7 +28,8 @@ FILE* openWmaIntermediate(WavWriter& wav);
 // patched (the WMA holds what the file told); kWmaNotEncoded when the encoding
 // failed (its messages shown, no file at `outPath`).
 inline constexpr int kWmaNotEncoded = -2;
-int finishWmaOutput(FILE* f, WavWriter& wav, const std::string& outPath);
+int finishWmaOutput(FILE* f, WavWriter& wav, const std::string& outPath,
+                    const std::vector<std::pair<std::string, std::string>>& metadata = {});
 
 // The WMA writer encodes at constant bit rate only: a variable-bit-rate
 // format value (kWmaVbrOffset or more) is encoded as the constant format of
@@ -39,7 +42,9 @@ void noteWmaConstantRate(int codec, int formatValue);
 // the progress in percent during and wmaProgress(100) after the encoding.
 // `wavPath` is removed in every case. Returns 0; negative when the profile or
 // the converter failed (the failure's messages have been shown; a file begun
-// at `outPath` is removed).
-int encodeWma(const std::string& wavPath, const std::string& outPath, int codec, int formatValue);
+// at `outPath` is removed). `metadata` (FFmpeg's generic keys) goes into the
+// file's content descriptions.
+int encodeWma(const std::string& wavPath, const std::string& outPath, int codec, int formatValue,
+              const std::vector<std::pair<std::string, std::string>>& metadata = {});
 
 } // namespace kestrel

@@ -2,6 +2,7 @@
 
 #include "engine/catalogue/media_record.h"
 #include "engine/containers/demux.h"
+#include "engine/containers/media_tags.h"
 #include "engine/containers/mpeg_audio_frame.h"
 #include "engine/core/exe_layout.h"
 #include "engine/core/text_format.h"
@@ -83,17 +84,28 @@ class ManagerSink : public FormatSinkPath {
 struct Reporter {
     OutputManagerEvents& ev;
     int total;
+    std::string tagLine; // "artist - title" of the output, or empty
     int last = -1;
     void operator()(int second) {
         if (second <= last) return;
         last = second;
         char buf[256];
         std::snprintf(buf, sizeof buf, text::manager::kPlaySecond, second, total);
-        ev.statusText(buf);
+        ev.statusText(withTags(buf));
         ev.progress(second, total);
     }
     static void report(int second, void* context) { (*static_cast<Reporter*>(context))(second); }
+    std::string withTags(const std::string& status) const {
+        return tagLine.empty() ? status : formatText(text::manager::kPlayingTags, status, tagLine);
+    }
 };
+
+// "artist - title", or whichever of the two the output's tags have.
+std::string tagLineOf(const std::string& path) {
+    const MediaTags t = readMediaTags(path);
+    if (!t.artist.empty() && !t.title.empty()) return t.artist + " - " + t.title;
+    return t.title.empty() ? t.artist : t.title;
+}
 
 uint64_t regularFileSize(const std::string& path, bool& ok) {
     struct stat st;
@@ -105,20 +117,29 @@ int proportional(uint64_t done, uint64_t size, int total) {
     return size ? static_cast<int>(done * static_cast<uint64_t>(total > 0 ? total : 0) / size) : 0;
 }
 
-// WAV: the 44-byte header skipped, 8192-byte pieces straight to the device
-// until a piece comes back short.
+// WAV: the 44-byte header skipped, 8192-byte pieces of the data chunk
+// straight to the device until a piece comes back short (what follows the
+// data, such as a tag list, is not sound).
 void playWav(FILE* f, uint64_t size, const ManagedOutput& r, RunFlags flags, ManagerSink& sink,
              Reporter& rep) {
-    if (std::fseek(f, 44, SEEK_SET) != 0) return;
+    uint8_t head[44];
+    if (std::fseek(f, 0, SEEK_SET) != 0 || std::fread(head, 1, sizeof head, f) != sizeof head)
+        return;
+    // The data chunk's size, when the header gives one that fits the file.
+    uint64_t end = size;
+    const uint64_t data = uint32_t(head[40]) | uint32_t(head[41]) << 8 | uint32_t(head[42]) << 16 |
+                          uint32_t(head[43]) << 24;
+    if (std::memcmp(head + 36, "data", 4) == 0 && data > 0 && data <= size - 44) end = 44 + data;
     std::vector<uint8_t> buf(8192);
     uint64_t done = 44;
     (void)r;
-    while (flags.running.load() && !sink.failed()) {
-        size_t n = std::fread(buf.data(), 1, buf.size(), f);
+    while (flags.running.load() && !sink.failed() && done < end) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), end - done));
+        size_t n = std::fread(buf.data(), 1, want, f);
         done += n;
         rep(proportional(done, size, rep.total));
         sink.write(buf.data(), static_cast<int>(n & ~static_cast<size_t>(1)));
-        if (n < buf.size()) break;
+        if (n < want) break;
     }
 }
 
@@ -284,8 +305,8 @@ int OutputManager::playOutput(const ManagedOutput& r, OutputManagerEvents& ev) {
     const uint64_t perSec = static_cast<uint64_t>(r.outRate > 0 ? r.outRate : 0) *
                             static_cast<uint64_t>(r.outChannels > 0 ? r.outChannels : 0) * 2;
     if (r.pcmBytes > 0 && perSec > 0) total = static_cast<int>(r.pcmBytes / perSec);
-    Reporter rep{ev, total};
-    ev.statusText(formatText(text::manager::kPlayStart, r.outputPath));
+    Reporter rep{ev, total, tagLineOf(r.outputPath)};
+    ev.statusText(rep.withTags(formatText(text::manager::kPlayStart, r.outputPath)));
     ev.progress(0, total);
 
     Libraries libs;

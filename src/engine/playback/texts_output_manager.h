@@ -11,6 +11,8 @@ inline constexpr const char* kOpenFailed = "打开文件%s失败";
 inline constexpr const char* kMp3Analysis = "分析MP3文件错误";
 inline constexpr const char* kPlayStart = "开始播放文件%s";
 inline constexpr const char* kPlaySecond = "播放文件 [%d/%d]秒";
+// The title and artist of the output, after the status texts above.
+inline constexpr const char* kPlayingTags = "%s  %s";
 inline constexpr const char* kPlayDone = "文件播放完成，请选择其他功能";
 inline constexpr const char* kDeleteBusy = "正在播放，请结束（停止）后删除";
 inline constexpr const char* kDeleteAsk = "确定删除文件%s";
