@@ -6,6 +6,7 @@ extern "C" {
 }
 
 #include <cctype>
+#include <cstring>
 
 namespace kestrel {
 
@@ -28,6 +29,10 @@ int readContainerMetadata(const std::string& path, ContainerMetadata& out) {
     out = ContainerMetadata();
     AVFormatContext* fmt = nullptr;
     if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return -1;
+    // FLV keeps its metadata in a script tag, read with the first packets.
+    if (!av_dict_get(fmt->metadata, "", nullptr, AV_DICT_IGNORE_SUFFIX) &&
+        std::strcmp(fmt->iformat->name, "flv") == 0)
+        (void)avformat_find_stream_info(fmt, nullptr);
     addAll(fmt->metadata, out);
     for (unsigned i = 0; i < fmt->nb_streams; ++i) {
         const AVStream* st = fmt->streams[i];

@@ -3,6 +3,7 @@
 #include "engine/settings/settings.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -181,7 +182,8 @@ void flvTagsDiscard(FlvTagWriter& w) {
     if (!w.path.empty()) std::remove(w.path.c_str());
 }
 
-std::vector<uint8_t> flvOnMetaDataTag(const FlvFacts& f, double fileSize) {
+std::vector<uint8_t> flvOnMetaDataTag(const FlvFacts& f, double fileSize,
+                                      const FlvMetaTexts& texts) {
     MetaArray a;
     a.string("metadatacreator", kFlvMetadataCreator);
     a.boolean("hasKeyframes", f.hasKeyframes);
@@ -210,6 +212,15 @@ std::vector<uint8_t> flvOnMetaDataTag(const FlvFacts& f, double fileSize) {
                                   : 0.0);
     a.number("filesize", fileSize);
     a.number("lasttimestamp", f.lastTimestamp);
+    auto text = [&a](const char* key, const std::string& v) {
+        if (v.empty()) return;
+        size_t n = std::min(v.size(), kFlvMetaTextBytes);
+        while (n < v.size() && n > 0 && (static_cast<uint8_t>(v[n]) & 0xC0) == 0x80)
+            --n;
+        a.string(key, v.substr(0, n).c_str());
+    };
+    text("title", texts.title);
+    text("artist", texts.artist);
     const std::vector<uint8_t> data = a.data();
 
     std::vector<uint8_t> tag(11 + data.size() + 4);
@@ -277,7 +288,8 @@ bool scanTags(FILE* f, uint64_t size, uint64_t first, std::vector<TagRef>& tags,
 
 } // namespace
 
-int inject_flv_metadata(const std::string& inPath, FILE* out, uint64_t maxBytes) {
+int inject_flv_metadata(const std::string& inPath, FILE* out, uint64_t maxBytes,
+                        const FlvMetaTexts& texts) {
     struct stat st;
     if (::stat(inPath.c_str(), &st) != 0) {
         std::fprintf(stderr, "Couldn't stat on %s.\n", inPath.c_str());
@@ -304,7 +316,7 @@ int inject_flv_metadata(const std::string& inPath, FILE* out, uint64_t maxBytes)
     }
     // Measure the metadata tag (its size does not depend on the values), then
     // build it with the final size.
-    const size_t metaBytes = flvOnMetaDataTag(facts, 0).size();
+    const size_t metaBytes = flvOnMetaDataTag(facts, 0, texts).size();
     if (13 + metaBytes + facts.dataSize > maxBytes) {
         // Only the tags that fit: the facts again for those.
         uint64_t room = maxBytes > 13 + metaBytes ? maxBytes - 13 - metaBytes : 0;
@@ -320,7 +332,7 @@ int inject_flv_metadata(const std::string& inPath, FILE* out, uint64_t maxBytes)
         }
     }
     const uint64_t fileSize = 13 + metaBytes + facts.dataSize;
-    const std::vector<uint8_t> meta = flvOnMetaDataTag(facts, double(fileSize));
+    const std::vector<uint8_t> meta = flvOnMetaDataTag(facts, double(fileSize), texts);
 
     uint8_t fileHeader[13] = {'F', 'L', 'V', 1, 0, 0, 0, 0, 9, 0, 0, 0, 0};
     fileHeader[4] = static_cast<uint8_t>((facts.hasAudio ? 4 : 0) + (facts.hasVideo ? 1 : 0));
@@ -402,7 +414,7 @@ int flvOutputFinish(FlvOutput& o, Mp3EncoderState& mp3, FILE* out) {
     // After a failed write the tags written whole are kept: the injector
     // takes every tag that ends within the file.
     if (flvTagsClose(o.tags) < 0 && !o.tags.writeErrno) err = errno;
-    int rc = inject_flv_metadata(o.tags.path, out);
+    int rc = inject_flv_metadata(o.tags.path, out, UINT64_MAX, o.texts);
     if (rc == kFlvWriteFailed) {
         // The disk took part of it: the file again, within what it took.
         if (!err) err = errno ? errno : EIO;
@@ -410,7 +422,7 @@ int flvOutputFinish(FlvOutput& o, Mp3EncoderState& mp3, FILE* out) {
         struct stat st;
         if (::fstat(fileno(out), &st) == 0 && ::ftruncate(fileno(out), 0) == 0 &&
             std::fseek(out, 0, SEEK_SET) == 0) {
-            rc = inject_flv_metadata(o.tags.path, out, static_cast<uint64_t>(st.st_size));
+            rc = inject_flv_metadata(o.tags.path, out, static_cast<uint64_t>(st.st_size), o.texts);
             if (rc < 0) (void)::ftruncate(fileno(out), 0);
         }
     } else if (rc < 0 && !err) {

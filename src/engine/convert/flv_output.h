@@ -67,9 +67,17 @@ struct FlvFacts {
     double lastTimestamp = 0; // seconds
 };
 
+// The texts the onMetaData array carries after its fixed entries, when set
+// ("title", "artist"; UTF-8, cut to kFlvMetaTextBytes at a character's end).
+struct FlvMetaTexts {
+    std::string title, artist;
+};
+inline constexpr size_t kFlvMetaTextBytes = 1024;
+
 // The onMetaData script tag (tag header, AMF0 data) and its PreviousTagSize,
 // for the facts and the final file's size.
-std::vector<uint8_t> flvOnMetaDataTag(const FlvFacts& facts, double fileSize);
+std::vector<uint8_t> flvOnMetaDataTag(const FlvFacts& facts, double fileSize,
+                                      const FlvMetaTexts& texts = {});
 
 // Injector results.
 inline constexpr int kFlvStatFailed = -11;
@@ -85,7 +93,8 @@ inline constexpr int kFlvWriteFailed = -7;
 // are taken while they end within the file; other tag types than audio and
 // video are dropped. With `maxBytes` the final file takes the tags that fit
 // in that many bytes (its metadata describes what it holds).
-int inject_flv_metadata(const std::string& inPath, FILE* out, uint64_t maxBytes = UINT64_MAX);
+int inject_flv_metadata(const std::string& inPath, FILE* out, uint64_t maxBytes = UINT64_MAX,
+                        const FlvMetaTexts& texts = {});
 // The same into a new file `outPath`.
 int inject_flv_metadata(const std::string& inPath, const std::string& outPath);
 
@@ -93,6 +102,7 @@ int inject_flv_metadata(const std::string& inPath, const std::string& outPath);
 struct FlvOutput {
     FlvTagWriter tags;
     std::vector<uint8_t> mp3; // MP3 bytes of the block being encoded
+    FlvMetaTexts texts;       // the title and artist its metadata carries
 };
 
 // Opens the intermediate tag file `tagsPath` for out_rate and out_channels
