@@ -579,3 +579,46 @@ TEST_F(OutputManagerTable, AnFlvWithoutItsSignaturePlaysNothing) {
     ASSERT_FALSE(ev.texts.empty());
     EXPECT_NE(ev.texts.back(), text::manager::kPlayDone);
 }
+
+// Tagged outputs play as untagged ones: an MP3 behind an ID3v2 tag with a
+// JPEG cover (whose bytes hold frame-like sync patterns) gives the very
+// samples of the same MP3 without it, a WAV only its data chunk, not the tag
+// list after it; the status line names the title and artist.
+TEST_F(OutputManagerTable, TaggedOutputsPlayAsUntaggedOnesAndShowTheirTags) {
+    const std::string src = fixture("tags_v23-utf16.mp3");
+    struct Case {
+        const char* args;
+        int type;
+    };
+    for (const Case& c :
+         {Case{"-t mp3 -r 44100", kManagedMp3}, Case{"-t wav -r 44100", kManagedWav}}) {
+        SCOPED_TRACE(c.args);
+        TempDir tagged, plain;
+        const std::string withTags = convertOne(home, tagged, c.args, src);
+        const std::string without =
+            convertOne(home, plain, std::string(c.args) + " --no-tags", src);
+        ASSERT_FALSE(withTags.empty());
+        ASSERT_FALSE(without.empty());
+        ASSERT_GT(readFile(withTags).size(), readFile(without).size());
+        std::vector<int16_t> played[2];
+        std::vector<std::string> texts[2];
+        for (int i = 0; i < 2; ++i) {
+            ManagedOutput r = recordOf(i ? without : withTags, kCases[0], 2);
+            r.outputType = c.type;
+            CaptureDevice dev;
+            Events ev;
+            OutputManager m(&dev);
+            m.setRecords({r});
+            ASSERT_EQ(m.play(0, &ev), 0);
+            m.wait();
+            EXPECT_EQ(m.lastResult(), 0);
+            played[i] = dev.samples;
+            texts[i] = ev.texts;
+        }
+        ASSERT_FALSE(played[1].empty());
+        EXPECT_EQ(played[0], played[1]);
+        ASSERT_FALSE(texts[0].empty());
+        EXPECT_EQ(texts[0].front(), "开始播放文件" + withTags + "  Beyoncé - Ünïcödé 标题");
+        EXPECT_EQ(texts[1].front(), "开始播放文件" + without);
+    }
+}
