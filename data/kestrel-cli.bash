@@ -77,13 +77,15 @@ _kestrel_cli() {
         --aac-profile) COMPREPLY=($(compgen -W "lc main ssr ltp" -- "$cur")); return ;;
         --amr-mode) COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7" -- "$cur")); return ;;
         --wma-codec) COMPREPLY=($(compgen -W "0 1" -- "$cur")); return ;;
-        -b | --abr | --vbr | --min | --max | -j | --wma-format | --exe-password | --exe-description) return ;;
+        --tag-charset) COMPREPLY=($(compgen -W "auto latin1 gb18030" -- "$cur")); return ;;
+        --tag) COMPREPLY=($(compgen -S = -W "title artist album album_artist track disc year genre comment" -- "$cur")); compopt -o nospace; return ;;
+        -b | --abr | --vbr | --min | --max | -j | --wma-format | --exe-password | --exe-description | --name) return ;;
         esac
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W "-t -o -b -r -j -y -q --join --mode --vbr --min --max
                 --abr --mono --stamp --progress --aac-rate --aac-profile --amr-mode
                 --wma-codec --wma-format --exe-password --exe-speed --exe-description
-                --help" -- "$cur"))
+                --no-tags --tag --tag-charset --name --help" -- "$cur"))
             return
         fi
         ;;
@@ -109,7 +111,8 @@ _kestrel_cli() {
         return
         ;;
     info)
-        [[ $cur == -* ]] && { COMPREPLY=($(compgen -W "--json --help" -- "$cur")); return; }
+        [[ $prev == --tag-charset ]] && { COMPREPLY=($(compgen -W "auto latin1 gb18030" -- "$cur")); return; }
+        [[ $cur == -* ]] && { COMPREPLY=($(compgen -W "--json --tag-charset --help" -- "$cur")); return; }
         ;;
     esac
     COMPREPLY=($(compgen -f -- "$cur"))

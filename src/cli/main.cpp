@@ -95,7 +95,7 @@ const std::vector<Command>& commands() {
          cmdList},
         {"info",
          cliText("analyse media files and print what was found", "分析多媒体文件并打印结果"),
-         cliText("usage: kestrel-cli info [--json] [--tag-charset C] FILE...\n"
+         cliText("usage: kestrel-cli info [--json] FILE...\n"
                  "Runs the media analysis on each file and prints what it found: the container,\n"
                  "codec, sample rate, channels, bit rate (kbit/s), duration in seconds (from the\n"
                  "frame count for MPEG audio, else the container's own) and the kind, then the\n"
@@ -111,7 +111,7 @@ const std::vector<Command>& commands() {
                  "The file's tags follow (title, artist, album, album_artist, track, disc,\n"
                  "year, genre, comment, cover; under \"tags\" with --json); --tag-charset\n"
                  "auto, latin1 or gb18030 says how 8-bit tags are read (see convert).\n",
-                 "用法: kestrel-cli info [--json] [--tag-charset C] 文件...\n"
+                 "用法: kestrel-cli info [--json] 文件...\n"
                  "对每个文件进行多媒体分析并打印结果：容器、编码、采样率、通道数、码率\n"
                  "（kbit/s）、时长（秒；MPEG音频按帧数计算，否则取容器自身的时长）和类别，\n"
                  "然后是记录的各项（typeName、kind、sampleRate、channels、durationSec、\n"
@@ -165,7 +165,7 @@ const std::vector<Command>& commands() {
          "Tags (title, artist, album, album artist, track, disc, year, genre, comment\n"
          "and cover go from each source into MP3, M4A, WMA and WAV outputs; a joined\n"
          "output gets those all its files share, without a track number):\n"
-         "  --no-tags    write no tags\n"
+         "  --no-tags    carry no tags of the sources (only those of --tag)\n"
          "  --tag K=V    set tag K (title artist album album_artist track disc year\n"
          "               genre comment) in every output; repeatable\n"
          "  --tag-charset C  how 8-bit tags (ID3v1, ID3v2 marked ISO-8859-1) are read:\n"

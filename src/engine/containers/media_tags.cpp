@@ -744,7 +744,9 @@ MediaTags readMediaTags(const std::string& path, TagCharset charset) {
             if (readAt(f.get(), 0, tag.data(), tag.size()))
                 parseId3v2(tag.data(), tag.size(), charset, tags);
         }
-    } else if (got >= 8 && std::memcmp(head + 4, "ftyp", 4) == 0) {
+    } else if (got >= 8 &&
+               (std::memcmp(head + 4, "ftyp", 4) == 0 || std::memcmp(head + 4, "moov", 4) == 0 ||
+                std::memcmp(head + 4, "wide", 4) == 0)) {
         readMp4(f.get(), fileSize, tags);
         return tags;
     } else if (!v1) {

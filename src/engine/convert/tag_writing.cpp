@@ -118,13 +118,12 @@ std::vector<uint8_t> ilstItem(const char* key, uint32_t dataType, const void* p,
 } // namespace
 
 MediaTags outputTags(const std::vector<std::string>& sources, const TagOptions& options) {
-    if (!options.write) return MediaTags();
-    std::vector<MediaTags> all;
-    for (const auto& s : sources)
-        all.push_back(readMediaTags(s, options.charset));
-    MediaTags t = sharedTags(all);
-    if (all.size() == 1) {
-        t = all.front();
+    MediaTags t;
+    if (options.write) {
+        std::vector<MediaTags> all;
+        for (const auto& s : sources)
+            all.push_back(readMediaTags(s, options.charset));
+        t = all.size() == 1 ? all.front() : sharedTags(all);
     }
     for (const auto& [key, value] : options.overrides)
         setTagField(t, key, value);

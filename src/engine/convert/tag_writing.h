@@ -12,7 +12,7 @@
 
 namespace kestrel {
 
-// What the job's outputs carry: the source's tags, none (`write` off), with
+// What the job's outputs carry: the source's tags (or none, `write` off) with
 // the user's values over them.
 struct TagOptions {
     bool write = true;
@@ -21,7 +21,7 @@ struct TagOptions {
 };
 
 // The tags of an output made from `sources` (one: its tags; more: those
-// they share) with the overrides applied; empty when tags are off.
+// they share; none when `write` is off) with the overrides applied.
 MediaTags outputTags(const std::vector<std::string>& sources, const TagOptions& options);
 
 // An ID3v2.3 tag: each text in ISO-8859-1 when it suffices, else in UTF-16
