@@ -112,6 +112,9 @@ lame_global_flags* startInit(int* spc, int* obs, int rate, int channels) {
     lame_set_num_channels(gf, channels);
     lame_set_mode(gf, channels == 1 ? MONO : JOINT_STEREO);
     lame_set_bWriteVbrTag(gf, 0);
+    // The LAME tag carries the track's ReplayGain, measured over every sample
+    // the encoder takes.
+    lame_set_findReplayGain(gf, 1);
     g_enc.channels = channels;
     return gf;
 }

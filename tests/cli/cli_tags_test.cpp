@@ -180,6 +180,21 @@ TEST(CliTags, OptionsChooseTheTagsAndNamesAndTheFramesStayAsTheyWere) {
         EXPECT_TRUE(std::equal(plain.begin(), plain.end(), tagged.end() - plain.size()));
         EXPECT_EQ(ffprobeDuration(a + "/tags_v23-utf16.mp3"),
                   ffprobeDuration(b + "/tags_v23-utf16.mp3"));
+        // The LAME tag's radio ReplayGain (name code 1), as ffmpeg's
+        // replaygain filter measures the source.
+        const std::string frame(plain.begin(), plain.begin() + std::min<size_t>(plain.size(), 400));
+        size_t at = frame.find(rate[2] == 'v' ? "Xing" : "Info");
+        ASSERT_NE(at, std::string::npos);
+        ASSERT_EQ(frame.compare(at + 120, 4, "LAME"), 0);
+        const unsigned rg =
+            static_cast<uint8_t>(frame[at + 135]) << 8 | static_cast<uint8_t>(frame[at + 136]);
+        EXPECT_EQ(rg >> 13, 1u);
+        const double gain = ((rg >> 9) & 1 ? -1 : 1) * (rg & 0x1FF) / 10.0;
+        const std::string measured = capture("ffmpeg -hide_banner -nostdin -i '" + src +
+                                             "' -af replaygain -f null - 2>&1 | "
+                                             "sed -n 's/.*track_gain = \\([-+0-9.]*\\).*/\\1/p'");
+        ASSERT_FALSE(measured.empty());
+        EXPECT_NEAR(gain, std::stod(measured), 1.5);
     }
     // --tag overrides; --name names the output from the tags ('/' becomes
     // '_'; an empty field gives the source's name).
