@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <sys/stat.h>
 
 namespace kestrel {
 
@@ -724,6 +725,9 @@ void readByFfmpeg(const std::string& path, MediaTags& out) {
 
 MediaTags readMediaTags(const std::string& path, TagCharset charset) {
     MediaTags tags;
+    // Only regular files: a pipe's bytes belong to its reader.
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return tags;
     File f(std::fopen(path.c_str(), "rb"));
     if (!f) return tags;
     if (fseeko(f.get(), 0, SEEK_END) != 0) return tags;
