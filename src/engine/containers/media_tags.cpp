@@ -308,7 +308,7 @@ void setField(MediaTags& t, Field f, const std::string& v) {
         parsePair(v, t.disc, t.discTotal);
         break;
     case Field::Year:
-        t.year = v.substr(0, 4) == v ? v : v.substr(0, v.find('-'));
+        t.year = v.substr(0, v.find('-'));
         break;
     case Field::Genre:
         t.genre = genreText(v);
@@ -342,10 +342,8 @@ bool commentText(const uint8_t* p, size_t n, RawText& out) {
     int enc = p[0];
     size_t next = 0;
     std::string desc(reinterpret_cast<const char*>(p + 4), stringEnd(p + 4, n - 4, enc, next));
-    if (!desc.empty() && desc != std::string(desc.size(), '\0')) {
-        // iTunes keeps its own values in described comments.
-        if (desc.find("iTun") != std::string::npos || desc.find('i') == 1) return false;
-    }
+    // iTunes keeps values of its own in comments described "iTun...".
+    if (desc.rfind("iTun", 0) == 0) return false;
     out.encoding = enc;
     out.bytes.assign(reinterpret_cast<const char*>(p + 4 + next), n - 4 - next);
     return true;
@@ -494,14 +492,19 @@ bool parseId3v2(const uint8_t* bytes, size_t size, TagCharset charset, MediaTags
         int64_t len = v22            ? int64_t(h[3]) << 16 | h[4] << 8 | h[5]
                       : version == 4 ? syncsafe(h + 4)
                                      : int64_t(be32(h + 4));
-        if (version == 4 && len >= 0 && at + headLen + len < body.size()) {
-            // Some writers put plain sizes in 2.4 frames: take the plain size
-            // when the sync-safe one does not lead to a frame or the end.
-            const uint8_t* nx = body.data() + at + headLen + len;
+        if (version == 4) {
+            // Some writers put plain sizes in 2.4 frames: the plain size is
+            // taken when the sync-safe one does not lead to the next frame,
+            // the padding or the end, and the plain one does.
+            auto leadsOn = [&](int64_t l) {
+                if (l < 0 || uint64_t(l) > body.size() - at - headLen) return false;
+                const size_t next = at + headLen + static_cast<size_t>(l);
+                if (next + headLen > body.size()) return true;
+                const uint8_t c = body[next];
+                return c == 0 || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+            };
             const int64_t plain = be32(h + 4);
-            if (!(nx[0] == 0 || (nx[0] >= 'A' && nx[0] <= 'Z')) &&
-                at + headLen + plain <= body.size())
-                len = plain;
+            if (!leadsOn(len) && leadsOn(plain)) len = plain;
         }
         if (len < 0 || uint64_t(len) > body.size() - at - headLen) break;
         const int fflags = v22 ? 0 : h[9];

@@ -118,6 +118,25 @@ TEST(MediaTags, SizesThatLieAreNeverTrusted) {
         EXPECT_TRUE(t.title.empty() || t.title == "Good") << t.title;
         EXPECT_TRUE(t.artist.empty());
     }
+    // A 2.4 tag whose frames carry plain sizes, as some writers make them:
+    // 200 bytes (0xC8 is no sync-safe byte) and 130 bytes (sync-safe 258,
+    // which would run past the next frame).
+    {
+        const std::string title = "\3" + std::string(199, 'T');
+        const std::string artist = "\3" + std::string(129, 'A');
+        std::string body = std::string("TIT2\0\0\0\xC8\0\0", 10) + title +
+                           std::string("TPE1\0\0\0\x82\0\0", 10) + artist +
+                           std::string("TALB\0\0\0\x03\0\0\3ok", 13);
+        const size_t n = body.size();
+        std::string tag = std::string("ID3\4\0\0", 6) + char(n >> 21 & 0x7F) +
+                          char(n >> 14 & 0x7F) + char(n >> 7 & 0x7F) + char(n & 0x7F) + body;
+        MediaTags t;
+        ASSERT_TRUE(parseId3v2(reinterpret_cast<const uint8_t*>(tag.data()), tag.size(),
+                               TagCharset::Auto, t));
+        EXPECT_EQ(t.title, title.substr(1));
+        EXPECT_EQ(t.artist, artist.substr(1));
+        EXPECT_EQ(t.album, "ok");
+    }
     // MP4: boxes whose sizes run past their parent or are too small.
     const std::string moovs[] = {
         std::string("\0\0\0\x40udta", 8),
