@@ -44,6 +44,8 @@ TEST(MediaTags, EverySourceLayoutReadsItsTags) {
         {"tags_ff.m4a", "Morning", "Kestrel", "Tests", 3, 10, "2024", true},
         {"tags_ff.wma", "Morning", "Kestrel", "Tests", 3, 10, "2024", false},
         {"tags_ff.avi", "Morning", "Kestrel", "Tests", 3, 10, "2024", false},
+        {"tags_ff.rm", "Morning", "Kestrel", "", 0, 0, "", false},
+        {"mpeg_l3_id3.mp3", "Kestrel test", "Tone", "", 0, 0, "", false}, // by lame
         {"tags_plain.mp3", "", "", "", 0, 0, "", false},
     };
     const auto cover = readFile(fixture("tags_cover.jpg"));
