@@ -6,6 +6,8 @@ namespace kestrel::cli {
 
 namespace {
 
+constexpr size_t kMaxStemBytes = 240;
+
 const char* const kTemplateKeys[] = {"title", "artist", "album", "album_artist", "track",
                                      "disc",  "year",   "genre", "comment"};
 
@@ -113,6 +115,14 @@ std::string nameFromTemplate(const std::string& tpl, const MediaTags& tags,
     }
     for (char& c : out)
         if (c == '/' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
+    // Room for the extension and a "_N" within the 255 bytes of a name, cut
+    // at the end of a character.
+    if (out.size() > kMaxStemBytes) {
+        size_t n = kMaxStemBytes;
+        while (n > 0 && (static_cast<unsigned char>(out[n]) & 0xC0) == 0x80)
+            --n;
+        out.resize(n);
+    }
     if (out.empty() || out == "." || out == "..") return stem;
     return out;
 }

@@ -28,8 +28,8 @@ std::string tagsText(const MediaTags& tags);
 // album_artist, track, disc, year, genre) replaced by the tag, or by the
 // source's stem when the tag is empty ({stem} is always the stem);
 // characters that are not allowed in file names ('/', NUL, control
-// characters) become '_', and a name that would be empty, "." or ".." is
-// the stem.
+// characters) become '_', a name longer than 240 bytes is cut at a
+// character's end, and a name that would be empty, "." or ".." is the stem.
 std::string nameFromTemplate(const std::string& tpl, const MediaTags& tags,
                              const std::string& stem);
 
