@@ -48,6 +48,8 @@ QFileDialog* makeAddDialog(QWidget* parent) {
     auto* d = new QFileDialog(parent, QString::fromUtf8(text::kAddCaption));
     d->setFileMode(QFileDialog::ExistingFiles);
     d->setAcceptMode(QFileDialog::AcceptOpen);
+    // The type list shows the labels; the patterns are long.
+    d->setOption(QFileDialog::HideNameFilterDetails);
     d->setNameFilters(addDialogFilters());
     d->selectNameFilter(d->nameFilters().first());
     return d;

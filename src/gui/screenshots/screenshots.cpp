@@ -42,18 +42,21 @@ bool save(const QPixmap& p, const QString& file) {
 // A window opened over another (a list's popup, a tip) is shown where it
 // stands over that window, cut to the part around it.
 QPixmap composed(const kestrel::gui::Scene& s) {
-    if (!s.under) return s.shown->grab();
-    QPixmap base = s.under->grab();
+    if (!s.shown || !s.under) return s.shown->grab();
+    const QPixmap base = s.under->grab(), top = s.shown->grab();
     const QPoint at = s.under->mapFromGlobal(s.shown->mapToGlobal(QPoint(0, 0)));
-    QPixmap top = s.shown->grab();
-    QRect area(at, top.size());
-    QPixmap canvas(base.size().expandedTo(QSize(area.right() + 1, area.bottom() + 1)));
-    canvas.fill(Qt::black);
+    const QRect area(at, top.size());
+    // The part of the window around the opened one, on a grey desktop
+    // where it reaches past the window.
+    const QRect cut = area.adjusted(-120, -60, 120, 40)
+                          .intersected(QRect(QPoint(0, 0), base.size()).united(area));
+    QPixmap canvas(cut.size());
+    canvas.fill(QColor(0x50, 0x50, 0x50));
     QPainter p(&canvas);
-    p.drawPixmap(0, 0, base);
-    p.drawPixmap(at, top);
+    p.drawPixmap(-cut.topLeft(), base);
+    p.drawPixmap(at - cut.topLeft(), top);
     p.end();
-    return canvas.copy(area.adjusted(-120, -60, 120, 40).intersected(canvas.rect()));
+    return canvas;
 }
 
 std::string firstFile(const std::string& dir) {
