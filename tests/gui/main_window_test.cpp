@@ -223,7 +223,7 @@ TEST_F(WindowTest, AddDialogStartsOnEveryTypeAndTakesSeveralFiles) {
     MainWindow& w = open();
     std::unique_ptr<QFileDialog> d(makeAddDialog(&w));
     EXPECT_EQ(d->fileMode(), QFileDialog::ExistingFiles);
-    EXPECT_EQ(d->selectedNameFilter(), d->nameFilters().first());
+    EXPECT_TRUE(d->nameFilters().first().startsWith(d->selectedNameFilter()));
     // Every pattern of the list's types is in the first filter, the family
     // filters follow, all files last.
     EXPECT_EQ(d->nameFilters().size(), 13);
