@@ -320,6 +320,7 @@ void MainWindow::buildControls() {
     wmaBar_ = new QProgressBar;
     wmaBar_->setRange(0, 100);
     wmaBar_->setValue(0);
+    wmaBar_->setTextVisible(false); // a figure over the bar would cross its two colours
     wl->addWidget(new QLabel(QString::fromUtf8(text::kWmaEncodingText)));
     wl->addWidget(wmaBar_);
     wmaDialog_->hide();
