@@ -700,7 +700,7 @@ void MainWindow::applySkin() {
     meterRight_->setColours(c);
     banner_->setColours(c, settings.display_mode);
     titleBar_->setColours(c, settings.title_style);
-    mediaPage_->setListColours(c.text, c.dark);
+    mediaPage_->setListColours(c.textOnDark, c.dark);
     update();
 }
 
