@@ -41,7 +41,7 @@ foreach(_m libavformat libavcodec libavutil libswresample)
   string(REGEX MATCH "^[0-9]+" _major "${FFMPEG_${_m}_VERSION}")
   list(APPEND _depends "${_m}${_major}")
 endforeach()
-list(APPEND _depends libsdl2-2.0-0 fonts-wqy-microhei)
+list(APPEND _depends libsdl2-2.0-0 fonts-wqy-microhei qt6-translations-l10n)
 list(JOIN _depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 

@@ -6,7 +6,7 @@ set -e
 SUDO=""
 if [ "$(id -u)" != "0" ]; then SUDO="sudo"; fi
 PKGS="build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev \
- qt6-base-dev libgl-dev \
+ qt6-base-dev libgl-dev qt6-translations-l10n \
  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev \
  libmp3lame-dev libopencore-amrnb-dev libsoxr-dev libfftw3-dev libmpg123-dev \
  libsdl2-dev zlib1g-dev libgtest-dev fonts-wqy-microhei \

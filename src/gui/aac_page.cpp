@@ -54,6 +54,7 @@ AacPage::AacPage(QWidget* parent) : FormatPage(parent) {
     h->addWidget(g2, 0, Qt::AlignTop);
 
     fill();
+    connect(amrMode, &QComboBox::activated, this, [this] { amrChosen_ = true; });
     connect(channels, &QComboBox::currentIndexChanged, this,
             [this](int item) { monoMode->setEnabled(item == 1); });
 }
@@ -71,13 +72,16 @@ void AacPage::fill() {
     monoMode->setEnabled(s.aac_channels != 2);
     selectValue(monoMode, s.aac_mono_mode, 0);
     selectValue(amrMode, s.amr_mode, 0);
+    amrChosen_ = false;
     selectValue(amrMonoMode, s.amr_mono_mode, 0);
     amrMonoMode->setEnabled(true);
 }
 
 int AacPage::applyControls() {
     Settings& s = settings;
-    s.amr_mode = amrMode->currentData().toInt();
+    // A stored mode no item stands for is kept until the user chooses one.
+    if (amrChosen_ || amrMode->findData(s.amr_mode) >= 0)
+        s.amr_mode = amrMode->currentData().toInt();
     s.aac_profile = profile->currentData().toInt();
     s.aac_mono_mode = monoMode->currentData().toInt();
     s.amr_mono_mode = amrMonoMode->currentData().toInt();

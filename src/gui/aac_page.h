@@ -19,6 +19,9 @@ class AacPage : public FormatPage {
   protected:
     int applyControls() override;
     void writeKeys() override;
+
+  private:
+    bool amrChosen_ = false; // the user chose an AMR mode since the page was filled
 };
 
 } // namespace kestrel::gui

@@ -78,12 +78,18 @@ void Banner::paintEvent(QPaintEvent*) {
     const QColor textColour = state_.look == 1   ? colours_.bar
                               : state_.look == 2 ? QColor(Qt::white)
                                                  : colours_.light.lighter(160);
+    // The bands run from dark to light, so no one colour reads on all of
+    // them: the shadow surrounds each letter, in the extreme farthest from
+    // the text's colour, and the text reads against its shadow.
+    const QColor shadow = readableOn(textColour);
     const int step = fontMetrics().height();
     for (int i = 0; i < 3; ++i) {
         const QString t = QString::fromUtf8(lines[i]);
         const int y = at_.y() + (i + 1) * step;
-        p.setPen(Qt::black);
-        p.drawText(at_.x() + 1, y + 1, t);
+        p.setPen(shadow);
+        for (const QPoint d : {QPoint(1, 1), QPoint(-1, 0), QPoint(1, 0), QPoint(0, -1),
+                               QPoint(0, 1), QPoint(-1, -1), QPoint(1, -1), QPoint(-1, 1)})
+            p.drawText(at_.x() + d.x(), y + d.y(), t);
         p.setPen(textColour);
         p.drawText(at_.x(), y, t);
     }

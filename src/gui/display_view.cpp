@@ -172,7 +172,7 @@ void DisplayView::paintEvent(QPaintEvent*) {
     if (!wave_.isNull()) p.drawImage(0, 0, wave_);
     if (!spectrum_.isNull()) p.drawImage(0, 0, spectrum_);
     if (wave_.isNull() && spectrum_.isNull()) {
-        p.setPen(c.text);
+        p.setPen(c.textOnDark);
         p.drawText(rect(), Qt::AlignCenter, windowTitle());
     }
 }
@@ -218,7 +218,7 @@ void LevelMeter::paintEvent(QPaintEvent*) {
     };
     bar(peak_, 3, h - 4, colours_.background.lighter(150));
     bar(length_, 4, h - 6, colours_.bar);
-    p.setPen(colours_.text);
+    p.setPen(colours_.textOnDark);
     const QRect figureBox = left_ ? QRect(0, 0, figureWidth, h) : QRect(w, 0, figureWidth, h);
     p.drawText(figureBox, Qt::AlignCenter, figure_);
 }

@@ -42,6 +42,8 @@ QSlider* slider(Qt::Orientation o, int lo, int hi, int v) {
 } // namespace
 
 EffectsWindow::EffectsWindow(QWidget* parent) : QWidget(parent, Qt::Tool) {
+    setObjectName("kestrelEffects");
+    setAttribute(Qt::WA_StyledBackground); // the skin's background
     setWindowTitle(QString::fromUtf8(kTitle));
     echoOn = new QCheckBox(QString::fromUtf8(kOn));
     filterOn = new QCheckBox(QString::fromUtf8(kOn));

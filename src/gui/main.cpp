@@ -3,6 +3,7 @@
 #include "engine/catalogue/media_list.h"
 #include "engine/libraries/lib_orvosoundmix.h"
 #include "engine/settings/settings.h"
+#include "gui/app_setup.h"
 #include "gui/gui_ports.h"
 #include "gui/main_window.h"
 #include "gui/startup_checks.h"
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
     sinceStart.start();
     QApplication app(argc, argv);
     app.setApplicationName("kestrel");
+    kestrel::gui::setUpApplication(app);
     using namespace kestrel;
     using kestrel::gui::MainWindow;
 

@@ -87,6 +87,9 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
     setWindowFlag(Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
     setAcceptDrops(true);
+    // The transport buttons show only icons: their tips are shown whether the
+    // window has the focus or not.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     buildControls();
 }
 
@@ -317,6 +320,7 @@ void MainWindow::buildControls() {
     wmaBar_ = new QProgressBar;
     wmaBar_->setRange(0, 100);
     wmaBar_->setValue(0);
+    wmaBar_->setTextVisible(false); // a figure over the bar would cross its two colours
     wl->addWidget(new QLabel(QString::fromUtf8(text::kWmaEncodingText)));
     wl->addWidget(wmaBar_);
     wmaDialog_->hide();
@@ -483,9 +487,11 @@ void MainWindow::applyPages(bool write) {
 }
 
 void MainWindow::addCommand() {
-    QString path = QFileDialog::getOpenFileName(this, QString::fromUtf8(text::kAddCaption),
-                                                QString(), QString::fromUtf8(text::kAddFilters));
-    if (!path.isEmpty()) mediaPage_->addFile(path);
+    // Several files at once, each added as the one file of the command.
+    std::unique_ptr<QFileDialog> dialog(makeAddDialog(this));
+    if (dialog->exec() == QDialog::Accepted)
+        for (const QString& path : dialog->selectedFiles())
+            mediaPage_->addFile(path);
     update();
 }
 
@@ -686,13 +692,15 @@ void MainWindow::timerTick() {
 
 void MainWindow::applySkin() {
     const SkinColours c = skinColours(settings.skin_colour);
-    setStyleSheet(skinStyleSheet(c));
+    // The whole program's look: the dialogs, message boxes and open lists
+    // are windows of their own.
+    qApp->setStyleSheet(skinStyleSheet(c));
     display_->setColours(c, settings.display_mode);
     meterLeft_->setColours(c);
     meterRight_->setColours(c);
     banner_->setColours(c, settings.display_mode);
     titleBar_->setColours(c, settings.title_style);
-    mediaPage_->setListColours(c.text, c.dark);
+    mediaPage_->setListColours(c.textOnDark, c.dark);
     update();
 }
 

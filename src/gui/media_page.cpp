@@ -1,8 +1,11 @@
 #include "gui/media_page.h"
 
 #include "engine/catalogue/media_list.h"
+#include "engine/catalogue/texts.h"
+#include "gui/skin.h"
 #include "gui/texts.h"
 
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPainter>
@@ -13,6 +16,44 @@
 #include <algorithm>
 
 namespace kestrel::gui {
+
+namespace {
+
+// "*.MPG;*.DAT" as "*.MPG *.mpg *.DAT *.dat"; "*.*" as "*".
+QString qtPatterns(const char* patterns) {
+    QStringList out;
+    for (const QString& p : QString::fromUtf8(patterns).split(u';', Qt::SkipEmptyParts)) {
+        if (p == QLatin1String("*.*")) {
+            out << QStringLiteral("*");
+            continue;
+        }
+        out << p;
+        if (p.toLower() != p) out << p.toLower();
+    }
+    return out.join(u' ');
+}
+
+} // namespace
+
+QStringList addDialogFilters() {
+    QStringList filters;
+    filters << QStringLiteral("%1 (%2)").arg(QString::fromUtf8(text::kAddAllMedia),
+                                             qtPatterns(kestrel::text::kOpenFilePattern));
+    for (const auto& f : kestrel::text::kOpenFileFilters)
+        filters << QStringLiteral("%1 (%2)").arg(QString::fromUtf8(f.label), qtPatterns(f.pattern));
+    return filters;
+}
+
+QFileDialog* makeAddDialog(QWidget* parent) {
+    auto* d = new QFileDialog(parent, QString::fromUtf8(text::kAddCaption));
+    d->setFileMode(QFileDialog::ExistingFiles);
+    d->setAcceptMode(QFileDialog::AcceptOpen);
+    // The type list shows the labels; the patterns are long.
+    d->setOption(QFileDialog::HideNameFilterDetails);
+    d->setNameFilters(addDialogFilters());
+    d->selectNameFilter(d->nameFilters().first());
+    return d;
+}
 
 QIcon rowIcon(int icon) {
     static const QColor colours[4] = {QColor(0x30, 0x90, 0xD0), QColor(0x20, 0xA0, 0x40),
@@ -93,12 +134,25 @@ void MediaPage::refreshRows() {
                 QColor b(std::max(0, background_.red() - down),
                          std::max(0, background_.green() - down),
                          std::max(0, background_.blue() - down));
-                item->setForeground(c, t);
+                // Where the two shades meet, the text takes the colour that
+                // reads on the column's background.
+                item->setForeground(c, keepReadable(t, b));
                 item->setBackground(c, b);
             }
         }
         list->addTopLevelItem(item);
         item->setSelected(row.selected);
+    }
+    // The short columns grow to show their longest text ("MPEG1/2 PS");
+    // the file name keeps its width.
+    const QFontMetrics fm = list->fontMetrics();
+    for (int c = 0; c < 8; ++c) {
+        if (c == 1) continue;
+        int width = text::kColumnWidths[c];
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            width = std::max(width, fm.horizontalAdvance(list->topLevelItem(i)->text(c)) +
+                                        (c == 0 ? 36 : 16));
+        list->setColumnWidth(c, width);
     }
 }
 

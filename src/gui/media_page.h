@@ -6,6 +6,7 @@
 
 #include <QWidget>
 
+class QFileDialog;
 class QPushButton;
 class QTreeWidget;
 
@@ -33,6 +34,14 @@ class MediaPage : public QWidget {
   private:
     QColor text_, background_;
 };
+
+// The add dialog's type filters: first every pattern of the types the list
+// takes, then one filter per family, then all files. Each pattern in upper
+// and lower case, as file names on disk are written either way.
+QStringList addDialogFilters();
+// The add dialog: existing files, several at a time, starting on the first
+// filter.
+QFileDialog* makeAddDialog(QWidget* parent);
 
 // The four row icons (generic, Windows Media, QuickTime, RealMedia), drawn.
 QIcon rowIcon(int icon);

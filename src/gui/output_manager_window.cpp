@@ -68,6 +68,8 @@ OutputManagerWindow::OutputManagerWindow(QWidget* parent, PcmDevice* device)
     : QWidget(parent, Qt::Window), manager_(std::make_unique<OutputManager>(device)),
       events_(std::make_unique<Events>(this)) {
     setWindowFlag(Qt::WindowStaysOnTopHint);
+    setObjectName("kestrelOutputManager");
+    setAttribute(Qt::WA_StyledBackground); // the skin's background
     setWindowTitle(QString::fromUtf8(mt::kTitle));
     auto* layout = new QVBoxLayout(this);
     list_ = new QTreeWidget;
@@ -77,16 +79,17 @@ OutputManagerWindow::OutputManagerWindow(QWidget* parent, PcmDevice* device)
     list_->setHeaderLabels(
         {QString::fromUtf8(mt::kColumnNumber), QString::fromUtf8(mt::kColumnSource),
          QString::fromUtf8(mt::kColumnOutput), QString::fromUtf8(mt::kColumnTime)});
-    list_->setColumnWidth(0, 32);
+    list_->setColumnWidth(0, 44);
     list_->setColumnWidth(1, 300);
     list_->setColumnWidth(2, 300);
-    list_->setColumnWidth(3, 32);
+    list_->setColumnWidth(3, 56);
     layout->addWidget(list_);
     path_ = new QLabel;
     status_ = new QLabel;
     progress_ = new QProgressBar;
     progress_->setRange(0, 1);
     progress_->setValue(0);
+    progress_->setTextVisible(false); // the status line tells the time
     layout->addWidget(path_);
     layout->addWidget(status_);
     layout->addWidget(progress_);
@@ -103,6 +106,13 @@ OutputManagerWindow::OutputManagerWindow(QWidget* parent, PcmDevice* device)
     back_ = button(mt::kBack, mt::kBackTip);
     layout->addLayout(buttons);
     setButtons(false, false, false);
+    // Wide enough for its four columns side by side.
+    int columns = 0;
+    for (int i = 0; i < list_->columnCount(); ++i)
+        columns += list_->columnWidth(i);
+    resize(columns + 2 * list_->frameWidth() + layout->contentsMargins().left() +
+               layout->contentsMargins().right() + 4,
+           360);
 
     connect(list_, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* item, int) { selectRow(list_->indexOfTopLevelItem(item)); });

@@ -86,12 +86,8 @@ inline constexpr const char* kColumnHeaders[8] = {"序号", "文件名称", "大
                                                   "时间", "采样率",   "通道", "其它"};
 inline constexpr int kColumnWidths[8] = {36, 200, 60, 60, 40, 60, 40, 40};
 inline constexpr const char* kAddCaption = "多媒体文件增加";
-inline constexpr const char* kAddFilters =
-    "MPG (*.MPG *.M1V *.mpg *.m1v);;VCD (*.DAT *.dat);;DVD (*.VOB *.vob);;MPEG4 (*.AVI *.avi);;"
-    "FLASH (*.FLV *.F4V *.SWF *.flv *.f4v *.swf);;Microsoft (*.ASF *.WMV *.WMA *.asf *.wmv "
-    "*.wma);;Real Play (*.RM *.RMVB *.RMA *.rm *.rmvb *.rma);;Quick Time (*.QT *.MOV *.qt "
-    "*.mov);;MP4 (*.MP4 *.3GP *.M4A *.MTV *.AMV *.mp4 *.3gp *.m4a *.mtv *.amv);;音频 (*.AC3 "
-    "*.MP3 *.ac3 *.mp3);;铃声 (*.AMR *.amr);;All (*)";
+// The add dialog's first filter: every pattern of the types the list takes.
+inline constexpr const char* kAddAllMedia = "多媒体文件";
 
 // The sound-effects window.
 namespace effects {

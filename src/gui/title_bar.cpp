@@ -53,7 +53,13 @@ TitleBar::TitleBar(const QString& title, QWidget* parent) : QWidget(parent) {
 void TitleBar::setColours(const SkinColours& c, int titleStyle) {
     colours_ = c;
     style_ = titleStyle;
-    title_->setStyleSheet(QStringLiteral("color: %1; font-weight: bold;").arg(c.text.name()));
+    // Readable over the look's colours: the flat band, or both ends of the
+    // gradient.
+    const QColor text = titleStyle == 1 || titleStyle == 2
+                            ? readableOn({shade(c.base, 50), shade(c.base, -30)})
+                            : c.textOnLight;
+    title_->setStyleSheet(QStringLiteral("color: %1; font-weight: bold;").arg(text.name()));
+    menuButton_->setStyleSheet(QStringLiteral("color: %1;").arg(text.name()));
     update();
 }
 

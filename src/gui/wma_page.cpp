@@ -2,6 +2,7 @@
 
 #include "engine/settings/settings.h"
 #include "gui/page_texts.h"
+#include "platform/wm_writer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -34,6 +35,8 @@ WmaPage::WmaPage(QWidget* parent) : FormatPage(parent) {
     description = new QLineEdit;
     codec = new QComboBox;
     format = new QComboBox;
+    for (size_t i = 0; i < wmaCodecs().size(); ++i)
+        codec->addItem(QString::fromUtf8(wmaCodecs()[i].name), static_cast<int>(i));
 
     auto* g1 = new QGroupBox(QString::fromUtf8(text::kGroupExe));
     auto* f1 = new QFormLayout(g1);
@@ -53,7 +56,8 @@ WmaPage::WmaPage(QWidget* parent) : FormatPage(parent) {
     fill();
     connect(passwordOn, &QCheckBox::toggled, password, &QLineEdit::setEnabled);
     connect(codec, &QComboBox::activated, this, [this](int i) {
-        codec_ = i;
+        codec_ = codec->itemData(i).toInt();
+        fillFormats(codec_);
         format_ = 0;
         format->setCurrentIndex(format->count() > 0 ? 0 : -1);
     });
@@ -61,10 +65,27 @@ WmaPage::WmaPage(QWidget* parent) : FormatPage(parent) {
             [this](int i) { format_ = format->itemData(i).toInt(); });
 }
 
+void WmaPage::fillFormats(int c) {
+    format->clear();
+    for (const WmaFormatItem& item : wmaFormatList(c))
+        format->addItem(QString::fromStdString(item.description), item.value);
+}
+
 void WmaPage::fill() {
     const Settings& s = settings;
     codec_ = s.wma_codec;
     format_ = s.wma_format;
+    // The stored choice is shown: its codec's formats, and the format it
+    // encodes with (a variable-rate code encodes as the constant format of
+    // the same index). A code no item stands for leaves the list without a
+    // selection; applying keeps the stored values all the same.
+    const int shownCodec = codec->findData(s.wma_codec);
+    codec->setCurrentIndex(shownCodec);
+    fillFormats(shownCodec >= 0 ? s.wma_codec : 0);
+    int shownFormat = format->findData(s.wma_format);
+    if (shownFormat < 0 && s.wma_format >= kWmaVbrOffset)
+        shownFormat = format->findData(s.wma_format % kWmaVbrOffset);
+    format->setCurrentIndex(shownCodec >= 0 ? shownFormat : -1);
     variableSpeed->setChecked(s.exe_variable_speed == 1);
     passwordOn->setChecked(s.exe_password_on == 1);
     password->setText(QString::fromStdString(s.exe_password));

@@ -1,7 +1,9 @@
 // The "WMA设置" page: the self-playing EXE's options and the WMA codec and
-// format. The codec lists come from the system's Windows Media audio codecs,
-// which this system has none of: the lists stay empty and an unchanged page
-// applies the stored codec and format unchanged.
+// format. The codec list holds the WMA encoder's codecs in their order; the
+// format list the chosen codec's formats (constant bit rate, then the one-
+// and two-pass variable passes, which have none), each item carrying its
+// stored format code. An unchanged page applies the stored codec and format
+// unchanged.
 #pragma once
 
 #include "gui/format_page.h"
@@ -27,6 +29,8 @@ class WmaPage : public FormatPage {
     void writeKeys() override;
 
   private:
+    // Rebuilds the format list for `codec`.
+    void fillFormats(int codec);
     int codec_ = 0;
     int format_ = 0;
 };

@@ -35,8 +35,12 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QUrl>
+#include <QFileDialog>
+#include <QFileSystemModel>
 
+#include <cstdio>
 #include <filesystem>
+#include <sstream>
 
 using namespace kestrel;
 using namespace kestrel::gui;
@@ -115,7 +119,7 @@ TEST_F(WindowTest, StartFillsEveryControlFromTheSettings) {
     EXPECT_EQ(w.tabs()->tabText(3).toStdString(), gui::text::kTabMp4);
 }
 
-TEST_F(WindowTest, StoredAmrModeEightAndAacProfileFourSelectTheDefaults) {
+TEST_F(WindowTest, StoredAmrModeEightIsKeptAndAacProfileFourSelectsTheDefault) {
     loadSettings();
     writeKey("转换AMR编码速率", "8");
     writeKey("转换AAC编码类型", "4");
@@ -127,11 +131,119 @@ TEST_F(WindowTest, StoredAmrModeEightAndAacProfileFourSelectTheDefaults) {
     EXPECT_EQ(a.profile->currentIndex(), 1);
     w.tabs()->setCurrentWidget(&a);
     w.show();
+    // The unchanged AMR list keeps the stored mode (it encodes as the default
+    // mode the list shows); a mode the user chooses replaces it.
     ASSERT_EQ(a.apply(true), 0);
-    EXPECT_EQ(settings.amr_mode, 0);
+    EXPECT_EQ(settings.amr_mode, 8);
     EXPECT_EQ(settings.aac_profile, 1);
-    EXPECT_EQ(readKey("转换AMR编码速率"), 0);
+    EXPECT_EQ(readKey("转换AMR编码速率"), 8);
     EXPECT_EQ(readKey("转换AAC编码类型"), 1);
+    a.amrMode->setCurrentIndex(0);
+    emit a.amrMode->activated(0);
+    ASSERT_EQ(a.apply(true), 0);
+    EXPECT_EQ(readKey("转换AMR编码速率"), 0);
+}
+
+TEST_F(WindowTest, WmaListsAreTheEncodersCodecsAndFormats) {
+    // What the command line lists: "codec N: name", then "  value<TAB>description".
+    const std::string listed =
+        test::capture(std::string(KESTREL_BIN_DIR) + "/kestrel-cli formats wma");
+    std::vector<std::string> codecs;
+    std::vector<std::vector<std::string>> formats;
+    std::istringstream in(listed);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("codec ", 0) == 0) {
+            codecs.push_back(line.substr(line.find(": ") + 2));
+            formats.emplace_back();
+        } else if (!line.empty() && !formats.empty()) {
+            formats.back().push_back(line.substr(2));
+        }
+    }
+    ASSERT_EQ(codecs.size(), 2u) << listed;
+    MainWindow& w = open();
+    WmaPage& p = *w.wmaPage();
+    ASSERT_EQ(p.codec->count(), static_cast<int>(codecs.size()));
+    size_t total = 0;
+    for (int c = 0; c < p.codec->count(); ++c) {
+        EXPECT_EQ(p.codec->itemText(c).toStdString(), codecs[static_cast<size_t>(c)]);
+        p.codec->setCurrentIndex(c);
+        emit p.codec->activated(c);
+        // A new codec starts on its first format.
+        EXPECT_EQ(p.format->currentIndex(), 0);
+        std::vector<std::string> shown;
+        for (int f = 0; f < p.format->count(); ++f)
+            shown.push_back(std::to_string(p.format->itemData(f).toInt()) + "\t" +
+                            p.format->itemText(f).toStdString());
+        EXPECT_EQ(shown, formats[static_cast<size_t>(c)]);
+        total += shown.size();
+    }
+    EXPECT_EQ(total, 34u);
+    // A chosen format is what the page applies.
+    w.tabs()->setCurrentWidget(&p);
+    w.show();
+    p.format->setCurrentIndex(5);
+    emit p.format->activated(5);
+    ASSERT_EQ(p.apply(false), 0);
+    EXPECT_EQ(settings.wma_codec, 1);
+    EXPECT_EQ(settings.wma_format, 5);
+}
+
+TEST_F(WindowTest, WmaPageShowsTheStoredChoiceAndAnUnchangedPageAppliesItUnchanged) {
+    struct Case {
+        int codec, format;
+        int shownCodec;  // -1: no item stands for it
+        int shownFormat; // the selected item's code, -1 none
+    } cases[] = {
+        {0, 0, 0, 0},     {1, 3, 1, 3},   {0, 5003, 0, 3}, // a VBR code shows its format
+        {1, 10002, 1, 2}, {0, 21, 0, 21}, {0, 99, 0, -1},  // no such format
+        {7, 2, -1, -1},                                    // no such codec
+    };
+    for (const Case& c : cases) {
+        writeKey("转换WMA编码类型", std::to_string(c.codec));
+        writeKey("转换WMA编码参数", std::to_string(c.format));
+        MainWindow& w = open();
+        WmaPage& p = *w.wmaPage();
+        EXPECT_EQ(p.codec->currentIndex(), c.shownCodec) << c.codec << "/" << c.format;
+        EXPECT_EQ(p.format->currentIndex() < 0 ? -1 : p.format->currentData().toInt(),
+                  c.shownFormat)
+            << c.codec << "/" << c.format;
+        w.tabs()->setCurrentWidget(&p);
+        w.show();
+        w.saveCommand();
+        EXPECT_EQ(readKey("转换WMA编码类型"), c.codec);
+        EXPECT_EQ(readKey("转换WMA编码参数"), c.format);
+        window.reset();
+    }
+}
+
+TEST_F(WindowTest, AddDialogStartsOnEveryTypeAndTakesSeveralFiles) {
+    test::TempDir folder;
+    for (const char* n : {"song.mp3", "film.VOB", "clip.3gp", "notes.txt", "tone.amr"})
+        std::fclose(std::fopen((folder.path() + "/" + n).c_str(), "wb"));
+    MainWindow& w = open();
+    std::unique_ptr<QFileDialog> d(makeAddDialog(&w));
+    EXPECT_EQ(d->fileMode(), QFileDialog::ExistingFiles);
+    EXPECT_TRUE(d->nameFilters().first().startsWith(d->selectedNameFilter()));
+    // Every pattern of the list's types is in the first filter, the family
+    // filters follow, all files last.
+    EXPECT_EQ(d->nameFilters().size(), 13);
+    EXPECT_TRUE(d->nameFilters().last().endsWith("(*)"));
+    d->setOption(QFileDialog::DontUseNativeDialog);
+    d->setDirectory(QString::fromStdString(folder.path()));
+    d->show();
+    auto* model = d->findChild<QFileSystemModel*>();
+    ASSERT_NE(model, nullptr);
+    const QModelIndex root = model->index(QString::fromStdString(folder.path()));
+    QStringList listed;
+    auto shown = [&] {
+        listed.clear();
+        for (int i = 0; i < model->rowCount(root); ++i)
+            listed << model->index(i, 0, root).data().toString();
+        listed.sort();
+        return listed.size() >= 4;
+    };
+    test::processUntil(shown, 10);
+    EXPECT_EQ(listed, QStringList({"clip.3gp", "film.VOB", "song.mp3", "tone.amr"}));
 }
 
 TEST_F(WindowTest, VersionSwitchKeepsOrResetsTheRates) {

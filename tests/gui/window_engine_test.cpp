@@ -106,6 +106,42 @@ TEST_F(EngineWindowTest, ConversionFromTheWindowWritesWhatTheCommandLineWrites) 
     EXPECT_EQ(opened[0], "update.html");
 }
 
+TEST_F(EngineWindowTest, StoredAmrModeEightEncodesAtTheDefaultModeInWindowAndCommandLine) {
+    if (!test::haveFixture("dec_l3_11_cbr.mp3")) GTEST_SKIP() << "no fixtures";
+    const std::string source = test::fixture("dec_l3_11_cbr.mp3");
+    test::TempDir outWindow, outCli, outDefault;
+    writeKey("转换AMR编码速率", "8"); // the settings file's range allows it
+    writeKey("转换文件类型", "7");
+    writeKey("转换MP3方式", "2");
+    writeKey("转换文件保存路径", outWindow.path() + "/");
+    MainWindow& w = open();
+    ASSERT_EQ(settings.output_type, 7);
+    w.dropFiles({QString::fromStdString(source)});
+    ASSERT_EQ(w.mediaPage()->list->topLevelItemCount(), 1);
+    w.mediaPage()->list->topLevelItem(0)->setSelected(true);
+    qobject_cast<QPushButton*>(w.control(kConvertButton))->click();
+    ASSERT_TRUE(test::processUntil([] { return !running.load(); }, 120));
+    waitConversion();
+    test::processUntil([] { return false; }, 0.2);
+    EXPECT_TRUE(messages->entries().empty()) << messages->lastText();
+    EXPECT_EQ(settings.amr_mode, 8); // the stored value stays
+    const auto made = filesIn(outWindow.path());
+    ASSERT_EQ(made.size(), 1u);
+
+    const std::string cli = std::string(KESTREL_BIN_DIR) + "/kestrel-cli --home '" + home.path() +
+                            "' convert -q -t amr --mode silent -o '";
+    ASSERT_EQ(test::run(cli + outCli.path() + "/' '" + source + "'"), 0);
+    ASSERT_EQ(test::run(cli + outDefault.path() + "/' --amr-mode 0 '" + source + "'"), 0);
+    const auto fromCli = filesIn(outCli.path()), fromDefault = filesIn(outDefault.path());
+    ASSERT_EQ(fromCli.size(), 1u);
+    ASSERT_EQ(fromDefault.size(), 1u);
+    const auto a = test::readFile(made[0]);
+    EXPECT_GT(a.size(), 100u);
+    EXPECT_TRUE(a == test::readFile(fromCli[0]));
+    EXPECT_TRUE(a == test::readFile(fromDefault[0]));
+    EXPECT_EQ(readKey("转换AMR编码速率"), 8);
+}
+
 TEST_F(EngineWindowTest, ConvertWithoutAnEntryStartsNothing) {
     MainWindow& w = open();
     qobject_cast<QPushButton*>(w.control(kConvertButton))->click();

@@ -28,8 +28,11 @@ int startLibraryOutput(int t, const std::string& path) {
                                    kAacEncoderTag);
     }
     if (t == kOutAmr) {
-        const int m = settings.amr_mode;
-        if (!orvoamrenc.amr_init || m < 0 || m > 7) return -1;
+        // The settings file allows a mode of 8, which names no rate: it
+        // encodes at the default mode (the stored value stays).
+        int m = settings.amr_mode;
+        if (m < 0 || m > 7) m = Settings{}.amr_mode;
+        if (!orvoamrenc.amr_init) return -1;
         return orvoamrenc.amr_init(kAmrModeValues[m], path.c_str());
     }
     return -1;
