@@ -49,11 +49,52 @@ void setWindowPort(WindowPort* port) {
     g_window = port ? port : &g_nullWindow;
 }
 
+namespace {
+thread_local MessageHold* t_hold = nullptr;
+} // namespace
+
+// True when the thread holds its messages (the message is kept).
+bool holdMessage(const std::string& caption, const std::string& text, int systemError) {
+    if (!t_hold) return false;
+    t_hold->held_.push_back({caption, text, systemError});
+    return true;
+}
+
+MessageHold::MessageHold() : outer_(t_hold) {
+    t_hold = this;
+}
+
+MessageHold::~MessageHold() {
+    release();
+}
+
+void MessageHold::release() {
+    if (!active_) return;
+    std::vector<Held> held = std::move(held_);
+    drop();
+    // Shown to the enclosing hold, if any, else to the port.
+    for (const Held& h : held) {
+        if (h.systemError < 0)
+            showMessage(h.caption, h.text);
+        else
+            showMessage(h.caption, h.text, h.systemError);
+    }
+}
+
+void MessageHold::drop() {
+    if (!active_) return;
+    active_ = false;
+    if (t_hold == this) t_hold = outer_;
+    held_.clear();
+}
+
 void showMessage(const std::string& caption, const std::string& text) {
+    if (holdMessage(caption, text, -1)) return;
     messages().show(caption, text, MsgButtons::Ok, MsgAnswer::Ok);
 }
 
 void showMessage(const std::string& caption, const std::string& text, int systemError) {
+    if (holdMessage(caption, text, systemError)) return;
     messages().showFailure(caption, text, systemError);
 }
 

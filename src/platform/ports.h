@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kestrel {
 
@@ -142,5 +143,32 @@ void showMessage(const std::string& caption, const std::string& text);
 // An OK message box after a system call failed with `systemError` (errno).
 void showMessage(const std::string& caption, const std::string& text, int systemError);
 MsgAnswer askYesNo(const std::string& caption, const std::string& text, MsgAnswer fallback);
+
+// While one lives, the OK messages (showMessage) of its thread wait in it
+// instead of being shown: a step that may still succeed another way holds
+// the messages of its first attempt. They are shown when it is released or
+// destroyed, and never when dropped. Holds nest; the innermost one collects.
+class MessageHold {
+  public:
+    MessageHold();
+    ~MessageHold();
+    MessageHold(const MessageHold&) = delete;
+    MessageHold& operator=(const MessageHold&) = delete;
+
+    // Shows the held messages in their order and stops holding.
+    void release();
+    // Forgets the held messages and stops holding.
+    void drop();
+
+  private:
+    struct Held {
+        std::string caption, text;
+        int systemError;
+    };
+    std::vector<Held> held_;
+    MessageHold* outer_ = nullptr;
+    bool active_ = true;
+    friend bool holdMessage(const std::string&, const std::string&, int);
+};
 
 } // namespace kestrel

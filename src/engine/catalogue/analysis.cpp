@@ -5,6 +5,8 @@
 #include "engine/catalogue/graph_analysis.h"
 #include "engine/catalogue/analysis_mp4_aac_amr.h"
 #include "engine/catalogue/flash_media.h"
+#include "engine/containers/avi_reader.h"
+#include "engine/libraries/lib_orvoadpcmdec.h"
 #include "engine/containers/mpeg_audio_frame.h"
 #include "engine/libraries/lib_mxscan.h"
 #include "engine/core/text_format.h"
@@ -83,7 +85,41 @@ int64_t checkSourceFile(const std::string& path) {
     return -1;
 }
 
-int analyzeWithProbe(const std::string& path, MediaRecord& rec, uint64_t size) {
+// Whether the AVI reader decodes the sound the probe describes (format tag,
+// average bytes per second, block align and bits at 0, 4, 8 and 12,
+// channels and rate at 52 and 56): PCM and MPEG audio always, any other tag
+// when the ADPCM library takes it.
+bool aviSoundDecoded(const uint8_t* audio) {
+    auto at = [&](int offset) {
+        int32_t v;
+        std::memcpy(&v, audio + offset, 4);
+        return static_cast<uint32_t>(v);
+    };
+    const uint32_t tag = at(0);
+    if (aviAudioCodec(static_cast<int>(tag)) != AviAudioCodec::Adpcm) return true;
+    // Without the library the reader says what is missing.
+    if (loadOrvoadpcmdec() < 0) return true;
+    uint8_t wf[16];
+    auto put = [&](int offset, uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            wf[offset + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    put(0, tag, 2);
+    put(2, at(52), 2);
+    put(4, at(56), 4);
+    put(8, at(4), 4);
+    put(12, at(8), 2);
+    put(14, at(12), 2);
+    // -2: a tag the library has no decoder for.
+    const bool known = orvoadpcmdec.orvo_adpcm_init(wf, sizeof wf) != -2;
+    orvoadpcmdec.orvo_adpcm_close();
+    unloadOrvoadpcmdec();
+    return known;
+}
+
+// The stream probe's branch; `graphTried` is set when it has asked the media
+// graph itself.
+int analyzeWithProbe(const std::string& path, MediaRecord& rec, uint64_t size, bool& graphTried) {
     if (!mxscanLoaded() && loadMxscan() < 0) return -2;
     std::lock_guard<std::mutex> lock(mxscanLock());
     mxscan.mux_init();
@@ -92,7 +128,10 @@ int analyzeWithProbe(const std::string& path, MediaRecord& rec, uint64_t size) {
         return -1;
     }
     int m = mxscan.mux_get_main_stream();
-    if (m < 0 || m == 998 || m == 999) return analyzeLastResort(path, rec, size);
+    if (m < 0 || m == 998 || m == 999) {
+        graphTried = true;
+        return analyzeLastResort(path, rec, size);
+    }
     if (m == 9) {
         setField(rec.typeName, sizeof rec.typeName, "MPEG4 AVI");
         rec.kind = kindCode(MediaKind::Mpeg4Avi);
@@ -108,6 +147,10 @@ int analyzeWithProbe(const std::string& path, MediaRecord& rec, uint64_t size) {
         }
         if (!(frameRate > 0.0 && frameRate < 1e6)) {
             refuse(caption::kMain, text::kMpeg4Bad, path);
+            return -4;
+        }
+        if (!aviSoundDecoded(rec.mpeg4Audio)) {
+            refuse(caption::kMain, text::kNoAudioInfo, path);
             return -4;
         }
         int32_t ch, rate;
@@ -186,38 +229,54 @@ int analyzeWithProbe(const std::string& path, MediaRecord& rec, uint64_t size) {
 
 } // namespace
 
+namespace {
+
+// The branches by extension (the design's order); `final` is set where the
+// refusal stands whatever other reader might say, `graphTried` where the
+// branch has asked the media graph itself.
+int analyzeByExtension(const std::string& path, MediaRecord& rec, uint64_t bytes, bool& final,
+                       bool& graphTried) {
+    std::string ext3 = upperTail(path, 3);
+    if (ext3 == "AAC") return analyzeAacFile(path, rec, bytes);
+    // An F4V file is an MP4 container unless it begins with the FLV header.
+    if (ext3 == "F4V" && f4vIsMp4(path)) return analyzeMp4File(path, rec, bytes, "MP4");
+    if (ext3 == "AMR") return analyzeAmrFile(path, rec, bytes);
+    if (ext3 == "AMV" || ext3 == "MTV") return analyzeMtvAmv(path, rec, bytes, ext3 == "AMV");
+    if (ext3 == "SWF") return analyzeSwf(path, rec, bytes);
+    if (ext3 == "FLV" || ext3 == "F4V") return analyzeFlv(path, rec, bytes, &final);
+    if (ext3 == "MP3" && analyzeMp3(path, rec) == 0) return 0;
+    if (ext3 == "MP4" || ext3 == "3GP" || ext3 == "M4A")
+        return analyzeMp4File(path, rec, bytes, ext3);
+    PlatformFamily family = platformFamily(ext3, upperTail(path, 4));
+    if (family == PlatformFamily::None) return analyzeWithProbe(path, rec, bytes, graphTried);
+    // Files of these families are read by the platform's readers already.
+    graphTried = true;
+    if (family == PlatformFamily::WindowsMedia) return analyzeWindowsMedia(path, rec, bytes);
+    return analyzeWithGraph(path, rec, bytes, family);
+}
+
+} // namespace
+
 int analyzeMedia(const std::string& path, MediaRecord& rec) {
     int64_t size = checkSourceFile(path);
     if (size < 0) return -1;
-    std::string ext3 = upperTail(path, 3);
     const uint64_t bytes = static_cast<uint64_t>(size);
-    auto listed = [&](int rc) {
-        if (rc >= 0) setField(rec.path, sizeof rec.path, path.c_str());
-        return rc;
-    };
-    if (ext3 == "AAC") return listed(analyzeAacFile(path, rec, bytes));
-    // An F4V file is an MP4 container unless it begins with the FLV header.
-    if (ext3 == "F4V" && f4vIsMp4(path)) return listed(analyzeMp4File(path, rec, bytes, "MP4"));
-    if (ext3 == "AMR") return listed(analyzeAmrFile(path, rec, bytes));
-    if (ext3 == "AMV" || ext3 == "MTV")
-        return listed(analyzeMtvAmv(path, rec, bytes, ext3 == "AMV"));
-    if (ext3 == "SWF") return listed(analyzeSwf(path, rec, bytes));
-    if (ext3 == "FLV" || ext3 == "F4V") return listed(analyzeFlv(path, rec, bytes));
-    if (ext3 == "MP3" && analyzeMp3(path, rec) == 0) {
-        setField(rec.path, sizeof rec.path, path.c_str());
-        return 0;
+    // A file its own reader refuses, or whose sound that reader cannot
+    // decode, is listed for the media graph when the graph decodes its
+    // sound; only then are the reader's messages dropped.
+    const MediaRecord blank = rec;
+    MessageHold hold;
+    bool final = false, graphTried = false;
+    int rc = analyzeByExtension(path, rec, bytes, final, graphTried);
+    if (rc < 0 && !final && !graphTried) {
+        MediaRecord other = blank;
+        if (listThroughGraph(path, other, bytes) == 0) {
+            hold.drop();
+            rec = other;
+            rc = 0;
+        }
     }
-    if (ext3 == "MP4" || ext3 == "3GP" || ext3 == "M4A")
-        return listed(analyzeMp4File(path, rec, bytes, ext3));
-    PlatformFamily family = platformFamily(ext3, upperTail(path, 4));
-    int rc = 1;
-    if (family == PlatformFamily::WindowsMedia)
-        rc = analyzeWindowsMedia(path, rec, static_cast<uint64_t>(size));
-    else if (family != PlatformFamily::None)
-        rc = analyzeWithGraph(path, rec, static_cast<uint64_t>(size), family);
-    // Every other extension goes to the stream probe, whose last resort is
-    // the media graph.
-    if (rc > 0) rc = analyzeWithProbe(path, rec, static_cast<uint64_t>(size));
+    hold.release();
     if (rc >= 0) setField(rec.path, sizeof rec.path, path.c_str());
     return rc;
 }

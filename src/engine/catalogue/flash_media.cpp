@@ -81,7 +81,7 @@ int loadSwfMovie(const std::string& path, SwfMovie& movie) {
     return -1;
 }
 
-int analyzeFlv(const std::string& path, MediaRecord& rec, uint64_t size) {
+int analyzeFlv(const std::string& path, MediaRecord& rec, uint64_t size, bool* final) {
     FILE* f = openSource(path);
     FlvAudioScan scan;
     // A file that cannot be opened has no audio tags.
@@ -95,9 +95,10 @@ int analyzeFlv(const std::string& path, MediaRecord& rec, uint64_t size) {
     }
     if (scan.audioTags > 0 && scan.bitsPerSample == 8) {
         refuse(caption::kMain, text::kFlv8Bit, path);
+        if (final) *final = true;
         return -3;
     }
-    if (scan.audioTags == 0) {
+    if (scan.audioTags == 0 || !flvSoundDecoded(scan.soundFormat)) {
         refuse(caption::kMain, text::kNoAudioCoding, path);
         return -1;
     }

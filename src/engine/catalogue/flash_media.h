@@ -19,7 +19,9 @@ int loadSwfMovie(const std::string& path, SwfMovie& movie);
 
 // The analysis branches (0, or negative after the refusal's message):
 // FLV or F4V, SWF, AMV and MTV.
-int analyzeFlv(const std::string& path, MediaRecord& rec, uint64_t size);
+// A file whose first sound tag is 8-bit is refused for good (`final` set):
+// no other reader is tried for it.
+int analyzeFlv(const std::string& path, MediaRecord& rec, uint64_t size, bool* final = nullptr);
 int analyzeSwf(const std::string& path, MediaRecord& rec, uint64_t size);
 int analyzeMtvAmv(const std::string& path, MediaRecord& rec, uint64_t size, bool amv);
 

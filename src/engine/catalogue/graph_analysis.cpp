@@ -84,11 +84,17 @@ int analyzeWindowsMedia(const std::string& path, MediaRecord& rec, uint64_t size
 }
 
 int analyzeLastResort(const std::string& path, MediaRecord& rec, uint64_t size) {
-    GraphFacts g;
-    if (openMediaGraph(path, g) < 0) {
+    if (listThroughGraph(path, rec, size) < 0) {
         showMessage(caption::kMainWide, formatText(text::kUndeterminedType, path));
         return -2;
     }
+    return 0;
+}
+
+int listThroughGraph(const std::string& path, MediaRecord& rec, uint64_t size) {
+    GraphFacts g;
+    int r = openMediaGraph(path, g);
+    if (r < 0) return r;
     fillFromGraph(rec, g);
     // The size column shows the file's size like every other entry.
     rec.fileSize = recordFileSize(size);

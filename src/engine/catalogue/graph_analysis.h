@@ -27,6 +27,10 @@ int analyzeWindowsMedia(const std::string& path, MediaRecord& rec, uint64_t size
 // The stream probe's last resort: any file the media graph decodes is listed
 // as "其他" (kind 8000). 0, or -2 with "undetermined type" shown.
 int analyzeLastResort(const std::string& path, MediaRecord& rec, uint64_t size);
+// The same without a message: fills `rec` as "其他" (kind 8000) when the
+// media graph decodes the file's sound; else the graph's negative code.
+// A file whose own reader cannot decode its sound takes this route.
+int listThroughGraph(const std::string& path, MediaRecord& rec, uint64_t size);
 
 // The name of the sound's codec of a file the platform decodes, into `codec`
 // (left as it is when the file cannot be opened).

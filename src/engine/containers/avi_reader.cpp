@@ -282,4 +282,10 @@ long AviReader::readAudioChunk(size_t i, std::vector<uint8_t>& to) {
     return static_cast<long>(got);
 }
 
+AviAudioCodec aviAudioCodec(int formatTag) {
+    if (formatTag == 1) return AviAudioCodec::Pcm;
+    if (formatTag >= 0x50 && formatTag <= 0x55) return AviAudioCodec::MpegAudio;
+    return AviAudioCodec::Adpcm;
+}
+
 } // namespace kestrel

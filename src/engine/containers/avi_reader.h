@@ -64,6 +64,11 @@ struct AviFile {
     }
 };
 
+// How the sound of an audio format tag is decoded: 1 raw PCM, 0x50-0x55
+// MPEG audio, any other tag by the ADPCM library (which may not know it).
+enum class AviAudioCodec { Pcm, MpegAudio, Adpcm };
+AviAudioCodec aviAudioCodec(int formatTag);
+
 // Opens the AVI in `src`; with `withIndex` the two indexes are built. Returns
 // 0, or an error code of the AVI family (kAviNotAvi, kAviNoHeaderList,
 // kAviNoMovi, kAviNoVideo, kAviNoMemory).

@@ -26,6 +26,13 @@ inline constexpr int kFlvPcmLe = 3;    // uncompressed, little-endian
 inline constexpr int kFlvAac = 10;     // AAC (packet type byte, then config or access unit)
 inline constexpr int kFlvMp3At8k = 14; // MPEG audio at 8 kHz
 
+// The sound formats the FLV reader decodes itself; a file of another format
+// (Nellymoser, G.711, Speex ...) is decoded by the media graph.
+constexpr bool flvSoundDecoded(int format) {
+    return format == kFlvPcm || format == kFlvAdpcm || format == kFlvMp3 || format == kFlvPcmLe ||
+           format == kFlvAac || format == kFlvMp3At8k;
+}
+
 // One tag of the chain.
 struct FlvTag {
     uint64_t position = 0;  // of its previous-tag-size field

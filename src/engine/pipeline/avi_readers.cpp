@@ -19,12 +19,6 @@
 
 namespace kestrel {
 
-AviAudioCodec aviAudioCodec(int formatTag) {
-    if (formatTag == 1) return AviAudioCodec::Pcm;
-    if (formatTag >= 0x50 && formatTag <= 0x55) return AviAudioCodec::MpegAudio;
-    return AviAudioCodec::Adpcm;
-}
-
 size_t aviSeekChunk(int second, int durationSec, size_t chunks) {
     if (second <= 0 || durationSec <= 0 || chunks == 0) return 0;
     // Rounded up, so that the position shown after the seek is its second.

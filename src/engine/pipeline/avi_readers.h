@@ -25,10 +25,6 @@ enum class AviReadResult {
     ProbeFailed = -3,  // the stream probe does not know it as an MPEG-4 AVI with sound
 };
 
-// How an audio format tag is decoded.
-enum class AviAudioCodec { Pcm, MpegAudio, Adpcm };
-AviAudioCodec aviAudioCodec(int formatTag);
-
 // The chunk a seek to `second` starts from.
 size_t aviSeekChunk(int second, int durationSec, size_t chunks);
 // The whole second shown while chunk `index` of `chunks` is read.
