@@ -95,6 +95,7 @@ struct Assembler {
     int freeBytes = 0; // free format: frame length without padding, once measured
     bool routeSet = false;
     DecoderRoute route = DecoderRoute::MpegAudioLibrary;
+    bool routeFromStream = false; // a later stream of other frames chose the route
     bool firstBatch = true;
     FrameSlot batch[kFrameBatch];
     int count = 0;
@@ -110,6 +111,7 @@ struct Assembler {
         freeBytes = 0;
         routeSet = false;
         route = DecoderRoute::MpegAudioLibrary;
+        routeFromStream = false;
         firstBatch = true;
         count = 0;
     }
@@ -132,6 +134,21 @@ int confirmSync(Assembler& a, const uint8_t* p, int avail) {
     int c = confirmMpegAudioStart(p, size_t(avail), freeBytes);
     if (c == 1) a.freeBytes = freeBytes;
     return c;
+}
+
+// Whether the header at `p` states the reference's sampling rate.
+bool sameRate(const Assembler& a, const uint8_t* p) {
+    return ((p[2] ^ a.ref[2]) & 0x0C) == 0;
+}
+
+// Whether another stream begins at `p` (files joined end to end: another
+// channel mode, rate or layer): a header that is not of the reference's
+// format and starts a confirmed stream. 1 yes, 0 no, -1 more bytes needed.
+int otherStreamAt(const Assembler& a, const uint8_t* p, int avail, int& freeBytes) {
+    freeBytes = 0;
+    if (avail < 4 || p[0] != 0xFF) return avail < 4 ? -1 : 0;
+    if (matchesRef(a, p) && sameRate(a, p)) return 0;
+    return confirmMpegAudioStart(p, size_t(avail), freeBytes);
 }
 
 // Search step after a frame when the next header is not where the frame's own
@@ -284,6 +301,20 @@ struct Demuxer::Impl {
         if (a.count == kFrameBatch) flushBatch(a);
     }
 
+    // Another stream begins at `p`: the frames before it are handed on in a
+    // batch of their own, and the decoder starts again on the new one.
+    void adoptStream(Assembler& a, const uint8_t* p, int freeBytes) {
+        flushBatch(a);
+        std::memcpy(a.ref, p, 4);
+        a.freeBytes = freeBytes;
+        a.firstLen = 0;
+        a.firstBatch = true;
+        a.route = routeForHeader(p);
+        a.routeSet = true;
+        a.routeFromStream = true;
+        ++stats.streamChanges;
+    }
+
     void assemble(Assembler& a, const uint8_t* data, int n, const AssemblerConfig& cfg,
                   bool flush) {
         if (n > 0) {
@@ -340,14 +371,32 @@ struct Demuxer::Impl {
                 a.resume = 0;
                 return;
             }
-            if (!matchesRef(a, a.buf + pos)) break; // only after the last frame of a stream
+            if (!matchesRef(a, a.buf + pos) || !sameRate(a, a.buf + pos)) {
+                int freeBytes = 0;
+                int c = otherStreamAt(a, a.buf + pos, a.size - pos, freeBytes);
+                if (c == 1) {
+                    adoptStream(a, a.buf + pos, freeBytes);
+                } else if (c < 0 && !flush) {
+                    break; // wait for the headers that confirm it
+                } else if (!matchesRef(a, a.buf + pos)) {
+                    break; // only after the last frame of a stream
+                }
+            }
             MpegAudioHeader h;
             bool parsed = parseMpegAudioHeader(a.buf + pos, h);
             int computed = parsed ? mpegFrameLength(a.buf + pos, a.freeBytes) : 0;
             int end = -1;
             if (computed > 0) {
                 if (pos + computed + 4 <= a.size) {
-                    if (matchesRef(a, a.buf + pos + computed)) end = pos + computed;
+                    const uint8_t* next = a.buf + pos + computed;
+                    int freeBytes = 0;
+                    int c = matchesRef(a, next)
+                                ? 1
+                                : otherStreamAt(a, next, a.size - pos - computed, freeBytes);
+                    if (c == 1)
+                        end = pos + computed;
+                    else if (c < 0 && !flush)
+                        break; // wait: another stream may begin there
                 } else if (!flush) {
                     break; // wait for the rest of the frame and the next header
                 }
@@ -907,7 +956,7 @@ void Demuxer::demuxFinish() {
 void Demuxer::feedMpegAudio(const uint8_t* bytes, int length, DecoderRoute route, bool shortStep) {
     if (!bytes || length <= 0) return;
     Impl& d = *impl_;
-    d.directAsm.route = route;
+    if (!d.directAsm.routeFromStream) d.directAsm.route = route;
     d.directAsm.routeSet = true;
     d.directAsm.shortStep = shortStep;
     while (length > 0) {

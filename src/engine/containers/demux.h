@@ -71,6 +71,7 @@ struct DemuxStats {
     uint64_t mpegFrames = 0;    // frames handed on or written
     uint64_t droppedFrames = 0; // frames longer than kMaxMpegFrameBytes
     uint64_t ac3Frames = 0;
+    uint64_t streamChanges = 0; // another MPEG audio stream began (joined files)
     int32_t videoPid = -1, audioPid = -1;
     bool audioIsAc3 = false;
     int stuffingMessages = 0;

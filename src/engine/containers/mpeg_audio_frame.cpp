@@ -139,6 +139,48 @@ int tagFrameBefore(const uint8_t* b, int at) {
     return at;
 }
 
+// Junk in front of the first frame (a damaged download, another file's
+// remains) is searched through this far.
+constexpr uint64_t kMaxJunkSearch = 4u << 20;
+// Bytes of one further search window, and how far windows overlap (a frame
+// confirmation reaches three frames on).
+constexpr size_t kSearchWindow = 65536;
+constexpr size_t kWindowOverlap = 8000;
+
+// The first confirmed frame (findStart), searched beyond the head region
+// when the region has none: the region then moves to the window that holds
+// the frame, starting a little before it so that a tag frame in front of it
+// is seen.
+int locateStart(const std::string& path, Head& h, int& at, int& freeBytes) {
+    int rc = findStart(h.bytes.data(), h.bytes.size(), at, freeBytes);
+    if (rc == 1 || h.bytes.size() < kWindowOverlap) return rc;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return rc;
+    const uint64_t limit =
+        std::min<uint64_t>(h.fileSize, uint64_t(h.regionOffset) + kMaxJunkSearch);
+    uint64_t offset = uint64_t(h.regionOffset) + h.bytes.size() - kWindowOverlap;
+    Head w;
+    w.fileSize = h.fileSize;
+    while (offset + kWindowOverlap < limit) {
+        readRegion(f, int64_t(offset), kSearchWindow, w);
+        if (w.bytes.size() < kWindowOverlap) break;
+        if (findStart(w.bytes.data(), w.bytes.size(), at, freeBytes) == 1) {
+            const uint64_t frame = offset + uint64_t(at);
+            const uint64_t from = frame > 3000 ? frame - 3000 : 0;
+            readRegion(f, int64_t(from), kSearchWindow, w);
+            if (findStart(w.bytes.data(), w.bytes.size(), at, freeBytes) == 1) {
+                w.firstRead = h.firstRead;
+                h = std::move(w);
+                std::fclose(f);
+                return 1;
+            }
+        }
+        offset += w.bytes.size() - kWindowOverlap;
+    }
+    std::fclose(f);
+    return rc;
+}
+
 } // namespace
 
 int findFrameSync(const uint8_t* b, size_t length) {
@@ -154,7 +196,7 @@ int64_t mpegAudioInfo(const std::string& path, MpegAudioFileInfo& info) {
     if (h.firstRead < 500) return -1;
     findVbrHeader(h.bytes, info.vbrKind, info.vbrFrames);
     int at, freeBytes;
-    int rc = findStart(h.bytes.data(), h.bytes.size(), at, freeBytes);
+    int rc = locateStart(path, h, at, freeBytes);
     if (rc < 0) return rc;
     const int sound = at;
     at = tagFrameBefore(h.bytes.data(), at);
@@ -192,7 +234,7 @@ int mpegAudioStart(const std::string& path, int64_t& firstFrame, int& vbrKind) {
     uint32_t frames = 0;
     findVbrHeader(h.bytes, vbrKind, frames);
     int at, freeBytes;
-    int rc = findStart(h.bytes.data(), h.bytes.size(), at, freeBytes);
+    int rc = locateStart(path, h, at, freeBytes);
     if (rc == -2) {
         showMessage(caption::kMain, text::kNotMp3File);
         return -2;

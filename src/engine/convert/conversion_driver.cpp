@@ -26,6 +26,7 @@
 #include "engine/convert/library_routes.h"
 #include "engine/pipeline/avi_readers.h"
 #include "engine/pipeline/flash_readers.h"
+#include "engine/pipeline/library_readers.h"
 #include "engine/pipeline/mpeg_readers.h"
 #include "engine/pipeline/platform_readers.h"
 #include "engine/core/run_state.h"
@@ -357,11 +358,13 @@ void ConversionJob::runEntry(JobEntry& e, Output& out, int progressMax) {
         return;
     }
     MpegReader reader(processRunFlags(), kMainLibraryInstance, true, &pcm_);
-    StageSink sink(po, e.rateRatio, e.sourceChannels);
+    // The sink follows the decoder's format (joined files may change it).
+    StageFormatSink sink(po, e.rateRatio, e.sourceRate, e.sourceChannels);
     if (e.route == ReaderRoute::MpegAudio)
         reader.readMpegAudioFile(re, sink, reportConversion, &rep);
     else
         reader.readMpegStream(re, sink, reportConversion, &rep);
+    e.rateRatio = sink.ratio();
 }
 
 unsigned librariesForRoute(ReaderRoute route) {

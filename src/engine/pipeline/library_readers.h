@@ -18,13 +18,7 @@ namespace kestrel {
 // A sink that learns the format the decoder really gives before the first
 // PCM arrives (an ADIF header states no channel count; a decoder may report
 // another rate than the container).
-class FormatSinkPath : public PcmSinkPath {
-  public:
-    virtual void sourceFormat(int rate, int channels) {
-        (void)rate;
-        (void)channels;
-    }
-};
+class FormatSinkPath : public PcmSinkPath {};
 
 // The window's workers' path into pcm_sink: when the decoder's format differs
 // from the entry's, the PCM change is set up again for it.

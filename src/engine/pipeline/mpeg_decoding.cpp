@@ -78,6 +78,7 @@ struct MpegDecoder::Impl {
 
     void mpegFrames(const FrameSlot* slots, int count, DecoderRoute route, bool first) {
         if (count <= 0) return;
+        if (first) formatChange(slots[0].data);
         if (route == DecoderRoute::BuiltIn)
             streamFrames(slots, count, first);
         else
@@ -205,6 +206,16 @@ struct MpegDecoder::Impl {
             unfed.clear();
             unfedAt = 0;
         }
+    }
+
+    // A stream of another rate or channel count begins: the PCM of the one
+    // before is handed on while the reader still knows its format.
+    void formatChange(const uint8_t* h) {
+        MpegAudioHeader header;
+        if (pcm.pending <= 0 || rate <= 0 || !drain || !parseMpegAudioHeader(h, header)) return;
+        if (header.sampleRate == rate && header.channels == channels) return;
+        drain();
+        ++stats.drains;
     }
 
     void noteHeader(const uint8_t* h) {

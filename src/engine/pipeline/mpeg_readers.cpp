@@ -4,6 +4,7 @@
 #include "engine/containers/demux.h"
 #include "engine/containers/mpeg_audio_frame.h"
 #include "engine/pipeline/texts.h"
+#include "engine/pipeline/library_readers.h"
 #include "engine/pipeline/mpeg_decoding.h"
 #include "engine/pipeline/pcm_trim.h"
 #include "engine/containers/gapless.h"
@@ -85,11 +86,17 @@ void readLoop(MpegReader& r, FILE* f, const ReaderEntry& e, size_t chunk, Span s
     pcm.pending = 0;
     // A chunk may decode to more PCM than the buffer holds: the decoders hand
     // it on through the sink whenever they need room.
-    r.decoder().setDrain([&] {
+    // The PCM goes on in the decoder's format, which a stream of joined files
+    // may change.
+    auto handOn = [&] {
         trim(r);
-        if (pcm.pending > 0) sink.consume(pcm);
+        if (pcm.pending > 0) {
+            sink.sourceFormat(r.decoder().rate(), r.decoder().channels());
+            sink.consume(pcm);
+        }
         pcm.pending = 0;
-    });
+    };
+    r.decoder().setDrain(handOn);
     while (flags.running.load() && !sink.failed()) {
         if (flags.paused.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -120,18 +127,13 @@ void readLoop(MpegReader& r, FILE* f, const ReaderEntry& e, size_t chunk, Span s
             if (report) report(second, context);
         }
         feed(buf.data(), static_cast<int>(n));
-        trim(r);
-        if (pcm.pending > 0) {
-            sink.consume(pcm);
-            pcm.pending = 0;
-        }
+        handOn();
         if (last) break;
     }
     if (flags.running.load() && !sink.failed()) {
         // Hand over the last frame held back by the assembler.
         r.demuxer().demuxFinish();
-        trim(r);
-        if (pcm.pending > 0) sink.consume(pcm);
+        handOn();
     }
     pcm.pending = 0;
     r.decoder().setDrain(nullptr);
@@ -179,8 +181,13 @@ ReaderResult MpegReader::readMpegAudioFile(const ReaderEntry& e, PcmSinkPath& si
         if (g.delay >= 0) {
             trim.skipFrames = g.delay + kDecoderDelay;
             if (g.frames > 0 && g.padding >= 0) {
-                int64_t total = int64_t(g.frames) * g.samplesPerFrame - g.delay - g.padding;
-                if (total > 0) trim.remainingFrames = total;
+                // As mpg123 does: the sound ends where the tag says (a tag
+                // longer than its frames leaves none); the frames the tag
+                // does not count (files joined after it) are kept whole.
+                const int64_t frames = int64_t(g.frames) * g.samplesPerFrame;
+                trim.remainingFrames = std::max<int64_t>(0, frames - g.delay - g.padding);
+                trim.dropAfterEnd =
+                    std::max<int64_t>(0, frames - trim.skipFrames - trim.remainingFrames);
             }
         }
     }
@@ -228,14 +235,14 @@ bool StageSink::failed() const {
 ReaderResult readMpegAudioFile(const ReaderEntry& e, PcmOutput* out, PositionReport report,
                                void* context) {
     MpegReader reader(processRunFlags(), kMainLibraryInstance, true);
-    StageSink sink(out, e.rateRatio, e.sourceChannels);
+    StageFormatSink sink(out, e.rateRatio, e.sourceRate, e.sourceChannels);
     return reader.readMpegAudioFile(e, sink, report, context);
 }
 
 ReaderResult readMpegStream(const ReaderEntry& e, PcmOutput* out, PositionReport report,
                             void* context) {
     MpegReader reader(processRunFlags(), kMainLibraryInstance, true);
-    StageSink sink(out, e.rateRatio, e.sourceChannels);
+    StageFormatSink sink(out, e.rateRatio, e.sourceRate, e.sourceChannels);
     return reader.readMpegStream(e, sink, report, context);
 }
 

@@ -42,6 +42,12 @@ class PcmSinkPath {
     virtual void consume(PcmBuffer& pcm) = 0;
     // True when the loop must end (a write to its output failed).
     virtual bool failed() const { return false; }
+    // The decoder's format of the PCM that follows (a path that follows
+    // format changes sets its PCM change up again; others ignore it).
+    virtual void sourceFormat(int rate, int channels) {
+        (void)rate;
+        (void)channels;
+    }
 };
 
 // The window's workers' path: the process-wide PCM stage (pcm_sink) into

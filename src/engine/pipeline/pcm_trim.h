@@ -15,6 +15,9 @@ namespace kestrel {
 struct PcmTrim {
     int64_t skipFrames = 0;       // sample frames still to drop at the start
     int64_t remainingFrames = -1; // sample frames still to keep (-1: all)
+    // Sample frames dropped after those, before all that follows is kept
+    // (the padding of a file that other frames follow); -1: none is kept.
+    int64_t dropAfterEnd = -1;
 
     void apply(PcmBuffer& pcm, int channels) {
         if (channels <= 0 || pcm.pending <= 0) return;
@@ -29,14 +32,26 @@ struct PcmTrim {
             have -= drop;
         }
         if (remainingFrames >= 0) {
-            if (have > remainingFrames)
-                pcm.pending = static_cast<int32_t>(remainingFrames * frameBytes);
-            remainingFrames -= std::min(have, remainingFrames);
+            const int64_t keep = std::min(have, remainingFrames);
+            remainingFrames -= keep;
+            if (remainingFrames > 0 || dropAfterEnd < 0) {
+                pcm.pending = static_cast<int32_t>(keep * frameBytes);
+                return;
+            }
+            // Past the end: the padding goes, what follows it stays.
+            const int64_t drop = std::min(have - keep, dropAfterEnd);
+            uint8_t* at = pcm.data() + keep * frameBytes;
+            std::memmove(at, at + drop * frameBytes,
+                         static_cast<size_t>((have - keep - drop) * frameBytes));
+            pcm.pending = static_cast<int32_t>((have - drop) * frameBytes);
+            dropAfterEnd -= drop;
+            if (dropAfterEnd == 0) remainingFrames = dropAfterEnd = -1;
         }
     }
     void seeked() {
         skipFrames = 0;
         remainingFrames = -1;
+        dropAfterEnd = -1;
     }
 };
 
