@@ -69,12 +69,12 @@ TEST(CliWild, SoundOurReadersCannotDecodeGoesToTheMediaGraph) {
         int frame; // samples per channel of one codec frame
     };
     const Case cases[] = {
-        {"wild_ts_adts.ts", 44100, 2, 1024},  {"wild_ts_latm.ts", 44100, 2, 1024},
-        {"wild_ts_eac3.ts", 44100, 2, 1536},  {"wild_ts_dts.ts", 44100, 2, 512},
-        {"wild_ac3.mp4", 44100, 2, 1536},     {"wild_eac3.mp4", 44100, 2, 1536},
-        {"wild_alac.m4a", 44100, 2, 4096},    {"wild_opus.mp4", 48000, 2, 960},
-        {"wild_ac3.avi", 44100, 2, 1536},     {"wild_amrwb.amr", 16000, 1, 320},
-        {"wild_alaw.flv", 8000, 1, 1024},     {"wild_mulaw.flv", 8000, 1, 1024},
+        {"wild_ts_adts.ts", 44100, 2, 1024}, {"wild_ts_latm.ts", 44100, 2, 1024},
+        {"wild_ts_eac3.ts", 44100, 2, 1536}, {"wild_ts_dts.ts", 44100, 2, 512},
+        {"wild_ac3.mp4", 44100, 2, 1536},    {"wild_eac3.mp4", 44100, 2, 1536},
+        {"wild_alac.m4a", 44100, 2, 4096},   {"wild_opus.mp4", 48000, 2, 960},
+        {"wild_ac3.avi", 44100, 2, 1536},    {"wild_amrwb.amr", 16000, 1, 320},
+        {"wild_alaw.flv", 8000, 1, 1024},    {"wild_mulaw.flv", 8000, 1, 1024},
     };
     TempDir home;
     for (const auto& c : cases) {
@@ -91,5 +91,81 @@ TEST(CliWild, SoundOurReadersCannotDecodeGoesToTheMediaGraph) {
         Comparison cmp = compareAudio(wav, ref, c.channels, 3000);
         EXPECT_GE(cmp.snrDb, 30.0) << "lag " << cmp.lag;
         EXPECT_LE(std::labs(cmp.lengthDiff), c.frame) << cmp.lengthDiff;
+    }
+}
+
+namespace {
+
+// mpg123's decode of `src` (resynchronising over any amount of junk), as
+// 16-bit PCM at `rate` (resampled by FFmpeg when needed) in stereo (a mono
+// decode in both channels, as our PCM stage puts it).
+std::vector<int16_t> mpg123Decode(const std::string& src, int rate, bool gapless = true) {
+    TempDir dir;
+    const std::string wav = dir.file("ref.wav");
+    capture("mpg123 -q --resync-limit -1 " + std::string(gapless ? "" : "--no-gapless ") + "-w '" +
+            wav + "' '" + src + "' 2>/dev/null");
+    int own = 0, channels = 0;
+    std::vector<int16_t> pcm = wavSamples(wav, &own, &channels);
+    if (own != rate) pcm = ffmpegDecode(wav, rate);
+    if (channels == 2) return pcm;
+    std::vector<int16_t> stereo;
+    stereo.reserve(pcm.size() * 2);
+    for (int16_t v : pcm)
+        stereo.insert(stereo.end(), {v, v});
+    return stereo;
+}
+
+} // namespace
+
+// MPEG audio as other programs leave it: junk in front of the first frame or
+// behind the tag frame, garbage inside, and files joined end to end whose
+// channel mode or rate changes. Each converts like mpg123's decode; a joined
+// file like its parts decoded one after the other (the first part ends where
+// its tag says, the second keeps its encoder delay, as mpg123 gives it).
+TEST(CliWild, MpegAudioConvertsLikeMpg123) {
+    struct Case {
+        const char* file;
+        int seconds;           // listed duration (-1: not checked)
+        const char* firstPart; // joined files: the parts, else null
+        const char* secondPart;
+        const char* clean = nullptr; // the same stream without its garbage
+    };
+    const Case cases[] = {
+        {"wild_junk_front.mp3", 1, nullptr, nullptr},
+        {"wild_junk_after_tag.mp3", 2, nullptr, nullptr},
+        // mpg123 silences three frames after the garbage; the frames are whole.
+        {"wild_garbage_inside.mp3", 3, nullptr, nullptr, "wild_part_st44.mp3"},
+        {"wild_join_mono_stereo.mp3", -1, "wild_part_mono44.mp3", "wild_part_st44.mp3"},
+        {"wild_join_44k_48k.mp3", -1, "wild_part_st44.mp3", "wild_part_st48.mp3"},
+    };
+    TempDir home;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string src = fixture(c.file);
+        Result info = cli(home, "info --json '" + src + "'");
+        ASSERT_EQ(info.status, 0) << info.out;
+        EXPECT_EQ(jsonInt(info.out, "kind"), 10);
+        if (c.seconds >= 0) {
+            EXPECT_NEAR(jsonInt(info.out, "durationSec"), c.seconds, 1);
+        }
+        auto wav = convertWav(home, src, 44100, 2);
+        ASSERT_FALSE(wav.empty());
+        if (!c.firstPart) {
+            auto ref = mpg123Decode(c.clean ? fixture(c.clean) : src, 44100);
+            Comparison cmp = compareAudio(wav, ref, 2, 3000);
+            EXPECT_GE(cmp.snrDb, 30.0) << "lag " << cmp.lag;
+            EXPECT_LE(std::labs(cmp.lengthDiff), 1152) << cmp.lengthDiff;
+            continue;
+        }
+        auto first = mpg123Decode(fixture(c.firstPart), 44100);
+        auto second = mpg123Decode(fixture(c.secondPart), 44100, false);
+        EXPECT_LE(std::labs(long(wav.size()) - long(first.size() + second.size())) / 2, 1152);
+        ASSERT_GT(wav.size(), first.size());
+        std::vector<int16_t> head(wav.begin(), wav.begin() + long(first.size()));
+        std::vector<int16_t> tail(wav.begin() + long(first.size()), wav.end());
+        Comparison a = compareAudio(head, first, 2, 1200, 600);
+        Comparison b = compareAudio(tail, second, 2, 3000, 600);
+        EXPECT_GE(a.snrDb, 30.0) << "lag " << a.lag;
+        EXPECT_GE(b.snrDb, 30.0) << "lag " << b.lag;
     }
 }

@@ -421,7 +421,10 @@ struct Demuxer::Impl {
             }
             if (end < 0) break;
             a.resume = 0;
-            emitFrame(a, a.buf + pos, end - pos, cfg);
+            // Bytes between the frame's own end and the next header (garbage
+            // in the stream) are no part of it: the frame decodes whole.
+            emitFrame(a, a.buf + pos, computed > 0 ? std::min(computed, end - pos) : end - pos,
+                      cfg);
             if (a.firstLen == 0) a.firstLen = end - pos;
             pos = end;
         }
