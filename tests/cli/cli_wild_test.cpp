@@ -129,12 +129,17 @@ TEST(CliWild, MpegAudioConvertsLikeMpg123) {
         const char* firstPart; // joined files: the parts, else null
         const char* secondPart;
         const char* clean = nullptr; // the same stream without its garbage
+        long maxLag = 3000;
     };
     const Case cases[] = {
         {"wild_junk_front.mp3", 1, nullptr, nullptr},
         {"wild_junk_after_tag.mp3", 2, nullptr, nullptr},
         // mpg123 silences three frames after the garbage; the frames are whole.
         {"wild_garbage_inside.mp3", 3, nullptr, nullptr, "wild_part_st44.mp3"},
+        // One and two frames after the tag frame: too few to confirm three
+        // headers.
+        {"wild_tiny_vbr_5ms.mp3", 0, nullptr, nullptr, nullptr, 50},
+        {"wild_tiny_vbr_20ms.mp3", 0, nullptr, nullptr, nullptr, 50},
         {"wild_join_mono_stereo.mp3", -1, "wild_part_mono44.mp3", "wild_part_st44.mp3"},
         {"wild_join_44k_48k.mp3", -1, "wild_part_st44.mp3", "wild_part_st48.mp3"},
     };
@@ -152,7 +157,7 @@ TEST(CliWild, MpegAudioConvertsLikeMpg123) {
         ASSERT_FALSE(wav.empty());
         if (!c.firstPart) {
             auto ref = mpg123Decode(c.clean ? fixture(c.clean) : src, 44100);
-            Comparison cmp = compareAudio(wav, ref, 2, 3000);
+            Comparison cmp = compareAudio(wav, ref, 2, c.maxLag);
             EXPECT_GE(cmp.snrDb, 30.0) << "lag " << cmp.lag;
             EXPECT_LE(std::labs(cmp.lengthDiff), 1152) << cmp.lengthDiff;
             continue;

@@ -151,6 +151,25 @@ int otherStreamAt(const Assembler& a, const uint8_t* p, int avail, int& freeByte
     return confirmMpegAudioStart(p, size_t(avail), freeBytes);
 }
 
+// At the end of the data: whether the frames that begin at `p` chain on to
+// its end (or to a trailing tag), so that a stream too short for three
+// headers is still taken (a tiny file of one or two frames).
+bool framesReachEnd(const uint8_t* p, int avail) {
+    int pos = 0, frames = 0;
+    while (pos + 4 <= avail) {
+        if (frames > 0 && !sameMpegAudioStream(p, p + pos)) {
+            const uint8_t* rest = p + pos;
+            return std::memcmp(rest, "TAG", 3) == 0 || std::memcmp(rest, "APET", 4) == 0 ||
+                   std::memcmp(rest, "LYRI", 4) == 0;
+        }
+        const int length = mpegFrameLength(p + pos, 0);
+        if (length <= 0) return false;
+        pos += length;
+        ++frames;
+    }
+    return frames > 0;
+}
+
 // Search step after a frame when the next header is not where the frame's own
 // length puts it.
 int searchStep(const Assembler& a, const AssemblerConfig& cfg, int computed) {
@@ -350,6 +369,8 @@ struct Demuxer::Impl {
                 }
                 if (c < 0 && wait < 0) wait = i;
             }
+            if (found < 0 && flush && wait >= 0 && framesReachEnd(a.buf + wait, a.size - wait))
+                found = wait;
             if (found < 0) {
                 int keep = wait >= 0 ? wait : std::max(0, a.size - 3);
                 std::memmove(a.buf, a.buf + keep, size_t(a.size - keep));
