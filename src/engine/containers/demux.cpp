@@ -136,18 +136,25 @@ int confirmSync(Assembler& a, const uint8_t* p, int avail) {
     return c;
 }
 
-// Whether the header at `p` states the reference's sampling rate.
-bool sameRate(const Assembler& a, const uint8_t* p) {
-    return ((p[2] ^ a.ref[2]) & 0x0C) == 0;
+// Whether the header at `p` is of the reference's format: its version,
+// layer, sampling rate and channel mode (mono or not), a valid bit rate of
+// the same kind (free format or not). Status bits (protection, copyright,
+// original, emphasis) may differ from frame to frame.
+bool sameFormat(const Assembler& a, const uint8_t* p) {
+    if (!isMpegAudioSync(p) || (p[1] & 0xFE) != (a.ref[1] & 0xFE)) return false;
+    const int brIndex = p[2] >> 4;
+    if (brIndex == 15 || ((p[2] >> 2) & 3) == 3 || ((p[2] ^ a.ref[2]) & 0x0C) != 0) return false;
+    if ((brIndex == 0) != ((a.ref[2] >> 4) == 0)) return false;
+    return ((p[3] >> 6) == kMono) == ((a.ref[3] >> 6) == kMono);
 }
 
 // Whether another stream begins at `p` (files joined end to end: another
-// channel mode, rate or layer): a header that is not of the reference's
-// format and starts a confirmed stream. 1 yes, 0 no, -1 more bytes needed.
+// channel mode, rate or layer): a header not of the reference's format that
+// starts a confirmed stream. 1 yes, 0 no, -1 more bytes needed.
 int otherStreamAt(const Assembler& a, const uint8_t* p, int avail, int& freeBytes) {
     freeBytes = 0;
-    if (avail < 4 || p[0] != 0xFF) return avail < 4 ? -1 : 0;
-    if (matchesRef(a, p) && sameRate(a, p)) return 0;
+    if (avail < 4) return -1;
+    if (p[0] != 0xFF || sameFormat(a, p)) return 0;
     return confirmMpegAudioStart(p, size_t(avail), freeBytes);
 }
 
@@ -392,7 +399,7 @@ struct Demuxer::Impl {
                 a.resume = 0;
                 return;
             }
-            if (!matchesRef(a, a.buf + pos) || !sameRate(a, a.buf + pos)) {
+            if (!sameFormat(a, a.buf + pos)) {
                 int freeBytes = 0;
                 int c = otherStreamAt(a, a.buf + pos, a.size - pos, freeBytes);
                 if (c == 1) {
@@ -411,7 +418,7 @@ struct Demuxer::Impl {
                 if (pos + computed + 4 <= a.size) {
                     const uint8_t* next = a.buf + pos + computed;
                     int freeBytes = 0;
-                    int c = matchesRef(a, next)
+                    int c = sameFormat(a, next)
                                 ? 1
                                 : otherStreamAt(a, next, a.size - pos - computed, freeBytes);
                     if (c == 1)
