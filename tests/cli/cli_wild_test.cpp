@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <regex>
 
 using namespace kestrel::test;
@@ -37,6 +38,18 @@ int jsonInt(const std::string& out, const std::string& key) {
     std::smatch m;
     if (!std::regex_search(out, m, std::regex("\"" + key + "\": (-?\\d+)"))) return -99999;
     return std::stoi(m[1]);
+}
+
+double jsonNumber(const std::string& out, const std::string& key) {
+    std::smatch m;
+    if (!std::regex_search(out, m, std::regex("\"" + key + "\": (-?[0-9.]+)"))) return -1;
+    return std::stod(m[1]);
+}
+
+std::string jsonText(const std::string& out, const std::string& key) {
+    std::smatch m;
+    if (!std::regex_search(out, m, std::regex("\"" + key + "\": \"([^\"]*)\""))) return "";
+    return m[1];
 }
 
 // Silent WAV conversion at `rate` with `channels`; the output's samples.
@@ -172,5 +185,42 @@ TEST(CliWild, MpegAudioConvertsLikeMpg123) {
         Comparison b = compareAudio(tail, second, 2, 3000, 600);
         EXPECT_GE(a.snrDb, 30.0) << "lag " << a.lag;
         EXPECT_GE(b.snrDb, 30.0) << "lag " << b.lag;
+    }
+}
+
+// What `info` says of a file comes from its sound: an MPEG audio file's
+// playing time and bit rate from its sound frames (not from the tag frame in
+// front, whose status bits differ), an SWF sound's codec by the SWF codes
+// (which overlap the FLV ones).
+TEST(CliWild, InfoDescribesTheSound) {
+    struct Case {
+        const char* file;
+        const char* codec;
+        const char* kindName;
+        double seconds; // < 0: ffprobe's duration
+    };
+    const Case cases[] = {
+        {"wild_ffmpeg_cbr.mp3", "MPEG-1 Layer III", "MPEG audio", -1},
+        {"wild_ffmpeg_vbr.mp3", "MPEG-2 Layer III", "MPEG audio", -1},
+        {"flash_pcm_5k.swf", "PCM", "SWF, PCM sound", 0},
+        {"flash_adpcm_stream.swf", "ADPCM", "SWF, ADPCM sound", 0},
+        {"flash_mp3_stream.swf", "MP3", "SWF, MP3 sound", 0},
+        {"flash_aac_44k_st.flv", "AAC", "FLV, AAC sound", 0},
+    };
+    TempDir home;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string src = fixture(c.file);
+        Result info = cli(home, "info --json '" + src + "'");
+        ASSERT_EQ(info.status, 0) << info.out;
+        EXPECT_EQ(jsonText(info.out, "codec"), c.codec);
+        EXPECT_EQ(jsonText(info.out, "kindName"), c.kindName);
+        if (c.seconds >= 0) continue;
+        const double probed = std::atof(
+            capture("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + src + "'")
+                .c_str());
+        EXPECT_NEAR(jsonNumber(info.out, "seconds"), probed, 0.05);
+        const double kbps = double(std::filesystem::file_size(src)) * 8 / probed / 1000;
+        EXPECT_NEAR(jsonNumber(info.out, "kbps"), kbps, kbps * 0.05);
     }
 }

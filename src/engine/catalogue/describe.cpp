@@ -56,14 +56,27 @@ std::string mpegCodecName(const MpegAudioHeader& h) {
 
 } // namespace
 
-std::string mediaKindName(int32_t code) {
+namespace {
+
+// The sound format of an FLV or SWF kind code, by the record's type text; -1
+// for other codes.
+int flashSoundFormat(int32_t code, const std::string& typeName, bool& swf) {
+    const int32_t flvBase = kindCode(MediaKind::Flv), swfBase = kindCode(MediaKind::Swf);
+    swf = typeName == "SWF"
+              ? code >= swfBase && code < swfBase + 16
+              : !(code >= flvBase && code < flvBase + 16) && code >= swfBase && code < swfBase + 16;
+    if (swf) return code - swfBase;
+    return code >= flvBase && code < flvBase + 16 ? code - flvBase : -1;
+}
+
+} // namespace
+
+std::string mediaKindName(int32_t code, const std::string& typeName) {
     const MediaKind k = mediaKind(code);
-    const int32_t flv = kindCode(MediaKind::Flv), swf = kindCode(MediaKind::Swf),
-                  mp4 = kindCode(MediaKind::Mp4);
-    if (code >= flv && code < flv + 16)
-        return std::string("FLV, ") + flvSoundName(code - flv) + " sound";
-    if (code >= swf && code < swf + 16)
-        return std::string("SWF, ") + flvSoundName(code - swf) + " sound";
+    const int32_t mp4 = kindCode(MediaKind::Mp4);
+    bool swf = false;
+    const int sound = flashSoundFormat(code, typeName, swf);
+    if (sound >= 0) return std::string(swf ? "SWF, " : "FLV, ") + flvSoundName(sound) + " sound";
     if (isMp4Family(k)) return std::string("MP4, ") + mp4SoundName(code - mp4) + " sound";
     switch (k) {
     case MediaKind::MpegUnsorted:
@@ -146,14 +159,16 @@ double mpegAudioSeconds(const std::string& path, std::string* codec) {
         }
         if (have - pos < static_cast<size_t>(len)) break; // a cut last frame
         if (first) {
-            std::memcpy(ref, p, 4);
-            first = false;
-            if (codec) *codec = mpegCodecName(h);
-            GaplessInfo tag = parseGaplessTag(p, have - pos);
-            if (tag.tagFrame) {
+            // A tag frame in front is no sound, and its header may differ
+            // from the sound frames' (FFmpeg writes other status bits): the
+            // stream's facts come from the first sound frame.
+            if (parseGaplessTag(p, have - pos).tagFrame) {
                 pos += static_cast<size_t>(len);
                 continue;
             }
+            std::memcpy(ref, p, 4);
+            first = false;
+            if (codec) *codec = mpegCodecName(h);
         }
         seconds += static_cast<double>(h.samplesPerFrame) / h.sampleRate;
         pos += static_cast<size_t>(len);
@@ -167,14 +182,14 @@ RecordDescription describeRecord(const MediaRecord& rec) {
     const std::string type(rec.typeName, strnlen(rec.typeName, sizeof rec.typeName));
     const std::string path(rec.path, strnlen(rec.path, sizeof rec.path));
     const MediaKind k = mediaKind(rec.kind);
-    d.kindName = mediaKindName(rec.kind);
+    d.kindName = mediaKindName(rec.kind, type);
     d.container = containerOf(type);
     d.seconds = rec.durationSec;
     const int32_t code = rec.kind;
-    if (code >= kindCode(MediaKind::Flv) && code < kindCode(MediaKind::Flv) + 16)
-        d.codec = flvSoundName(code - kindCode(MediaKind::Flv));
-    else if (code >= kindCode(MediaKind::Swf) && code < kindCode(MediaKind::Swf) + 16)
-        d.codec = flvSoundName(code - kindCode(MediaKind::Swf));
+    bool swf = false;
+    const int sound = flashSoundFormat(code, type, swf);
+    if (sound >= 0)
+        d.codec = flvSoundName(sound);
     else if (isMp4Family(k))
         d.codec = mp4SoundName(code - kindCode(MediaKind::Mp4));
     switch (k) {

@@ -17,7 +17,9 @@ struct RecordDescription {
 };
 
 // The name of a kind code ("MPEG transport stream", "FLV, MP3 sound", ...).
-std::string mediaKindName(int32_t kindCode);
+// The FLV and SWF codes overlap (8020-8025): the record's type text "SWF"
+// names an SWF sound, any other an FLV one.
+std::string mediaKindName(int32_t kindCode, const std::string& typeName = "");
 
 // Describes the record of the file at rec.path. An MPEG audio file's playing
 // time is counted from its frames (the Xing/Info tag frame left out); any
