@@ -224,3 +224,33 @@ TEST(CliWild, InfoDescribesTheSound) {
         EXPECT_NEAR(jsonNumber(info.out, "kbps"), kbps, kbps * 0.05);
     }
 }
+
+// Flash movies whose sound stream is 16-bit PCM (format 3), in the movie's
+// own timeline or inside a sprite behind an empty header of the movie's:
+// listed as SWF sound and converted to their source.
+TEST(CliWild, SwfStreamSoundConvertsToItsSource) {
+    struct Case {
+        const char* file;
+        const char* source;
+        int rate, channels;
+    };
+    const Case cases[] = {
+        {"wild_stream_pcm.swf", "wild_src_22k_mono.wav", 22050, 1},
+        {"wild_sprite_pcm.swf", "wild_src_44k_st.wav", 44100, 2},
+    };
+    TempDir home;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string src = fixture(c.file);
+        Result info = cli(home, "info --json '" + src + "'");
+        ASSERT_EQ(info.status, 0) << info.out;
+        EXPECT_EQ(jsonInt(info.out, "kind"), 8023);
+        EXPECT_EQ(jsonInt(info.out, "durationSec"), 3);
+        auto wav = convertWav(home, src, c.rate, c.channels);
+        auto ref = wavSamples(fixture(c.source));
+        ASSERT_FALSE(wav.empty());
+        Comparison cmp = compareAudio(wav, ref, c.channels, 100);
+        EXPECT_GE(cmp.snrDb, 60.0) << "lag " << cmp.lag;
+        EXPECT_LE(std::labs(cmp.lengthDiff), 1) << cmp.lengthDiff;
+    }
+}

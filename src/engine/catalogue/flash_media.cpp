@@ -142,7 +142,7 @@ int analyzeFlv(const std::string& path, MediaRecord& rec, uint64_t size, bool* f
 int analyzeSwf(const std::string& path, MediaRecord& rec, uint64_t size) {
     SwfMovie movie;
     if (loadSwfMovie(path, movie) < 0) return -1;
-    if (movie.sounds.empty() || !movie.sound().present) {
+    if (movie.sounds.empty() || !movie.sound().present || !swfSoundDecoded(movie.sound().format)) {
         refuse(caption::kProduct, text::kNoAudioCoding, path);
         return -1;
     }

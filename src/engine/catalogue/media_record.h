@@ -2,6 +2,8 @@
 // stored as raw bytes (it is also the unit of the list file mpginfo.dat).
 #pragma once
 
+#include "engine/containers/swf.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -38,9 +40,9 @@ constexpr MediaKind mediaKind(int32_t code) {
 constexpr int32_t kindCode(MediaKind kind) {
     return static_cast<int32_t>(kind);
 }
-// An SWF entry whose sound format (3 and above) no reader decodes.
+// An SWF entry whose sound format the SWF reader does not decode.
 constexpr bool isUnsupportedSwf(MediaKind kind) {
-    return kindCode(kind) >= kindCode(MediaKind::Swf) + 3;
+    return !swfSoundDecoded(kindCode(kind) - kindCode(MediaKind::Swf));
 }
 // Files decoded through the platform media graph.
 constexpr bool isPlatformDecoded(MediaKind kind) {

@@ -130,6 +130,72 @@ int SwfMovie::durationSec() const {
     return 0;
 }
 
+namespace {
+
+struct SwfTagWalk {
+    // The sound stream headers in file order, with their timelines.
+    std::vector<std::pair<int, SwfSoundFormat>> heads;
+    int sprites = 0;
+};
+
+// Walks the tags in [p, end) of timeline `timeline` (0 the movie's own, the
+// others DefineSprite bodies, whose sound streams play like the movie's).
+void walkTags(SwfMovie& m, SwfTagWalk& walk, size_t p, size_t end, int timeline) {
+    const std::vector<uint8_t>& d = m.data;
+    while (p + 2 <= end) {
+        uint32_t head = le16(d.data() + p);
+        p += 2;
+        const int code = static_cast<int>(head >> 6);
+        size_t len = head & 63;
+        if (len == 63) {
+            if (p + 4 > end) break;
+            len = le32(d.data() + p);
+            p += 4;
+        }
+        if (code == 0) break;
+        if (len > end - p) break; // the tag runs past the data
+        const uint8_t* body = d.data() + p;
+        int id = -1;
+        if (std::strncmp(swfTagName(code), "Def", 3) == 0 && len >= 2)
+            id = static_cast<int>(le16(body));
+        if ((code == kSwfSoundStreamBlock || code == kSwfDefineSound) &&
+            m.sounds.size() < kSwfSoundIndexMax) {
+            SwfSoundEntry e;
+            e.offset = p;
+            e.length = len;
+            e.code = code;
+            e.characterId = code == kSwfDefineSound ? id : -1;
+            e.timeline = timeline;
+            m.sounds.push_back(e);
+        }
+        if ((code == kSwfSoundStreamHead || code == kSwfSoundStreamHead2) && len >= 2) {
+            // The second byte describes the stream's data: its compression
+            // in the high nibble and the rate, size and channels it is
+            // coded at.
+            SwfSoundFormat f;
+            f.present = true;
+            takeSoundBits(body[1], f);
+            f.format = body[1] >> 4;
+            if (len >= 4) f.sampleCount = le16(body + 2);
+            walk.heads.emplace_back(timeline, f);
+        }
+        if (code == kSwfDefineSound && len >= 7 && !m.event.present) {
+            SwfSoundFormat f;
+            f.present = true;
+            takeSoundBits(body[2], f);
+            f.format = body[2] >> 4;
+            f.sampleCount = le32(body + 3);
+            m.event = f;
+        }
+        // A sprite (id, frame count, its own tags) holds no sprites itself.
+        if (code == kSwfDefineSprite && timeline == 0 && len >= 4)
+            walkTags(m, walk, p + 4, p + len, ++walk.sprites);
+        p += len;
+    }
+}
+
+} // namespace
+
 SwfResult parseSwf(std::vector<uint8_t> file, SwfInflate inflate, SwfMovie& m) {
     m = SwfMovie();
     if (file.size() < 10) return SwfResult::TooShort;
@@ -169,58 +235,37 @@ SwfResult parseSwf(std::vector<uint8_t> file, SwfInflate inflate, SwfMovie& m) {
     } else {
         m.data = std::move(file);
     }
-    const std::vector<uint8_t>& d = m.data;
-    size_t p = readMovieHeader(d, m);
+    size_t p = readMovieHeader(m.data, m);
     if (p == 0) return SwfResult::Ok; // no tags: a movie without sound
-    while (p + 2 <= d.size()) {
-        uint32_t head = le16(d.data() + p);
-        p += 2;
-        const int code = static_cast<int>(head >> 6);
-        size_t len = head & 63;
-        if (len == 63) {
-            if (p + 4 > d.size()) break;
-            len = le32(d.data() + p);
-            p += 4;
+    SwfTagWalk walk;
+    walkTags(m, walk, p, m.data.size(), 0);
+    // The stream is the first header's whose timeline has blocks (a movie
+    // often has an empty header of its own and the sound in a sprite);
+    // blocks of other timelines are left out. Without blocks anywhere, the
+    // last header describes the stream.
+    int timeline = -1;
+    for (const auto& h : walk.heads) {
+        const bool hasBlocks =
+            std::any_of(m.sounds.begin(), m.sounds.end(), [&](const SwfSoundEntry& e) {
+                return e.code == kSwfSoundStreamBlock && e.timeline == h.first;
+            });
+        if (hasBlocks) {
+            timeline = h.first;
+            m.stream = h.second;
+            break;
         }
-        if (code == 0) break;
-        if (len > d.size() - p) break; // the tag runs past the data
-        const uint8_t* body = d.data() + p;
-        int id = -1;
-        if (std::strncmp(swfTagName(code), "Def", 3) == 0 && len >= 2)
-            id = static_cast<int>(le16(body));
-        if ((code == kSwfSoundStreamBlock || code == kSwfDefineSound) &&
-            m.sounds.size() < kSwfSoundIndexMax) {
-            SwfSoundEntry e;
-            e.offset = p;
-            e.length = len;
-            e.code = code;
-            e.characterId = code == kSwfDefineSound ? id : -1;
-            m.sounds.push_back(e);
-            if (code == kSwfSoundStreamBlock) {
-                ++m.streamBlocks;
-                if (len >= 2) m.streamMp3Samples += le16(body);
-            }
-        }
-        if ((code == kSwfSoundStreamHead || code == kSwfSoundStreamHead2) && len >= 2) {
-            // The second byte describes the stream's data: its compression
-            // in the high nibble and the rate, size and channels it is
-            // coded at.
-            SwfSoundFormat f;
-            f.present = true;
-            takeSoundBits(body[1], f);
-            f.format = body[1] >> 4;
-            if (len >= 4) f.sampleCount = le16(body + 2);
-            m.stream = f;
-        }
-        if (code == kSwfDefineSound && len >= 7 && !m.event.present) {
-            SwfSoundFormat f;
-            f.present = true;
-            takeSoundBits(body[2], f);
-            f.format = body[2] >> 4;
-            f.sampleCount = le32(body + 3);
-            m.event = f;
-        }
-        p += len;
+    }
+    if (timeline < 0 && !walk.heads.empty()) m.stream = walk.heads.back().second;
+    m.sounds.erase(std::remove_if(m.sounds.begin(), m.sounds.end(),
+                                  [&](const SwfSoundEntry& e) {
+                                      return e.code == kSwfSoundStreamBlock &&
+                                             e.timeline != timeline;
+                                  }),
+                   m.sounds.end());
+    for (const auto& e : m.sounds) {
+        if (e.code != kSwfSoundStreamBlock) continue;
+        ++m.streamBlocks;
+        if (e.length >= 2) m.streamMp3Samples += le16(m.data.data() + e.offset);
     }
     return SwfResult::Ok;
 }

@@ -18,12 +18,20 @@ inline constexpr size_t kSwfSoundIndexMax = 99999;
 inline constexpr int kSwfDefineSound = 14;
 inline constexpr int kSwfSoundStreamHead = 18;
 inline constexpr int kSwfSoundStreamBlock = 19;
+inline constexpr int kSwfDefineSprite = 39;
 inline constexpr int kSwfSoundStreamHead2 = 45;
 
 // SWF sound formats the readers decode.
 inline constexpr int kSwfPcm = 0;
 inline constexpr int kSwfAdpcm = 1;
 inline constexpr int kSwfMp3 = 2;
+inline constexpr int kSwfPcmLe = 3; // uncompressed, little-endian
+
+// The sound formats the SWF reader decodes itself; a movie of another
+// format is decoded by the media graph where it can.
+constexpr bool swfSoundDecoded(int format) {
+    return format == kSwfPcm || format == kSwfAdpcm || format == kSwfMp3 || format == kSwfPcmLe;
+}
 
 // Name of a tag code ("" for codes without a name and above 63).
 const char* swfTagName(int code);
@@ -34,6 +42,7 @@ struct SwfSoundEntry {
     size_t length = 0;
     int code = 0;         // 14 or 19
     int characterId = -1; // of a DefineSound; -1 for a stream block
+    int timeline = 0;     // 0 the movie's own, n the n-th DefineSprite's
 };
 
 struct SwfSoundFormat {

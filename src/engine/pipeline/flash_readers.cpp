@@ -308,7 +308,7 @@ ReaderResult readSwf(MpegReader& r, const ReaderEntry& e, PcmSinkPath& sink, Pos
     FlashAdpcmDecoder adpcm;
     const bool isMp3 = fmt.format == kSwfMp3;
     const bool isAdpcm = fmt.format == kSwfAdpcm;
-    const bool isPcm = fmt.format == kSwfPcm || fmt.format == 3;
+    const bool isPcm = fmt.format == kSwfPcm || fmt.format == kSwfPcmLe;
     const size_t frameBytes = size_t(fmt.channels > 0 ? fmt.channels : 1) * (fmt.bits == 8 ? 1 : 2);
     auto putPcm = [&](const uint8_t* p, size_t n) {
         if (fmt.bits == 8)
