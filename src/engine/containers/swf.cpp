@@ -241,9 +241,11 @@ SwfResult parseSwf(std::vector<uint8_t> file, SwfInflate inflate, SwfMovie& m) {
     walkTags(m, walk, p, m.data.size(), 0);
     // The stream is the first header's whose timeline has blocks (a movie
     // often has an empty header of its own and the sound in a sprite);
-    // blocks of other timelines are left out. Without blocks anywhere, the
-    // last header describes the stream.
-    int timeline = -1;
+    // blocks of other timelines are left out. When no header's timeline has
+    // blocks, the last header describes the stream and the movie's own
+    // blocks stay.
+    int timeline = 0;
+    bool found = false;
     for (const auto& h : walk.heads) {
         const bool hasBlocks =
             std::any_of(m.sounds.begin(), m.sounds.end(), [&](const SwfSoundEntry& e) {
@@ -252,10 +254,11 @@ SwfResult parseSwf(std::vector<uint8_t> file, SwfInflate inflate, SwfMovie& m) {
         if (hasBlocks) {
             timeline = h.first;
             m.stream = h.second;
+            found = true;
             break;
         }
     }
-    if (timeline < 0 && !walk.heads.empty()) m.stream = walk.heads.back().second;
+    if (!found && !walk.heads.empty()) m.stream = walk.heads.back().second;
     m.sounds.erase(std::remove_if(m.sounds.begin(), m.sounds.end(),
                                   [&](const SwfSoundEntry& e) {
                                       return e.code == kSwfSoundStreamBlock &&
