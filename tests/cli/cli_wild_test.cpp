@@ -191,13 +191,14 @@ TEST(CliWild, MpegAudioConvertsLikeMpg123) {
 // What `info` says of a file comes from its sound: an MPEG audio file's
 // playing time and bit rate from its sound frames (not from the tag frame in
 // front, whose status bits differ), an SWF sound's codec by the SWF codes
-// (which overlap the FLV ones).
+// (which overlap the FLV ones), an FLV file's length to the end of its last
+// sound.
 TEST(CliWild, InfoDescribesTheSound) {
     struct Case {
         const char* file;
         const char* codec;
         const char* kindName;
-        double seconds; // < 0: ffprobe's duration
+        double seconds; // < 0: ffprobe's duration; > 0: the listed whole seconds
     };
     const Case cases[] = {
         {"wild_ffmpeg_cbr.mp3", "MPEG-1 Layer III", "MPEG audio", -1},
@@ -206,6 +207,8 @@ TEST(CliWild, InfoDescribesTheSound) {
         {"flash_adpcm_stream.swf", "ADPCM", "SWF, ADPCM sound", 0},
         {"flash_mp3_stream.swf", "MP3", "SWF, MP3 sound", 0},
         {"flash_aac_44k_st.flv", "AAC", "FLV, AAC sound", 0},
+        // The last tag, at 6 s, holds 1.06 s of sound.
+        {"wild_long_tags.flv", "PCM (little-endian)", "FLV, PCM (little-endian) sound", 7},
     };
     TempDir home;
     for (const auto& c : cases) {
@@ -215,6 +218,9 @@ TEST(CliWild, InfoDescribesTheSound) {
         ASSERT_EQ(info.status, 0) << info.out;
         EXPECT_EQ(jsonText(info.out, "codec"), c.codec);
         EXPECT_EQ(jsonText(info.out, "kindName"), c.kindName);
+        if (c.seconds > 0) {
+            EXPECT_EQ(jsonInt(info.out, "durationSec"), int(c.seconds));
+        }
         if (c.seconds >= 0) continue;
         const double probed = std::atof(
             capture("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + src + "'")

@@ -12,6 +12,7 @@
 #include "platform/paths.h"
 #include "platform/ports.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -135,7 +136,10 @@ int analyzeFlv(const std::string& path, MediaRecord& rec, uint64_t size, bool* f
     rec.bitsPerSample = scan.bitsPerSample;
     rec.fileSize = recordFileSize(size);
     rec.streamDetail = scan.audioTags + 1;
-    rec.durationSec = static_cast<int32_t>(scan.lastTimestamp / 1000);
+    // The last tag's time stamp, or where the sound of the last audio tag
+    // ends when that is later (long PCM and ADPCM tags).
+    rec.durationSec =
+        static_cast<int32_t>(std::max<double>(scan.lastTimestamp, scan.lastSoundEndMs) / 1000);
     return 0;
 }
 

@@ -77,11 +77,38 @@ int buildFlvIndex(FILE* f, uint64_t fileSize, std::vector<FlvIndexEntry>& index)
     return static_cast<int>(index.size());
 }
 
+namespace {
+
+// Sample frames in an audio tag of `bytes` payload bytes (after the header
+// byte `h`) whose format states its length; 0 for the others. `first` is
+// the payload's first byte (Flash ADPCM: its code size field).
+uint64_t tagSamples(uint8_t h, uint32_t bytes, uint8_t first) {
+    const int format = h >> 4;
+    const uint64_t channels = (h & 1) ? 2 : 1;
+    if (format == kFlvPcm || format == kFlvPcmLe) return bytes / (channels * ((h & 2) ? 2 : 1));
+    if (format != kFlvAdpcm || bytes < 1) return 0;
+    const uint64_t codeBits = (first >> 6) + 2;
+    const uint64_t bits = uint64_t(bytes) * 8 - 2;
+    const uint64_t packet = channels * (22 + 4095 * codeBits);
+    const uint64_t rest = bits % packet;
+    uint64_t samples = bits / packet * 4096;
+    if (rest >= 22 * channels) samples += 1 + (rest - 22 * channels) / (codeBits * channels);
+    return samples;
+}
+
+} // namespace
+
 int scanFlvAudio(FILE* f, uint64_t fileSize, FlvAudioScan& scan) {
     scan = FlvAudioScan();
     int64_t n = walkFlvTags(f, fileSize, [&](const FlvTag& tag) {
         scan.lastTimestamp = tag.timestamp;
         if (tag.type != 8 || tag.available < 1) return true;
+        uint8_t head[2] = {0, 0};
+        if (!seekTo(f, tag.dataOffset()) || std::fread(head, 1, tag.available >= 2 ? 2 : 1, f) < 1)
+            return false;
+        const double rate = flvRate((head[0] >> 2) & 3);
+        scan.lastSoundEndMs =
+            tag.timestamp + double(tagSamples(head[0], tag.available - 1, head[1])) * 1000 / rate;
         if (scan.audioTags == 0) {
             uint8_t b = 0;
             if (!seekTo(f, tag.dataOffset()) || std::fread(&b, 1, 1, f) != 1) return false;

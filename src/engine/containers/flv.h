@@ -68,12 +68,16 @@ int buildFlvIndex(FILE* f, uint64_t fileSize, std::vector<FlvIndexEntry>& index)
 // The audio facts of an FLV file as the media analysis lists them.
 struct FlvAudioScan {
     bool isFlv = false;
-    int audioTags = 0;                 // every audio tag, also past the index limit
-    int soundFormat = -1;              // of the first audio tag, -1 when there is none
-    double sampleRate = 0;             // of the first audio tag: 5512.5, 11025, 22050, 44100
-    int channels = 0;                  // 1 or 2
-    int bitsPerSample = 0;             // 8 or 16
-    uint32_t lastTimestamp = 0;        // of the last tag of any type, ms
+    int audioTags = 0;          // every audio tag, also past the index limit
+    int soundFormat = -1;       // of the first audio tag, -1 when there is none
+    double sampleRate = 0;      // of the first audio tag: 5512.5, 11025, 22050, 44100
+    int channels = 0;           // 1 or 2
+    int bitsPerSample = 0;      // 8 or 16
+    uint32_t lastTimestamp = 0; // of the last tag of any type, ms
+    // Where the sound of the last audio tag ends, ms: its time stamp plus
+    // its length where the tag's bytes tell it (PCM and Flash ADPCM), else
+    // its time stamp.
+    double lastSoundEndMs = 0;
     std::vector<uint8_t> firstPayload; // first audio payload, up to 4096 bytes
 };
 
