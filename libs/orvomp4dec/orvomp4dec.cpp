@@ -162,6 +162,21 @@ void readTrim(File& f, const char* path) {
         }
         av_packet_free(&pkt);
     }
+    // Without an edit list, iTunes' gapless tag ("iTunSMPB": reserved,
+    // priming, padding and sample count in hexadecimal) may tell the trim.
+    if (skip == 0 && (keep < 0 || keep == total)) {
+        const AVDictionaryEntry* tag = av_dict_get(fmt->metadata, "iTunSMPB", nullptr, 0);
+        if (!tag && static_cast<unsigned>(f.audio) < fmt->nb_streams)
+            tag = av_dict_get(fmt->streams[f.audio]->metadata, "iTunSMPB", nullptr, 0);
+        unsigned long long reserved = 0, priming = 0, padding = 0, count = 0;
+        if (tag && tag->value &&
+            std::sscanf(tag->value, "%llx %llx %llx %llx", &reserved, &priming, &padding, &count) ==
+                4 &&
+            priming > 0 && priming < 1u << 20 && count > 0) {
+            skip = static_cast<int64_t>(priming);
+            keep = static_cast<int64_t>(count);
+        }
+    }
     avformat_close_input(&fmt);
     if (skip < 0 || skip >= total || keep <= 0 || skip + keep > total || total - skip - keep > 4096)
         return;

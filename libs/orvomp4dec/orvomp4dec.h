@@ -111,10 +111,11 @@ ORVOMP4DEC_API int mp4de_close(void);
 ORVOMP4DEC_API int mp4_getaudioname(char* buffer);
 
 /*
- * The audio track's trim from its edit list: *skip_samples, the encoder's
- * priming at the start, and *keep_samples, the samples to play after it
- * (-1: all), both counted at the track's sample rate. An MP4 without an edit
- * list, or with one that does not fit the track, gives 0 and -1. Returns 0,
+ * The audio track's trim from its edit list, or without one from iTunes'
+ * gapless tag ("iTunSMPB"): *skip_samples, the encoder's priming at the
+ * start, and *keep_samples, the samples to play after it (-1: all), both
+ * counted at the track's sample rate. An MP4 with neither, or with one that
+ * does not fit the track, gives 0 and -1. Returns 0,
  * or -1 without an open file or an audio track.
  */
 ORVOMP4DEC_API int mp4_getaudiotrim(int* skip_samples, long long* keep_samples);
