@@ -453,7 +453,9 @@ TEST(ConversionRoutes, EveryKindAndTypeTextHasItsRoute) {
         SCOPED_TRACE(std::string(c.typeName) + " " + std::to_string(c.kind));
         EXPECT_EQ(static_cast<int32_t>(routeFor(c.typeName, mediaKind(c.kind))), c.route);
     }
+    // Formats 0-3 (PCM, ADPCM, MP3, little-endian PCM) are the SWF reader's.
     EXPECT_EQ(kindCode(MediaKind::Swf) + 3, 8023);
     EXPECT_FALSE(isUnsupportedSwf(mediaKind(8022)));
-    EXPECT_TRUE(isUnsupportedSwf(mediaKind(8023)));
+    EXPECT_FALSE(isUnsupportedSwf(mediaKind(8023)));
+    EXPECT_TRUE(isUnsupportedSwf(mediaKind(8024)));
 }
