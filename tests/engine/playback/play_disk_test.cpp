@@ -18,8 +18,10 @@
 using namespace kestrel;
 
 TEST(PlayDisk, PlaybackWritesWhatAConversionWrites) {
-    for (const char* name : {"mpeg_l3_cbr_44k.mp3", "mpeg_vcd.mpg", "flash_mp3_44k_st.flv",
-                             "flash_adpcm_stream.swf", "flash_clip.mtv", "flash_22k.amv"}) {
+    // wild_join_44k_48k.mp3: joined files whose rate changes midway.
+    for (const char* name :
+         {"mpeg_l3_cbr_44k.mp3", "mpeg_vcd.mpg", "flash_mp3_44k_st.flv", "flash_adpcm_stream.swf",
+          "flash_clip.mtv", "flash_22k.amv", "wild_join_44k_48k.mp3"}) {
         SCOPED_TRACE(name);
         test::TempDir home, out;
         std::string src = test::fixture(name);
