@@ -4,12 +4,14 @@
 #include "mp3enc.h"
 
 #include "engine/core/mpeg_audio_header.h"
+#include "segments.h"
 
 #include <lame/lame.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -23,6 +25,10 @@ constexpr int kOutBufferSize = kSamplesPerChannel * 5 / 4 + 7200 + 4096;
 
 struct Encoder {
     lame_global_flags* gf = nullptr;
+    mp3enc::Config config; // the parameters of the last init call
+    // Segment-parallel encoding (wave_enmp3_threads): it encodes instead of gf.
+    std::unique_ptr<mp3enc::SegmentEncoder> segments;
+    bool started = false; // wave_enmp3code has been called since the init
     int channels = 0;
     bool flushed = false;
     bool vbrTag = false;
@@ -87,6 +93,8 @@ int takeFrames(uint8_t* out, int cap) {
 }
 
 void release() {
+    g_enc.segments.reset();
+    g_enc.started = false;
     if (g_enc.gf) lame_close(g_enc.gf);
     g_enc.gf = nullptr;
     g_enc.queue.clear();
@@ -95,38 +103,26 @@ void release() {
     g_enc.vbrTag = false;
 }
 
-// Common part of the three init calls: the stream format and the buffer sizes.
-// The sizes are filled in even when the call fails, since callers may size
-// their buffers without looking at the result; the encoder then refuses input.
-lame_global_flags* startInit(int* spc, int* obs, int rate, int channels) {
+// Common part of the three init calls: checks the stream format, fills in
+// the buffer sizes (even when the call fails, since callers may size their
+// buffers without looking at the result; the encoder then refuses input) and
+// sets up the encoder of `c`.
+int init(int* spc, int* obs, mp3enc::Config c) {
     release();
-    if (!spc || !obs) return nullptr;
-    *spc = kSamplesPerChannel * (channels == 1 ? 1 : 2);
+    if (!spc || !obs) return -1;
+    *spc = kSamplesPerChannel * (c.channels == 1 ? 1 : 2);
     *obs = kOutBufferSize;
-    if (channels != 1 && channels != 2) return nullptr;
-    if (versionOfRate(rate) < 0) return nullptr;
-    lame_global_flags* gf = lame_init();
-    if (!gf) return nullptr;
-    lame_set_in_samplerate(gf, rate);
-    lame_set_out_samplerate(gf, rate);
-    lame_set_num_channels(gf, channels);
-    lame_set_mode(gf, channels == 1 ? MONO : JOINT_STEREO);
-    lame_set_bWriteVbrTag(gf, 0);
-    // The LAME tag carries the track's ReplayGain, measured over every sample
-    // the encoder takes.
-    lame_set_findReplayGain(gf, 1);
-    g_enc.channels = channels;
-    return gf;
-}
-
-int finishInit(lame_global_flags* gf, bool vbrTag) {
-    lame_set_bWriteVbrTag(gf, vbrTag ? 1 : 0);
-    if (lame_init_params(gf) < 0) {
-        lame_close(gf);
-        return -2;
-    }
+    if (c.channels != 1 && c.channels != 2) return -1;
+    if (versionOfRate(c.rate) < 0) return -1;
+    // Every stream gets the Xing/LAME tag ("Info" at a constant bit rate):
+    // its encoder delay and padding let players drop them and show the exact
+    // length.
+    lame_global_flags* gf = mp3enc::createLame(c, true);
+    if (!gf) return -2;
     g_enc.gf = gf;
-    g_enc.vbrTag = vbrTag;
+    g_enc.config = c;
+    g_enc.channels = c.channels;
+    g_enc.vbrTag = true;
     g_enc.scratch.resize(kOutBufferSize);
     g_enc.staging.resize(kSamplesPerChannel * 2 + 2);
     return 0;
@@ -142,38 +138,53 @@ extern "C" {
 
 MP3ENC_API int wave_enmp3init_new(int* samples_per_call, int* out_buffer_size, int sample_rate,
                                   int kbps, int channels, int /*version*/) {
-    lame_global_flags* gf = startInit(samples_per_call, out_buffer_size, sample_rate, channels);
-    if (!gf) return -1;
-    lame_set_VBR(gf, vbr_off);
-    lame_set_brate(gf, clampKbps(kbps));
-    // A constant bit rate stream gets the "Info" form of the tag: its encoder
-    // delay and padding let players drop them and show the exact length.
-    return finishInit(gf, true);
+    mp3enc::Config c;
+    c.rate = sample_rate;
+    c.channels = channels;
+    c.mode = 0;
+    c.kbps = clampKbps(kbps);
+    return init(samples_per_call, out_buffer_size, c);
 }
 
 MP3ENC_API int wave_enmp3init_abr(int* samples_per_call, int* out_buffer_size, int sample_rate,
                                   int /*cbr_kbps*/, int channels, int /*version*/, int abr_kbps) {
-    lame_global_flags* gf = startInit(samples_per_call, out_buffer_size, sample_rate, channels);
-    if (!gf) return -1;
-    lame_set_VBR(gf, vbr_abr);
-    lame_set_VBR_mean_bitrate_kbps(gf, clampKbps(abr_kbps));
-    return finishInit(gf, true);
+    mp3enc::Config c;
+    c.rate = sample_rate;
+    c.channels = channels;
+    c.mode = 2;
+    c.kbps = clampKbps(abr_kbps);
+    return init(samples_per_call, out_buffer_size, c);
 }
 
 MP3ENC_API int wave_enmp3init_vbr(int* samples_per_call, int* out_buffer_size, int sample_rate,
                                   int /*cbr_kbps*/, int channels, int /*version*/, int quality,
                                   int min_kbps, int max_kbps) {
-    lame_global_flags* gf = startInit(samples_per_call, out_buffer_size, sample_rate, channels);
-    if (!gf) return -1;
-    min_kbps = clampKbps(min_kbps);
-    max_kbps = clampKbps(max_kbps);
-    if (min_kbps > max_kbps) std::swap(min_kbps, max_kbps);
-    lame_set_VBR(gf, vbr_default);
-    lame_set_VBR_q(gf, std::clamp(quality, 0, 9));
-    lame_set_VBR_min_bitrate_kbps(gf, min_kbps);
-    lame_set_VBR_max_bitrate_kbps(gf, max_kbps);
-    lame_set_VBR_hard_min(gf, 1);
-    return finishInit(gf, true);
+    mp3enc::Config c;
+    c.rate = sample_rate;
+    c.channels = channels;
+    c.mode = 1;
+    c.minKbps = clampKbps(min_kbps);
+    c.maxKbps = clampKbps(max_kbps);
+    if (c.minKbps > c.maxKbps) std::swap(c.minKbps, c.maxKbps);
+    c.quality = std::clamp(quality, 0, 9);
+    return init(samples_per_call, out_buffer_size, c);
+}
+
+MP3ENC_API int wave_enmp3_threads(int threads) {
+    if (!g_enc.gf || g_enc.started || g_enc.flushed) return -1;
+    g_enc.segments.reset();
+    if (threads > 1)
+        g_enc.segments = std::make_unique<mp3enc::SegmentEncoder>(g_enc.config, threads);
+    return 0;
+}
+
+MP3ENC_API int wave_enmp3_joins(int* joins, int* widened) {
+    if (!joins || !widened) return -1;
+    mp3enc::JoinStats st;
+    if (g_enc.segments) st = g_enc.segments->stats();
+    *joins = st.joins;
+    *widened = st.widened;
+    return 0;
 }
 
 #ifndef MP3ENC_LEAVE_OUT_CODE
@@ -192,6 +203,11 @@ MP3ENC_API int wave_enmp3code(const short* pcm, int samples, unsigned char* out)
         g_enc.haveOddSample = true;
     }
     int frames = n / g_enc.channels;
+    g_enc.started = true;
+    if (g_enc.segments) {
+        if (frames > 0 && !g_enc.segments->feed(buf, frames)) return -1;
+        return g_enc.segments->take(out, kOutBufferSize);
+    }
     int got = 0;
     if (frames > 0) {
         got = g_enc.channels == 2 ? lame_encode_buffer_interleaved(
@@ -207,6 +223,11 @@ MP3ENC_API int wave_enmp3code(const short* pcm, int samples, unsigned char* out)
 
 MP3ENC_API int wave_enmp3end(unsigned char* out) {
     if (!g_enc.gf || !out) return -1;
+    if (g_enc.segments) {
+        if (!g_enc.flushed && !g_enc.segments->finish()) return -1;
+        g_enc.flushed = true;
+        return g_enc.segments->take(out, kOutBufferSize);
+    }
     if (!g_enc.flushed) {
         int got = lame_encode_flush(g_enc.gf, g_enc.scratch.data(), kOutBufferSize);
         if (got > 0)
@@ -220,6 +241,7 @@ MP3ENC_API int wave_enmp3end(unsigned char* out) {
 MP3ENC_API int wave_enmp3_vbrheader(unsigned char* out, int capacity) {
     if (!g_enc.gf || !out || capacity <= 0) return -1;
     if (!g_enc.vbrTag) return 0;
+    if (g_enc.segments) return g_enc.segments->tagFrame(out, capacity);
     size_t n = lame_get_lametag_frame(g_enc.gf, out, static_cast<size_t>(capacity));
     if (n > static_cast<size_t>(capacity)) return -1;
     return static_cast<int>(n);

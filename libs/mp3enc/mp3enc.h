@@ -24,7 +24,8 @@
  * parameters. `*samples_per_call` and `*out_buffer_size` are set even when the
  * call fails.
  *
- * Threading: all calls from one thread at a time.
+ * Threading: all calls from one thread at a time. The one encoder may spread
+ * its work over threads of its own (wave_enmp3_threads).
  */
 #ifndef KESTREL_MP3ENC_H
 #define KESTREL_MP3ENC_H
@@ -80,6 +81,29 @@ MP3ENC_API int wave_enmp3end(unsigned char* out);
  * up, `out` is null or `capacity` is too small.
  */
 MP3ENC_API int wave_enmp3_vbrheader(unsigned char* out, int capacity);
+
+/*
+ * Segment-parallel encoding of the encoder set up by the last init call,
+ * before its first wave_enmp3code call: with `threads` > 1 the stream is cut
+ * into segments of about twenty seconds, encoded on `threads` threads and
+ * joined into one stream of the same frames count, length and tag values as
+ * a one-thread encoding (the frames themselves differ around each join);
+ * 1 or less encodes on the calling thread (the default).
+ * While it is on, wave_enmp3code returns the frames of the segments joined so
+ * far (often none; a call with 0 samples takes what is left, up to
+ * out_buffer_size bytes at a time), and wave_enmp3end returns the rest in
+ * calls of at most out_buffer_size bytes: call it until it returns 0.
+ * Returns 0; -1 when no encoder is set up or it has already been fed.
+ */
+MP3ENC_API int wave_enmp3_threads(int threads);
+
+/*
+ * The joins of the segment-parallel encoding so far: `*joins` made, of which
+ * `*widened` found no frame to join at in the planned overlap and fed the
+ * encoder before the join on (see segments.h). Returns 0, -1 for a null
+ * pointer.
+ */
+MP3ENC_API int wave_enmp3_joins(int* joins, int* widened);
 
 #ifdef __cplusplus
 }

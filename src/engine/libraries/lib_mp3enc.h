@@ -15,6 +15,9 @@ struct Mp3EncExports {
     decltype(&::wave_enmp3code) wave_enmp3code = nullptr;
     decltype(&::wave_enmp3end) wave_enmp3end = nullptr;
     decltype(&::wave_enmp3_vbrheader) wave_enmp3_vbrheader = nullptr;
+    // Later additions, bound when the library has them.
+    decltype(&::wave_enmp3_threads) wave_enmp3_threads = nullptr;
+    decltype(&::wave_enmp3_joins) wave_enmp3_joins = nullptr;
 };
 extern Mp3EncExports mp3enc;
 

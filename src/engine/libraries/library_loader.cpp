@@ -98,7 +98,7 @@ int loadLibrary(LibraryBinding& lib) {
     }
     for (size_t i = 0; i < lib.exports.size(); ++i) {
         void* sym = librarySymbol(h, lib.exports[i].name);
-        if (!sym) {
+        if (!sym && !lib.exports[i].optional) {
             clearSlots(lib);
             closeLibrary(h);
             showMessage(caption::kMain, exportMissingText(lib, static_cast<int>(i)));

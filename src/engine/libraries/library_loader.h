@@ -25,7 +25,8 @@ enum class LoaderStyle {
 
 struct ExportSlot {
     const char* name;
-    void** target; // receives the symbol address
+    void** target;         // receives the symbol address
+    bool optional = false; // an addition of a later library: missing, it stays null
 };
 
 struct LibraryBinding {
@@ -59,6 +60,11 @@ std::string exportMissingText(const LibraryBinding& lib, int index);
 // Binds a typed function pointer into an ExportSlot.
 template <typename Fn> ExportSlot bindExport(const char* name, Fn*& target) {
     return ExportSlot{name, reinterpret_cast<void**>(&target)};
+}
+// The same for an export the caller can do without: a library that lacks it
+// still loads, and the pointer stays null.
+template <typename Fn> ExportSlot bindOptionalExport(const char* name, Fn*& target) {
+    return ExportSlot{name, reinterpret_cast<void**>(&target), true};
 }
 
 } // namespace kestrel
