@@ -29,7 +29,8 @@ uint16_t crc16(uint16_t crc, const uint8_t* p, size_t n) {
     for (size_t i = 0; i < n; ++i) {
         crc ^= p[i];
         for (int b = 0; b < 8; ++b)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                            : static_cast<uint16_t>(crc >> 1);
     }
     return crc;
 }
@@ -150,11 +151,11 @@ struct SegmentEncoder::Run {
         for (int64_t at = 0; at < count; at += kChunkFrames) {
             const int n = static_cast<int>(std::min<int64_t>(kChunkFrames, count - at));
             short* p = const_cast<short*>(pcm + at * channels);
-            const int got = channels == 2
-                                ? lame_encode_buffer_interleaved(gf, p, n, buf.data(),
-                                                                 static_cast<int>(buf.size()))
-                                : lame_encode_buffer(gf, p, p, n, buf.data(),
-                                                     static_cast<int>(buf.size()));
+            const int got =
+                channels == 2
+                    ? lame_encode_buffer_interleaved(gf, p, n, buf.data(),
+                                                     static_cast<int>(buf.size()))
+                    : lame_encode_buffer(gf, p, p, n, buf.data(), static_cast<int>(buf.size()));
             if (got < 0) return false;
             bytes.insert(bytes.end(), buf.begin(), buf.begin() + got);
         }
@@ -356,7 +357,8 @@ void SegmentEncoder::joinReady(bool wait) {
                 // The whole stream's tag is made from this encoder's.
                 std::vector<uint8_t> t(cur_->tagFrame.size() + 64);
                 size_t n = lame_get_lametag_frame(cur_->gf, t.data(), t.size());
-                if (n == cur_->tagFrame.size()) tagTemplate_.assign(t.begin(), t.begin() + static_cast<long>(n));
+                if (n == cur_->tagFrame.size())
+                    tagTemplate_.assign(t.begin(), t.begin() + static_cast<long>(n));
                 encoderDelay_ = lame_get_encoder_delay(cur_->gf);
                 out_.insert(out_.end(), cur_->tagFrame.begin(), cur_->tagFrame.end());
                 streamBytes_ += cur_->tagFrame.size();
@@ -380,11 +382,10 @@ void SegmentEncoder::joinNext(Segment& next) {
             bool windows = true;
             const int gr = prev.f.granules - 1;
             for (int k = 0; k < prev.f.channels && k < mine.f.channels; ++k)
-                windows = windows && kestrel::mp3WindowsJoin(prev.f.blockType[gr][k],
-                                                             mine.f.blockType[0][k]);
+                windows = windows &&
+                          kestrel::mp3WindowsJoin(prev.f.blockType[gr][k], mine.f.blockType[0][k]);
             const int64_t area = prev.md + prev.f.areaBytes;
-            const int64_t usedEnd =
-                prev.md - prev.f.mainDataBegin + (prev.f.mainDataBits + 7) / 8;
+            const int64_t usedEnd = prev.md - prev.f.mainDataBegin + (prev.f.mainDataBits + 7) / 8;
             const int64_t keptStart = c.at(c.keepFrom).md;
             const int need = mine.f.mainDataBegin;
             if (!windows || need > area - usedEnd || area - need < keptStart) continue;

@@ -92,7 +92,7 @@ class SegmentEncoder {
     int64_t segFrames_;
     int64_t fed_ = 0; // sample frames taken so far
     int nextIndex_ = 0;
-    std::vector<std::shared_ptr<Segment>> open_; // being filled
+    std::vector<std::shared_ptr<Segment>> open_;    // being filled
     std::deque<std::shared_ptr<Segment>> unjoined_; // dispatched, in order
     std::unique_ptr<Run> cur_;                      // the encoder whose frames are being kept
     bool failed_ = false;
@@ -110,7 +110,7 @@ class SegmentEncoder {
     size_t outPos_ = 0;
     std::vector<uint8_t> tagTemplate_;
     std::vector<uint16_t> frameKbps_; // the bit rate of every audio frame emitted
-    uint64_t streamBytes_ = 0;         // every byte emitted, the tag's placeholder included
+    uint64_t streamBytes_ = 0;        // every byte emitted, the tag's placeholder included
     uint16_t musicCrc_ = 0;
     int encoderDelay_ = 0;
     JoinStats stats_;

@@ -13,6 +13,7 @@
 #include "engine/catalogue/media_list.h"
 #include "engine/convert/conversion_driver.h"
 #include "engine/convert/job_outputs.h"
+#include "engine/convert/mp3_encoding.h"
 #include "engine/libraries/lib_orvosoundmix.h"
 #include "engine/settings/output_types.h"
 #include "engine/settings/overrides.h"
@@ -304,6 +305,7 @@ int cmdConvert(const Args& args) {
     o.saveMode = 0;       // one output per file unless --join
     o.conversionMode = 2; // silent unless --mode
     int jobs = 0;
+    int threads = 0; // --threads; 0: the processors
     bool worker = false, stamp = false, replace = false, plainProgress = false;
     std::string outArg;
     std::vector<std::string> files;
@@ -341,6 +343,12 @@ int cmdConvert(const Args& args) {
                                   "-j needs a number of jobs 1.." + std::to_string(kMaxJobEntries));
             jobs = *n;
             continue;
+        } else if (a == "--threads") {
+            std::optional<int> n;
+            if (!number(n) || *n < 1 || *n > kMaxEncoderThreads)
+                return usageError(self, "--threads needs a number of threads 1.." +
+                                            std::to_string(kMaxEncoderThreads));
+            threads = *n;
         } else if (a == kBatchWorkerOption) {
             worker = true;
             continue;
@@ -453,6 +461,7 @@ int cmdConvert(const Args& args) {
     }
     if (*o.outputType == kOutExe) applyExeOptions(s, exeOptions);
     if (startSoundEffects() < 0) return kRefused;
+    set_encoder_threads(threads);
     if (worker) return runBatchWorker();
 
     resetMediaList();
@@ -494,7 +503,16 @@ int cmdConvert(const Args& args) {
             mainJob().jobTable[i].result = EntryResult::NoOutput;
             names[i].clear();
         }
-        if (runBatch(jobs, workerArgs, names, stopped) < 0) batch = false;
+        // The workers share the processors: no more encoder threads in all
+        // than there are processors, unless --threads asks for them.
+        Args args = workerArgs;
+        if (threads == 0) {
+            const size_t workers = std::min(static_cast<size_t>(jobs), names.size());
+            const int each = std::max(1, availableCores() / static_cast<int>(workers));
+            args.push_back("--threads");
+            args.push_back(std::to_string(each));
+        }
+        if (runBatch(jobs, args, names, stopped) < 0) batch = false;
     }
     if (!batch) {
         mainJob().outputNames = names;

@@ -19,7 +19,6 @@
 #include <filesystem>
 #include <mutex>
 #include <poll.h>
-#include <sched.h>
 #include <sstream>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -420,16 +419,6 @@ class Batch {
 };
 
 } // namespace
-
-int availableCores() {
-    cpu_set_t set;
-    if (::sched_getaffinity(0, sizeof set, &set) == 0) {
-        int n = CPU_COUNT(&set);
-        if (n > 0) return n;
-    }
-    long n = ::sysconf(_SC_NPROCESSORS_ONLN);
-    return n > 0 ? static_cast<int>(n) : 1;
-}
 
 int runBatch(int jobs, const Args& workerArgs, const std::vector<std::string>& names,
              std::vector<bool>& stopped) {

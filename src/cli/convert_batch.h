@@ -21,6 +21,7 @@
 #pragma once
 
 #include "cli/cli.h"
+#include "platform/cores.h"
 
 #include <string>
 #include <vector>
@@ -29,9 +30,6 @@ namespace kestrel::cli {
 
 // The hidden option that makes `convert` a worker.
 inline constexpr const char* kBatchWorkerOption = "--batch-worker";
-
-// The number of processors this process may run on (at least 1).
-int availableCores();
 
 // Converts every entry of the main job's `jobTable` with up to `jobs` workers, started as
 // `kestrel-cli --home <own folder> convert <workerArgs> --batch-worker`;

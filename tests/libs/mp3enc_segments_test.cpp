@@ -43,7 +43,8 @@ std::vector<short> music(int rate, int channels, double seconds) {
         const double click = (phase < 0.002) ? 0.8 : 0;
         for (int c = 0; c < channels; ++c) {
             double s = 0.3 * env * v * (c ? 0.8 : 1.0) + burst + click;
-            pcm[i * channels + c] = static_cast<short>(std::lround(std::clamp(s, -1.0, 1.0) * 30000));
+            pcm[i * channels + c] =
+                static_cast<short>(std::lround(std::clamp(s, -1.0, 1.0) * 30000));
         }
     }
     return pcm;
@@ -64,9 +65,10 @@ struct Case {
 // (1: the one-thread encoder), flushes and puts the tag over the first frame.
 Encoded encode(const Case& c, const std::vector<short>& pcm, int threads) {
     int spc = 0, obs = 0;
-    int rc = c.mode == 1   ? mp3enc.wave_enmp3init_vbr(&spc, &obs, c.rate, 128, c.channels, 0, 4, 32, 320)
-             : c.mode == 2 ? mp3enc.wave_enmp3init_abr(&spc, &obs, c.rate, 128, c.channels, 0, c.kbps)
-                           : mp3enc.wave_enmp3init_new(&spc, &obs, c.rate, c.kbps, c.channels, 0);
+    int rc =
+        c.mode == 1 ? mp3enc.wave_enmp3init_vbr(&spc, &obs, c.rate, 128, c.channels, 0, 4, 32, 320)
+        : c.mode == 2 ? mp3enc.wave_enmp3init_abr(&spc, &obs, c.rate, 128, c.channels, 0, c.kbps)
+                      : mp3enc.wave_enmp3init_new(&spc, &obs, c.rate, c.kbps, c.channels, 0);
     EXPECT_EQ(rc, 0);
     if (threads > 1) EXPECT_EQ(mp3enc.wave_enmp3_threads(threads), 0);
     Encoded e;

@@ -125,8 +125,9 @@ bool abandonOutput(OpenOutput& o, const std::string& message) {
 // replaces an existing file (AtomicFile::Mode::NoReplace) unless the job
 // asks for it (`replace`: the earlier file goes only once the new one is in
 // place). The stream is unbuffered, so a failed write leaves exactly the
-// bytes that reached the file.
-bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace) {
+// bytes that reached the file. `seconds` is the output's expected playing
+// time (an MP3 encoder may spread a long one over threads).
+bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace, int seconds) {
     o.pcm = PcmOutput();
     o.writer = OutputWriterState();
     o.file = AtomicFile();
@@ -172,6 +173,7 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace) 
             o.file.abandon();
             return o.open = false;
         }
+        mp3EncoderSpread(o.writer.mp3, type, seconds);
         o.writer.mp3.file = f;
         // The tag goes before the first frame; the encoder's frames (and its
         // Xing/LAME frame) follow it.
@@ -198,6 +200,7 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace) 
             o.open = false;
             return false;
         }
+        mp3EncoderSpread(o.writer.mp3, type, seconds);
     }
     return true;
 }
@@ -606,7 +609,7 @@ int ConversionJob::run() {
                 if (joined) break;
                 continue;
             }
-            openOutput(out, name, type, outputsReplace);
+            openOutput(out, name, type, outputsReplace, joined ? total : e.durationSec);
             joinedName = out.open ? out.finalName : name;
         }
         e.outputName = joined ? joinedName : (out.open ? out.finalName : joinedName);

@@ -4,11 +4,45 @@
 #include "engine/core/mpeg_audio_header.h"
 #include "engine/libraries/lib_mp3enc.h"
 #include "engine/settings/settings.h"
+#include "platform/cores.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
 namespace kestrel {
+
+namespace {
+
+std::atomic<int> g_encoderThreads{0};
+
+// Outputs shorter than this keep one thread: they are done before threads
+// would pay.
+constexpr int kSpreadSeconds = 60;
+
+} // namespace
+
+void set_encoder_threads(int threads) {
+    g_encoderThreads.store(threads < 0 ? 0 : threads);
+}
+
+int encoder_threads() {
+    const int n = g_encoderThreads.load();
+    return n > 0 ? n : std::min(availableCores(), kMaxEncoderThreads);
+}
+
+int mp3EncoderSpread(Mp3EncoderState& st, int outputType, int seconds) {
+    st.threads = 1;
+    if (!st.ready || (outputType != kOutMp3 && outputType != kOutExe)) return 1;
+    // Real-time and double-speed conversions are paced by the sound device.
+    if (settings.conversion_mode != 2 || seconds <= kSpreadSeconds) return 1;
+    const int threads = encoder_threads();
+    if (threads <= 1 || !mp3enc.wave_enmp3_threads) return 1;
+    if (mp3enc.wave_enmp3_threads(threads) < 0) return 1;
+    st.threads = threads;
+    return threads;
+}
 
 int mp3EncoderSetup(Mp3EncoderState& st, int outputType) {
     st = Mp3EncoderState();
@@ -94,13 +128,28 @@ int mp3EncodeBlock(Mp3EncoderState& st, const uint8_t* pcm, int length, Mp3Frame
         deliver(st, n, sink, context);
         produced += n;
     }
+    // A spread encoder hands over a joined segment in several calls.
+    while (st.threads > 1) {
+        int n = mp3enc.wave_enmp3code(reinterpret_cast<const short*>(st.inBuffer.data()), 0, out);
+        if (n < 0) {
+            st.encodeFailed = true;
+            return -1;
+        }
+        if (n == 0) break;
+        deliver(st, n, sink, context);
+        produced += n;
+    }
     return produced;
 }
 
 int mp3EncoderFinish(Mp3EncoderState& st, Mp3FrameSink sink, void* context, FILE* stream) {
     if (!st.ready) return 0;
-    int n = mp3enc.wave_enmp3end(st.outBuffer.data());
-    if (n > 0) deliver(st, n, sink, context);
+    // The flush comes in calls of at most outBufferSize bytes.
+    int n = 0;
+    for (int got; (got = mp3enc.wave_enmp3end(st.outBuffer.data())) > 0;) {
+        deliver(st, got, sink, context);
+        n += got;
+    }
     if (stream) mp3WriteRun(st);
     if (st.tagged && stream && st.firstFrameAt >= 0 && !st.writeFailed) {
         std::vector<uint8_t> tag(8192);

@@ -58,8 +58,8 @@ bool readMp3Reservoir(const uint8_t* p, size_t avail, Mp3ReservoirFacts& f) {
     for (int gr = 0; gr < f.granules; ++gr) {
         for (int ch = 0; ch < f.channels; ++ch) {
             f.mainDataBits += static_cast<int>(b.get(12)); // part2_3_length
-            b.skip(9 + 8 + (lsf ? 9 : 4));                 // big_values, global_gain, scalefac_compress
-            if (b.get(1)) {                                // window_switching_flag
+            b.skip(9 + 8 + (lsf ? 9 : 4)); // big_values, global_gain, scalefac_compress
+            if (b.get(1)) {                // window_switching_flag
                 f.blockType[gr][ch] = static_cast<int>(b.get(2));
                 b.skip(1 + 2 * 5 + 3 * 3);
             } else {

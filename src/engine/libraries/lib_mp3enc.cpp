@@ -20,8 +20,7 @@ LibraryBinding& binding() {
                                 bindExport("wave_enmp3code", mp3enc.wave_enmp3code),
                                 bindExport("wave_enmp3end", mp3enc.wave_enmp3end),
                                 bindExport("wave_enmp3_vbrheader", mp3enc.wave_enmp3_vbrheader),
-                                bindOptionalExport("wave_enmp3_threads",
-                                                   mp3enc.wave_enmp3_threads),
+                                bindOptionalExport("wave_enmp3_threads", mp3enc.wave_enmp3_threads),
                                 bindOptionalExport("wave_enmp3_joins", mp3enc.wave_enmp3_joins),
                             }};
     return b;
