@@ -1,11 +1,16 @@
 // kestrel-cli convert --threads: a long MP3 output encoded on several threads
-// plays as long as the one-thread output, to the sample, with every frame's
-// reservoir in bounds; -j jobs share the processors; bad values are refused.
+// plays as long as the one-thread output, to the sample, decodes without an
+// error, keeps every frame's reservoir in bounds and, around each join, comes
+// within 1 dB of the one-thread output's signal-to-noise ratio; -j jobs share
+// the processors; bad values are refused.
 #include "support/test_support.h"
 
 #include "engine/core/mp3_side_info.h"
 
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
 
 using namespace kestrel::test;
 
@@ -18,20 +23,51 @@ int convert(const TempDir& home, const std::string& args) {
                " >/dev/null 2>&1");
 }
 
-// Sample frames FFmpeg decodes, failing on any error in the stream; -1 when
-// it found one.
-long decodedFrames(const std::string& mp3) {
-    const std::string n = capture("ffmpeg -nostdin -v error -xerror -i '" + mp3 +
-                                  "' -f s16le -ac 2 - 2>/dev/null | wc -c; echo \" $?\"");
-    long bytes = -1;
-    int status = 1;
-    if (std::sscanf(n.c_str(), "%ld %d", &bytes, &status) != 2 || status != 0) return -1;
-    return bytes / 4;
+std::vector<short> samplesOf(const std::vector<uint8_t>& bytes, size_t skip) {
+    std::vector<short> v(bytes.size() > skip ? (bytes.size() - skip) / 2 : 0);
+    if (!v.empty()) std::memcpy(v.data(), bytes.data() + skip, v.size() * 2);
+    return v;
+}
+
+// The stereo samples FFmpeg decodes; empty when it met an error in the
+// stream.
+std::vector<short> decode(const std::string& file, const TempDir& dir) {
+    const std::string raw = dir.file("decoded.raw");
+    if (run("ffmpeg -nostdin -v error -xerror -i '" + file + "' -f s16le -ac 2 -y '" + raw +
+            "' 2>/dev/null") != 0)
+        return {};
+    return samplesOf(readFile(raw), 0);
+}
+
+// Signal-to-noise ratio (dB) of `out`, delayed by `lag` sample frames,
+// against `ref` over the sample frames [from, to).
+double snr(const std::vector<short>& ref, const std::vector<short>& out, long lag, long from,
+           long to) {
+    double sig = 0, err = 0;
+    for (long i = 2 * from; i < 2 * to && i + 2 * lag < long(out.size()) && i < long(ref.size());
+         ++i) {
+        sig += double(ref[size_t(i)]) * ref[size_t(i)];
+        const double d = double(out[size_t(i + 2 * lag)]) - ref[size_t(i)];
+        err += d * d;
+    }
+    return 10 * std::log10((sig + 1) / (err + 1));
+}
+
+// The delay of `out` behind `ref` (0 .. 4096 sample frames): where a second
+// of it matches best.
+long lagOf(const std::vector<short>& ref, const std::vector<short>& out) {
+    long best = 0;
+    double bestSnr = -1e9;
+    for (long lag = 0; lag <= 4096; ++lag) {
+        const double s = snr(ref, out, lag, 44100 * 5, 44100 * 5 + 4410);
+        if (s > bestSnr) bestSnr = s, best = lag;
+    }
+    return best;
 }
 
 } // namespace
 
-TEST(CliThreads, LongMp3OutputsMatchTheOneThreadOutputs) {
+TEST(CliThreads, LongOutputsMatchTheOneThreadOutputs) {
     TempDir home, dir;
     const std::string src = dir.file("long.mp3");
     ASSERT_EQ(run("ffmpeg -nostdin -v error -f lavfi -i "
@@ -39,6 +75,10 @@ TEST(CliThreads, LongMp3OutputsMatchTheOneThreadOutputs) {
                   "0.3*sin(2*PI*660*t)+0.05*random(1):s=44100:d=75' -c:a libmp3lame -b:a 192k '" +
                   src + "'"),
               0);
+    // The PCM the encoders are given.
+    ASSERT_EQ(convert(home, "-t wav -o '" + dir.file("ref.wav") + "' '" + src + "'"), 0);
+    const std::vector<short> ref = samplesOf(readFile(dir.file("ref.wav")), 44);
+    ASSERT_EQ(ref.size(), 2u * 75 * 44100);
     const struct {
         const char* name;
         const char* options;
@@ -57,8 +97,22 @@ TEST(CliThreads, LongMp3OutputsMatchTheOneThreadOutputs) {
         EXPECT_NE(a, b); // the second was encoded in segments
         EXPECT_EQ(kestrel::checkMp3Reservoir(a.data(), a.size()), -1);
         EXPECT_EQ(kestrel::checkMp3Reservoir(b.data(), b.size()), -1);
-        EXPECT_EQ(decodedFrames(one), 75 * 44100);
-        EXPECT_EQ(decodedFrames(two), 75 * 44100);
+        const std::vector<short> d1 = decode(one, dir), d2 = decode(two, dir);
+        ASSERT_FALSE(d1.empty());
+        ASSERT_FALSE(d2.empty());
+        EXPECT_EQ(d2.size(), d1.size());
+        EXPECT_EQ(d1.size(), ref.size());
+        // 100 ms windows, half overlapping, from just before each planned join
+        // through the stretch where it may be made.
+        const long lag = lagOf(ref, d1);
+        EXPECT_EQ(lagOf(ref, d2), lag);
+        const long segment = 20L * 44100 / 1152 * 1152;
+        for (long join = segment; join + 44100 < 75L * 44100; join += segment)
+            for (long at = join - 4410; at < join + 66150; at += 2205) {
+                const double s1 = snr(ref, d1, lag, at, at + 4410);
+                const double s2 = snr(ref, d2, lag, at, at + 4410);
+                EXPECT_GE(s2, s1 - 1.0) << double(at) / 44100 << " s";
+            }
     }
 }
 
