@@ -1,7 +1,10 @@
 #!/bin/sh
 # Silent conversion of a 10-minute VCD-like file (MPEG-1 program stream with
-# MP2 224 kbit/s, 44100 Hz stereo) to MP3 128 kbit/s and to WAV, against
-# ffmpeg doing the same, with hyperfine.
+# MP2 224 kbit/s, 44100 Hz stereo) to MP3 128 kbit/s, MP3 VBR quality 4, M4A
+# (AAC 128 kbit/s), WMA and WAV, against ffmpeg doing the same, with
+# hyperfine; and how the MP3 encoder joined its segments on this machine's
+# processors (joins that found no frame to join at in the planned overlap are
+# "widened").
 #
 # Usage: bench/convert.sh [BUILD_DIR]
 #   BUILD_DIR  a configured and built tree (default: build-bench, configured
@@ -30,10 +33,27 @@ fi
 cli="$build/bin/kestrel-cli"
 export SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-dummy}"
 k="$cli --home $work/home convert --mode silent -r 44100 -o $work/out-kestrel/"
-hyperfine --warmup 1 --runs 5 --export-markdown "$work/convert.md" \
+f="ffmpeg -nostdin -loglevel error -y -i $src -vn"
+hyperfine --warmup 1 --runs 3 --export-markdown "$work/convert.md" \
     --prepare "rm -f $work/out-kestrel/*" \
     -n "kestrel mp3 128k" "$k -t mp3 -b 128 $src" \
-    -n "ffmpeg mp3 128k" "ffmpeg -nostdin -loglevel error -y -i $src -vn -c:a libmp3lame -b:a 128k $work/out-ffmpeg/out.mp3" \
+    -n "ffmpeg mp3 128k" "$f -c:a libmp3lame -b:a 128k $work/out-ffmpeg/out.mp3" \
+    -n "kestrel mp3 -V 4" "$k -t mp3 --vbr 4 $src" \
+    -n "ffmpeg mp3 -V 4" "$f -c:a libmp3lame -q:a 4 $work/out-ffmpeg/out.mp3" \
+    -n "kestrel m4a 128k" "$k -t m4a --aac-rate 128000 --aac-profile lc $src" \
+    -n "ffmpeg m4a 128k" "$f -c:a aac -b:a 128k $work/out-ffmpeg/out.m4a" \
+    -n "kestrel wma" "$k -t wma $src" \
+    -n "ffmpeg wma" "$f -c:a wmav2 -b:a 128k $work/out-ffmpeg/out.wma" \
     -n "kestrel wav" "$k -t wav $src" \
-    -n "ffmpeg wav" "ffmpeg -nostdin -loglevel error -y -i $src -vn $work/out-ffmpeg/out.wav"
+    -n "ffmpeg wav" "$f $work/out-ffmpeg/out.wav"
 cat "$work/convert.md"
+
+# The MP3 encoder's joins on as many threads as kestrel-cli uses here.
+"$cli" --home "$work/home" convert -q --mode silent -r 44100 -t wav -o "$work/pcm.wav" -y "$src"
+c++ -std=c++20 -O2 -I"$root/libs" "$root/bench/mp3_joins.cpp" -ldl -o "$work/mp3_joins"
+threads=$(nproc)
+for mode in "cbr 128" "vbr 4"; do
+    printf '%s on %s threads: ' "$mode" "$threads"
+    "$work/mp3_joins" "$build/bin/mp3enc.so" "$work/pcm.wav" "$threads" $mode
+done
+uptime

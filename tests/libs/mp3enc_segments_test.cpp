@@ -185,7 +185,6 @@ TEST_F(Mp3EncSegments, JoinedStreamsMatchTheOneThreadEncoding) {
         const std::vector<short> pcm = music(c.rate, c.channels, 67.3);
         const Encoded one = encode(c, pcm, 1);
         const Encoded par = encode(c, pcm, 3);
-        std::printf("%s: %d joins, %d widened\n", c.name, par.joins, par.widened);
         const int fs = c.rate >= 32000 ? 1152 : 576;
         const int segFrames = 20 * c.rate / fs;
         const int64_t samples = static_cast<int64_t>(pcm.size()) / c.channels;
