@@ -13,7 +13,7 @@
 #include "engine/catalogue/media_list.h"
 #include "engine/convert/conversion_driver.h"
 #include "engine/convert/job_outputs.h"
-#include "engine/convert/mp3_encoding.h"
+#include "engine/convert/encoder_threads.h"
 #include "engine/libraries/lib_orvosoundmix.h"
 #include "engine/settings/output_types.h"
 #include "engine/settings/overrides.h"

@@ -1,5 +1,7 @@
 #include "platform/wm_writer.h"
 
+#include "platform/wm_segments.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -33,6 +35,23 @@ constexpr WmaCodec kWmaCodecs[] = {
     {"Windows Media Audio V2", "wmav2", kWmaV2Formats},
     {"Windows Media Audio V1", "wmav1", kWmaV1Formats},
 };
+
+// An encoder of `profile`'s codec and format. 0, or a negative code.
+int openEncoder(const WmProfile& profile, bool globalHeader, AVCodecContext*& c) {
+    const WmaCodec& wc = wmaCodecs()[static_cast<size_t>(profile.codec)];
+    const AVCodec* codec = avcodec_find_encoder_by_name(wc.encoder);
+    if (!codec) return AVERROR_ENCODER_NOT_FOUND;
+    c = avcodec_alloc_context3(codec);
+    if (!c) return AVERROR(ENOMEM);
+    const WmaFormat& f = profile.format;
+    c->sample_rate = f.sampleRate;
+    av_channel_layout_default(&c->ch_layout, f.channels);
+    c->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    c->bit_rate = f.bitRate;
+    c->time_base = AVRational{1, f.sampleRate};
+    if (globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    return avcodec_open2(c, codec, nullptr);
+}
 
 } // namespace
 
@@ -76,6 +95,8 @@ struct WmWriter::Codec {
     }
 };
 
+WmWriter::WmWriter() = default;
+
 WmWriter::~WmWriter() {
     abandon();
 }
@@ -106,24 +127,17 @@ int WmWriter::beginWriting() {
     if (begun_ || !profile_.valid() || inRate_ <= 0 || path_.empty()) return AVERROR(EINVAL);
     abandon(); // what a failed begin left
     const WmaCodec& wc = wmaCodecs()[static_cast<size_t>(profile_.codec)];
-    const AVCodec* codec = avcodec_find_encoder_by_name(wc.encoder);
-    if (!codec) return AVERROR_ENCODER_NOT_FOUND;
+    if (!avcodec_find_encoder_by_name(wc.encoder)) return AVERROR_ENCODER_NOT_FOUND;
     codec_ = new Codec;
-    codec_->ctx = avcodec_alloc_context3(codec);
     codec_->pkt = av_packet_alloc();
     codec_->frame = av_frame_alloc();
-    if (!codec_->ctx || !codec_->pkt || !codec_->frame) return AVERROR(ENOMEM);
-    AVCodecContext* c = codec_->ctx;
+    if (!codec_->pkt || !codec_->frame) return AVERROR(ENOMEM);
     const WmaFormat& f = profile_.format;
-    c->sample_rate = f.sampleRate;
-    av_channel_layout_default(&c->ch_layout, f.channels);
-    c->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    c->bit_rate = f.bitRate;
-    c->time_base = AVRational{1, f.sampleRate};
     int r = avformat_alloc_output_context2(&fmt_, nullptr, "asf", path_.c_str());
     if (r < 0 || !fmt_) return r < 0 ? r : AVERROR(ENOMEM);
-    if (fmt_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if ((r = avcodec_open2(c, codec, nullptr)) < 0) return r;
+    const bool globalHeader = (fmt_->oformat->flags & AVFMT_GLOBALHEADER) != 0;
+    if ((r = openEncoder(profile_, globalHeader, codec_->ctx)) < 0) return r;
+    AVCodecContext* c = codec_->ctx;
     stream_ = avformat_new_stream(fmt_, nullptr);
     if (!stream_) return AVERROR(ENOMEM);
     if ((r = avcodec_parameters_from_context(stream_->codecpar, c)) < 0) return r;
@@ -147,7 +161,22 @@ int WmWriter::beginWriting() {
     pts_ = 0;
     pending_[0].clear();
     pending_[1].clear();
+    if (threads_ > 1) {
+        const WmProfile profile = profile_;
+        segments_ = std::make_unique<WmSegments>(
+            [profile, globalHeader](AVCodecContext*& ctx) {
+                return openEncoder(profile, globalHeader, ctx);
+            },
+            [this](AVPacket* pkt) { return writePacket(pkt); }, f.sampleRate, f.channels,
+            c->frame_size > 0 ? c->frame_size : 2048, threads_);
+    }
     return 0;
+}
+
+int WmWriter::writePacket(AVPacket* pkt) {
+    pkt->stream_index = 0;
+    av_packet_rescale_ts(pkt, codec_->ctx->time_base, stream_->time_base);
+    return av_interleaved_write_frame(fmt_, pkt);
 }
 
 int WmWriter::drain() {
@@ -155,9 +184,7 @@ int WmWriter::drain() {
         int r = avcodec_receive_packet(codec_->ctx, codec_->pkt);
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
         if (r < 0) return r;
-        codec_->pkt->stream_index = 0;
-        av_packet_rescale_ts(codec_->pkt, codec_->ctx->time_base, stream_->time_base);
-        r = av_interleaved_write_frame(fmt_, codec_->pkt);
+        r = writePacket(codec_->pkt);
         av_packet_unref(codec_->pkt);
         if (r < 0) return r;
     }
@@ -166,6 +193,15 @@ int WmWriter::drain() {
 // Encodes whole frames of pending_; with `last` also the rest, padded with
 // silence (the encoder takes whole frames only).
 int WmWriter::encodePending(bool last) {
+    if (segments_) {
+        const float* planes[2] = {pending_[0].data(), pending_[1].data()};
+        int r = segments_->feed(planes, static_cast<int64_t>(pending_[0].size()));
+        pending_[0].clear();
+        pending_[1].clear();
+        if (r >= 0 && last) r = segments_->finish();
+        if (last) segments_.reset();
+        return r;
+    }
     AVCodecContext* c = codec_->ctx;
     const size_t frame = static_cast<size_t>(c->frame_size > 0 ? c->frame_size : 2048);
     const int channels = profile_.format.channels;
@@ -230,9 +266,11 @@ int WmWriter::endWriting() {
         for (int ch = 0; ch < channels; ++ch)
             pending_[ch].insert(pending_[ch].end(), out[ch].begin(), out[ch].begin() + got);
     }
+    const bool spread = segments_ != nullptr;
     int r = encodePending(true);
     if (r < 0) return r;
-    if ((r = avcodec_send_frame(codec_->ctx, nullptr)) < 0 || (r = drain()) < 0) return r;
+    if (!spread && ((r = avcodec_send_frame(codec_->ctx, nullptr)) < 0 || (r = drain()) < 0))
+        return r;
     if ((r = av_write_trailer(fmt_)) < 0) return r;
     r = avio_closep(&fmt_->pb);
     begun_ = false;
@@ -246,6 +284,7 @@ int WmWriter::endWriting() {
 }
 
 void WmWriter::abandon() {
+    segments_.reset();
     const bool hadFile = fmt_ && fmt_->pb;
     if (fmt_) {
         if (fmt_->pb) avio_closep(&fmt_->pb);

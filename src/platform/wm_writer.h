@@ -15,12 +15,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 struct AVFormatContext;
+struct AVPacket;
 struct AVStream;
 struct SwrContext;
 
@@ -65,9 +67,11 @@ struct WmProfile {
     bool valid() const { return codec >= 0; }
 };
 
+class WmSegments;
+
 class WmWriter {
   public:
-    WmWriter() = default;
+    WmWriter();
     ~WmWriter();
     WmWriter(const WmWriter&) = delete;
     WmWriter& operator=(const WmWriter&) = delete;
@@ -81,6 +85,9 @@ class WmWriter {
     void setMetadata(std::vector<std::pair<std::string, std::string>> pairs) {
         metadata_ = std::move(pairs);
     }
+    // Encodes on `threads` threads at once (segment-parallel encoding, see
+    // wm_segments.h) when above 1; set before beginWriting. 1 by default.
+    void setThreads(int threads) { threads_ = threads; }
     // Opens the file and writes the header. AVERROR_ENCODER_NOT_FOUND when the
     // codec is missing, AVERROR(EINVAL) when it refuses the format.
     int beginWriting();
@@ -94,6 +101,7 @@ class WmWriter {
   private:
     int encodePending(bool last);
     int drain();
+    int writePacket(AVPacket* pkt);
 
     WmProfile profile_;
     int inRate_ = 0, inChannels_ = 0;
@@ -107,6 +115,8 @@ class WmWriter {
     std::vector<float> pending_[2]; // resampled, planar, not yet encoded
     int64_t pts_ = 0;
     bool begun_ = false;
+    int threads_ = 1;
+    std::unique_ptr<WmSegments> segments_;
 };
 
 } // namespace kestrel

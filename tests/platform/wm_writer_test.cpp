@@ -150,3 +150,50 @@ TEST(WmWriter, AnAbandonedFileIsRemoved) {
     }
     EXPECT_FALSE(std::ifstream(path).good());
 }
+
+// Encoded in segments on several threads, a long stream is the one-thread
+// stream byte for byte: the encoder keeps nothing from frame to frame but the
+// samples of the frame before, which each segment's pre-roll gives it.
+TEST(WmWriter, ThreadsGiveTheOneThreadStream) {
+    TempDir dir;
+    // 70 seconds of a tone whose pitch and loudness change, with noise.
+    std::vector<int16_t> src;
+    uint32_t noise = 1;
+    for (int i = 0; i < 44100 * 70; ++i) {
+        const double t = i / 44100.0;
+        noise = noise * 1664525u + 1013904223u;
+        const double v = 0.3 * std::sin(2 * M_PI * (300 + 40 * std::floor(t * 3)) * t) *
+                             (0.6 + 0.4 * std::sin(t)) +
+                         0.02 * (int32_t(noise >> 8) - (1 << 23)) / double(1 << 23);
+        src.push_back(static_cast<int16_t>(v * 30000));
+        src.push_back(static_cast<int16_t>(v * 20000));
+    }
+    const struct {
+        int codec, format; // 48 kHz from a 44.1 kHz source; 44.1 kHz mono
+    } cases[] = {{0, 0}, {0, 15}, {1, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(describeWmaFormat(*wmaFormatOf(c.codec, c.format)));
+        std::vector<uint8_t> out[2];
+        for (int threads : {1, 3}) {
+            const std::string path = dir.file("t" + std::to_string(threads) + ".wma");
+            WmWriter w;
+            WmProfile p;
+            p.codec = c.codec;
+            p.format = *wmaFormatOf(c.codec, c.format);
+            ASSERT_EQ(w.setProfile(p), 0);
+            ASSERT_EQ(w.setInputProps(44100, 2), 0);
+            ASSERT_EQ(w.setOutputFilename(path), 0);
+            w.setThreads(threads);
+            ASSERT_EQ(w.beginWriting(), 0);
+            for (size_t at = 0; at < src.size() / 2;) {
+                int n = static_cast<int>(std::min<size_t>(4096, src.size() / 2 - at));
+                ASSERT_EQ(w.writeSample(src.data() + at * 2, n), 0);
+                at += static_cast<size_t>(n);
+            }
+            ASSERT_EQ(w.endWriting(), 0);
+            out[threads > 1] = readFile(path);
+        }
+        EXPECT_GT(out[0].size(), 100000u);
+        EXPECT_TRUE(out[0] == out[1]);
+    }
+}

@@ -1,43 +1,20 @@
 #include "engine/convert/mp3_encoding.h"
 
+#include "engine/convert/encoder_threads.h"
 #include "engine/convert/output_runs.h"
 #include "engine/core/mpeg_audio_header.h"
 #include "engine/libraries/lib_mp3enc.h"
 #include "engine/settings/settings.h"
-#include "platform/cores.h"
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 
 namespace kestrel {
 
-namespace {
-
-std::atomic<int> g_encoderThreads{0};
-
-// Outputs shorter than this keep one thread: they are done before threads
-// would pay.
-constexpr int kSpreadSeconds = 60;
-
-} // namespace
-
-void set_encoder_threads(int threads) {
-    g_encoderThreads.store(threads < 0 ? 0 : threads);
-}
-
-int encoder_threads() {
-    const int n = g_encoderThreads.load();
-    return n > 0 ? n : std::min(availableCores(), kMaxEncoderThreads);
-}
-
 int mp3EncoderSpread(Mp3EncoderState& st, int outputType, int seconds) {
     st.threads = 1;
     if (!st.ready || (outputType != kOutMp3 && outputType != kOutExe)) return 1;
-    // Real-time and double-speed conversions are paced by the sound device.
-    if (settings.conversion_mode != 2 || seconds <= kSpreadSeconds) return 1;
-    const int threads = encoder_threads();
+    const int threads = encoderThreadsFor(seconds);
     if (threads <= 1 || !mp3enc.wave_enmp3_threads) return 1;
     if (mp3enc.wave_enmp3_threads(threads) < 0) return 1;
     st.threads = threads;

@@ -13,9 +13,9 @@
 // conversion job encodes at a time (see ConversionJob).
 //
 // A silent conversion of an MP3 or EXE output longer than a minute spreads
-// its encoding over the processors: the library cuts the stream into
-// segments, encodes them on threads of its own and joins their frames into
-// one stream with the same frame count, length and tag values
+// its encoding over the processors (encoder_threads.h): the library cuts the
+// stream into segments, encodes them on threads of its own and joins their
+// frames into one stream with the same frame count, length and tag values
 // (mp3EncoderSpread). Its frames then come in runs of a segment at a time.
 // FLV and AVI outputs keep one thread: their tags and chunks are cut by the
 // blocks the frames were encoded from.
@@ -79,17 +79,9 @@ inline constexpr int kEncoderFailed = -1;
 // output format; 0, or negative when the library refused the parameters.
 int mp3EncoderSetup(Mp3EncoderState& st, int outputType);
 
-inline constexpr int kMaxEncoderThreads = 64;
-
-// The threads MP3 outputs may spread their encoding over, process-wide: 0
-// (the default) every processor the process may use, 1 one thread.
-void set_encoder_threads(int threads);
-int encoder_threads();
-
 // Spreads the encoding of `st` (set up, not fed yet) over the encoder
-// threads when the output is an MP3 or EXE output of more than a minute
-// (`seconds`, its expected playing time), converted silently, with more than
-// one thread to be had. Returns the threads the encoder uses (1: one).
+// threads (encoderThreadsFor) when the output is an MP3 or EXE output.
+// Returns the threads the encoder uses (1: one).
 int mp3EncoderSpread(Mp3EncoderState& st, int outputType, int seconds);
 
 // Encodes one block of 16-bit PCM (out_channels interleaved) and hands every

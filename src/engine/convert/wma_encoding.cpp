@@ -1,5 +1,6 @@
 #include "engine/convert/wma_encoding.h"
 
+#include "engine/convert/encoder_threads.h"
 #include "engine/convert/texts.h"
 #include "engine/convert/wav_writer.h"
 #include "engine/core/text_format.h"
@@ -197,6 +198,9 @@ int encodeWma(const std::string& wavPath, const std::string& outPath, int codec,
         diagnostic(hrText(text::kWmaInputsFailed, hr));
     } else if ((hr = writer->setOutputFilename(outPath)) < 0) {
         diagnostic(hrText(text::kWmaFilenameFailed, hr));
+    } else {
+        const uint64_t perSecond = 2u * static_cast<uint64_t>(src->channels) * src->rate;
+        writer->setThreads(encoderThreadsFor(static_cast<int>(src->dataBytes / perSecond)));
     }
     if (hr < 0) {
         showMessage(caption::kMain, text::kWmaInitFailed);

@@ -1,0 +1,241 @@
+#include "platform/wm_segments.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
+}
+
+#include <algorithm>
+
+namespace kestrel {
+
+namespace {
+
+constexpr int64_t kPreRollFrames = 4;
+constexpr int64_t kOverlapFrames = 2;
+constexpr int kSegmentSeconds = 20;
+
+} // namespace
+
+struct WmSegments::Segment {
+    int64_t start = 0;    // first sample frame
+    int64_t end = 0;      // one past the last sample frame it wants
+    int64_t keepFrom = 0; // its first frame that goes into the stream
+    bool last = false;
+    std::vector<float> pcm; // interleaved
+    bool done = false;
+    int error = 0;
+    std::unique_ptr<Run> run;
+};
+
+struct WmSegments::Run {
+    struct Packet {
+        std::vector<uint8_t> data;
+        int64_t pts = 0; // in samples, from the stream's start
+        int64_t duration = 0;
+    };
+    int64_t base = 0;
+    int64_t keepFrom = 0;
+    std::vector<Packet> packets;
+    int64_t end() const { return base + static_cast<int64_t>(packets.size()); }
+};
+
+WmSegments::WmSegments(OpenFn open, WriteFn write, int rate, int channels, int frameSamples,
+                       int threads)
+    : open_(std::move(open)), write_(std::move(write)), channels_(channels),
+      frameSamples_(frameSamples), threads_(std::max(1, threads)) {
+    segFrames_ = std::max<int64_t>(4 * (kPreRollFrames + kOverlapFrames),
+                                   int64_t(kSegmentSeconds) * rate / frameSamples);
+    auto first = std::make_shared<Segment>();
+    first->end = (segFrames_ + kOverlapFrames) * frameSamples_;
+    filling_.push_back(first);
+    for (int i = 0; i < threads_; ++i)
+        workers_.emplace_back([this] { worker(); });
+}
+
+WmSegments::~WmSegments() {
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        stopping_ = true;
+    }
+    work_.notify_all();
+    for (auto& t : workers_)
+        t.join();
+}
+
+void WmSegments::worker() {
+    for (;;) {
+        std::shared_ptr<Segment> s;
+        {
+            std::unique_lock<std::mutex> lk(m_);
+            work_.wait(lk, [this] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty()) return;
+            s = queue_.front();
+            queue_.pop_front();
+        }
+        auto run = std::make_unique<Run>();
+        run->base = s->start / frameSamples_;
+        run->keepFrom = s->keepFrom;
+        AVCodecContext* ctx = nullptr;
+        AVPacket* pkt = av_packet_alloc();
+        AVFrame* frame = av_frame_alloc();
+        int r = pkt && frame ? open_(ctx) : AVERROR(ENOMEM);
+        auto drain = [&] {
+            for (;;) {
+                int e = avcodec_receive_packet(ctx, pkt);
+                if (e == AVERROR(EAGAIN) || e == AVERROR_EOF) return 0;
+                if (e < 0) return e;
+                Run::Packet p;
+                p.data.assign(pkt->data, pkt->data + pkt->size);
+                p.pts = pkt->pts + s->start;
+                p.duration = pkt->duration;
+                run->packets.push_back(std::move(p));
+                av_packet_unref(pkt);
+            }
+        };
+        const int64_t total = static_cast<int64_t>(s->pcm.size()) / channels_;
+        for (int64_t at = 0; r >= 0 && at < total; at += frameSamples_) {
+            const int64_t n = std::min<int64_t>(frameSamples_, total - at);
+            if (n < frameSamples_ && !s->last) break;
+            av_frame_unref(frame);
+            frame->nb_samples = frameSamples_; // the last one padded with silence
+            frame->format = ctx->sample_fmt;
+            frame->sample_rate = ctx->sample_rate;
+            if ((r = av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout)) < 0 ||
+                (r = av_frame_get_buffer(frame, 0)) < 0)
+                break;
+            for (int c = 0; c < channels_; ++c) {
+                auto* dst = reinterpret_cast<float*>(frame->extended_data[c]);
+                for (int64_t i = 0; i < frameSamples_; ++i)
+                    dst[i] = i < n ? s->pcm[static_cast<size_t>((at + i) * channels_ + c)] : 0.0f;
+            }
+            frame->pts = at;
+            if ((r = avcodec_send_frame(ctx, frame)) >= 0) r = drain();
+        }
+        if (r >= 0 && s->last && (r = avcodec_send_frame(ctx, nullptr)) >= 0) r = drain();
+        av_frame_free(&frame);
+        av_packet_free(&pkt);
+        avcodec_free_context(&ctx);
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            s->run = std::move(run);
+            s->error = r < 0 ? r : 0;
+            s->done = true;
+        }
+        done_.notify_all();
+    }
+}
+
+void WmSegments::dispatch(std::shared_ptr<Segment> s) {
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        queue_.push_back(s);
+    }
+    work_.notify_one();
+    unjoined_.push_back(std::move(s));
+    // No more segments in hand than the workers can take and one waiting.
+    while (static_cast<int>(unjoined_.size()) > threads_ && !error_)
+        joinReady(true);
+    joinReady(false);
+}
+
+int WmSegments::feed(const float* const* planes, int64_t frames) {
+    if (error_ || finished_) return error_ ? error_ : AVERROR(EINVAL);
+    int64_t at = 0;
+    while (at < frames) {
+        const int64_t nextStart = (nextIndex_ * segFrames_ - kPreRollFrames) * frameSamples_;
+        int64_t upTo = std::min(fed_ + frames - at, nextStart);
+        for (auto& s : filling_)
+            upTo = std::min(upTo, s->end);
+        const int64_t n = upTo - fed_;
+        for (auto& s : filling_)
+            for (int64_t i = 0; i < n; ++i)
+                for (int c = 0; c < channels_; ++c)
+                    s->pcm.push_back(planes[c][at + i]);
+        at += n;
+        fed_ = upTo;
+        if (fed_ == nextStart) {
+            auto s = std::make_shared<Segment>();
+            s->start = nextStart;
+            s->keepFrom = nextIndex_ * segFrames_;
+            s->end = ((nextIndex_ + 1) * segFrames_ + kOverlapFrames) * frameSamples_;
+            ++nextIndex_;
+            filling_.push_back(s);
+        }
+        for (size_t i = 0; i < filling_.size();) {
+            if (filling_[i]->end != fed_) {
+                ++i;
+                continue;
+            }
+            auto s = filling_[i];
+            filling_.erase(filling_.begin() + static_cast<long>(i));
+            dispatch(s);
+            if (error_) return error_;
+        }
+    }
+    return error_;
+}
+
+int WmSegments::finish() {
+    if (finished_) return error_;
+    finished_ = true;
+    if (!error_) {
+        // The segment begun last holds nothing the one before does not.
+        if (filling_.size() > 1) filling_.resize(1);
+        if (!filling_.empty()) {
+            filling_[0]->last = true;
+            auto s = filling_[0];
+            filling_.clear();
+            dispatch(s);
+        }
+        while (!unjoined_.empty() && !error_)
+            joinReady(true);
+    }
+    if (cur_ && !error_) error_ = emit(*cur_, cur_->end());
+    return error_;
+}
+
+void WmSegments::joinReady(bool wait) {
+    while (!unjoined_.empty() && !error_) {
+        std::shared_ptr<Segment> s = unjoined_.front();
+        {
+            std::unique_lock<std::mutex> lk(m_);
+            if (!s->done) {
+                if (!wait) return;
+                done_.wait(lk, [&] { return s->done; });
+            }
+        }
+        unjoined_.pop_front();
+        wait = false;
+        if (s->error) {
+            error_ = s->error;
+            return;
+        }
+        if (cur_) {
+            const int64_t join = std::min(s->keepFrom, cur_->end());
+            if ((error_ = emit(*cur_, join)) < 0) return;
+            s->run->keepFrom = join;
+        }
+        cur_ = std::move(s->run);
+    }
+}
+
+int WmSegments::emit(Run& run, int64_t upTo) {
+    AVPacket* pkt = av_packet_alloc();
+    if (!pkt) return AVERROR(ENOMEM);
+    int r = 0;
+    for (int64_t g = std::max(run.keepFrom, run.base); r >= 0 && g < upTo; ++g) {
+        const Run::Packet& p = run.packets[static_cast<size_t>(g - run.base)];
+        if ((r = av_new_packet(pkt, static_cast<int>(p.data.size()))) < 0) break;
+        std::copy(p.data.begin(), p.data.end(), pkt->data);
+        pkt->pts = pkt->dts = p.pts;
+        pkt->duration = p.duration;
+        r = write_(pkt);
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    run.keepFrom = upTo;
+    return r < 0 ? r : 0;
+}
+
+} // namespace kestrel
