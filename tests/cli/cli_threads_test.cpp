@@ -23,6 +23,16 @@ int convert(const TempDir& home, const std::string& args) {
                " >/dev/null 2>&1");
 }
 
+// The MP3 frames of a file: what follows its ID3v2 tag, if any.
+std::vector<uint8_t> framesOf(const std::vector<uint8_t>& file) {
+    size_t skip = 0;
+    if (file.size() >= 10 && file[0] == 'I' && file[1] == 'D' && file[2] == '3')
+        skip = 10 + (size_t(file[6] & 0x7F) << 21 | size_t(file[7] & 0x7F) << 14 |
+                     size_t(file[8] & 0x7F) << 7 | size_t(file[9] & 0x7F));
+    return std::vector<uint8_t>(file.begin() + static_cast<long>(std::min(skip, file.size())),
+                                file.end());
+}
+
 std::vector<short> samplesOf(const std::vector<uint8_t>& bytes, size_t skip) {
     std::vector<short> v(bytes.size() > skip ? (bytes.size() - skip) / 2 : 0);
     if (!v.empty()) std::memcpy(v.data(), bytes.data() + skip, v.size() * 2);
@@ -93,7 +103,7 @@ TEST(CliThreads, LongOutputsMatchTheOneThreadOutputs) {
         ASSERT_EQ(
             convert(home, std::string(c.options) + " --threads 2 -o '" + two + "' '" + src + "'"),
             0);
-        const auto a = readFile(one), b = readFile(two);
+        const auto a = framesOf(readFile(one)), b = framesOf(readFile(two));
         EXPECT_NE(a, b); // the second was encoded in segments
         EXPECT_EQ(kestrel::checkMp3Reservoir(a.data(), a.size()), -1);
         EXPECT_EQ(kestrel::checkMp3Reservoir(b.data(), b.size()), -1);

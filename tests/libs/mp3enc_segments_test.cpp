@@ -70,7 +70,9 @@ Encoded encode(const Case& c, const std::vector<short>& pcm, int threads) {
         : c.mode == 2 ? mp3enc.wave_enmp3init_abr(&spc, &obs, c.rate, 128, c.channels, 0, c.kbps)
                       : mp3enc.wave_enmp3init_new(&spc, &obs, c.rate, c.kbps, c.channels, 0);
     EXPECT_EQ(rc, 0);
-    if (threads > 1) EXPECT_EQ(mp3enc.wave_enmp3_threads(threads), 0);
+    if (threads > 1) {
+        EXPECT_EQ(mp3enc.wave_enmp3_threads(threads), 0);
+    }
     Encoded e;
     std::vector<uint8_t> out(static_cast<size_t>(obs));
     auto take = [&](int n) {
