@@ -102,6 +102,7 @@ struct TagValues {
     uint32_t frames = 0, bytes = 0, musicLength = 0;
     int delay = 0, padding = 0;
     uint16_t musicCrc = 0;
+    int radioGain = 0; // the ReplayGain field, 0 when not set
 };
 
 uint32_t be32(const uint8_t* p) {
@@ -120,6 +121,7 @@ TagValues tagOf(const std::vector<uint8_t>& s) {
     v.padding = (l[22] & 15) << 8 | l[23];
     v.musicLength = be32(l + 28);
     v.musicCrc = static_cast<uint16_t>(l[32] << 8 | l[33]);
+    v.radioGain = l[15] << 8 | l[16];
     return v;
 }
 
@@ -198,6 +200,10 @@ TEST_F(Mp3EncSegments, JoinedStreamsMatchTheOneThreadEncoding) {
         EXPECT_EQ(b.frames, a.frames);
         EXPECT_EQ(b.delay, a.delay);
         EXPECT_EQ(b.padding, a.padding);
+        // Each encoder measured its own segment: no ReplayGain rather than
+        // one of theirs.
+        EXPECT_NE(a.radioGain, 0);
+        EXPECT_EQ(b.radioGain, 0);
         EXPECT_EQ(b.bytes - par.stream.size(), a.bytes - one.stream.size());
         EXPECT_EQ(b.musicLength - par.stream.size(), a.musicLength - one.stream.size());
 
