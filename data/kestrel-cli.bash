@@ -83,7 +83,7 @@ _kestrel_cli() {
         esac
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W "-t -o -b -r -j -y -q --join --mode --vbr --min --max
-                --abr --mono --stamp --progress --aac-rate --aac-profile --amr-mode
+                --abr --mono --stamp --progress --json --aac-rate --aac-profile --amr-mode
                 --wma-codec --wma-format --exe-password --exe-speed --exe-description
                 --no-tags --tag --tag-charset --name --help" -- "$cur"))
             return
@@ -91,7 +91,7 @@ _kestrel_cli() {
         ;;
     fast)
         [[ $prev == -o ]] && { COMPREPLY=($(compgen -f -- "$cur")); return; }
-        [[ $cur == -* ]] && { COMPREPLY=($(compgen -W "-o -y -q --stamp --help" -- "$cur")); return; }
+        [[ $cur == -* ]] && { COMPREPLY=($(compgen -W "-o -y -q --json --help" -- "$cur")); return; }
         ;;
     play)
         [[ $prev == --seconds || $prev == --seek ]] && return
@@ -106,7 +106,7 @@ _kestrel_cli() {
     extract)
         [[ $prev == -o ]] && { COMPREPLY=($(compgen -f -X '!*.mp3' -- "$cur")); return; }
         [[ $prev == --password ]] && return
-        [[ $cur == -* ]] && { COMPREPLY=($(compgen -W "-o -y --password --help" -- "$cur")); return; }
+        [[ $cur == -* ]] && { COMPREPLY=($(compgen -W "-o -y --password --json --help" -- "$cur")); return; }
         COMPREPLY=($(compgen -f -X '!*.[eE][xX][eE]' -- "$cur"))
         return
         ;;

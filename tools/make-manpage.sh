@@ -13,23 +13,33 @@ esc() {
     sed -e 's/\\/\\e/g' -e "s/^\([.']\)/\\\\\&\1/"
 }
 
+# The program's help, cut at its closing headings: what comes before them is
+# the description, each of them becomes the manual section of its name.
+help=$("$cli" --help)
+sections='Examples|Exit status|Files|Environment|See also'
+description() { printf '%s\n' "$help" | awk -v s="^($sections):\$" '$0 ~ s { exit } { print }'; }
+section() { printf '%s\n' "$help" | awk -v h="$1:" -v s="^($sections):\$" '
+    $0 == h { on = 1; next }
+    on && $0 ~ s { exit }
+    on { print }'; }
+
 tmp=$out.tmp
 {
     printf '.TH KESTREL-CLI 1 "" "kestrel %s" "User Commands"\n' "$version"
     printf '.SH NAME\nkestrel-cli \\- convert the sound of multimedia files to audio files\n'
     printf '.SH SYNOPSIS\n.B kestrel-cli\n[\\fB\\-\\-home\\fR \\fIDIR\\fR] \\fICOMMAND\\fR [\\fIARGS\\fR...]\n'
     printf '.SH DESCRIPTION\n.nf\n'
-    "$cli" --help | esc
+    description | esc
     printf '.fi\n.SH COMMANDS\n'
-    for c in $("$cli" --help | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z-]*\) .*/\1/p'); do
+    for c in $(description | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z-]*\) .*/\1/p'); do
         printf '.SS %s\n.nf\n' "$c"
         "$cli" "$c" --help | esc
         printf '.fi\n'
     done
-    printf '.SH FILES\n.TP\n.I tavolin.ini\nthe settings (see \\fBkestrel-cli settings path\\fR)\n'
-    printf '.TP\n.I mpginfo.dat\nthe media list of the window\n'
-    printf '.SH ENVIRONMENT\n.TP\n.B KESTREL_HOME\nthe folder of the settings and the media list\n'
-    printf '.TP\n.BR LC_ALL ", " LC_MESSAGES ", " LANG\n'
-    printf 'a locale starting with zh gives the help in Chinese, any other in English\n'
+    for name in Examples 'Exit status' Files Environment 'See also'; do
+        printf '.SH %s\n.nf\n' "$(printf '%s' "$name" | tr '[:lower:]' '[:upper:]')"
+        section "$name" | esc
+        printf '.fi\n'
+    done
 } >"$tmp"
 mv "$tmp" "$out"

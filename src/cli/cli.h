@@ -59,6 +59,8 @@ std::string currentFolder();
 // `folder` with a trailing "/".
 std::string folderPath(const std::string& folder);
 
+struct Record; // records.h
+
 // Commands.
 int cmdSettings(const Args& args);
 int cmdList(const Args& args);
@@ -71,6 +73,6 @@ int cmdFormats(const Args& args);
 int cmdExtract(const Args& args);
 // Prints what a self-playing EXE made by this program holds (for info); false
 // when `path` is no such file. A damaged EXE sets `rc` to kRefused.
-bool showExeInfo(const std::string& path, bool json, bool& firstOut, int& rc);
+bool showExeInfo(const std::string& path, bool json, std::vector<Record>& records, int& rc);
 
 } // namespace kestrel::cli

@@ -1,7 +1,11 @@
 #include "cli/cli.h"
+#include "cli/texts.h"
+#include "engine/core/text_format.h"
 
+#include "cli/records.h"
 #include "cli/terminal.h"
 #include "engine/catalogue/analysis.h"
+#include "engine/catalogue/describe.h"
 #include "engine/convert/fast_conversion.h"
 #include "engine/settings/settings.h"
 
@@ -18,7 +22,7 @@ namespace kestrel::cli {
 int cmdFast(const Args& args) {
     const Command& self = *findCommand("fast");
     std::string outDir;
-    bool replace = false, optionsEnd = false;
+    bool replace = false, optionsEnd = false, json = false;
     std::vector<std::string> files;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -32,6 +36,8 @@ int cmdFast(const Args& args) {
             outDir = args[++i];
         } else if (a == "-y") {
             replace = true;
+        } else if (a == "--json") {
+            json = true;
         } else {
             return usageError(self, "unknown option " + a);
         }
@@ -40,14 +46,27 @@ int cmdFast(const Args& args) {
     startEngine(false);
     outDir = folderPath(outDir.empty() ? currentFolder() : outDir);
     if (!isDirectory(outDir) && !makeDirectories(outDir)) {
-        std::fprintf(stderr, "kestrel-cli fast: cannot create the folder %s: %s\n", outDir.c_str(),
-                     std::strerror(errno));
+        std::fprintf(stderr,
+                     cliText("kestrel-cli fast: cannot create the folder %s: %s\n",
+                             "kestrel-cli fast: 无法建立文件夹 %s：%s\n"),
+                     outDir.c_str(), std::strerror(errno));
         return kRefused;
     }
     settings.save_path = outDir;
+    Record result;
+    result.source = absoluteName(files[0]);
+    // A refusal: its message is on stderr, its record in --json.
+    auto refuse = [&](RecordStatus status, const std::string& reason) {
+        result.status = status;
+        result.reason = reason;
+        if (json) printRecords({result}, true);
+        return kRefused;
+    };
     MediaRecord rec = emptyRecord();
-    if (analyzeMedia(files[0], rec) < 0) return kRefused;
-    if (checkFastConversionKind(mediaKind(rec.kind)) < 0) return kRefused;
+    takeLastMessage();
+    if (analyzeMedia(files[0], rec) < 0) return refuse(RecordStatus::Failed, takeLastMessage());
+    if (checkFastConversionKind(mediaKind(rec.kind)) < 0)
+        return refuse(RecordStatus::Failed, takeLastMessage());
     FastSource src;
     src.path = files[0];
     src.fileSize = realFileSize(rec);
@@ -60,9 +79,13 @@ int cmdFast(const Args& args) {
     const std::string target = fastOutputPath(src);
     struct stat st;
     if (!replace && ::lstat(target.c_str(), &st) == 0) {
-        std::fprintf(stderr, "kestrel-cli fast: %s exists: %s skipped (-y replaces it)\n",
+        std::fprintf(stderr,
+                     cliText("kestrel-cli fast: %s exists: %s skipped (-y replaces it)\n",
+                             "kestrel-cli fast: %s 已存在：跳过 %s（-y 替换它）\n"),
                      target.c_str(), src.path.c_str());
-        return kRefused;
+        return refuse(RecordStatus::Skipped,
+                      formatText(cliText("%s exists (-y replaces it)", "%s 已存在（-y 替换它）"),
+                                 absoluteName(target)));
     }
     installTerminalWindow({globalOptions.quiet, false});
     installInterruptHandler();
@@ -73,22 +96,38 @@ int cmdFast(const Args& args) {
     case FastStatus::Done:
     case FastStatus::Stopped:
         if (!outcome.keptEarlier) {
-            MachineOutput machine; // the path as it is
-            std::printf("%s\t%llu frames\t%llu bytes\n", outcome.outputPath.c_str(),
-                        static_cast<unsigned long long>(outcome.frames),
-                        static_cast<unsigned long long>(outcome.bytesWritten));
+            result.output = absoluteName(outcome.outputPath);
+            result.bytes = outcome.bytesWritten;
+            // Its playing time as the analysis measures an MP3 file.
+            MediaRecord made = emptyRecord();
+            if (outcome.frames > 0 && analyzeMedia(outcome.outputPath, made) >= 0)
+                result.seconds = describeRecord(made).seconds;
         }
+        result.status = outcome.frames == 0 ? RecordStatus::NoSound
+                        : interrupted()     ? RecordStatus::Incomplete
+                                            : RecordStatus::Converted;
+        if (outcome.frames == 0)
+            result.reason = cliText("no MPEG audio frame copied", "没有复制任何MPEG音频帧");
+        else if (interrupted())
+            result.reason = cliText("stopped", "已停止");
+        result.extra = {{"frames", std::to_string(outcome.frames)}};
+        printRecords({result}, json);
         if (interrupted()) return interruptSignal() == SIGTERM ? 128 + SIGTERM : kInterrupted;
         if (outcome.frames == 0) {
             // A file without a single MPEG audio frame holds no sound.
             std::fflush(stdout);
-            std::fprintf(stderr, "kestrel-cli fast: %s: no sound: no MPEG audio frame copied%s\n",
+            std::fprintf(stderr,
+                         cliText("kestrel-cli fast: %s: no sound: no MPEG audio frame copied%s\n",
+                                 "kestrel-cli fast: %s：没有声音：没有复制任何MPEG音频帧%s\n"),
                          src.path.c_str(),
-                         outcome.keptEarlier ? " (the existing output was left as it was)" : "");
+                         outcome.keptEarlier ? cliText(" (the existing output was left as it was)",
+                                                       "（已存在的生成文件保持不变）")
+                                             : "");
             return kRefused;
         }
         return kOk;
     default:
+        if (json) printRecords({result}, true);
         if (interrupted()) return interruptSignal() == SIGTERM ? 128 + SIGTERM : kInterrupted;
         return kRefused;
     }

@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/records.h"
 #include "cli/tag_options.h"
 #include "cli/terminal.h"
 
@@ -44,15 +45,19 @@ int cmdInfo(const Args& args) {
     if (files.empty()) return usageError(*findCommand("info"), "no file given");
     startEngine(false);
     int rc = kOk;
-    std::optional<MachineOutput> machine; // JSON is UTF-8 whatever the terminal's encoding
-    if (json) machine.emplace();
-    if (json) std::puts("[");
-    bool firstOut = true;
+    std::vector<Record> records;
     for (const auto& path : files) {
-        if (showExeInfo(path, json, firstOut, rc)) continue;
+        if (showExeInfo(path, json, records, rc)) continue;
+        Record out;
+        out.source = absoluteName(path);
         MediaRecord rec = emptyRecord();
+        takeLastMessage();
         if (analyzeMedia(path, rec) < 0) {
             rc = kRefused;
+            out.status = RecordStatus::Failed;
+            out.reason = takeLastMessage();
+            out.extra = {{"path", jsonString(path)}};
+            records.push_back(out);
             continue;
         }
         std::string type(rec.typeName, strnlen(rec.typeName, sizeof rec.typeName));
@@ -61,37 +66,45 @@ int cmdInfo(const Args& args) {
         const double kbps = kbitPerSecond(rec, d, size);
         const MediaTags tags = readMediaTags(path, charset);
         if (json) {
-            std::printf("%s  {\"path\": %s, \"container\": %s, \"codec\": %s, \"kindName\": %s, "
-                        "\"seconds\": %s, \"kbps\": %s, "
-                        "\"typeName\": %s, \"kind\": %d, \"sampleRate\": %s, "
-                        "\"channels\": %d, \"durationSec\": %d, \"fileSize\": %llu, "
-                        "\"bitRate\": %d, \"bitsPerSample\": %d, \"formatDetail\": %d, "
-                        "\"streamDetail\": %d, \"startInfo\": %d, \"tags\": %s}",
-                        firstOut ? "" : ",\n", jsonString(path).c_str(),
-                        jsonString(d.container).c_str(), jsonString(d.codec).c_str(),
-                        jsonString(d.kindName).c_str(), jsonNumber(d.seconds, 3).c_str(),
-                        jsonNumber(kbps, 1).c_str(), jsonString(type).c_str(), rec.kind,
-                        jsonNumber(rec.sampleRate, -1).c_str(), rec.channels, rec.durationSec, size,
-                        rec.bitRate, rec.bitsPerSample, rec.formatDetail, rec.streamDetail,
-                        rec.startInfo, tagsJson(tags).c_str());
-            firstOut = false;
+            out.status = RecordStatus::Analysed;
+            out.seconds = d.seconds;
+            out.bytes = size;
+            auto num = [](long long v) { return std::to_string(v); };
+            out.extra = {{"path", jsonString(path)},
+                         {"container", jsonString(d.container)},
+                         {"codec", jsonString(d.codec)},
+                         {"kindName", jsonString(d.kindName)},
+                         {"kbps", jsonNumber(kbps, 1)},
+                         {"typeName", jsonString(type)},
+                         {"kind", num(rec.kind)},
+                         {"sampleRate", jsonNumber(rec.sampleRate, -1)},
+                         {"channels", num(rec.channels)},
+                         {"durationSec", num(rec.durationSec)},
+                         {"fileSize", num(static_cast<long long>(size))},
+                         {"bitRate", num(rec.bitRate)},
+                         {"bitsPerSample", num(rec.bitsPerSample)},
+                         {"formatDetail", num(rec.formatDetail)},
+                         {"streamDetail", num(rec.streamDetail)},
+                         {"startInfo", num(rec.startInfo)},
+                         {"tags", tagsJson(tags)}};
+            records.push_back(out);
         } else {
+            // Each fact once: what the analysis found, then the record's own
+            // fields that say something else.
             std::printf("%s\n  container: %s\n  codec: %s\n  sample rate: %g Hz\n"
                         "  channels: %d\n  bit rate: %.1f kbit/s\n  duration: %.3f s\n"
                         "  kind: %s (%d)\n",
                         path.c_str(), d.container.c_str(), d.codec.empty() ? "-" : d.codec.c_str(),
                         rec.sampleRate, rec.channels, kbps, d.seconds, d.kindName.c_str(),
                         rec.kind);
-            std::printf("  typeName=%s\n  kind=%d\n  sampleRate=%g\n  channels=%d\n"
-                        "  durationSec=%d\n  fileSize=%llu\n  bitRate=%d\n  bitsPerSample=%d\n"
+            std::printf("  typeName=%s\n  fileSize=%llu\n  bitsPerSample=%d\n"
                         "  formatDetail=%d\n  streamDetail=%d\n  startInfo=%d\n",
-                        type.c_str(), rec.kind, rec.sampleRate, rec.channels, rec.durationSec, size,
-                        rec.bitRate, rec.bitsPerSample, rec.formatDetail, rec.streamDetail,
+                        type.c_str(), size, rec.bitsPerSample, rec.formatDetail, rec.streamDetail,
                         rec.startInfo);
             std::fputs(tagsText(tags).c_str(), stdout);
         }
     }
-    if (json) std::puts(firstOut ? "]" : "\n]");
+    if (json) printRecords(records, true);
     return rc;
 }
 

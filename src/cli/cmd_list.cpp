@@ -1,4 +1,6 @@
 #include "cli/cli.h"
+#include "cli/localize.h"
+#include "cli/texts.h"
 #include "cli/terminal.h"
 
 #include "engine/catalogue/media_list.h"
@@ -30,7 +32,7 @@ void printRows(bool json) {
         std::puts("[");
     else if (::isatty(STDOUT_FILENO)) {
         for (int c = 0; c < 8; ++c)
-            std::printf("%s%s", c ? "\t" : "", text::kColumnHeaders[c]);
+            std::printf("%s%s", c ? "\t" : "", localize(kestrel::text::kColumnHeaders[c]).c_str());
         std::printf("\n");
     }
     for (size_t r = 0; r < mediaList.rows.size(); ++r) {
@@ -80,7 +82,11 @@ int cmdList(const Args& args) {
         }
         startEngine(true);
         for (int s : serials) {
-            if (!selectSerial(s)) std::fprintf(stderr, "kestrel-cli list: no row %d\n", s);
+            if (!selectSerial(s))
+                std::fprintf(
+                    stderr,
+                    cliText("kestrel-cli list: no row %d\n", "kestrel-cli list: 没有第 %d 行\n"),
+                    s);
         }
         if (deleteSelectedRows() < 0) return kRefused;
         return saveMediaList() < 0 ? kRefused : kOk;

@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/texts.h"
 
 #include "cli/terminal.h"
 #include "engine/catalogue/media_list.h"
@@ -47,7 +48,9 @@ int cmdPlay(const Args& args) {
     installTerminalWindow({globalOptions.quiet, false});
     installInterruptHandler();
     if (playRequest(0) < 0) {
-        std::fprintf(stderr, "kestrel-cli play: this type cannot be played yet\n");
+        std::fprintf(stderr, "%s",
+                     cliText("kestrel-cli play: this type cannot be played yet\n",
+                             "kestrel-cli play: 暂时不能播放该类型的文件\n"));
         return kRefused;
     }
     // Keys on a terminal: space or p pauses and resumes, q stops.

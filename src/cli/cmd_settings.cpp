@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/texts.h"
 #include "cli/terminal.h"
 
 #include "engine/settings/setting_names.h"
@@ -38,8 +39,9 @@ const SettingKey* keyOrError(const std::string& name) {
 int cmdSettings(const Args& args) {
     if (args.empty()) {
         startEngine(false, false);
+        // Each key with its English alias, the name get and set take too.
         for (const auto& k : settingKeys())
-            std::printf("%s\n", shown(k).c_str());
+            std::printf("%s  [%s]\n", shown(k).c_str(), settingAlias(k));
         for (const auto& line : settingLines(settings, outputFormat))
             if (!findSettingKey(line.key)) std::printf("%s=%s\n", line.key, line.value.c_str());
         return kOk;
@@ -67,13 +69,17 @@ int cmdSettings(const Args& args) {
         startEngine(false, false);
         SettingChange change;
         if (!changeSetting(settings, *k, args[2], change)) {
-            std::fprintf(stderr, "kestrel-cli settings: %s (%s): '%s' refused: %s\n", k->key,
-                         settingAlias(*k), args[2].c_str(), change.problem.c_str());
+            std::fprintf(stderr,
+                         cliText("kestrel-cli settings: %s (%s): '%s' refused: %s\n",
+                                 "kestrel-cli settings: %s (%s)：'%s' 被拒绝：%s\n"),
+                         k->key, settingAlias(*k), args[2].c_str(), change.problem.c_str());
             return kRefused;
         }
         for (const SettingKey* c : change.changed) {
             if (!saveSetting(*c)) {
-                std::fprintf(stderr, "kestrel-cli settings: cannot write %s: %s\n",
+                std::fprintf(stderr,
+                             cliText("kestrel-cli settings: cannot write %s: %s\n",
+                                     "kestrel-cli settings: 无法写入 %s：%s\n"),
                              settingsPath().c_str(), std::strerror(errno));
                 return kRefused;
             }

@@ -271,7 +271,6 @@ class Batch {
         }
         size_t i = next_++;
         w.entry = static_cast<long>(i);
-        latest_ = i;
         std::string line = "E " + std::to_string(i) + " " + toHex(names_[i]) + " " +
                            toHex(mainJob().jobTable[i].path) + "\n";
         if (!writeAll(w.in, line)) closeFd(w.in); // it has gone; its end is seen below
@@ -362,12 +361,16 @@ class Batch {
             int d = mainJob().jobTable[i].durationSec > 0 ? mainJob().jobTable[i].durationSec : 0;
             at += mainJob().jobTable[i].result != EntryResult::NotRun ? d : std::min(pos_[i], d);
         }
+        // The position is the batch's: so are the counter (entries finished)
+        // and the names (every entry being converted).
         ProgressInfo p;
         p.entries = static_cast<int>(mainJob().jobTable.size());
-        p.entry = static_cast<int>(std::min(done_ + 1, mainJob().jobTable.size()));
-        if (latest_ < mainJob().jobTable.size()) {
-            const std::string& path = mainJob().jobTable[latest_].path;
-            p.name = path.substr(path.rfind('/') + 1);
+        p.entry = static_cast<int>(std::min(done_, mainJob().jobTable.size()));
+        p.countsDone = true;
+        for (const auto& w : workers_) {
+            if (w.entry < 0 || static_cast<size_t>(w.entry) >= mainJob().jobTable.size()) continue;
+            const std::string& path = mainJob().jobTable[static_cast<size_t>(w.entry)].path;
+            p.name += (p.name.empty() ? "" : ", ") + path.substr(path.rfind('/') + 1);
         }
         p.position = static_cast<double>(at);
         p.length = static_cast<double>(total_);
@@ -410,7 +413,6 @@ class Batch {
     std::vector<bool> stopped_;
     std::vector<Worker> workers_;
     std::string folder_;
-    size_t latest_ = 0; // the entry given out last
     size_t next_ = 0;
     size_t done_ = 0;
     size_t pending_ = 0;

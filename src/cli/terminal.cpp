@@ -1,9 +1,10 @@
 #include "cli/terminal.h"
 
+#include "cli/localize.h"
 #include "cli/texts.h"
+#include "engine/playback/texts_players.h"
 
 #include "engine/core/run_state.h"
-#include "engine/pipeline/texts_platform.h"
 #include "platform/ports.h"
 
 #include <atomic>
@@ -19,6 +20,7 @@
 #include <locale.h>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <string>
 #include <sys/ioctl.h>
 #include <type_traits>
@@ -124,7 +126,11 @@ class TerminalWindow : public WindowPort {
 
     void statusText(const std::string& text) override {
         if (isProgressText(text) || options_.quiet) return;
-        printLine(std::string(text::kProgramPrefix) + text);
+        // The window's prompt to choose another command once playback is
+        // over: a command line ends instead (and after a failure it would say
+        // that playing finished).
+        if (text == kestrel::text::kPlayIdle) return;
+        printLine(std::string(text::kProgramPrefix) + localize(text));
     }
     void position(int second, int length) override {
         ProgressInfo p;
@@ -141,8 +147,9 @@ class TerminalWindow : public WindowPort {
         p.elapsed = elapsed();
         show(p);
     }
-    // The Windows Media reader's end-of-playback message.
-    void wmPlaybackEnded() override { statusText(kestrel::text::kWmPlayEnded); }
+    // The Windows Media reader's end of playback: the window's prompt to
+    // choose another command, which a command line has no use for.
+    void wmPlaybackEnded() override {}
     // The encoding of a WMA output from its intermediate WAV, in percent.
     void wmaProgress(int percent) override {
         ProgressInfo p;
@@ -215,11 +222,21 @@ class TerminalWindow : public WindowPort {
 
 TerminalWindow* g_window = nullptr;
 
+std::mutex g_lastMessageLock;
+std::string g_lastMessage;
+
+void keepLastMessage(const std::string& text) {
+    std::lock_guard<std::mutex> lock(g_lastMessageLock);
+    g_lastMessage = text;
+}
+
 class TerminalMessages : public MessagePort {
   public:
     MsgAnswer show(const std::string& /*caption*/, const std::string& text, MsgButtons buttons,
                    MsgAnswer fallback) override {
-        printStatusLine(text::kProgramPrefix + text);
+        const std::string shown = localize(text);
+        keepLastMessage(shown);
+        printStatusLine(text::kProgramPrefix + shown);
         return buttons == MsgButtons::Ok ? MsgAnswer::Ok : fallback;
     }
     void showFailure(const std::string& caption, const std::string& text,
@@ -229,7 +246,9 @@ class TerminalMessages : public MessagePort {
             return;
         }
         char reason[256];
-        printStatusLine(text::kProgramPrefix + text + ": " + systemReason(systemError, reason));
+        const std::string whole = localize(text) + ": " + systemReason(systemError, reason);
+        keepLastMessage(whole);
+        printStatusLine(text::kProgramPrefix + whole);
     }
 
   private:
@@ -465,7 +484,8 @@ std::string formatProgressLine(const ProgressInfo& p, int width) {
     const bool known = p.length > 0;
     const double pos = known ? std::min(p.position, p.length) : p.position;
     char b[64];
-    std::string count = "[" + std::to_string(p.entry) + "/" + std::to_string(p.entries) + "]";
+    std::string count = "[" + std::to_string(p.entry) + "/" + std::to_string(p.entries) +
+                        (p.countsDone ? " done]" : "]");
     std::string pct;
     if (known) {
         std::snprintf(b, sizeof b, "%3d%%", static_cast<int>(std::floor(100 * pos / p.length)));
@@ -533,6 +553,11 @@ int interruptSignal() {
 
 void endProgressLine() {
     if (g_window) g_window->endLine();
+}
+
+std::string takeLastMessage() {
+    std::lock_guard<std::mutex> lock(g_lastMessageLock);
+    return std::exchange(g_lastMessage, std::string());
 }
 
 void printStatusLine(const std::string& text) {

@@ -34,6 +34,9 @@ struct ProgressInfo {
     double length = 0;        // seconds of the whole run (0: unknown)
     double elapsed = 0;       // seconds of wall-clock time since the start
     bool percentOnly = false; // position and length are no times (a WMA encoding)
+    // Several entries at once: `entry` counts those finished ("[3/8 done]")
+    // and `name` holds the ones being converted.
+    bool countsDone = false;
 };
 
 // The progress line of `p` in at most `width` terminal columns: fields are
@@ -82,6 +85,8 @@ bool isProgressText(const std::string& text);
 int interruptSignal();
 // Ends the progress line (newline) if one is showing.
 void endProgressLine();
+// The text of the last message shown since the last call (empty: none).
+std::string takeLastMessage();
 // Prints a whole line on stderr, below a progress line that is showing.
 void printStatusLine(const std::string& text);
 // Shows `p` as the progress line (or a plain line when asked for).

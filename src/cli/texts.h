@@ -34,10 +34,13 @@ namespace kestrel::cli::text {
 inline constexpr const char* kProgramPrefix = "kestrel-cli: ";
 
 // A conversion process that ended before it had reported its entry.
-inline constexpr const char* kWorkerLost =
-    "kestrel-cli convert: %s: the conversion process ended unexpectedly (%s)";
+inline const char* const kWorkerLost =
+    cliText("kestrel-cli convert: %s: the conversion process ended unexpectedly (%s)",
+            "kestrel-cli convert: %s：转换进程意外结束（%s）");
 // No conversion process could be started; the batch runs in this process.
-inline constexpr const char* kWorkerStartFailed =
-    "kestrel-cli convert: cannot start a conversion process (%s); converting one file at a time";
+inline const char* const kWorkerStartFailed =
+    cliText("kestrel-cli convert: cannot start a conversion process (%s); converting one file at "
+            "a time",
+            "kestrel-cli convert: 无法启动转换进程（%s）；逐个转换文件");
 
 } // namespace kestrel::cli::text

@@ -22,10 +22,12 @@ struct Result {
 };
 
 // Stopped after 60 seconds (status 124), so that a hang fails.
+// The design's messages are checked as a Chinese locale shows them.
 Result cli(const TempDir& home, const std::string& args) {
     Result r;
-    std::string text = capture("SDL_AUDIODRIVER=dummy timeout 60 '" + kCli + "' --home '" +
-                               home.path() + "' " + args + " 2>&1 </dev/null; echo \"@rc=$?\"");
+    std::string text =
+        capture("SDL_AUDIODRIVER=dummy LC_ALL=zh_CN.UTF-8 timeout 60 '" + kCli + "' --home '" +
+                home.path() + "' " + args + " 2>&1 </dev/null; echo \"@rc=$?\"");
     size_t at = text.rfind("@rc=");
     r.status = std::atoi(text.c_str() + at + 4);
     r.out = text.substr(0, at);

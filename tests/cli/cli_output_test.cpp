@@ -43,7 +43,9 @@ TEST(CliOutput, TypeFolderAndNamesFollowTheCommandLine) {
     Result r = cliIn(work.path(), home, "convert '" + src + "'");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(exists(work.file("mpeg_vcd.mp3"))) << r.out;
-    EXPECT_TRUE(std::regex_match(r.out, std::regex(".*/mpeg_vcd\\.mp3\t4\\.\\d\\d\t\\d+\n")))
+    EXPECT_TRUE(std::regex_match(
+        r.out,
+        std::regex(".*/mpeg_vcd\\.mp3\t/.*/mpeg_vcd\\.mpg\t4\\.\\d\\d\t\\d+\tconverted\t\n")))
         << r.out;
     // -o FILE.wav: the type is the extension's.
     r = cliIn(work.path(), home, "convert -o clip.wav '" + src + "'");

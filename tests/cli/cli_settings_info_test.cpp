@@ -254,6 +254,11 @@ TEST(CliDocs, ManualPageRendersEveryCommand) {
             << c << "\n"
             << text;
     EXPECT_NE(text.find("kestrel-cli info [--json] FILE"), std::string::npos);
+    // The closing sections come from the help's own.
+    for (const char* section :
+         {"\nEXAMPLES\n", "\nEXIT STATUS\n", "\nFILES\n", "\nENVIRONMENT\n", "\nSEE ALSO\n"})
+        EXPECT_NE(text.find(section), std::string::npos) << section;
+    EXPECT_NE(text.find("kestrel-cli convert -t mp3 -o - -"), std::string::npos) << text;
     // roff warnings (an unknown request from a line of help) show on stderr.
     EXPECT_EQ(capture("LC_ALL=C.UTF-8 man --warnings -l '" + page + "' 2>&1 >/dev/null"), "");
 }

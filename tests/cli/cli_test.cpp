@@ -76,9 +76,9 @@ TEST(Cli, SettingsPrintsEveryKeyInLoadOrderThenTheDerivedFormat) {
     for (std::sregex_iterator it(r.out.begin(), r.out.end(), line), end; it != end; ++it)
         lines.push_back((*it)[1]);
     ASSERT_EQ(lines.size(), 33u + 4u);
-    EXPECT_EQ(lines[0], "界面显示=1");
-    EXPECT_EQ(lines[27], "转换文件类型=1 (exe)");
-    EXPECT_EQ(lines[32], "转换文件保存路径=" + home.path() + "/");
+    EXPECT_EQ(lines[0], "界面显示=1  [display_mode]");
+    EXPECT_EQ(lines[27], "转换文件类型=1 (exe)  [output_type]");
+    EXPECT_EQ(lines[32], "转换文件保存路径=" + home.path() + "/  [save_path]");
     EXPECT_EQ(lines[33], "out_rate=44100");
     EXPECT_EQ(lines[36], "out_version=0");
     EXPECT_FALSE(readFile(home.file("tavolin.ini")).empty());
@@ -90,7 +90,8 @@ TEST(Cli, ListAddDeleteAndSave) {
     EXPECT_EQ(cli(home, "list add '" + a + "' '" + b + "'").status, 0);
     Result dup = cli(home, "list add '" + a + "'");
     EXPECT_EQ(dup.status, 2);
-    EXPECT_NE(dup.out.find("kestrel-cli: 多媒体文件已在列表中存在"), std::string::npos);
+    EXPECT_NE(dup.out.find("kestrel-cli: the media file is already in the list"),
+              std::string::npos);
     EXPECT_EQ(readFile(home.file("mpginfo.dat")).size(), 4u + 2 * 752);
 
     Result list = cli(home, "list");
@@ -157,10 +158,10 @@ TEST(Cli, InfoOfEveryMpegFixture) {
     // A video-only stream is refused with the analysis message.
     Result v = cli(home, "info '" + fixture("mpeg_video.m1v") + "'");
     EXPECT_EQ(v.status, 2);
-    EXPECT_NE(v.out.find("无音频的多媒体文件"), std::string::npos);
+    EXPECT_NE(v.out.find("a media file without audio"), std::string::npos);
     Result missing = cli(home, "info '" + home.file("none.mpg") + "'");
     EXPECT_EQ(missing.status, 2);
-    EXPECT_NE(missing.out.find("打开多媒体文件出错"), std::string::npos) << missing.out;
+    EXPECT_NE(missing.out.find("cannot open the media file"), std::string::npos) << missing.out;
 }
 
 TEST(Cli, FastCopiesIntoTheOutputFolder) {
@@ -176,7 +177,7 @@ TEST(Cli, FastCopiesIntoTheOutputFolder) {
     EXPECT_NE(none.out.find("no sound"), std::string::npos) << none.out;
     Result bad = cli(home, "fast -o '" + out.path() + "' '" + fixture("mpeg_dvd.vob") + "'");
     EXPECT_EQ(bad.status, 2);
-    EXPECT_NE(bad.out.find("不支持该类型文件的快速转换"), std::string::npos);
+    EXPECT_NE(bad.out.find("fast conversion does not take this type of file"), std::string::npos);
 }
 
 TEST(Cli, MisspeltCommandIsRefusedWithTheListOfCommands) {
@@ -202,12 +203,14 @@ TEST(Cli, MisspeltCommandIsRefusedWithTheListOfCommands) {
 TEST(Cli, PlayWithoutSoundDeviceSaysWhyAndExits2) {
     TempDir home;
     // An audio driver that does not exist: no device can be opened.
-    std::string text =
-        capture("SDL_AUDIODRIVER=none-such '" + kCli + "' --home '" + home.path() + "' play '" +
-                fixture("mpeg_l3_cbr_44k.mp3") + "' 2>&1; echo \"@rc=$?\"");
+    std::string text = capture("SDL_AUDIODRIVER=none-such LC_ALL=zh_CN.UTF-8 '" + kCli +
+                               "' --home '" + home.path() + "' play '" +
+                               fixture("mpeg_l3_cbr_44k.mp3") + "' 2>&1; echo \"@rc=$?\"");
     size_t at = text.rfind("@rc=");
     EXPECT_EQ(std::atoi(text.c_str() + at + 4), 2) << text;
     EXPECT_NE(text.find("打开声卡设备失败"), std::string::npos) << text;
+    // Not followed by the window's "playing finished, choose another command".
+    EXPECT_EQ(text.find("文件播放完成"), std::string::npos) << text;
 }
 
 TEST(Cli, ListKeepsTheAbsolutePathOfAFileAddedByARelativeOne) {
@@ -238,10 +241,10 @@ TEST(Cli, SourcesThatAreNoMediaFilesAreRefusedPromptly) {
     struct Case {
         std::string path;
         const char* says;
-    } cases[] = {{fifo, "命名管道（FIFO）"},
-                 {folder, "是文件夹"},
-                 {"/dev/null", "是字符设备"},
-                 {empty, "是空文件"}};
+    } cases[] = {{fifo, "is a named pipe (FIFO)"},
+                 {folder, "is a folder"},
+                 {"/dev/null", "is a character device"},
+                 {empty, "is empty"}};
     const std::string commands[] = {"info", "list add", "convert -t wav -o '" + out.path() + "'",
                                     "play --seconds 1"};
     for (const auto& command : commands) {
@@ -265,7 +268,8 @@ TEST(Cli, SettingsKeepASavePathThatGbkCannotHold) {
     for (int start = 0; start < 2; ++start) {
         Result r = cli(home, "settings");
         ASSERT_EQ(r.status, 0);
-        EXPECT_NE(r.out.find("转换文件保存路径=" + folder + "/\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("转换文件保存路径=" + folder + "/  [save_path]\n"), std::string::npos)
+            << r.out;
     }
     // Stored as GB18030: the emoji's four bytes, no UTF-8.
     auto ini = readFile(home.file("tavolin.ini"));

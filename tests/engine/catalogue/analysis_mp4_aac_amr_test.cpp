@@ -24,19 +24,22 @@ struct Listed {
     unsigned long long fileSize = 0;
 };
 
+// The record's facts from `info --json`; the refusals in the catalogue's own
+// texts (a Chinese locale).
 Listed info(const std::string& path) {
     TempDir home;
-    CommandResult r = runApart("'" + kCli + "' --home '" + home.path() + "' info '" + path + "'");
+    CommandResult r = runApart("LC_ALL=zh_CN.UTF-8 '" + kCli + "' --home '" + home.path() +
+                               "' info --json '" + path + "'");
     Listed l;
     l.status = r.status;
     l.err = r.err;
     std::smatch m;
     auto num = [&](const char* key) {
-        return std::regex_search(r.out, m, std::regex(std::string("\n  ") + key + "=(-?[0-9.]+)"))
+        return std::regex_search(r.out, m, std::regex(std::string("\"") + key + "\": (-?[0-9.]+)"))
                    ? std::stod(m[1])
                    : -1.0;
     };
-    if (std::regex_search(r.out, m, std::regex("typeName=([^\n]*)"))) l.typeName = m[1];
+    if (std::regex_search(r.out, m, std::regex("\"typeName\": \"([^\"]*)\""))) l.typeName = m[1];
     l.kind = static_cast<int>(num("kind"));
     l.channels = static_cast<int>(num("channels"));
     l.durationSec = static_cast<int>(num("durationSec"));

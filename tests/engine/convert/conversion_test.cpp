@@ -287,7 +287,7 @@ TEST(ConversionReport, OutputThatCannotBeCreatedGivesNoOutputAndStatus2) {
     CliRun r = convertRun(home, out.path(), "-t wav '" + source + "'");
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.lines.empty());
-    EXPECT_NE(r.err.find("打开生成文件"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("cannot open the output"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(source + ": no output"), std::string::npos) << r.err;
     EXPECT_TRUE(filesIn(out.path()).empty());
 }
@@ -311,12 +311,14 @@ TEST(ConversionReport, EntryWithoutSoundIsListedAsSuch) {
     EXPECT_EQ(r.status, 2);
     ASSERT_EQ(r.lines.size(), 2u);
     auto avi = fields(r.lines[0]), vcd = fields(r.lines[1]);
-    ASSERT_EQ(avi.size(), 4u);
-    EXPECT_EQ(avi[3], "no-sound");
+    // output, source, seconds, bytes, status, reason
+    ASSERT_EQ(avi.size(), 6u);
+    EXPECT_EQ(avi[4], "no-sound");
     EXPECT_EQ(readFile(avi[0]).size(), 44u);
-    EXPECT_EQ(avi[2], "44");
-    EXPECT_EQ(vcd.size(), 3u) << r.lines[1];
-    EXPECT_NEAR(std::atof(vcd[1].c_str()), 4.0, 0.1);
+    EXPECT_EQ(avi[3], "44");
+    ASSERT_EQ(vcd.size(), 6u) << r.lines[1];
+    EXPECT_EQ(vcd[4], "converted");
+    EXPECT_NEAR(std::atof(vcd[2].c_str()), 4.0, 0.1);
     EXPECT_NE(r.err.find(silent + ": no sound"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find(fixture("mpeg_vcd.mpg") + ":"), std::string::npos) << r.err;
 }
@@ -336,7 +338,7 @@ TEST(ConversionReport, EveryOutputIsListed) {
     ASSERT_EQ(r.lines.size(), 17u);
     for (int i = 0; i < 17; ++i) {
         auto f = fields(r.lines[i]);
-        ASSERT_EQ(f.size(), 3u) << r.lines[i];
+        ASSERT_EQ(f.size(), 6u) << r.lines[i];
         EXPECT_NE(f[0].find("s" + std::to_string(101 + i) + ".wav"), std::string::npos);
         EXPECT_GT(readFile(f[0]).size(), 44u + 11025 * 4);
     }
@@ -384,10 +386,11 @@ TEST(ConversionReport, FailedWritesKeepAValidIncompleteOutput) {
         EXPECT_EQ(r.status, 2);
         ASSERT_EQ(r.lines.size(), 1u);
         auto f = fields(r.lines[0]);
-        ASSERT_EQ(f.size(), 4u);
-        EXPECT_EQ(f[3], "incomplete");
-        EXPECT_NE(r.err.find("写入生成文件"), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("文件大小超过了系统的限制"), std::string::npos) << r.err;
+        ASSERT_EQ(f.size(), 6u);
+        EXPECT_EQ(f[4], "incomplete");
+        EXPECT_NE(r.err.find("writing the output"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("the file is larger than the system allows"), std::string::npos)
+            << r.err;
         EXPECT_NE(r.err.find(src + ": incomplete"), std::string::npos) << r.err;
         auto wav = readFile(f[0]);
         ASSERT_GT(wav.size(), 50000u);
@@ -410,8 +413,8 @@ TEST(ConversionReport, FailedWritesKeepAValidIncompleteOutput) {
         EXPECT_EQ(r.status, 2);
         ASSERT_EQ(r.lines.size(), 1u);
         auto f = fields(r.lines[0]);
-        ASSERT_EQ(f.size(), 4u);
-        EXPECT_EQ(f[3], "incomplete");
+        ASSERT_EQ(f.size(), 6u);
+        EXPECT_EQ(f[4], "incomplete");
         auto mp3 = readFile(f[0]);
         ASSERT_GT(mp3.size(), 5000u);
         EXPECT_LE(mp3.size(), 20u * 1024);

@@ -145,12 +145,14 @@ TEST(LibraryRoutes, MonoMixLeftAndRight) {
         checkWav(c);
 }
 
-TEST(LibraryRoutes, AmrAboveElevenKilohertzIsRefused) {
+TEST(LibraryRoutes, AmrAboveElevenKilohertzAskedForIsRefused) {
     TempDir home, out;
     Converted r = convert(home, out, "-t wav -r 22050 '" + fixture("mp4_ring_122.amr") + "'");
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.outputs.empty());
-    EXPECT_NE(r.err.find("请选择8000或11025采样率"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("an AMR source converts only at 8000 or 11025 Hz (-r 8000 or -r 11025)"),
+              std::string::npos)
+        << r.err;
 }
 
 TEST(LibraryRoutes, AacWithoutHeaderGivesNoSound) {
