@@ -43,6 +43,10 @@ inline constexpr TextTwin kConvertTwins[] = {
     {kestrel::text::kOutputPlaceFailed,
      "the output %s cannot be renamed to %s: %s. What was written is "
      "kept in %s"},
+    {kestrel::text::kMp3EncoderSetupFailed, "the MP3 encoder could not be set up; the output %s "
+                                            "cannot be made"},
+    {kestrel::text::kMp3EncodeFailed, "MP3 encoding failed; the conversion into %s stopped; the "
+                                      "file holds only what was encoded before"},
     {kestrel::text::kReasonDiskFull, "the disk is full"},
     {kestrel::text::kReasonFileTooLarge, "the file is larger than the system allows"},
     {kestrel::text::kWmaInitFailed, "the WMA encoder could not be set up"},

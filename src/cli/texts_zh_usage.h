@@ -61,6 +61,15 @@ inline constexpr TextTwin kUsageTwins[] = {
     {"set 需要设置的名称和值", "set needs a setting's name and a value"},
     {"未知的设置 '%s'", "unknown setting '%s'"},
     {"未知的 settings 命令 '%s'", "unknown settings command '%s'"},
+    {"--tag 需要 键=值，键是 title、artist、album、album_artist、track、disc、year、genre、"
+     "comment 之一",
+     "--tag needs KEY=VALUE with KEY one of title, artist, album, album_artist, track, disc, "
+     "year, genre, comment"},
+    {"--tag-charset 需要 auto、latin1 或 gb18030", "--tag-charset needs auto, latin1 or gb18030"},
+    {"--name 需要模板，例如 '{artist} - {title}'",
+     "--name needs a template such as '{artist} - {title}'"},
+    {"--name 给文件夹中的生成文件命名：请给出 -o 目录/，不要用 -o 文件 或 --stamp",
+     "--name names the outputs in a folder: give -o DIR/, not -o FILE or --stamp"},
 };
 
 } // namespace kestrel::cli

@@ -102,12 +102,15 @@ TEST(CliBatch, OneInputNeverStopsTheOthers) {
         } else if (c.args != "--join") {
             std::string amr = work.file("mp4_ring_122.mp3");
             ASSERT_TRUE(std::filesystem::exists(amr)) << r.err;
-            EXPECT_EQ(capture("ffprobe -v error -show_entries stream=sample_rate -of csv=p=0 '" +
-                              amr + "'"),
-                      "11025\n");
-            EXPECT_EQ(capture("ffprobe -v error -show_entries stream=sample_rate -of csv=p=0 '" +
-                              work.file("mpeg_vcd.mp3") + "'"),
-                      "44100\n");
+            // The sample rate leads the first audio stream's line.
+            auto rateOf = [](const std::string& f) {
+                return capture("ffprobe -v error -select_streams a:0 -show_entries "
+                               "stream=sample_rate -of csv=p=0 '" +
+                               f + "'")
+                    .substr(0, 5);
+            };
+            EXPECT_EQ(rateOf(amr), "11025");
+            EXPECT_EQ(rateOf(work.file("mpeg_vcd.mp3")), "44100");
         }
     }
 }
@@ -158,12 +161,13 @@ TEST(CliBatch, OutputOptionMeansWhatItSays) {
 TEST(CliBatch, PipesInAndOut) {
     TempDir home, work, tmp;
     const std::string env = "LANG=C.UTF-8 TMPDIR='" + tmp.path() + "'";
-    Result r = sh(env, work.path(), home,
-                  "cat '" + fixture("mpeg_vcd.mpg") +
-                      "' | CLI convert -t mp3 -o - - > out.bin && ffprobe -v error "
-                      "-show_entries stream=codec_name,sample_rate -of csv=p=0 - < out.bin");
+    Result r =
+        sh(env, work.path(), home,
+           "cat '" + fixture("mpeg_vcd.mpg") +
+               "' | CLI convert -t mp3 -o - - > out.bin && ffprobe -v error -select_streams a:0 "
+               "-show_entries stream=codec_name,sample_rate -of csv=p=0 - < out.bin");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "mp3,44100\n") << r.err;
+    EXPECT_EQ(r.out.substr(0, 9), "mp3,44100") << r.err;
     EXPECT_NEAR(ffprobeDuration(work.file("out.bin")), 4.0, 0.1);
     EXPECT_TRUE(std::filesystem::is_empty(tmp.path())); // the spooled input is gone
     EXPECT_FALSE(std::filesystem::exists(work.file("-")));
