@@ -54,14 +54,15 @@ sound_of() { # OUTPUT
 }
 
 # Converts one file with `cli`: sets `status`, `out`, and `listed` (the
-# output lines of the report without a mark: the outputs reported as done).
+# output lines of the report whose status is converted: the outputs reported
+# as done).
 convert_one() { # SOURCE TYPE NAME DIR
   mkdir -p "$4"
   out="$4/$3"
   status=0
   env -u KESTREL_HOME -u KESTREL_LIB_DIR HOME="$home" XDG_DATA_HOME="$home/data" \
     "$cli" convert -t "$2" -o "$out" "$fixtures/$1" >"$4/report" 2>"$4/errors" || status=$?
-  listed=$(awk -F '\t' 'NF == 3' "$4/report")
+  listed=$(awk -F '\t' '$5 == "converted"' "$4/report")
 }
 
 # An output reported as done holds the whole sound in the codec expected.
