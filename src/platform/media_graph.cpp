@@ -127,6 +127,33 @@ struct MediaGraph::Impl {
         return 0;
     }
 
+    // The length of a source whose container states none (a RealMedia file
+    // whose header says 0, a RealAudio file without a bit rate): its audio
+    // packets are read to the end, and the later of the last packet's end and
+    // the sum of the packets' lengths is taken. Leaves the source at its end.
+    void measureDuration() {
+        AVStream* st = fmt->streams[facts.audioStream];
+        int64_t first = AV_NOPTS_VALUE, end = 0, sum = 0;
+        while (!stopRequest.load() && av_read_frame(fmt, pkt) >= 0) {
+            if (pkt->stream_index == facts.audioStream) {
+                const int64_t length = pkt->duration > 0 ? pkt->duration : 0;
+                sum += length;
+                if (pkt->pts != AV_NOPTS_VALUE) {
+                    if (first == AV_NOPTS_VALUE || pkt->pts < first) first = pkt->pts;
+                    end = std::max(end, pkt->pts - first + length);
+                }
+            }
+            av_packet_unref(pkt);
+        }
+        const int64_t d =
+            av_rescale_q(std::max(end, sum), st->time_base, AVRational{1, kGraphTimeUnits});
+        if (d <= 0) return;
+        facts.duration = d;
+        facts.durationSec = static_cast<int>(d / kGraphTimeUnits);
+        facts.durationLow = static_cast<uint32_t>(d);
+        facts.broadcast = false;
+    }
+
     // Hands `bytes` of block on; false when the callback asked to stop.
     bool deliver(const SampleCallback& cb, int bytes, int64_t& frames) {
         const int align = facts.format.blockAlign;
@@ -335,6 +362,7 @@ double graphRateForMode(int conversionMode) {
 int openMediaGraph(const std::string& path, GraphFacts& facts) {
     MediaGraph g;
     int r = g.prepare(path, 1.0);
+    if (r == 0 && g.d_->facts.duration <= 0) g.d_->measureDuration();
     if (r == 0) facts = g.facts();
     return r;
 }

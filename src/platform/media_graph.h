@@ -92,6 +92,7 @@ class MediaGraph {
     void release();
 
   private:
+    friend int openMediaGraph(const std::string& path, GraphFacts& facts);
     struct Impl;
     std::unique_ptr<Impl> d_;
 };
@@ -101,6 +102,8 @@ class MediaGraph {
 double graphRateForMode(int conversionMode);
 
 // Analysis: builds the graph for `path`, reports its facts and releases it.
+// Where the container states no length, the length of its audio packets is
+// measured.
 int openMediaGraph(const std::string& path, GraphFacts& facts);
 // Playback or conversion: builds the graph and keeps it for runMediaGraph.
 int prepareMediaGraph(MediaGraph& graph, const std::string& path, double rate);

@@ -227,6 +227,19 @@ int analyzeWithProbe(const std::string& path, MediaRecord& rec, uint64_t size, b
     return 0;
 }
 
+// RealMedia and RealAudio files say what they are in their first bytes: the
+// RealMedia file header (".RMF") or the header of the older RealAudio files
+// (".ra" and 0xFD, versions 3 to 5). The stream probe would look for MPEG
+// start codes in their coded sound and may find some there.
+bool hasRealMediaSignature(const std::string& path) {
+    unsigned char head[4] = {};
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    const bool got = std::fread(head, 1, sizeof head, f) == sizeof head;
+    std::fclose(f);
+    return got && (std::memcmp(head, ".RMF", 4) == 0 || std::memcmp(head, ".ra\xfd", 4) == 0);
+}
+
 } // namespace
 
 namespace {
@@ -248,6 +261,8 @@ int analyzeByExtension(const std::string& path, MediaRecord& rec, uint64_t bytes
     if (ext3 == "MP4" || ext3 == "3GP" || ext3 == "M4A")
         return analyzeMp4File(path, rec, bytes, ext3);
     PlatformFamily family = platformFamily(ext3, upperTail(path, 4));
+    if (family == PlatformFamily::None && hasRealMediaSignature(path))
+        family = PlatformFamily::RealMedia;
     if (family == PlatformFamily::None) return analyzeWithProbe(path, rec, bytes, graphTried);
     // Files of these families are read by the platform's readers already.
     graphTried = true;
