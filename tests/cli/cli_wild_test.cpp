@@ -210,7 +210,7 @@ TEST(CliWild, MpegAudioConvertsLikeMpg123) {
 // playing time and bit rate from its sound frames (not from the tag frame in
 // front, whose status bits differ), an SWF sound's codec by the SWF codes
 // (which overlap the FLV ones), an FLV file's length to the end of its last
-// sound.
+// sound, an ADIF file's length from what its raw data blocks decode to.
 TEST(CliWild, InfoDescribesTheSound) {
     struct Case {
         const char* file;
@@ -227,6 +227,8 @@ TEST(CliWild, InfoDescribesTheSound) {
         {"flash_aac_44k_st.flv", "AAC", "FLV, AAC sound", 0},
         // The last tag, at 6 s, holds 1.06 s of sound.
         {"wild_long_tags.flv", "PCM (little-endian)", "FLV, PCM (little-endian) sound", 7},
+        // The ADIF header's bit rate is the stream's peak: 3 s by it.
+        {"wild_adif_peak.aac", "AAC", "AAC", 7},
     };
     TempDir home;
     for (const auto& c : cases) {

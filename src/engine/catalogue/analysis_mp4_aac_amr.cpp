@@ -12,7 +12,9 @@
 #include "platform/ports.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace kestrel {
 
@@ -29,15 +31,26 @@ bool mp4LibraryReady() {
     return loaded;
 }
 
-// An ADIF header names no channel count of its own: the decoder's is taken.
-int adifChannels(const std::string& path) {
-    if (loadOrvoaacdec() < 0) return 0;
-    int rate = 0, channels = 0;
-    if (orvoaacdec.aacdecode_init(path.c_str(), AACDEC_MODE_STREAM, &rate, &channels) < 0)
-        channels = 0;
+// An ADIF header names no channel count of its own, and its bit rate is the
+// peak rate of a variable-rate stream: the decoder's channels are taken, and
+// the length is what the raw data blocks decode to (they carry no lengths of
+// their own to count). False when the decoder cannot read the stream.
+bool adifFacts(const std::string& path, int& channels, double& seconds) {
+    if (loadOrvoaacdec() < 0) return false;
+    int rate = 0;
+    bool ok = orvoaacdec.aacdecode_init(path.c_str(), AACDEC_MODE_STREAM, &rate, &channels) >= 0 &&
+              rate > 0 && channels > 0;
+    if (ok) {
+        std::vector<unsigned char> pcm(AACDEC_FRAME_PCM_BYTES);
+        uint64_t bytes = 0;
+        int got = 0;
+        while (orvoaacdec.aac_decode(pcm.data(), static_cast<int>(pcm.size()), &got) >= 0)
+            bytes += static_cast<uint64_t>(std::max(got, 0));
+        seconds = double(bytes) / (2.0 * channels * rate);
+    }
     orvoaacdec.aacdecode_close();
     unloadOrvoaacdec();
-    return channels;
+    return ok;
 }
 
 bool isText(const char* a, const char* b) {
@@ -78,7 +91,11 @@ int analyzeAacFile(const std::string& path, MediaRecord& rec, uint64_t size) {
         refuse(caption::kMain, text::kNotAac, path);
         return -1;
     }
-    if (info.headerType == kAacAdif && info.channels == 0) info.channels = adifChannels(path);
+    double adifSeconds = -1;
+    if (info.headerType == kAacAdif) {
+        int channels = 0;
+        if (adifFacts(path, channels, adifSeconds) && info.channels == 0) info.channels = channels;
+    }
     setField(rec.typeName, sizeof rec.typeName, "AAC");
     rec.kind = kindCode(MediaKind::Aac);
     rec.fileSize = recordFileSize(size);
@@ -88,8 +105,9 @@ int analyzeAacFile(const std::string& path, MediaRecord& rec, uint64_t size) {
     rec.sampleRate = info.samplingRate;
     rec.channels = info.channels;
     // A stream without one whole frame has no bit rate to divide by.
-    rec.durationSec =
-        info.bitRate > 0 ? static_cast<int32_t>(size * 8 / uint64_t(info.bitRate)) : 0;
+    rec.durationSec = adifSeconds >= 0   ? static_cast<int32_t>(adifSeconds)
+                      : info.bitRate > 0 ? static_cast<int32_t>(size * 8 / uint64_t(info.bitRate))
+                                         : 0;
     return 0;
 }
 
