@@ -253,8 +253,9 @@ TEST(CliWild, InfoDescribesTheSound) {
 
 // Layouts whose sound converts to its source: Flash movies whose sound
 // stream is 16-bit PCM (format 3), in the movie's own timeline or inside a
-// sprite behind an empty header of the movie's (bit-exact); AAC in M4A whose
-// priming and length only iTunes' gapless tag gives.
+// sprite behind an empty header of the movie's (bit-exact); an SWF event
+// sound in MPEG audio; AAC in M4A whose priming and length only iTunes'
+// gapless tag gives.
 TEST(CliWild, ConvertsToItsSource) {
     struct Case {
         const char* file;
@@ -266,6 +267,9 @@ TEST(CliWild, ConvertsToItsSource) {
         {"wild_stream_pcm.swf", "wild_src_22k_mono.wav", 8023, 22050, 1, 90},
         {"wild_sprite_pcm.swf", "wild_src_44k_st.wav", 8023, 44100, 2, 90},
         {"wild_itunsmpb.m4a", "wild_src_44k_st.wav", 10003, 44100, 2, 30},
+        // An event sound in MPEG audio: the samples to skip at its start
+        // go, its sample count ends it.
+        {"wild_event_mp3.swf", "wild_src_44k_st.wav", 8022, 44100, 2, 30},
     };
     TempDir home;
     for (const auto& c : cases) {

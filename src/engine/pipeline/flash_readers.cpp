@@ -10,6 +10,7 @@
 #include "engine/libraries/lib_mpadec_ext.h"
 #include "engine/libraries/lib_orvoaacdec.h"
 #include "engine/libraries/lib_orvomtvdec.h"
+#include "engine/pipeline/pcm_trim.h"
 #include "engine/pipeline/texts.h"
 #include "platform/paths.h"
 #include "platform/ports.h"
@@ -128,6 +129,7 @@ struct Units {
     std::function<bool(size_t)> decode;  // false: the source ends here
     std::function<void()> seeked;        // drop decoder state after a jump
     std::function<void()> finish;        // hand over what the decoders hold
+    std::function<void()> shape;         // applied to the PCM before the sink takes it
 };
 
 void unitLoop(MpegReader& r, const ReaderEntry& e, Units& u, PcmSinkPath& sink,
@@ -157,12 +159,14 @@ void unitLoop(MpegReader& r, const ReaderEntry& e, Units& u, PcmSinkPath& sink,
         }
         const bool more = u.decode(i);
         ++i;
+        if (u.shape) u.shape();
         if (pcm.pending > 0) sink.consume(pcm);
         pcm.pending = 0;
         if (!more) break;
     }
     if (flags.running.load() && !sink.failed() && u.finish) {
         u.finish();
+        if (u.shape) u.shape();
         if (pcm.pending > 0) sink.consume(pcm);
     }
     pcm.pending = 0;
@@ -306,6 +310,7 @@ ReaderResult readSwf(MpegReader& r, const ReaderEntry& e, PcmSinkPath& sink, Pos
     Units u;
     std::vector<SwfPiece> blocks;
     FlashAdpcmDecoder adpcm;
+    PcmTrim mp3Trim;
     const bool isMp3 = fmt.format == kSwfMp3;
     const bool isAdpcm = fmt.format == kSwfAdpcm;
     const bool isPcm = fmt.format == kSwfPcm || fmt.format == kSwfPcmLe;
@@ -348,6 +353,15 @@ ReaderResult readSwf(MpegReader& r, const ReaderEntry& e, PcmSinkPath& sink, Pos
         const size_t skip = isMp3 ? 9 : 7;
         SwfPiece whole{nullptr, 0};
         if (ev && ev->length > skip) whole = {base + ev->offset + skip, ev->length - skip};
+        // MPEG audio: the decoded sound begins with the encoder's and the
+        // decoder's delay, as many samples as the seek samples say; the
+        // sound's sample count ends it.
+        if (isMp3 && whole.data) {
+            int16_t seekSamples = 0;
+            std::memcpy(&seekSamples, base + ev->offset + 7, 2); // little-endian
+            mp3Trim.skipFrames = std::max<int16_t>(seekSamples, 0);
+            if (fmt.sampleCount > 0) mp3Trim.remainingFrames = fmt.sampleCount;
+        }
         if (isAdpcm && whole.data) {
             adpcm.begin(whole.data, whole.size, fmt.channels);
             u.count = adpcm.packets();
@@ -372,9 +386,16 @@ ReaderResult readSwf(MpegReader& r, const ReaderEntry& e, PcmSinkPath& sink, Pos
     u.secondOf = [&](size_t i) {
         return u.count ? static_cast<int>(double(i) / double(u.count) * e.durationSec) : 0;
     };
-    u.seeked = [&] { mpeg.seeked(); };
+    u.seeked = [&] {
+        mpeg.seeked();
+        mp3Trim.seeked();
+    };
     u.finish = [&] { mpeg.finish(); };
-    r.decoder().setDrain([&] { out.flush(); });
+    u.shape = [&] { mp3Trim.apply(r.pcm(), r.decoder().channels()); };
+    r.decoder().setDrain([&] {
+        u.shape();
+        out.flush();
+    });
     unitLoop(r, e, u, sink, report, context);
     r.decoder().setDrain(nullptr);
     mpeg.stop();
