@@ -55,7 +55,8 @@ void release(Instance& in) {
     }
 }
 
-mpg123_handle* newHandle() {
+// `freeFormat`: the stream's frames state no bit rate.
+mpg123_handle* newHandle(bool freeFormat) {
     int err = 0;
     mpg123_handle* h = mpg123_new(nullptr, &err);
     if (!h) return nullptr;
@@ -63,6 +64,10 @@ mpg123_handle* newHandle() {
     // trimming, no messages on the standard streams.
     mpg123_param(h, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0.0);
     mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
+    // The frames come whole and confirmed: the first one decodes without
+    // waiting for the header after it, so a stream of a single frame gives
+    // its sound. Free-format frames are measured by that header.
+    if (!freeFormat) mpg123_param(h, MPG123_ADD_FLAGS, MPG123_NO_READAHEAD, 0.0);
     // Native rate and channel count, signed 16-bit samples only.
     mpg123_format_none(h);
     const long* rates = nullptr;
@@ -95,7 +100,7 @@ MPADEC_API int mp3_open(int instance, const unsigned char* first_slot) {
     release(in);
     if (!validHeader(first_slot, len)) return 0;
     if (!ensureReady()) return 0;
-    in.handle = newHandle();
+    in.handle = newHandle((first_slot[2] >> 4) == 0);
     return in.handle ? 1 : 0;
 }
 

@@ -79,7 +79,8 @@ std::vector<int16_t> convertWav(const TempDir& home, const std::string& src, int
 // whatever the stream probe finds in them (kind 6000); their length is the
 // length of their packets where the header states none. Layouts of other
 // writers that our own readers take convert like FFmpeg's decode too: ADTS
-// with CRCs whose first frames are tiny, and FLV files cut inside a tag.
+// with CRCs whose first frames are tiny, and FLV files cut inside a tag (the
+// MP3 one after a single whole frame).
 TEST(CliWild, ConvertsLikeFfmpegDecodes) {
     struct Case {
         const char* file;
