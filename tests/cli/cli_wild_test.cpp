@@ -79,8 +79,8 @@ std::vector<int16_t> convertWav(const TempDir& home, const std::string& src, int
 // whatever the stream probe finds in them (kind 6000); their length is the
 // length of their packets where the header states none. Layouts of other
 // writers that our own readers take convert like FFmpeg's decode too: ADTS
-// with CRCs whose first frames are tiny, and FLV files cut inside a tag (the
-// MP3 one after a single whole frame).
+// with CRCs whose first frames are tiny (known by its headers under any
+// name), and FLV files cut inside a tag (the MP3 one after a single frame).
 TEST(CliWild, ConvertsLikeFfmpegDecodes) {
     struct Case {
         const char* file;
@@ -108,6 +108,7 @@ TEST(CliWild, ConvertsLikeFfmpegDecodes) {
         {"wild_ra288_v4.ra", 8000, 1, 160, 6000, 14},
         {"wild_aac.3g2", 22050, 1, 1024, 8000, 3},
         {"wild_adts_tiny.aac", 44100, 2, 1024, 8002, 3},
+        {"wild_adts_tiny.adts", 44100, 2, 1024, 8002, 3},
         {"wild_cut_mp3.flv", 44100, 2, 1152, 8012},
         {"wild_cut_aac.flv", 44100, 2, 1024, 8020},
     };

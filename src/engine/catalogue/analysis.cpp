@@ -5,6 +5,7 @@
 #include "engine/catalogue/graph_analysis.h"
 #include "engine/catalogue/analysis_mp4_aac_amr.h"
 #include "engine/catalogue/flash_media.h"
+#include "engine/containers/aac_info.h"
 #include "engine/containers/avi_reader.h"
 #include "engine/libraries/lib_orvoadpcmdec.h"
 #include "engine/containers/mpeg_audio_frame.h"
@@ -263,6 +264,10 @@ int analyzeByExtension(const std::string& path, MediaRecord& rec, uint64_t bytes
     PlatformFamily family = platformFamily(ext3, upperTail(path, 4));
     if (family == PlatformFamily::None && hasRealMediaSignature(path))
         family = PlatformFamily::RealMedia;
+    // Raw AAC under another name: the stream probe knows no AAC and may take
+    // stray bytes of its frames for MPEG audio headers.
+    if (family == PlatformFamily::None && beginsAacStream(path))
+        return analyzeAacFile(path, rec, bytes);
     if (family == PlatformFamily::None) return analyzeWithProbe(path, rec, bytes, graphTried);
     // Files of these families are read by the platform's readers already.
     graphTried = true;

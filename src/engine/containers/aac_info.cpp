@@ -145,6 +145,43 @@ int aacStreamInfo(FILE* f, AacInfo& info, std::vector<int64_t>* seekTable) {
     return kAacInfoOk;
 }
 
+bool beginsAacStream(const std::string& path) {
+    FILE* f = openSource(path);
+    if (!f) return false;
+    int64_t pos = 0;
+    uint8_t h[kAdtsReadBytes];
+    bool found = false;
+    if (std::fread(h, 1, 10, f) == 10 && std::memcmp(h, "ID3", 3) == 0)
+        pos = 10 + (int64_t(h[6] & 0x7F) << 21 | int64_t(h[7] & 0x7F) << 14 |
+                    int64_t(h[8] & 0x7F) << 7 | int64_t(h[9] & 0x7F));
+    int frames = 0;
+    uint8_t first[4] = {};
+    while (frames < 3) {
+        if (fseeko(f, static_cast<off_t>(pos), SEEK_SET) != 0) break;
+        const size_t got = std::fread(h, 1, kAdtsHeaderBytes, f);
+        if (got == 0 && frames > 0) { // the frames end with the file
+            found = true;
+            break;
+        }
+        if (got < 4) break;
+        if (frames == 0 && std::memcmp(h, "ADIF", 4) == 0) {
+            found = true;
+            break;
+        }
+        if (got < kAdtsHeaderBytes || !adtsSync(h) || aacSamplingRate((h[2] >> 2) & 15) == 0) break;
+        if (frames == 0) std::memcpy(first, h, 4);
+        // The same stream: rate, object type and channel configuration.
+        if ((h[2] & 0xFD) != (first[2] & 0xFD) || (h[3] >> 6) != (first[3] >> 6)) break;
+        const int length = (h[3] & 3) << 11 | h[4] << 3 | h[5] >> 5;
+        if (length < kAdtsHeaderBytes) break;
+        pos += length;
+        ++frames;
+        found = frames == 3;
+    }
+    std::fclose(f);
+    return found;
+}
+
 int aacStreamInfo(const std::string& path, AacInfo& info, std::vector<int64_t>* seekTable) {
     info = AacInfo();
     FILE* f = openSource(path);

@@ -45,4 +45,11 @@ int aacStreamInfo(const std::string& path, AacInfo& info,
 // The same over an open stream, read from its current position to its end.
 int aacStreamInfo(FILE* f, AacInfo& info, std::vector<int64_t>* seekTable = nullptr);
 
+// Whether the file at `path` is a raw AAC stream by its content: "ADIF" at
+// its start, or an ADTS header there followed by two more of the same rate
+// and channels, each where the frame before ends (or frames that end with
+// the file), behind an ID3v2 tag if there is one. Frames may be of any size
+// a header allows, however small.
+bool beginsAacStream(const std::string& path);
+
 } // namespace kestrel

@@ -108,8 +108,11 @@ TEST(GraphRoutes, InfoListsEveryFamily) {
         EXPECT_EQ(field(r.out, "kind"), std::to_string(l.kind));
         EXPECT_EQ(field(r.out, "sampleRate"), std::to_string(l.rate));
         EXPECT_EQ(field(r.out, "channels"), std::to_string(l.channels));
-        EXPECT_NEAR(std::atoi(field(r.out, "durationSec").c_str()),
-                    ffprobeDuration(fixture(l.file)), 1.0);
+        // The length of the sound the file holds (FFmpeg's decode), also
+        // where the header states none (the RealAudio 14.4 file).
+        const double decoded = double(ffmpegDecode(fixture(l.file), l.rate, l.channels).size()) /
+                               (double(l.rate) * l.channels);
+        EXPECT_NEAR(std::atoi(field(r.out, "durationSec").c_str()), decoded, 1.0);
         EXPECT_EQ(field(r.out, "fileSize"), std::to_string(readFile(fixture(l.file)).size()));
         // The codec as the decoder names it.
         EXPECT_EQ(r.out.find("\"codec\": \"\""), std::string::npos) << r.out;
