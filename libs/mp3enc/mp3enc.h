@@ -86,8 +86,9 @@ MP3ENC_API int wave_enmp3_vbrheader(unsigned char* out, int capacity);
  * Segment-parallel encoding of the encoder set up by the last init call,
  * before its first wave_enmp3code call: with `threads` > 1 the stream is cut
  * into segments of about twenty seconds, encoded on `threads` threads and
- * joined into one stream of the same frames count, length and tag values as
- * a one-thread encoding (the frames themselves differ around each join);
+ * joined into one stream of the same frames count, length and tag values
+ * (the ReplayGain of the whole stream included) as a one-thread encoding (the
+ * frames themselves differ around each join);
  * 1 or less encodes on the calling thread (the default).
  * While it is on, wave_enmp3code returns the frames of the segments joined so
  * far (often none; a call with 0 samples takes what is left, up to

@@ -59,8 +59,8 @@ lame_global_flags* createLame(const Config& c, bool tag) {
     lame_set_mode(gf, c.channels == 1 ? MONO : JOINT_STEREO);
     lame_set_bWriteVbrTag(gf, 0);
     // The LAME tag carries the track's ReplayGain, measured over every sample
-    // the encoder takes.
-    lame_set_findReplayGain(gf, 1);
+    // the encoder takes; an encoder without the tag need not measure.
+    lame_set_findReplayGain(gf, tag ? 1 : 0);
     if (c.mode == 1) {
         lame_set_VBR(gf, vbr_default);
         lame_set_VBR_q(gf, c.quality);
@@ -219,6 +219,15 @@ SegmentEncoder::SegmentEncoder(const Config& config, int threads)
     open_.push_back(first);
     nextIndex_ = 1;
     encoderDelay_ = 0;
+    // The encoders scale their input (their presets lower it a little) before
+    // they measure it.
+    float scale[2] = {1.f, 1.f};
+    if (lame_global_flags* gf = createLame(config, false)) {
+        scale[0] = lame_get_scale(gf) * lame_get_scale_left(gf);
+        scale[1] = lame_get_scale(gf) * lame_get_scale_right(gf);
+        lame_close(gf);
+    }
+    gain_ = std::make_unique<GainAnalysis>(config.rate, config.channels, scale[0], scale[1]);
     for (int i = 0; i < threads_; ++i)
         workers_.emplace_back([this] { worker(); });
 }
@@ -278,6 +287,7 @@ void SegmentEncoder::dispatch(std::shared_ptr<Segment> s) {
 bool SegmentEncoder::feed(const short* pcm, int frames) {
     if (failed_ || finished_) return false;
     const int ch = cfg_.channels;
+    gain_->add(pcm, frames);
     int64_t left = frames;
     while (left > 0) {
         // Up to the next event: a segment's start or one's end.
@@ -332,6 +342,14 @@ bool SegmentEncoder::finish() {
             joinReady(true);
     }
     if (cur_ && !failed_) emit(*cur_, cur_->end());
+    if (!failed_) {
+        // The last encoder's flush measures the silence it pads the input
+        // with too: up to the end of the last frame and on through the
+        // encoder's look-ahead (752 samples) less the 528 samples of silence
+        // it puts in front of the input, which it does not measure.
+        gain_->addSilence(static_cast<int64_t>(frameKbps_.size()) * frameSamples_ + 224 - fed_);
+        radioGain_ = gain_->radioGainTenths();
+    }
     return !failed_;
 }
 
@@ -359,6 +377,8 @@ void SegmentEncoder::joinReady(bool wait) {
                 size_t n = lame_get_lametag_frame(cur_->gf, t.data(), t.size());
                 if (n == cur_->tagFrame.size())
                     tagTemplate_.assign(t.begin(), t.begin() + static_cast<long>(n));
+                // Flushed, it has measured the whole stream's ReplayGain.
+                tagMeasured_ = cur_->flushed;
                 encoderDelay_ = lame_get_encoder_delay(cur_->gf);
                 out_.insert(out_.end(), cur_->tagFrame.begin(), cur_->tagFrame.end());
                 streamBytes_ += cur_->tagFrame.size();
@@ -505,10 +525,17 @@ int SegmentEncoder::tagFrame(uint8_t* out, int cap) {
     t[lame + 21] = static_cast<uint8_t>(encoderDelay_ >> 4);
     t[lame + 22] = static_cast<uint8_t>(((encoderDelay_ & 15) << 4) | (padding >> 8));
     t[lame + 23] = static_cast<uint8_t>(padding & 255);
-    if (stats_.joins > 0) {
-        // The encoders measured the ReplayGain of their own segments only:
-        // the tag says it was not measured rather than give one of them.
+    if (!tagMeasured_) {
+        // The first encoder's tag was taken before it had seen the whole
+        // stream: the whole stream's radio gain instead, with the name code
+        // "radio" and the originator "set automatically".
+        // The encoder measures no peak where it does not decode its own
+        // output, and no audiophile gain.
+        const int g = std::clamp(radioGain_, -0x1FE, 0x1FE);
+        const int field = 0x2000 | 0x0C00 | (g < 0 ? 0x200 | -g : g);
         std::memset(&t[lame + 11], 0, 8); // peak, radio and audiophile gain
+        t[lame + 15] = static_cast<uint8_t>(field >> 8);
+        t[lame + 16] = static_cast<uint8_t>(field);
     }
     putBe32(&t[lame + 28], static_cast<uint32_t>(streamBytes_));
     t[lame + 32] = static_cast<uint8_t>(musicCrc_ >> 8);

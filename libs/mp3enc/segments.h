@@ -21,10 +21,12 @@
 //
 // The first segment's encoder writes the tag's placeholder frame; the tag of
 // the whole stream is made from its tag with the whole stream's frame and
-// byte counts, seek table, padding, music length and CRC. A stream joined
-// from several encoders carries no ReplayGain: each measured its own
-// segment, and none of them the whole.
+// byte counts, seek table, padding, music length and CRC, and the ReplayGain
+// of the whole stream, measured here over every sample as the encoders take
+// them (the encoders of later segments measure nothing).
 #pragma once
+
+#include "replaygain.h"
 
 #include <lame/lame.h>
 
@@ -48,7 +50,8 @@ struct Config {
 };
 
 // A LAME encoder with the parameters of `c`, writing the tag's placeholder
-// frame when `tag` is set; null when LAME refuses them. Thread-safe.
+// frame and measuring the ReplayGain for it when `tag` is set; null when LAME
+// refuses them. Thread-safe.
 lame_global_flags* createLame(const Config& c, bool tag);
 
 struct JoinStats {
@@ -109,10 +112,13 @@ class SegmentEncoder {
     std::vector<uint8_t> out_;
     size_t outPos_ = 0;
     std::vector<uint8_t> tagTemplate_;
+    bool tagMeasured_ = false;        // its ReplayGain is the whole stream's
     std::vector<uint16_t> frameKbps_; // the bit rate of every audio frame emitted
     uint64_t streamBytes_ = 0;        // every byte emitted, the tag's placeholder included
     uint16_t musicCrc_ = 0;
     int encoderDelay_ = 0;
+    std::unique_ptr<GainAnalysis> gain_; // over the whole input
+    int radioGain_ = 0;                  // its result, in 0.1 dB
     JoinStats stats_;
 };
 

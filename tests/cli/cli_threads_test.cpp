@@ -1,8 +1,9 @@
 // kestrel-cli convert --threads: a long MP3 output encoded on several threads
 // plays as long as the one-thread output, to the sample, decodes without an
-// error, keeps every frame's reservoir in bounds and, around each join, comes
-// within 1 dB of the one-thread output's signal-to-noise ratio; -j jobs share
-// the processors; bad values are refused.
+// error, keeps every frame's reservoir in bounds, carries the one-thread
+// output's ReplayGain and, around each join, comes within 1 dB of the
+// one-thread output's signal-to-noise ratio; -j jobs share the processors;
+// bad values are refused.
 #include "support/test_support.h"
 
 #include "engine/core/mp3_side_info.h"
@@ -10,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 using namespace kestrel::test;
 
@@ -47,6 +50,17 @@ std::vector<short> decode(const std::string& file, const TempDir& dir) {
             "' 2>/dev/null") != 0)
         return {};
     return samplesOf(readFile(raw), 0);
+}
+
+// The track gain and peak FFmpeg reads from a file's tags.
+std::string replayGainOf(const std::string& file) {
+    return capture("ffmpeg -nostdin -hide_banner -i '" + file +
+                   "' 2>&1 | sed -n 's/.*replaygain: //p'");
+}
+
+double trackGainOf(const std::string& replayGain) {
+    const auto at = replayGain.find("track gain - ");
+    return at == std::string::npos ? NAN : std::atof(replayGain.c_str() + at + 13);
 }
 
 // Signal-to-noise ratio (dB) of `out`, delayed by `lag` sample frames,
@@ -107,6 +121,12 @@ TEST(CliThreads, LongOutputsMatchTheOneThreadOutputs) {
         EXPECT_NE(a, b); // the second was encoded in segments
         EXPECT_EQ(kestrel::checkMp3Reservoir(a.data(), a.size()), -1);
         EXPECT_EQ(kestrel::checkMp3Reservoir(b.data(), b.size()), -1);
+        // The radio gain is kept in steps of 0.1 dB.
+        const std::string g1 = replayGainOf(one), g2 = replayGainOf(two);
+        ASSERT_NE(g1.find("track peak"), std::string::npos) << g1;
+        ASSERT_NE(g2.find("track peak"), std::string::npos) << g2;
+        EXPECT_NEAR(trackGainOf(g2), trackGainOf(g1), 0.1 + 1e-9);
+        EXPECT_EQ(g2.substr(g2.find("track peak")), g1.substr(g1.find("track peak")));
         const std::vector<short> d1 = decode(one, dir), d2 = decode(two, dir);
         ASSERT_FALSE(d1.empty());
         ASSERT_FALSE(d2.empty());

@@ -23,7 +23,9 @@ using kestrel::test::writeFile;
 namespace {
 
 // Sound that keeps the encoder's reservoir busy: chords that change every
-// 0.4 s, bursts of noise and clicks (short blocks), and quiet stretches.
+// 0.4 s, bursts of noise and clicks (short blocks), and quiet stretches. The
+// first 25 s are 9 dB quieter than the rest, so that the first segment's
+// loudness is not the whole stream's.
 std::vector<short> music(int rate, int channels, double seconds) {
     const size_t n = static_cast<size_t>(rate * seconds);
     std::vector<short> pcm(n * static_cast<size_t>(channels));
@@ -41,8 +43,9 @@ std::vector<short> music(int rate, int channels, double seconds) {
         const double white = (int32_t(noise >> 8) - (1 << 23)) / double(1 << 23);
         const double burst = (step % 5 == 2) ? 0.3 * white : 0.02 * white;
         const double click = (phase < 0.002) ? 0.8 : 0;
+        const double level = t < 25 ? 0.35 : 1.0;
         for (int c = 0; c < channels; ++c) {
-            double s = 0.3 * env * v * (c ? 0.8 : 1.0) + burst + click;
+            double s = level * (0.3 * env * v * (c ? 0.8 : 1.0) + burst + click);
             pcm[i * channels + c] =
                 static_cast<short>(std::lround(std::clamp(s, -1.0, 1.0) * 30000));
         }
@@ -102,7 +105,9 @@ struct TagValues {
     uint32_t frames = 0, bytes = 0, musicLength = 0;
     int delay = 0, padding = 0;
     uint16_t musicCrc = 0;
-    int radioGain = 0; // the ReplayGain field, 0 when not set
+    uint32_t peak = 0;
+    int gainCodes = 0; // the radio gain field's name and originator codes
+    int radioGain = 0; // in 0.1 dB
 };
 
 uint32_t be32(const uint8_t* p) {
@@ -121,7 +126,9 @@ TagValues tagOf(const std::vector<uint8_t>& s) {
     v.padding = (l[22] & 15) << 8 | l[23];
     v.musicLength = be32(l + 28);
     v.musicCrc = static_cast<uint16_t>(l[32] << 8 | l[33]);
-    v.radioGain = l[15] << 8 | l[16];
+    v.peak = be32(l + 11);
+    v.gainCodes = l[15] >> 2;
+    v.radioGain = ((l[15] & 1) << 8 | l[16]) * ((l[15] & 2) ? -1 : 1);
     return v;
 }
 
@@ -200,10 +207,11 @@ TEST_F(Mp3EncSegments, JoinedStreamsMatchTheOneThreadEncoding) {
         EXPECT_EQ(b.frames, a.frames);
         EXPECT_EQ(b.delay, a.delay);
         EXPECT_EQ(b.padding, a.padding);
-        // Each encoder measured its own segment: no ReplayGain rather than
-        // one of theirs.
-        EXPECT_NE(a.radioGain, 0);
-        EXPECT_EQ(b.radioGain, 0);
+        // The ReplayGain of the whole stream, not of the first segment.
+        EXPECT_EQ(b.gainCodes, a.gainCodes);
+        EXPECT_EQ(a.gainCodes, 1 << 3 | 3); // radio gain, set automatically
+        EXPECT_NEAR(b.radioGain, a.radioGain, 1);
+        EXPECT_EQ(b.peak, a.peak);
         EXPECT_EQ(b.bytes - par.stream.size(), a.bytes - one.stream.size());
         EXPECT_EQ(b.musicLength - par.stream.size(), a.musicLength - one.stream.size());
 
