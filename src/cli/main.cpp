@@ -462,7 +462,16 @@ void printHelp(const Command& cmd) {
 void startEngine(bool withList, bool withProbe) {
     // What runs of this host that were killed left in the program folder.
     removeStaleTempFiles();
-    loadSettings();
+    // The command line reads the settings without writing them; what it
+    // cannot use is named once.
+    const std::vector<std::string> unread = loadSettings(false);
+    if (!unread.empty()) {
+        std::string names;
+        for (const auto& u : unread)
+            names += (names.empty() ? "" : ", ") + u;
+        std::fprintf(stderr, "kestrel-cli: %s: values not usable, their defaults apply: %s\n",
+                     settingsPath().c_str(), names.c_str());
+    }
     // The stream probe is loaded once for the whole run, as at start-up.
     if (withProbe && !mxscanLoaded() && loadMxscan() < 0) std::exit(kRefused);
     derive_output_format();
