@@ -51,7 +51,8 @@ int FileLock::lock(const std::string& path, Kind kind) {
             return error_ = EINVAL, kFailed;
         }
         int rc;
-        while ((rc = ::flock(fd, kind == Kind::Shared ? LOCK_SH : LOCK_EX)) != 0 && errno == EINTR) {
+        while ((rc = ::flock(fd, kind == Kind::Shared ? LOCK_SH : LOCK_EX)) != 0 &&
+               errno == EINTR) {
         }
         if (rc != 0) {
             error_ = errno;

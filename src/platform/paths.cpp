@@ -177,9 +177,20 @@ pid_t taggedPid(const std::string& name, const std::string& host) {
     return static_cast<pid_t>(pid);
 }
 
+// Gone: no such process, or one that has ended and waits to be reaped.
 bool processGone(pid_t pid) {
     if (pid <= 0 || pid == ::getpid()) return false;
-    return ::kill(pid, 0) != 0 && errno == ESRCH;
+    if (::kill(pid, 0) != 0) return errno == ESRCH;
+    std::string stat;
+    if (FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r")) {
+        char buf[512];
+        size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+        std::fclose(f);
+        stat.assign(buf, n);
+    }
+    // "pid (name) S ...": the state follows the name's last ")".
+    size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
 }
 
 std::vector<std::string> folderNames(const std::string& dir) {
@@ -206,7 +217,8 @@ std::string tempNameFor(const std::string& path, int k) {
         (k > 0 ? "~" + std::to_string(k) : std::string()) + "." + runTag() + ".part";
     // "." + base + tail within one name's bytes, the base cut on a character
     // boundary (a UTF-8 sequence is never split).
-    const size_t room = kMaxFileNameBytes > tail.size() + 1 ? kMaxFileNameBytes - tail.size() - 1 : 0;
+    const size_t room =
+        kMaxFileNameBytes > tail.size() + 1 ? kMaxFileNameBytes - tail.size() - 1 : 0;
     if (base.size() > room) {
         size_t cut = room;
         while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80)

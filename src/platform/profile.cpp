@@ -33,7 +33,11 @@ bool isUtf8(const std::string& s, bool* nonAscii) {
     *nonAscii = false;
     for (size_t i = 0; i < s.size();) {
         unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        size_t n = c < 0x80             ? 1
+                   : (c & 0xE0) == 0xC0 ? 2
+                   : (c & 0xF0) == 0xE0 ? 3
+                   : (c & 0xF8) == 0xF0 ? 4
+                                        : 0;
         if (n == 0 || (n == 2 && c < 0xC2) || i + n > s.size()) return false;
         for (size_t k = 1; k < n; ++k)
             if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
@@ -50,7 +54,8 @@ std::string asGb18030(std::string all) {
     bool bom = all.size() >= 3 && all.compare(0, 3, "\xEF\xBB\xBF") == 0;
     if (bom) all.erase(0, 3);
     bool nonAscii = false;
-    if ((bom || isUtf8(all, &nonAscii)) && (bom || nonAscii)) all = convert(all, "GB18030", "UTF-8");
+    if ((bom || isUtf8(all, &nonAscii)) && (bom || nonAscii))
+        all = convert(all, "GB18030", "UTF-8");
     return all;
 }
 
@@ -73,7 +78,8 @@ std::vector<std::string> splitLines(const std::string& all) {
 std::vector<std::string> readLines(const std::string& file) {
     FileLock lock;
     std::string all;
-    if (lock.lock(file, FileLock::Kind::Shared) != FileLock::kLocked || !readWholeFile(lock.fd(), all))
+    if (lock.lock(file, FileLock::Kind::Shared) != FileLock::kLocked ||
+        !readWholeFile(lock.fd(), all))
         return {};
     return splitLines(asGb18030(all));
 }

@@ -203,7 +203,8 @@ TEST(AtomicFile, AnIncompleteOutputNeverReplacesAFile) {
         const std::string target = dir.file("song.wav");
         if (c.earlier) test::writeFile(target, std::string("good"));
         AtomicFile f;
-        ASSERT_EQ(f.open(target, AtomicFile::Mode::Replace, {.moveAside = true, .output = true}), 0);
+        ASSERT_EQ(f.open(target, AtomicFile::Mode::Replace, {.moveAside = true, .output = true}),
+                  0);
         ASSERT_TRUE(f.write("new output", 10));
         EXPECT_EQ(f.commit(c.complete), 0);
         EXPECT_EQ(f.finalName(), dir.file(c.finalName));

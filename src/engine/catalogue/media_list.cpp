@@ -382,9 +382,9 @@ int saveMediaListTo(const std::string& path) {
         showMessage(caption::kMain, formatText(text::kListSaveFailed, path), errno);
         return -1;
     }
-    return writeListFile(path, lock,
-                         std::vector<MediaRecord>(mediaList.records,
-                                                  mediaList.records + mediaList.count));
+    return writeListFile(
+        path, lock,
+        std::vector<MediaRecord>(mediaList.records, mediaList.records + mediaList.count));
 }
 
 int saveMediaListChanges(const std::vector<MediaRecord>& added,
@@ -444,10 +444,9 @@ int loadMediaListFrom(const std::string& path) {
     }
     ListFileContents c = parseListFile(bytes);
     if (c.damaged)
-        showMessage(caption::kMain,
-                    formatText(text::kListDamaged, path, c.problems,
-                               std::to_string(c.records.size()), std::to_string(c.dropped),
-                               damagedCopyName(path)));
+        showMessage(caption::kMain, formatText(text::kListDamaged, path, c.problems,
+                                               std::to_string(c.records.size()),
+                                               std::to_string(c.dropped), damagedCopyName(path)));
     for (const auto& stored : c.records) {
         if (mediaList.count >= kMaxRecords) break;
         MediaRecord rec = decodeTexts(stored);

@@ -137,9 +137,9 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace, 
     o.open = false;
     o.stopJob = false;
     o.pcm.type = type;
-    const int opened = replace ? o.file.open(name, AtomicFile::Mode::Replace,
-                                             {.moveAside = true, .output = true})
-                               : o.file.open(name, AtomicFile::Mode::NoReplace);
+    const int opened =
+        replace ? o.file.open(name, AtomicFile::Mode::Replace, {.moveAside = true, .output = true})
+                : o.file.open(name, AtomicFile::Mode::NoReplace);
     if (opened != 0) {
         showMessage(caption::kMain, formatText(text::kOutputOpenFailed, name), o.file.error());
         return false;

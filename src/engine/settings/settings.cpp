@@ -33,7 +33,8 @@ std::string read_text(const char* k, size_t fieldSize) {
 // does; the command line reads without writing).
 bool g_loadWrites = true;
 void write_int(const char* k, int v) {
-    if (g_loadWrites) writePrivateProfileString(key::kSection, k, std::to_string(v), settingsPath());
+    if (g_loadWrites)
+        writePrivateProfileString(key::kSection, k, std::to_string(v), settingsPath());
 }
 void write_text(const char* k, const std::string& v) {
     writePrivateProfileString(key::kSection, k, v, settingsPath());
@@ -230,9 +231,10 @@ std::span<const SettingKey> settingKeys() {
     return kKeys;
 }
 
-std::vector<std::string> loadSettings(bool writeBack) {
+SettingsLoadReport loadSettings(bool writeBack) {
     Settings& s = settings;
-    std::vector<std::string> unread;
+    SettingsLoadReport report;
+    std::vector<std::string>& unread = report.unusable;
     g_loadWrites = writeBack;
     g_unread = &unread;
     if (const char* what = notRegularFileKind(settingsPath())) {
@@ -258,7 +260,9 @@ std::vector<std::string> loadSettings(bool writeBack) {
     }
     g_loadWrites = true;
     g_unread = nullptr;
-    return unread;
+    for (const auto& r : kKeys)
+        report.keysFound += hasPrivateProfileKey(key::kSection, r.key, settingsPath()) ? 1 : 0;
+    return report;
 }
 
 EffectiveOutputFormat deriveOutputFormat(const Settings& s, const EffectiveOutputFormat& prev) {
