@@ -292,3 +292,55 @@ TEST(CliKeeping, SettingsAndListThatAreNoRegularFilesAreRefused) {
         }
     }
 }
+
+// The list file keeps its texts (path and type) in GB18030, GBK bytes for GBK
+// text: a list laid out byte by byte as the record describes lists and saves
+// byte for byte (but the serial number, which listing rewrites), and a list
+// an earlier release wrote in UTF-8 is read and saved the same way.
+TEST(CliKeeping, TheListFileKeepsItsTextsInGb18030) {
+    TempDir media;
+    const std::string song = media.file("歌曲.mp3");
+    std::filesystem::copy_file(fixture("mpeg_l3_cbr_44k.mp3"), song);
+    auto record = [&](const std::string& path, const std::string& type) {
+        std::vector<uint8_t> r(752, 0);
+        auto put32 = [&](size_t at, int32_t v) { std::memcpy(&r[at], &v, 4); };
+        put32(0, 7);
+        std::memcpy(&r[4], path.data(), path.size());
+        put32(516, 16);
+        put32(520, 128000);
+        const double rate = 44100.0;
+        std::memcpy(&r[528], &rate, 8);
+        put32(540, 1);
+        put32(544, static_cast<int32_t>(std::filesystem::file_size(song)));
+        put32(548, 3);
+        put32(556, 10);
+        put32(560, 2);
+        std::memcpy(&r[720], type.data(), type.size());
+        std::vector<uint8_t> file = {1, 0, 0, 0};
+        file.insert(file.end(), r.begin(), r.end());
+        return file;
+    };
+    const auto designed = record(gbk(song), gbk("其他"));
+    const auto earlier = record(song, "其他");
+    for (const auto* stored : {&designed, &earlier}) {
+        SCOPED_TRACE(stored == &designed ? "GB18030" : "UTF-8 of an earlier release");
+        TempDir home;
+        writeFile(home.file("mpginfo.dat"), *stored);
+        CommandResult r = cli(home, "list");
+        EXPECT_EQ(r.out, "0\t" + song + "\t" + std::to_string(std::filesystem::file_size(song)) +
+                             "\t其他\t3\t44100\t2\t10\n")
+            << r.err;
+        ASSERT_EQ(cli(home, "list save").status, 0);
+        auto saved = readFile(home.file("mpginfo.dat"));
+        ASSERT_EQ(saved.size(), designed.size());
+        std::memset(&saved[4], 7, 1); // the serial number, rewritten by listing
+        EXPECT_TRUE(saved == designed);
+    }
+    // An added file is stored the same way.
+    TempDir home;
+    ASSERT_EQ(cli(home, "list add '" + song + "'").status, 0);
+    auto added = readFile(home.file("mpginfo.dat"));
+    ASSERT_EQ(added.size(), 4u + 752);
+    EXPECT_EQ(std::string(added.begin() + 8, added.begin() + 8 + gbk(song).size() + 1),
+              gbk(song) + std::string(1, '\0'));
+}
