@@ -344,3 +344,37 @@ TEST(CliKeeping, TheListFileKeepsItsTextsInGb18030) {
     EXPECT_EQ(std::string(added.begin() + 8, added.begin() + 8 + gbk(song).size() + 1),
               gbk(song) + std::string(1, '\0'));
 }
+
+// A full disk (here a file size limit, its signal ignored): every output type
+// ends as a valid file that FFmpeg decodes without an error (an EXE through
+// what extract takes out of it), reported as incomplete. Raw AAC has no
+// framing FFmpeg could find; it is cut at an access unit like ADTS.
+TEST(CliKeeping, AFullDiskLeavesEveryOutputTypeValid) {
+    TempDir home, work;
+    const std::string src = fixture("mpeg_vcd.mpg");
+    struct Case {
+        const char* type;
+        int blocks; // the limit, in 512-byte blocks: past the container start
+    } cases[] = {{"wav", 100}, {"mp3", 60}, {"exe", 1030}, {"wma", 40}, {"adts", 60},
+                 {"m4a", 60},  {"amr", 2},  {"flv", 60},   {"avi", 60}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        const std::string out = work.file(std::string("full-") + c.type);
+        CommandResult r = runApart("cd '" + work.path() + "' && trap '' XFSZ && ulimit -f " +
+                                   std::to_string(c.blocks) + " && SDL_AUDIODRIVER=dummy '" + kCli +
+                                   "' --home '" + home.path() + "' -q convert --mode silent -t " +
+                                   c.type + " -o '" + out + "/' '" + src + "'");
+        EXPECT_EQ(r.status, 2) << r.err;
+        ASSERT_NE(r.out.find("\tincomplete"), std::string::npos) << r.out << r.err;
+        std::string file = r.out.substr(0, r.out.find('\t'));
+        if (std::string(c.type) == "exe") {
+            ASSERT_EQ(cli(home, "extract -o '" + out + "/x.mp3' '" + file + "'").status, 0);
+            file = out + "/x.mp3";
+        }
+        CommandResult d = runApart("ffmpeg -nostdin -v error -i '" + file + "' -f null -");
+        EXPECT_EQ(d.status, 0);
+        EXPECT_EQ(d.err, "") << file;
+        // (An AVI states no playing time FFmpeg reads, whole or not.)
+        if (std::string(c.type) != "avi") EXPECT_GT(ffprobeDuration(file), 0.1) << file;
+    }
+}
