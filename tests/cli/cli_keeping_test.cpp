@@ -377,4 +377,20 @@ TEST(CliKeeping, AFullDiskLeavesEveryOutputTypeValid) {
         // (An AVI states no playing time FFmpeg reads, whole or not.)
         if (std::string(c.type) != "avi") EXPECT_GT(ffprobeDuration(file), 0.1) << file;
     }
+    // Nothing fits at all: no empty files under the outputs' names, in one
+    // process or in several; a setting that cannot be written says why.
+    for (const char* jobs : {"1", "2"}) {
+        TempDir out;
+        CommandResult r = runApart("trap '' XFSZ && ulimit -f 0 && SDL_AUDIODRIVER=dummy '" + kCli +
+                                   "' --home '" + home.path() + "' -q convert --mode silent -j " +
+                                   jobs + " -t mp3 -o '" + out.path() + "/' '" + src + "' '" +
+                                   fixture("mpeg_l2_48k.mp2") + "'");
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_TRUE(namesIn(out.path()).empty()) << jobs << ": " << r.out;
+    }
+    // (Through a pipe, which the limit does not reach.)
+    CommandResult r = runApart("{ trap '' XFSZ; ulimit -f 0; '" + kCli + "' --home '" + home.path() +
+                               "' settings set output_type wav; echo \"status $?\"; } 2>&1 | cat");
+    EXPECT_NE(r.out.find("status 2"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::strerror(EFBIG)), std::string::npos) << r.out;
 }

@@ -286,6 +286,13 @@ int finishOutput(OpenOutput& o) {
     // earlier file: it is kept beside it under the next free name.
     const bool whole = !writeFailed && !finishError && o.pcm.pcmBytes > 0;
     const std::string partName = o.file.tempName();
+    struct stat st;
+    if (!whole && ::stat(partName.c_str(), &st) == 0 && st.st_size == 0) {
+        // Not a byte reached the file (a full disk): no file at all.
+        o.file.abandon();
+        o.finalName.clear();
+        return -1;
+    }
     const int placed = o.file.commit(whole);
     o.keptEarlier = o.file.keptBeside() ? o.file.target() : std::string();
     if (placed != 0 && (o.file.finalName().empty() || o.file.finalName() == partName)) {
