@@ -8,6 +8,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -126,11 +127,11 @@ int rebuildMp4(Encoder& e) {
     std::vector<uint8_t> data;
     FILE* in = std::fopen(e.path.c_str(), "rb");
     size_t keep = e.units.size();
-    // An index takes about 8 bytes per unit (size and chunk tables) and a
-    // kilobyte or two of boxes.
+    // An index takes about 5 bytes per unit (its size, and a chunk offset
+    // every few units) and a kilobyte of boxes.
     auto fits = [&](size_t n) {
         const int64_t end = n ? e.units[n - 1].offset + e.units[n - 1].size : 0;
-        return end + 4096 + 16 * static_cast<int64_t>(n) <= room;
+        return end + 2048 + 8 * static_cast<int64_t>(n) <= room;
     };
     while (keep > 0 && !fits(keep))
         --keep;
@@ -152,7 +153,8 @@ int rebuildMp4(Encoder& e) {
     e.stream = nullptr;
     int rc = -1;
     // Written again as a whole; should even that not fit, with fewer units.
-    for (int attempt = 0; attempt < 4 && rc < 0; ++attempt, keep = keep * 3 / 4) {
+    for (int attempt = 0; attempt < 50 && rc < 0;
+         ++attempt, keep -= std::min(keep, std::max<size_t>(1, keep / 50))) {
         AVFormatContext* fmt = nullptr;
         if (avformat_alloc_output_context2(&fmt, nullptr, "ipod", e.path.c_str()) < 0 || !fmt)
             break;
