@@ -107,6 +107,9 @@ int AtomicFile::open(const std::string& target, Mode mode, Options options) {
     error_ = 0;
     keptBeside_ = false;
     const size_t slash = target.rfind('/');
+    // A name no folder can hold is refused as the system would refuse it.
+    if (target.size() - (slash == std::string::npos ? 0 : slash + 1) > kMaxFileNameBytes)
+        return fail(ENAMETOOLONG);
     removeStaleTempFilesIn(slash == std::string::npos ? "." : target.substr(0, slash + 1));
     if (mode == Mode::Replace) {
         target_ = target;
