@@ -5,11 +5,11 @@
 #include "platform/ports.h"
 #include "platform/profile.h"
 
-#include "fuzz_scratch.h"
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
 #include <string>
 
 namespace {
@@ -29,11 +29,20 @@ void put(const std::string& path, const uint8_t* data, size_t size) {
     std::fclose(f);
 }
 
+// A folder of its own: writing a setting replaces the file through a
+// temporary beside it, and looks for leftovers there.
+std::string scratchInFolder() {
+    static char dir[] = "/tmp/kestrel_fuzz_kept_XXXXXX";
+    if (!::mkdtemp(dir)) std::abort();
+    std::atexit([] { std::filesystem::remove_all(dir); });
+    return std::string(dir) + "/tavolin.ini";
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Quiet quiet;
-    static const std::string path = fuzz::scratchFile();
+    static const std::string path = scratchInFolder();
     kestrel::setMessagePort(&quiet);
 
     put(path, data, size);
