@@ -287,7 +287,7 @@ int finishOutput(OpenOutput& o) {
     const bool whole = !writeFailed && !finishError && o.pcm.pcmBytes > 0;
     const std::string partName = o.file.tempName();
     struct stat st;
-    if (!whole && ::stat(partName.c_str(), &st) == 0 && st.st_size == 0) {
+    if (writeFailed && ::stat(partName.c_str(), &st) == 0 && st.st_size == 0) {
         // Not a byte reached the file (a full disk): no file at all.
         o.file.abandon();
         o.finalName.clear();
