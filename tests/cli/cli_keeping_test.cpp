@@ -147,7 +147,7 @@ TEST(CliKeeping, AKilledRunLeavesNothingInTheWay) {
 }
 
 // Commands started together each keep their change of the list.
-TEST(CliKeeping, ConcurrentListAddsKeepEveryEntry) {
+TEST(CliKeeping, ConcurrentChangesOfListAndSettingsAreAllKept) {
     TempDir media;
     std::string files;
     for (int i = 1; i <= 5; ++i) {
@@ -163,6 +163,25 @@ TEST(CliKeeping, ConcurrentListAddsKeepEveryEntry) {
         runApart(cmd + "wait");
         CommandResult r = cli(home, "list");
         ASSERT_EQ(lineCount(r.out), 5u) << "round " << round << "\n" << r.out << r.err;
+    }
+    // The same for settings changed at once.
+    const char* sets[][2] = {{"output_type", "=2"},
+                             {"mp3_cbr_kbps", "=192"},
+                             {"mp3_vbr_quality", "=7"},
+                             {"aac_channels", "=1"},
+                             {"mp3_mono_mode", "=2"}};
+    const char* values[] = {"wav", "192", "7", "1", "right"};
+    for (int round = 0; round < 10; ++round) {
+        TempDir home;
+        std::string cmd;
+        for (int i = 0; i < 5; ++i)
+            cmd += "'" + kCli + "' --home '" + home.path() + "' settings set " + sets[i][0] + " " +
+                   values[i] + " >/dev/null & ";
+        runApart(cmd + "wait");
+        for (const auto& s : sets) {
+            CommandResult r = cli(home, std::string("settings get ") + s[0]);
+            ASSERT_NE(r.out.find(s[1]), std::string::npos) << "round " << round << ": " << r.out;
+        }
     }
 }
 
@@ -389,8 +408,9 @@ TEST(CliKeeping, AFullDiskLeavesEveryOutputTypeValid) {
         EXPECT_TRUE(namesIn(out.path()).empty()) << jobs << ": " << r.out;
     }
     // (Through a pipe, which the limit does not reach.)
-    CommandResult r = runApart("{ trap '' XFSZ; ulimit -f 0; '" + kCli + "' --home '" + home.path() +
-                               "' settings set output_type wav; echo \"status $?\"; } 2>&1 | cat");
+    CommandResult r =
+        runApart("{ trap '' XFSZ; ulimit -f 0; '" + kCli + "' --home '" + home.path() +
+                 "' settings set output_type wav; echo \"status $?\"; } 2>&1 | cat");
     EXPECT_NE(r.out.find("status 2"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(std::strerror(EFBIG)), std::string::npos) << r.out;
 }
