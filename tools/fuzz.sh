@@ -12,6 +12,8 @@
 # Each target keeps its corpus in BUILD_DIR/fuzz-corpus/<target> (seeded from
 # $KESTREL_FIXTURES when that names the test media) and its findings (crash-,
 # leak-, timeout- and oom- files) in BUILD_DIR/fuzz-findings/<target>.
+# Inputs are kept to FUZZ_MAX_LEN bytes (default 65536; seeds are cut there):
+# long enough for every container's structures, short enough for many runs.
 # Exit status 1 when a target found something.
 set -u
 seconds="${1:?usage: tools/fuzz.sh SECONDS [BUILD_DIR] [TARGET...]}"
@@ -36,7 +38,8 @@ for t in $targets; do
     fi
     log="$findings/last-run.log"
     ASAN_OPTIONS=detect_leaks=1 nice -n 19 "$bin/$t" "$corpus" -max_total_time="$seconds" \
-        -timeout=20 -rss_limit_mb=2048 -malloc_limit_mb=1024 -print_final_stats=1 \
+        -timeout=20 -rss_limit_mb=2048 -malloc_limit_mb=1024 -max_len="${FUZZ_MAX_LEN:-65536}" \
+        -print_final_stats=1 \
         -artifact_prefix="$findings/" >"$log" 2>&1
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
