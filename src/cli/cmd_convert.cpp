@@ -353,8 +353,8 @@ void collectResults(std::vector<Input>& inputs, const std::vector<bool>& stopped
         // An output that is not whole never replaces a file: say which one stayed.
         if ((e.result == EntryResult::NoSound || e.result == EntryResult::Incomplete) &&
             !e.keptEarlier.empty())
-            r.reason += formatText(cliText(" (%s was kept as it was)", "（%s 保持原样）"),
-                                   e.keptEarlier);
+            r.reason +=
+                formatText(cliText(" (%s was kept as it was)", "（%s 保持原样）"), e.keptEarlier);
     }
 }
 
