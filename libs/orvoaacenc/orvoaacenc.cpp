@@ -8,9 +8,14 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -26,6 +31,17 @@ struct Encoder {
     int oddByte = -1;             // low byte of a sample split between calls
     int64_t pts = 0;
     bool headerWritten = false;
+    std::string path;
+    // A write failed (a full disk): the file was cut back to its last whole
+    // access unit (an MP4 rebuilt with its index) and takes no more.
+    int writeError = 0;
+    bool finished = false; // the file is complete as it stands (rebuilt MP4)
+    // MP4: every access unit in the file, to rebuild it after a failed write.
+    struct Unit {
+        int64_t pts, duration, offset;
+        int size;
+    };
+    std::vector<Unit> units;
 
     ~Encoder() {
         if (fmt) {
@@ -39,29 +55,142 @@ struct Encoder {
 std::mutex g_mutex;
 Encoder* g_enc = nullptr;
 
-// Writes every packet the encoder has ready; bytes written or a negative error.
+int rebuildMp4(Encoder& e);
+
+// After a failed write: the file keeps its whole access units and stays valid
+// (an MP4 gets the index of what it holds); the failure's errno is kept.
+int failWrite(Encoder& e, int64_t wholeEnd) {
+    e.writeError = errno ? errno : EIO;
+    if (e.type == AACENC_MP4) {
+        rebuildMp4(e);
+    } else if (::truncate(e.path.c_str(), wholeEnd) != 0) {
+        // nothing more can be done
+    }
+    errno = e.writeError;
+    return AVERROR(e.writeError);
+}
+
+// Writes every packet the encoder has ready; bytes written or a negative
+// error. Each access unit reaches the file before the next is written, so
+// that a failed write cuts the file at a unit's end.
 int drainPackets(Encoder& e) {
     int bytes = 0;
     for (;;) {
+        if (e.writeError) return AVERROR(e.writeError);
         int r = avcodec_receive_packet(e.codec.ctx, e.codec.pkt);
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return bytes;
         if (r < 0) return r;
         int size = e.codec.pkt->size;
+        errno = 0;
         if (e.raw) {
+            const int64_t before = ftello(e.raw);
             r = std::fwrite(e.codec.pkt->data, 1, static_cast<size_t>(size), e.raw) ==
                         static_cast<size_t>(size)
                     ? 0
                     : AVERROR(EIO);
             av_packet_unref(e.codec.pkt);
+            if (r < 0) return failWrite(e, before);
         } else {
             e.codec.pkt->stream_index = 0;
             av_packet_rescale_ts(e.codec.pkt, e.codec.ctx->time_base, e.stream->time_base);
+            const int64_t pts = e.codec.pkt->pts, duration = e.codec.pkt->duration;
+            const int64_t before = avio_tell(e.fmt->pb);
             r = av_write_frame(e.fmt, e.codec.pkt);
             av_packet_unref(e.codec.pkt);
+            if (r >= 0) avio_flush(e.fmt->pb);
+            if (r < 0 || e.fmt->pb->error) {
+                if (e.fmt->pb->error < 0) errno = AVUNERROR(e.fmt->pb->error);
+                return failWrite(e, before);
+            }
+            if (e.type == AACENC_MP4)
+                e.units.push_back({pts, duration, avio_tell(e.fmt->pb) - size, size});
         }
-        if (r < 0) return r;
         bytes += size;
     }
+}
+
+// The MP4 after a failed write: its access units, as many as fit with their
+// index in the room the file had, written again as a whole file.
+int rebuildMp4(Encoder& e) {
+    struct stat st;
+    const int64_t room = ::stat(e.path.c_str(), &st) == 0 ? st.st_size : 0;
+    AVCodecParameters* par = avcodec_parameters_alloc();
+    if (!par || avcodec_parameters_copy(par, e.stream->codecpar) < 0) {
+        avcodec_parameters_free(&par);
+        return -1;
+    }
+    const AVRational timeBase = e.stream->time_base;
+    std::string encoderTag;
+    if (const AVDictionaryEntry* t = av_dict_get(e.fmt->metadata, "encoder", nullptr, 0))
+        encoderTag = t->value;
+    // The unit data, read back before the file is written again.
+    std::vector<uint8_t> data;
+    FILE* in = std::fopen(e.path.c_str(), "rb");
+    size_t keep = e.units.size();
+    // An index takes about 5 bytes per unit (its size, and a chunk offset
+    // every few units) and a kilobyte of boxes.
+    auto fits = [&](size_t n) {
+        const int64_t end = n ? e.units[n - 1].offset + e.units[n - 1].size : 0;
+        return end + 2048 + 8 * static_cast<int64_t>(n) <= room;
+    };
+    while (keep > 0 && !fits(keep))
+        --keep;
+    for (size_t i = 0; in && i < keep; ++i) {
+        const auto& u = e.units[i];
+        size_t at = data.size();
+        data.resize(at + static_cast<size_t>(u.size));
+        if (fseeko(in, u.offset, SEEK_SET) != 0 ||
+            std::fread(data.data() + at, 1, static_cast<size_t>(u.size), in) !=
+                static_cast<size_t>(u.size)) {
+            keep = i;
+            data.resize(at);
+        }
+    }
+    if (in) std::fclose(in);
+    avio_closep(&e.fmt->pb);
+    avformat_free_context(e.fmt);
+    e.fmt = nullptr;
+    e.stream = nullptr;
+    int rc = -1;
+    // Written again as a whole; should even that not fit, with fewer units.
+    for (int attempt = 0; attempt < 50 && rc < 0;
+         ++attempt, keep -= std::min(keep, std::max<size_t>(1, keep / 50))) {
+        AVFormatContext* fmt = nullptr;
+        if (avformat_alloc_output_context2(&fmt, nullptr, "ipod", e.path.c_str()) < 0 || !fmt)
+            break;
+        AVStream* st = avformat_new_stream(fmt, nullptr);
+        bool ok = st && avcodec_parameters_copy(st->codecpar, par) >= 0;
+        if (ok) st->time_base = timeBase;
+        if (ok && !encoderTag.empty())
+            av_dict_set(&fmt->metadata, "encoder", encoderTag.c_str(), 0);
+        ok = ok && avio_open(&fmt->pb, e.path.c_str(), AVIO_FLAG_WRITE) >= 0;
+        ok = ok && avformat_write_header(fmt, nullptr) >= 0;
+        size_t at = 0;
+        AVPacket* pkt = av_packet_alloc();
+        for (size_t i = 0; ok && pkt && i < keep; ++i) {
+            const auto& u = e.units[i];
+            if (av_new_packet(pkt, u.size) < 0) {
+                ok = false;
+                break;
+            }
+            std::memcpy(pkt->data, data.data() + at, static_cast<size_t>(u.size));
+            at += static_cast<size_t>(u.size);
+            pkt->pts = pkt->dts = u.pts;
+            pkt->duration = u.duration;
+            pkt->stream_index = 0;
+            ok = av_write_frame(fmt, pkt) >= 0;
+            av_packet_unref(pkt);
+        }
+        av_packet_free(&pkt);
+        ok = ok && av_write_trailer(fmt) >= 0 && fmt->pb && !fmt->pb->error;
+        if (fmt->pb) avio_closep(&fmt->pb);
+        avformat_free_context(fmt);
+        if (ok) rc = 0;
+    }
+    avcodec_parameters_free(&par);
+    e.finished = true;
+    e.headerWritten = false;
+    return rc;
 }
 
 // Encodes `samples` samples per channel from the front of `pending`.
@@ -94,9 +223,15 @@ int closeLocked() {
     int perChannel = static_cast<int>(e->pending.size()) / e->channels;
     if (perChannel > 0 && encodeFrame(*e, perChannel) < 0) result = -2;
     if (avcodec_send_frame(e->codec.ctx, nullptr) < 0 || drainPackets(*e) < 0) result = -2;
-    if (e->fmt && e->headerWritten && av_write_trailer(e->fmt) < 0) result = -2;
+    if (e->fmt && e->headerWritten && !e->writeError && av_write_trailer(e->fmt) < 0) result = -2;
+    if (e->fmt && e->fmt->pb && e->fmt->pb->error < 0 && !e->writeError) result = -2;
     if (e->raw && std::fflush(e->raw) != 0) result = -2;
+    const int err = e->writeError;
     delete e;
+    if (err) {
+        errno = err;
+        return -2;
+    }
     return result;
 }
 
@@ -155,12 +290,14 @@ ORVOAACENC_API int aac_init(int sample_rate, int channels, int bit_rate, int out
         return -2;
     }
 
+    e->path = path;
     if (output_type == AACENC_RAW) {
         e->raw = std::fopen(path, "wb");
         if (!e->raw) {
             delete e;
             return -3;
         }
+        std::setvbuf(e->raw, nullptr, _IONBF, 0);
     } else {
         const char* muxer = mpeg2 ? "adts" : "ipod";
         if (avformat_alloc_output_context2(&e->fmt, nullptr, muxer, path) < 0 || !e->fmt) {

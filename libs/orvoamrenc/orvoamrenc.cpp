@@ -3,8 +3,10 @@
 
 #include <interf_enc.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -17,6 +19,8 @@ struct Encoder {
     Mode mode = MR122;
     unsigned char pending[kFrameBytes];
     int pendingBytes = 0;
+    long wholeEnd = 0;  // the file's bytes up to its last whole frame
+    int writeError = 0; // errno of the write that failed; the file takes no more
 };
 
 Encoder g_enc;
@@ -68,8 +72,17 @@ int encodePending() {
     int n = Encoder_Interface_Encode(g_enc.state, g_enc.mode, speech, out, 0);
     g_enc.pendingBytes = 0;
     if (n <= 0) return 0;
-    if (std::fwrite(out, 1, static_cast<size_t>(n), g_enc.file) != static_cast<size_t>(n))
+    if (g_enc.writeError) return -2;
+    // Unbuffered: a frame reaches the file whole, or it is cut back to the
+    // frame before it (a full disk), so the file stays valid to its last byte.
+    errno = 0;
+    if (std::fwrite(out, 1, static_cast<size_t>(n), g_enc.file) != static_cast<size_t>(n)) {
+        g_enc.writeError = errno ? errno : EIO;
+        (void)::ftruncate(fileno(g_enc.file), g_enc.wholeEnd);
+        errno = g_enc.writeError;
         return -2;
+    }
+    g_enc.wholeEnd += n;
     return n;
 }
 
@@ -79,6 +92,8 @@ void shutDown() {
     if (g_enc.file) std::fclose(g_enc.file);
     g_enc.file = nullptr;
     g_enc.pendingBytes = 0;
+    g_enc.wholeEnd = 0;
+    g_enc.writeError = 0;
 }
 
 } // namespace
@@ -91,6 +106,7 @@ ORVOAMRENC_API int amr_init(int mode, const char* path) {
     if (!path || !modeFromValue(mode, &m)) return -1;
     std::FILE* f = std::fopen(path, "wb");
     if (!f) return -2;
+    std::setvbuf(f, nullptr, _IONBF, 0);
     static const char kMagic[] = "#!AMR\n";
     if (std::fwrite(kMagic, 1, 6, f) != 6) {
         std::fclose(f);
@@ -105,6 +121,8 @@ ORVOAMRENC_API int amr_init(int mode, const char* path) {
     g_enc.file = f;
     g_enc.mode = m;
     g_enc.pendingBytes = 0;
+    g_enc.wholeEnd = 6;
+    g_enc.writeError = 0;
     return 0;
 }
 
@@ -129,15 +147,17 @@ ORVOAMRENC_API int amr_encode(const unsigned char* pcm, int length) {
 
 ORVOAMRENC_API int amr_close(void) {
     if (!g_enc.state) return -1;
-    int rc = 0;
-    if (g_enc.pendingBytes > 1) {
+    int rc = g_enc.writeError ? -2 : 0;
+    if (!g_enc.writeError && g_enc.pendingBytes > 1) {
         std::memset(g_enc.pending + g_enc.pendingBytes, 0,
                     static_cast<size_t>(kFrameBytes - g_enc.pendingBytes));
         if (encodePending() < 0) rc = -2;
     }
+    const int err = g_enc.writeError;
     if (std::fclose(g_enc.file) != 0) rc = -2;
     g_enc.file = nullptr;
     shutDown();
+    if (err) errno = err;
     return rc;
 }
 

@@ -337,8 +337,8 @@ void collectResults(std::vector<Input>& inputs, const std::vector<bool>& stopped
         case EntryResult::NoOutput:
             r.status = RecordStatus::Failed;
             if (r.reason.empty())
-                r.reason = cliText("no output: its file could not be created",
-                                   "没有生成文件：无法建立该文件");
+                r.reason = cliText("no output: its file could not be created or written whole",
+                                   "没有生成文件：无法建立或完整写入该文件");
             break;
         case EntryResult::NoSound:
             r.status = RecordStatus::NoSound;
@@ -350,6 +350,11 @@ void collectResults(std::vector<Input>& inputs, const std::vector<bool>& stopped
                                "不完整：生成文件只含部分声音");
             break;
         }
+        // An output that is not whole never replaces a file: say which one stayed.
+        if ((e.result == EntryResult::NoSound || e.result == EntryResult::Incomplete) &&
+            !e.keptEarlier.empty())
+            r.reason +=
+                formatText(cliText(" (%s was kept as it was)", "（%s 保持原样）"), e.keptEarlier);
     }
 }
 

@@ -134,6 +134,8 @@ int cmdExtract(const Args& args) {
         return refuse(havePassword ? cliText("wrong password", "密码错误")
                                    : cliText("the EXE has a password: give --password",
                                              "该EXE文件有密码：请给出 --password"));
+    if (c.mp3.empty()) // an EXE whose descriptor states no sound: no empty MP3
+        return refuse(cliText("it holds no sound", "该EXE文件没有声音"));
     if (outName.empty()) outName = defaultExtractName(file);
     if (fileExists(outName) && sameFile(outName, file))
         return refuse(formatText(cliText("%s is the EXE itself", "%s 就是该EXE文件"), outName));

@@ -95,7 +95,7 @@ int cmdFast(const Args& args) {
     switch (outcome.status) {
     case FastStatus::Done:
     case FastStatus::Stopped:
-        if (!outcome.keptEarlier) {
+        if (outcome.frames > 0) { // no frame: no file
             result.output = absoluteName(outcome.outputPath);
             result.bytes = outcome.bytesWritten;
             // Its playing time as the analysis measures an MP3 file.
@@ -110,6 +110,9 @@ int cmdFast(const Args& args) {
             result.reason = cliText("no MPEG audio frame copied", "没有复制任何MPEG音频帧");
         else if (interrupted())
             result.reason = cliText("stopped", "已停止");
+        if (!outcome.besideOf.empty())
+            result.reason += formatText(cliText(" (%s was kept as it was)", "（%s 保持原样）"),
+                                        outcome.besideOf);
         result.extra = {{"frames", std::to_string(outcome.frames)}};
         printRecords({result}, json);
         if (interrupted()) return interruptSignal() == SIGTERM ? 128 + SIGTERM : kInterrupted;

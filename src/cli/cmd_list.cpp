@@ -68,7 +68,7 @@ int cmdList(const Args& args) {
     if (sub == "save") {
         if (args.size() > 1) return usageError(self(), "unexpected argument " + args[1]);
         startEngine(true);
-        return saveMediaList() < 0 ? kRefused : kOk;
+        return saveMediaListChanges({}, {}) < 0 ? kRefused : kOk;
     }
     if (sub == "delete") {
         if (args.size() < 2) return usageError(self(), "delete needs at least one serial number");
@@ -88,8 +88,11 @@ int cmdList(const Args& args) {
                     cliText("kestrel-cli list: no row %d\n", "kestrel-cli list: 没有第 %d 行\n"),
                     s);
         }
+        std::vector<std::string> removed;
+        for (const auto& row : mediaList.rows)
+            if (row.selected && recordForSerial(row.serial)) removed.push_back(row.columns[1]);
         if (deleteSelectedRows() < 0) return kRefused;
-        return saveMediaList() < 0 ? kRefused : kOk;
+        return saveMediaListChanges({}, removed) < 0 ? kRefused : kOk;
     }
     if (sub == "add") return cmdListAdd(Args(args.begin() + 1, args.end()));
     return usageError(self(), "unknown list command '" + sub + "'");

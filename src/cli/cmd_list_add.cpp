@@ -11,10 +11,14 @@ int cmdListAdd(const Args& args) {
     }
     startEngine(true);
     int rc = kOk;
+    const int before = mediaList.count;
     for (const auto& path : args) {
         if (addMediaFile(path) < 0) rc = kRefused;
     }
-    if (saveMediaList() < 0) rc = kRefused;
+    // Another command may have changed the file meanwhile: only this
+    // change goes into it.
+    std::vector<MediaRecord> added(mediaList.records + before, mediaList.records + mediaList.count);
+    if (saveMediaListChanges(added, {}) < 0) rc = kRefused;
     return rc;
 }
 

@@ -102,9 +102,11 @@ class WorkerWindow : public WindowPort {
     std::atomic<long> entry{-1};
 };
 
-void reportResult(long index, EntryResult result, uint64_t pcmBytes, const std::string& name) {
+// `kept`: the earlier file the output left in place (it is not whole).
+void reportResult(long index, EntryResult result, uint64_t pcmBytes, const std::string& name,
+                  const std::string& kept = std::string()) {
     report("R " + std::to_string(index) + " " + std::to_string(static_cast<int>(result)) + " " +
-           std::to_string(pcmBytes) + " " + toHex(name));
+           std::to_string(pcmBytes) + " " + toHex(name) + (kept.empty() ? "" : " " + toHex(kept)));
 }
 
 // ---- parent side ----
@@ -217,7 +219,9 @@ class Batch {
     int run(int jobs, const Args& args) {
         std::error_code ec;
         makeDirectories(tempFolder());
-        std::string pattern = tempFolder() + "/batch-XXXXXX";
+        // Tagged with this run, so that a later start removes it should this run
+        // be killed.
+        std::string pattern = tempFolder() + "/batch." + runTag() + ".XXXXXX";
         if (!::mkdtemp(pattern.data())) return -1;
         folder_ = pattern;
         const std::string exe = selfExecutable();
@@ -291,19 +295,21 @@ class Batch {
             if (parseIndex(a, last, idx) && parseIndex(b, 1L << 30, sec))
                 pos_[idx] = std::max(pos_[idx], static_cast<int>(sec)); // the end resets it to 0
         } else if (tag == "R") {
-            in >> b >> c >> d;
+            std::string k;
+            in >> b >> c >> d >> k;
             long result = 0;
-            std::string name;
+            std::string name, kept;
             char* end = nullptr;
             unsigned long long pcm = std::strtoull(c.c_str(), &end, 10);
             if (!parseIndex(a, last, idx) || idx != w.entry ||
                 !parseIndex(b, static_cast<long>(EntryResult::Incomplete), result) || c.empty() ||
-                *end != '\0' || !fromHex(d, name))
+                *end != '\0' || !fromHex(d, name) || (!k.empty() && !fromHex(k, kept)))
                 return;
             JobEntry& e = mainJob().jobTable[idx];
             e.result = static_cast<EntryResult>(result);
             e.pcmBytes = pcm;
             e.outputName = name;
+            e.keptEarlier = kept;
             ++done_;
             w.entry = -1;
             giveNext(w);
@@ -482,7 +488,7 @@ int runBatchWorker() {
         waitConversion();
         w.entry = -1;
         const JobEntry& e = mainJob().jobTable.front();
-        reportResult(idx, e.result, e.pcmBytes, e.outputName);
+        reportResult(idx, e.result, e.pcmBytes, e.outputName, e.keptEarlier);
     }
     std::free(buf);
     return kOk;

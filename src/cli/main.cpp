@@ -462,7 +462,19 @@ void printHelp(const Command& cmd) {
 void startEngine(bool withList, bool withProbe) {
     // What runs of this host that were killed left in the program folder.
     removeStaleTempFiles();
-    loadSettings();
+    // The command line reads the settings without writing them; what it
+    // cannot use is named once.
+    const SettingsLoadReport loaded = loadSettings(false);
+    if (!loaded.unusable.empty()) {
+        std::string names;
+        for (const auto& u : loaded.unusable)
+            names += (names.empty() ? "" : ", ") + u;
+        std::fprintf(stderr, "kestrel-cli: %s: values not usable, their defaults apply: %s\n",
+                     settingsPath().c_str(), names.c_str());
+    }
+    if (loaded.keysFound == 0 && fileSize(settingsPath()) > 0)
+        std::fprintf(stderr, "kestrel-cli: %s holds no settings: the defaults apply\n",
+                     settingsPath().c_str());
     // The stream probe is loaded once for the whole run, as at start-up.
     if (withProbe && !mxscanLoaded() && loadMxscan() < 0) std::exit(kRefused);
     derive_output_format();

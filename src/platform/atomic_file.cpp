@@ -48,12 +48,19 @@ FILE* openStream(const std::string& path, int flags) {
 std::string suffixedName(const std::string& name, int k) {
     if (k <= 1) return name;
     size_t slash = name.rfind('/');
+    size_t start = slash == std::string::npos ? 0 : slash + 1;
     size_t dot = name.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = name.size();
+    if (dot == std::string::npos || dot < start) dot = name.size();
     std::string stem = name.substr(0, dot), ext = name.substr(dot);
     std::string suffix = "_" + std::to_string(k);
-    if (stem.size() + suffix.size() + ext.size() > kMaxNameBytes)
-        stem.resize(kMaxNameBytes - suffix.size() - ext.size());
+    size_t keep = stem.size();
+    if (keep + suffix.size() + ext.size() > kMaxNameBytes)
+        keep = kMaxNameBytes - suffix.size() - ext.size();
+    if (keep - start + suffix.size() + ext.size() > kMaxFileNameBytes)
+        keep = start + kMaxFileNameBytes - suffix.size() - ext.size();
+    while (keep > start && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80)
+        --keep;
+    stem.resize(keep);
     return stem + suffix + ext;
 }
 
@@ -76,6 +83,7 @@ AtomicFile& AtomicFile::operator=(AtomicFile&& other) noexcept {
         temp_ = std::exchange(other.temp_, std::string());
         final_ = std::move(other.final_);
         error_ = other.error_;
+        keptBeside_ = other.keptBeside_;
     }
     return *this;
 }
@@ -97,28 +105,33 @@ int AtomicFile::open(const std::string& target, Mode mode, Options options) {
     target_.clear();
     final_.clear();
     error_ = 0;
+    keptBeside_ = false;
+    const size_t slash = target.rfind('/');
+    // A name no folder can hold is refused as the system would refuse it.
+    if (target.size() - (slash == std::string::npos ? 0 : slash + 1) > kMaxFileNameBytes)
+        return fail(ENAMETOOLONG);
+    removeStaleTempFilesIn(slash == std::string::npos ? "." : target.substr(0, slash + 1));
     if (mode == Mode::Replace) {
-        std::string temp = tempNameFor(target);
-        stream_ = openStream(temp, O_TRUNC);
-        if (!stream_) return fail(errno);
-        temp_ = temp;
         target_ = target;
-        return 0;
-    }
-    for (int k = 1; k <= kMaxSuffix; ++k) {
-        std::string candidate = suffixedName(target, k);
-        if (pathExists(candidate)) continue;
-        std::string part = candidate + ".part";
-        stream_ = openStream(part, O_EXCL);
-        if (!stream_) {
-            if (errno == EEXIST) continue;
-            return fail(errno);
+    } else {
+        for (int k = 1; k <= kMaxSuffix && target_.empty(); ++k) {
+            std::string candidate = suffixedName(target, k);
+            if (!pathExists(candidate)) target_ = candidate;
         }
-        temp_ = part;
-        target_ = candidate;
-        return 0;
+        if (target_.empty()) return fail(EEXIST);
     }
-    return fail(EEXIST);
+    // Exclusively: another object of this process may write the same name.
+    for (int k = 0; k < 1000; ++k) {
+        std::string temp = tempNameFor(target, k);
+        stream_ = openStream(temp, O_EXCL);
+        if (stream_) {
+            temp_ = temp;
+            return 0;
+        }
+        if (errno != EEXIST) break;
+    }
+    target_.clear();
+    return fail(errno);
 }
 
 bool AtomicFile::write(const void* data, size_t size) {
@@ -144,20 +157,28 @@ FILE* AtomicFile::releaseStream() {
     return std::exchange(stream_, nullptr);
 }
 
-int AtomicFile::commit() {
+int AtomicFile::commit(bool complete) {
     if (temp_.empty()) return fail(EBADF);
-    return mode_ == Mode::Replace ? commitReplace() : commitNoReplace();
+    if (mode_ == Mode::Replace) return commitReplace(complete);
+    close();
+    return placeFree();
 }
 
-int AtomicFile::commitReplace() {
-    if (close() != 0) {
+int AtomicFile::commitReplace(bool complete) {
+    const bool closed = close() == 0;
+    if (!closed && !options_.output) {
         abandon();
         return -1;
     }
+    if (!closed || !complete) {
+        // Not whole: it never takes the place of an earlier file.
+        return placeFree();
+    }
     std::string aside;
     if (options_.moveAside && fileExists(target_)) {
-        aside = temp_ + ".old";
-        if (std::rename(target_.c_str(), aside.c_str()) != 0) aside.clear();
+        for (int k = 1000; k < 2000 && aside.empty(); ++k)
+            if (!pathExists(tempNameFor(target_, k))) aside = tempNameFor(target_, k);
+        if (!aside.empty() && std::rename(target_.c_str(), aside.c_str()) != 0) aside.clear();
     }
     if (std::rename(temp_.c_str(), target_.c_str()) != 0) {
         fail(errno);
@@ -171,20 +192,15 @@ int AtomicFile::commitReplace() {
     return 0;
 }
 
-int AtomicFile::commitNoReplace() {
-    // What could not be closed whole stays under its temporary name.
-    if (close() != 0) {
-        final_ = std::exchange(temp_, std::string());
-        return -1;
-    }
+int AtomicFile::placeFree() {
+    const int closeError = error_;
     for (int k = 1; k <= kMaxSuffix; ++k) {
         std::string candidate = suffixedName(asked_, k);
-        // The ".part" of another output is its name too.
-        if (candidate + ".part" != temp_ && pathExists(candidate + ".part")) continue;
         if (moveNoReplace(temp_, candidate) == 0) {
             final_ = candidate;
+            keptBeside_ = k > 1;
             temp_.clear();
-            return 0;
+            return closeError ? -1 : 0;
         }
         if (errno != EEXIST) break;
     }

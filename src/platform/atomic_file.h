@@ -1,18 +1,21 @@
 // Files that appear whole or not at all.
 //
-// An AtomicFile is written under a temporary name beside its target and only
-// then given the target's name, so that a reader never sees half a file and a
-// failed write never costs the file that was there before.
+// An AtomicFile is written under a temporary name beside its target
+// (tempNameFor: hidden, tagged with the host and the process, short enough for
+// any legal target name) and only then given the target's name, so that a
+// reader never sees half a file and a failed write never costs the file that
+// was there before. Opening removes the temporaries that gone runs left in the
+// target's folder.
 //
-// - Replace: the temporary is tempNameFor(target) ("<target>.<host>.<pid>.tmp",
-//   which removeStaleTempFiles() recognises after a killed run); commit renames
-//   it over the target. The list, the settings and fast conversion use it.
+// - Replace: commit renames the temporary over the target. The list, the
+//   settings and outputs the user asked to replace use it. An output
+//   (Options::output) that is not complete (commit(false), or a stream that
+//   could not be closed whole) never replaces an existing file: it takes the
+//   first free suffixed name beside it instead (see NoReplace). Any other file
+//   that fails is removed and the earlier one stays.
 // - NoReplace: a time-stamped output never replaces an existing file, of this
-//   run or of another one started in the same second. The temporary is the
-//   ".part" of the first of target, target_2, target_3 ... whose file and
-//   ".part" file both do not exist, created exclusively; commit moves it to the
-//   first free one of those names (normally the one it stands for), never
-//   replacing a file.
+//   run or of another one started in the same second: commit moves it to the
+//   first free one of target, target_2, target_3 ..., never replacing a file.
 //
 // Every failing step records its errno (error()); a failure never leaves a
 // file under the target's name that looks finished.
@@ -27,7 +30,8 @@ namespace kestrel {
 inline constexpr size_t kMaxNameBytes = 511;
 
 // `name` with "_k" before its extension (k >= 2; k <= 1 gives `name`), the
-// stem cut so that the whole stays within kMaxNameBytes.
+// stem cut (on a character boundary) so that the whole stays within
+// kMaxNameBytes and its last component within a legal file name.
 std::string suffixedName(const std::string& name, int k);
 
 class AtomicFile {
@@ -42,6 +46,9 @@ class AtomicFile {
         // systems flush the new data first, which for a large output costs
         // more than writing it.
         bool moveAside = false;
+        // Replace: an output; what is not complete is kept beside an
+        // existing target instead of being removed.
+        bool output = false;
     };
 
     AtomicFile() = default;
@@ -58,7 +65,7 @@ class AtomicFile {
 
     // The open stream; null once closed. Writers may write to it directly.
     FILE* stream() const { return stream_; }
-    // The name the file gets: for NoReplace the free name chosen at open
+    // The name the file gets: for NoReplace the first free name at open
     // (commit may still move on to a later one).
     const std::string& target() const { return target_; }
     const std::string& tempName() const { return temp_; }
@@ -76,13 +83,19 @@ class AtomicFile {
     // still committed or abandoned by name.
     FILE* releaseStream();
 
-    // Flushes, closes (when still open) and gives the file its name. Replace:
-    // on failure the temporary is removed and the earlier file stays. NoReplace:
-    // the name is the first free one of the target as asked at open and its
-    // suffixed names; a file that cannot be closed or moved stays under its
-    // temporary name, which the caller reports. Either way finalName() tells
-    // where the file is. 0 on success; -1 with error() set.
-    int commit();
+    // Flushes, closes (when still open) and gives the file its name;
+    // `complete` false marks an output that is not whole (no sound, a failed
+    // write or finish). Replace: on failure the temporary is removed and the
+    // earlier file stays, except for an output, which then goes to a free
+    // name as with NoReplace. NoReplace: the first free one of the target and
+    // its suffixed names; a file that cannot be moved there stays under its
+    // temporary name. finalName() tells where the file is. 0 when the file is
+    // whole and in place; -1 with error() set when it could not be closed
+    // whole or placed.
+    int commit(bool complete = true);
+    // True when the committed file did not take the target's name because
+    // an earlier file kept it.
+    bool keptBeside() const { return keptBeside_; }
     // Closes the stream and removes the temporary.
     void abandon();
     // After commit: the name the file has (empty when it is gone).
@@ -90,8 +103,8 @@ class AtomicFile {
 
   private:
     int fail(int err);
-    int commitReplace();
-    int commitNoReplace();
+    int commitReplace(bool complete);
+    int placeFree();
 
     Mode mode_ = Mode::Replace;
     Options options_;
@@ -101,6 +114,7 @@ class AtomicFile {
     std::string temp_;
     std::string final_;
     int error_ = 0;
+    bool keptBeside_ = false;
 };
 
 } // namespace kestrel

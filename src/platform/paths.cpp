@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <filesystem>
+#include <functional>
 #include <fcntl.h>
 #include <mutex>
 #include <signal.h>
@@ -175,9 +177,20 @@ pid_t taggedPid(const std::string& name, const std::string& host) {
     return static_cast<pid_t>(pid);
 }
 
+// Gone: no such process, or one that has ended and waits to be reaped.
 bool processGone(pid_t pid) {
     if (pid <= 0 || pid == ::getpid()) return false;
-    return ::kill(pid, 0) != 0 && errno == ESRCH;
+    if (::kill(pid, 0) != 0) return errno == ESRCH;
+    std::string stat;
+    if (FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r")) {
+        char buf[512];
+        size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+        std::fclose(f);
+        stat.assign(buf, n);
+    }
+    // "pid (name) S ...": the state follows the name's last ")".
+    size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
 }
 
 std::vector<std::string> folderNames(const std::string& dir) {
@@ -196,29 +209,63 @@ std::string runTag() {
     return hostName() + "." + std::to_string(::getpid());
 }
 
-std::string tempNameFor(const std::string& path) {
-    return path + "." + runTag() + ".tmp";
+std::string tempNameFor(const std::string& path, int k) {
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string tail =
+        (k > 0 ? "~" + std::to_string(k) : std::string()) + "." + runTag() + ".part";
+    // "." + base + tail within one name's bytes, the base cut on a character
+    // boundary (a UTF-8 sequence is never split).
+    const size_t room =
+        kMaxFileNameBytes > tail.size() + 1 ? kMaxFileNameBytes - tail.size() - 1 : 0;
+    if (base.size() > room) {
+        size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80)
+            --cut;
+        base.resize(cut);
+    }
+    return dir + "." + base + tail;
+}
+
+namespace {
+
+// Removes what gone runs of this host left in `dir`: names `wanted` accepts
+// whose tag names a process that is gone. Regular files go; folders only where
+// `folders` allows (a batch's working folder), with all they hold.
+int sweepFolder(const std::string& dir, const std::string& host, bool folders,
+                const std::function<bool(const std::string&)>& wanted) {
+    int removed = 0;
+    for (const auto& name : folderNames(dir)) {
+        if (name == "." || name == ".." || !wanted(name)) continue;
+        std::string p = dir + "/" + name;
+        struct stat st;
+        if (::lstat(p.c_str(), &st) != 0) continue;
+        if (!S_ISREG(st.st_mode) && !(folders && S_ISDIR(st.st_mode))) continue;
+        if (!processGone(taggedPid(name, host))) continue;
+        std::error_code ec;
+        if (S_ISDIR(st.st_mode) ? std::filesystem::remove_all(p, ec) > 0 && !ec
+                                : ::unlink(p.c_str()) == 0)
+            ++removed;
+    }
+    return removed;
+}
+
+bool isTempName(const std::string& n) {
+    return n.size() > 6 && n[0] == '.' && n.compare(n.size() - 5, 5, ".part") == 0;
+}
+
+} // namespace
+
+int removeStaleTempFilesIn(const std::string& dir) {
+    return sweepFolder(dir.empty() ? "." : dir, hostName(), false, isTempName);
 }
 
 int removeStaleTempFiles() {
     const std::string host = hostName();
-    int removed = 0;
-    auto sweep = [&](const std::string& dir, auto wanted) {
-        for (const auto& name : folderNames(dir)) {
-            if (!wanted(name)) continue;
-            std::string p = dir + "/" + name;
-            struct stat st;
-            if (::lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-            if (processGone(taggedPid(name, host)) && ::unlink(p.c_str()) == 0) ++removed;
-        }
-    };
-    const std::string home = programFolder();
-    const std::string list = "mpginfo.dat.", ini = "tavolin.ini.";
-    sweep(home, [&](const std::string& n) {
-        return n.size() > 4 && n.compare(n.size() - 4, 4, ".tmp") == 0 &&
-               (n.rfind(list, 0) == 0 || n.rfind(ini, 0) == 0);
-    });
-    if (isDirectory(tempFolder())) sweep(tempFolder(), [](const std::string&) { return true; });
+    int removed = sweepFolder(programFolder(), host, false, isTempName);
+    if (isDirectory(tempFolder()))
+        removed += sweepFolder(tempFolder(), host, true, [](const std::string&) { return true; });
     return removed;
 }
 

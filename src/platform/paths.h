@@ -29,14 +29,23 @@ std::string listFilePath(); // programFolder()/mpginfo.dat
 std::string tempFolder();   // programFolder()/tmp
 std::string tempWavPath();  // programFolder()/tmp/~tmp.<host>.<pid>.wav
 
-// Temporary files of the program folder carry the host name and the process
-// id, so that a later start can tell the ones a killed run left behind from
-// those of a run still at work (possibly on another host sharing the folder).
-std::string runTag();                             // "<host>.<pid>"
-std::string tempNameFor(const std::string& path); // path + "." + runTag() + ".tmp"
-// Removes what runs of this host that are gone left behind: the temporary
-// files of the list and the settings in the program folder, and every tagged
-// file in its tmp/. Returns how many were removed.
+// The longest name of one folder entry the file systems allow, in bytes.
+inline constexpr size_t kMaxFileNameBytes = 255;
+
+// Temporary files carry the host name and the process id, so that a later
+// start can tell the ones a killed run left behind from those of a run still
+// at work (possibly on another host sharing the folder).
+std::string runTag(); // "<host>.<pid>"
+// The temporary name a file is written under before it takes `path`'s name:
+// hidden, in the same folder, "." + name + ["~" k] + "." + runTag() + ".part",
+// the name cut (on a character boundary) so that the whole is a legal name
+// for any legal `path`.
+std::string tempNameFor(const std::string& path, int k = 0);
+// Removes the temporary files (tempNameFor) that runs of this host that are
+// gone left in `dir`. Returns how many were removed.
+int removeStaleTempFilesIn(const std::string& dir);
+// The same for the program folder, and every tagged file or folder (a batch's
+// working folder) in its tmp/.
 int removeStaleTempFiles();
 
 bool isDirectory(const std::string& path);

@@ -1,12 +1,13 @@
 #include "platform/profile.h"
 
 #include "platform/atomic_file.h"
+#include "platform/file_lock.h"
 
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <iconv.h>
 #include <iterator>
+#include <unistd.h>
 #include <vector>
 
 namespace kestrel {
@@ -28,12 +29,38 @@ std::string convert(const std::string& in, const char* to, const char* from) {
     return out;
 }
 
-std::vector<std::string> readLines(const std::string& file, bool* exists) {
+bool isUtf8(const std::string& s, bool* nonAscii) {
+    *nonAscii = false;
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t n = c < 0x80             ? 1
+                   : (c & 0xE0) == 0xC0 ? 2
+                   : (c & 0xF0) == 0xE0 ? 3
+                   : (c & 0xF8) == 0xF0 ? 4
+                                        : 0;
+        if (n == 0 || (n == 2 && c < 0xC2) || i + n > s.size()) return false;
+        for (size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        if (n > 1) *nonAscii = true;
+        i += n;
+    }
+    return true;
+}
+
+// The file's text in GB18030: a UTF-8 byte-order mark goes, and a file an
+// editor saved as UTF-8 (valid UTF-8 holding non-ASCII text, which GBK text
+// practically never is) is converted.
+std::string asGb18030(std::string all) {
+    bool bom = all.size() >= 3 && all.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    if (bom) all.erase(0, 3);
+    bool nonAscii = false;
+    if ((bom || isUtf8(all, &nonAscii)) && (bom || nonAscii))
+        all = convert(all, "GB18030", "UTF-8");
+    return all;
+}
+
+std::vector<std::string> splitLines(const std::string& all) {
     std::vector<std::string> lines;
-    std::ifstream f(file, std::ios::binary);
-    *exists = static_cast<bool>(f);
-    if (!f) return lines;
-    std::string all((std::istreambuf_iterator<char>(f)), {});
     size_t pos = 0;
     while (pos < all.size()) {
         size_t nl = all.find('\n', pos);
@@ -44,6 +71,17 @@ std::vector<std::string> readLines(const std::string& file, bool* exists) {
         pos = nl + 1;
     }
     return lines;
+}
+
+// Reads the lines of `file` under a shared lock; nothing when it is missing
+// or cannot be read (not a regular file).
+std::vector<std::string> readLines(const std::string& file) {
+    FileLock lock;
+    std::string all;
+    if (lock.lock(file, FileLock::Kind::Shared) != FileLock::kLocked ||
+        !readWholeFile(lock.fd(), all))
+        return {};
+    return splitLines(asGb18030(all));
 }
 
 std::string trim(const std::string& s) {
@@ -73,13 +111,23 @@ bool splitKey(const std::string& line, std::string* key, std::string* value) {
     return true;
 }
 
-// Finds the value of key in section (GBK names); false when missing.
+// True when `lines` have a section line named `sec`.
+bool hasSection(const std::vector<std::string>& lines, const std::string& sec) {
+    for (const auto& line : lines) {
+        std::string name;
+        if (isSectionLine(line, &name) && name == sec) return true;
+    }
+    return false;
+}
+
+// Finds the value of key in section (GBK names); false when missing. In a
+// file without the section's line, the keys in front of every section line
+// are read as the section's (a file whose first line was lost).
 bool lookup(const std::string& section, const std::string& key, const std::string& file,
             std::string* value) {
-    bool exists = false;
-    auto lines = readLines(file, &exists);
+    auto lines = readLines(file);
     std::string sec = utf8ToGb18030(section), k = utf8ToGb18030(key);
-    bool inSection = false;
+    bool inSection = !hasSection(lines, sec);
     for (const auto& line : lines) {
         std::string name;
         if (isSectionLine(line, &name)) {
@@ -99,6 +147,11 @@ bool lookup(const std::string& section, const std::string& key, const std::strin
 }
 
 } // namespace
+
+bool isValidUtf8(const std::string& s) {
+    bool nonAscii = false;
+    return isUtf8(s, &nonAscii);
+}
 
 std::string gb18030ToUtf8(const std::string& gb) {
     return convert(gb, "UTF-8", "GB18030");
@@ -150,12 +203,37 @@ std::string getPrivateProfileString(const std::string& section, const std::strin
     return gb18030ToUtf8(v);
 }
 
+bool hasPrivateProfileKey(const std::string& section, const std::string& key,
+                          const std::string& file) {
+    std::string v;
+    return lookup(section, key, file, &v);
+}
+
 bool writePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& file) {
-    bool exists = false;
-    auto lines = readLines(file, &exists);
+    // Read, changed and replaced under the lock: a change of another process
+    // is never lost.
+    FileLock lock;
+    if (lock.lock(file, FileLock::Kind::Exclusive) != FileLock::kLocked) {
+        errno = lock.error();
+        return false;
+    }
+    std::string all;
+    if (!readWholeFile(lock.fd(), all)) return false;
+    auto lines = splitLines(asGb18030(all));
     std::string sec = utf8ToGb18030(section), k = utf8ToGb18030(key), v = utf8ToGb18030(value);
     std::string entry = k + "=" + v;
+    if (!hasSection(lines, sec)) {
+        // Keys in front of every section line are the section's: its line
+        // goes above them.
+        bool orphans = false;
+        for (const auto& line : lines) {
+            std::string name, lk, lv;
+            if (isSectionLine(line, &name)) break;
+            orphans = orphans || splitKey(line, &lk, &lv);
+        }
+        if (orphans) lines.insert(lines.begin(), "[" + sec + "]");
+    }
     bool inSection = false, done = false;
     long sectionStart = -1, lastKeyLine = -1;
     for (size_t i = 0; i < lines.size() && !done; ++i) {
@@ -188,8 +266,14 @@ bool writePrivateProfileString(const std::string& section, const std::string& ke
     for (const auto& l : lines)
         text += l + "\r\n";
     AtomicFile out;
-    return out.open(file, AtomicFile::Mode::Replace) == 0 && out.write(text.data(), text.size()) &&
-           out.commit() == 0;
+    if (out.open(file, AtomicFile::Mode::Replace) == 0 && out.write(text.data(), text.size()) &&
+        out.commit() == 0)
+        return true;
+    // The reason, never a stale errno.
+    const int e = out.error() ? out.error() : EIO;
+    if (lock.created()) ::unlink(file.c_str());
+    errno = e;
+    return false;
 }
 
 } // namespace kestrel

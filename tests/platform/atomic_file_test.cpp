@@ -126,9 +126,10 @@ TEST(AtomicFile, AbandonRemovesTheTemporary) {
         // What is neither committed nor abandoned goes with the object.
         AtomicFile f;
         ASSERT_EQ(f.open(dir.file("new.wav"), AtomicFile::Mode::NoReplace), 0);
-        EXPECT_TRUE(fileExists(dir.file("new.wav.part")));
+        const std::string temp = f.tempName();
+        EXPECT_TRUE(fileExists(temp));
         AtomicFile moved = std::move(f);
-        EXPECT_TRUE(fileExists(dir.file("new.wav.part")));
+        EXPECT_TRUE(fileExists(temp));
     }
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"song.mp3"});
     EXPECT_EQ(text(target), "earlier");
@@ -142,64 +143,88 @@ TEST(AtomicFile, NoReplaceTakesTheNextFreeSuffix) {
     EXPECT_EQ(suffixedName("/o/a.wav", 1), "/o/a.wav");
     EXPECT_EQ(suffixedName("/o/a.wav", 3), "/o/a_3.wav");
     EXPECT_EQ(suffixedName("/o.d/noext", 2), "/o.d/noext_2");
-    EXPECT_EQ(suffixedName(std::string(511, 'x') + ".mp3", 12).size(), 511u);
+    const std::string deep = "/" + std::string(260, 'd') + "/" + std::string(246, 'x') + ".mp3";
+    EXPECT_EQ(suffixedName(deep, 12).size(), 511u);
+    // A file name of 255 bytes stays a legal name with its suffix, cut on a
+    // character boundary.
+    const std::string longName = "/o/" + std::string(248, 'x') + "\xe4\xb8\xad.mp3";
+    EXPECT_EQ(suffixedName(longName, 2), "/o/" + std::string(248, 'x') + "_2.mp3");
 
-    // A free name is taken as it is, written under its ".part" name.
+    // A free name is taken as it is, written under a hidden temporary name.
     const std::string name = dir.file("20110705140309song.wav");
     AtomicFile first;
     ASSERT_EQ(first.open(name, AtomicFile::Mode::NoReplace), 0);
     EXPECT_EQ(first.target(), name);
-    EXPECT_EQ(first.tempName(), name + ".part");
+    EXPECT_EQ(first.tempName(), tempNameFor(name));
     ASSERT_TRUE(first.write("first", 5));
     ASSERT_EQ(first.close(), 0);
-    EXPECT_EQ(test::readFile(name + ".part").size(), 5u);
 
-    // Another run of the same second: the ".part" in progress counts as taken.
+    // A finished file of that name counts as taken.
+    test::writeFile(name, std::string("kept"));
     AtomicFile second;
     ASSERT_EQ(second.open(name, AtomicFile::Mode::NoReplace), 0);
     EXPECT_EQ(second.target(), dir.file("20110705140309song_2.wav"));
+    EXPECT_NE(second.tempName(), first.tempName());
 
-    // A finished file of that name counts too.
-    test::writeFile(dir.file("20110705140309song_3.wav"), std::string("kept"));
+    // The first run finishes: its name was taken meanwhile, the file moves to
+    // the next free one; the other file is untouched.
+    ASSERT_EQ(first.commit(), 0);
+    EXPECT_EQ(first.finalName(), dir.file("20110705140309song_2.wav"));
+    EXPECT_EQ(test::readFile(first.finalName()).size(), 5u);
+    EXPECT_EQ(test::readFile(name).size(), 4u);
+    ASSERT_EQ(second.commit(), 0);
+    EXPECT_EQ(second.finalName(), dir.file("20110705140309song_3.wav"));
+
+    // A temporary that went away cannot be placed: the reason, and no name.
     AtomicFile third;
     ASSERT_EQ(third.open(name, AtomicFile::Mode::NoReplace), 0);
-    EXPECT_EQ(third.target(), dir.file("20110705140309song_4.wav"));
-
-    // The first run finishes: its name is free, the file moves there.
-    ASSERT_EQ(first.commit(), 0);
-    EXPECT_EQ(first.finalName(), name);
-    EXPECT_EQ(test::readFile(name).size(), 5u);
-    EXPECT_FALSE(fileExists(name + ".part"));
-
-    // The name of the second one was taken while it was written: the next
-    // free suffix, the other file untouched.
-    test::writeFile(second.target(), std::string("other run"));
-    ASSERT_EQ(second.commit(), 0);
-    EXPECT_EQ(second.finalName(), dir.file("20110705140309song_5.wav"));
-    EXPECT_EQ(test::readFile(second.target()).size(), 9u);
-    EXPECT_EQ(test::readFile(dir.file("20110705140309song_3.wav")).size(), 4u);
-
-    // A ".part" that went away cannot be placed: the reason, and no name.
     ::unlink(third.tempName().c_str());
     EXPECT_NE(third.commit(), 0);
     EXPECT_EQ(third.error(), ENOENT);
-    EXPECT_FALSE(fileExists(third.target()));
+    EXPECT_FALSE(fileExists(dir.file("20110705140309song_4.wav")));
 }
 
-// An output that could not be closed whole stays under its ".part" name, which
-// the caller reports; it never appears under its finished name.
-TEST(AtomicFile, NoReplaceKeepsAnUnfinishedOutputUnderItsPartName) {
+// An output that is not whole never takes the place of an earlier file, even
+// where the user asked to replace it: it goes beside it under the next free
+// name. Without an earlier file it takes its name; a whole one replaces.
+TEST(AtomicFile, AnIncompleteOutputNeverReplacesAFile) {
+    struct Case {
+        bool earlier, complete;
+        const char* finalName;
+        bool beside;
+    } cases[] = {
+        {true, true, "song.wav", false},
+        {true, false, "song_2.wav", true},
+        {false, false, "song.wav", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.finalName) + (c.complete ? " complete" : " incomplete"));
+        test::TempDir dir;
+        const std::string target = dir.file("song.wav");
+        if (c.earlier) test::writeFile(target, std::string("good"));
+        AtomicFile f;
+        ASSERT_EQ(f.open(target, AtomicFile::Mode::Replace, {.moveAside = true, .output = true}),
+                  0);
+        ASSERT_TRUE(f.write("new output", 10));
+        EXPECT_EQ(f.commit(c.complete), 0);
+        EXPECT_EQ(f.finalName(), dir.file(c.finalName));
+        EXPECT_EQ(f.keptBeside(), c.beside);
+        EXPECT_EQ(text(f.finalName()), "new output");
+        if (c.earlier && !c.complete) EXPECT_EQ(text(target), "good");
+    }
+    // A stream that cannot be closed whole (a full disk) counts as incomplete.
     test::TempDir dir;
-    const std::string name = dir.file("out.mp3");
+    const std::string target = dir.file("song.wav");
+    test::writeFile(target, std::string("good"));
     int rc = inChildWithSizeLimit(16, [&] {
         AtomicFile f;
-        if (f.open(name, AtomicFile::Mode::NoReplace) != 0) return 1;
+        if (f.open(target, AtomicFile::Mode::Replace, {.output = true}) != 0) return 1;
         std::string big(100, 'x');
         if (!f.write(big.data(), big.size())) return 2;
         if (f.commit() == 0) return 3;
-        if (f.finalName() != name + ".part") return 4;
-        return f.error() == EFBIG ? 0 : 5;
+        return f.finalName() == dir.file("song_2.wav") && f.error() == EFBIG ? 0 : 4;
     });
     EXPECT_EQ(rc, 0);
-    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"out.mp3.part"});
+    EXPECT_EQ(text(target), "good");
+    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"song.wav", "song_2.wav"}));
 }

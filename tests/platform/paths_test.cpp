@@ -93,12 +93,21 @@ TEST(Paths, CheckSourceSaysWhatAPathNamesWithoutBlocking) {
 TEST(Paths, TemporaryNamesCarryHostAndProcess) {
     std::string tag = runTag();
     EXPECT_EQ(tag, host() + "." + std::to_string(::getpid()));
-    EXPECT_EQ(tempNameFor("/p/mpginfo.dat"), "/p/mpginfo.dat." + tag + ".tmp");
+    EXPECT_EQ(tempNameFor("/p/mpginfo.dat"), "/p/.mpginfo.dat." + tag + ".part");
+    EXPECT_EQ(tempNameFor("song.mp3", 2), ".song.mp3~2." + tag + ".part");
     EXPECT_NE(tempWavPath().find("/tmp/~tmp." + tag + ".wav"), std::string::npos);
+    // Any legal name gives a legal temporary name.
+    const std::string longest = std::string(250, 'x') + ".mp3";
+    const std::string temp = tempNameFor("/p/" + longest, 12);
+    EXPECT_LE(temp.size() - 3, kMaxFileNameBytes);
+    EXPECT_EQ(temp.substr(temp.size() - tag.size() - 9), "~12." + tag + ".part");
 }
 
+// After kill -9: the temporaries of gone runs of this host go at the next
+// start (in the program folder, in tmp/ and in any folder an output is
+// opened in); those of live runs, other hosts and the user's files stay.
 TEST(Paths, AStartRemovesWhatGoneRunsOfThisHostLeft) {
-    test::TempDir home;
+    test::TempDir home, outputs;
     setProgramFolder(home.path());
     ASSERT_TRUE(makeDirectories(tempFolder()));
     std::string dead = host() + "." + std::to_string(deadPid());
@@ -108,21 +117,29 @@ TEST(Paths, AStartRemovesWhatGoneRunsOfThisHostLeft) {
         test::writeFile(home.file(name), std::string("x"));
         return home.file(name);
     };
-    std::string goneList = put("mpginfo.dat." + dead + ".tmp");
-    std::string goneIni = put("tavolin.ini." + dead + ".tmp");
+    std::string goneList = put(".mpginfo.dat." + dead + ".part");
+    std::string goneIni = put(".tavolin.ini~1." + dead + ".part");
     std::string goneWav = put("tmp/~tmp." + dead + ".wav");
     std::string goneOther = put("tmp/any.name." + dead + ".part");
-    std::string ownList = put("mpginfo.dat." + alive + ".tmp");
+    ASSERT_TRUE(makeDirectories(home.file("tmp/batch." + dead + ".Ab12Cd/w1")));
+    std::string goneBatch = put("tmp/batch." + dead + ".Ab12Cd/w1/tavolin.ini");
+    std::string ownList = put(".mpginfo.dat." + alive + ".part");
     std::string ownWav = put("tmp/~tmp." + alive + ".wav");
-    std::string otherHost = put("tavolin.ini." + other + ".tmp");
+    std::string otherHost = put(".tavolin.ini." + other + ".part");
     // Files of the user's in the program folder are not the program's to remove.
     std::string userFile = put("notes." + dead + ".tmp");
+    std::string userPart = put("song.mp3." + dead + ".part");
     std::string list = put("mpginfo.dat");
 
-    EXPECT_EQ(removeStaleTempFiles(), 4);
-    for (const auto& p : {goneList, goneIni, goneWav, goneOther})
+    EXPECT_EQ(removeStaleTempFiles(), 5);
+    for (const auto& p : {goneList, goneIni, goneWav, goneOther, goneBatch})
         EXPECT_FALSE(fileExists(p)) << p;
-    for (const auto& p : {ownList, ownWav, otherHost, userFile, list})
+    for (const auto& p : {ownList, ownWav, otherHost, userFile, userPart, list})
         EXPECT_TRUE(fileExists(p)) << p;
+
+    test::writeFile(outputs.file(".song.mp3." + dead + ".part"), std::string("x"));
+    test::writeFile(outputs.file(".song.mp3." + alive + ".part"), std::string("x"));
+    EXPECT_EQ(removeStaleTempFilesIn(outputs.path()), 1);
+    EXPECT_TRUE(fileExists(outputs.file(".song.mp3." + alive + ".part")));
     setProgramFolder("");
 }

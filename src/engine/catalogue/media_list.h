@@ -68,13 +68,26 @@ int deleteSelectedRows();
 // Selects rows by serial number (the CLI's way of picking rows).
 bool selectSerial(int serial);
 
-// List file. Saving writes a temporary file beside it and renames it over the
-// old one: >= 0 on success, negative (message shown) when it failed, in which
-// case the old file is kept.
+// List file (texts in GB18030; a list of an earlier release in UTF-8 is read
+// too). Saving writes a temporary file beside it and renames it over the old
+// one, under an exclusive lock: >= 0 on success, negative (message shown)
+// when it failed, in which case the old file is kept. A damaged file is
+// copied to "<name>.damaged" (or the next free name) before it is replaced.
 int saveMediaList();
 int saveMediaListTo(const std::string& path);
-// Loading: records whose file is missing or 1000 bytes or smaller are
-// dropped; loading stops at 128 records or at the end of the data.
+// Saves a change made by a process that does not own the list (the command
+// line): under the lock the file is read again and gets `added` (unless
+// listed) and loses `removed` (paths), so that the changes of other
+// processes since the list was loaded are kept.
+int saveMediaListChanges(const std::vector<MediaRecord>& added,
+                         const std::vector<std::string>& removed);
+int saveMediaListChangesTo(const std::string& path, const std::vector<MediaRecord>& added,
+                           const std::vector<std::string>& removed);
+// Loading, under a shared lock: records whose file is missing or 1000 bytes
+// or smaller are dropped; loading stops at 128 records. A damaged file keeps
+// every intact record (counted from the file's size when the stored count
+// disagrees) and says what was dropped. Anything but a regular file is
+// refused with a message.
 int loadMediaList();
 int loadMediaListFrom(const std::string& path);
 

@@ -58,7 +58,7 @@ constexpr bool isMp4Family(MediaKind kind) {
 #pragma pack(push, 4)
 struct MediaRecord {
     int32_t serial;        // sequence number in this run (column "序号")
-    char path[512];        // the path's own bytes, NUL-terminated
+    char path[512];        // NUL-terminated; UTF-8 here, GB18030 in the list file
     int32_t bitsPerSample; // 8 or 16 where stated, else the probe's first value; 0 unknown
     int32_t bitRate;       // bits per second
     uint8_t pad0[4];

@@ -12,6 +12,16 @@ inline constexpr const char* kNothingToDelete = "没有选择删除的多媒体�
 inline constexpr const char* kOpticalDriveFile = "请不要选择光驱多媒体文件，它是自动添加";
 inline constexpr const char* kListFull = "多媒体文件列表已满（最多128个记录），请先删除不用的记录";
 inline constexpr const char* kListSaveFailed = "保存多媒体文件列表%s失败，原列表文件保持不变";
+inline constexpr const char* kListNotRegular =
+    "多媒体文件列表%s不是普通文件（%s），列表不能读取，也不会保存";
+// The list file's name, what was wrong, the records kept, the records dropped
+// and where the damaged file is copied before the list is next saved.
+inline constexpr const char* kListDamaged =
+    "多媒体文件列表%s已损坏（%s）：保留%s个完整记录，丢弃%s个损坏的记录；下次保存前原文件复制为%s";
+inline constexpr const char* kListCountWrong = "记录数%s与文件中的%s个记录不符";
+inline constexpr const char* kListTailCut = "末尾%s个字节不成完整记录";
+inline constexpr const char* kListPathUnended = "第%s个记录的路径没有结束符";
+inline constexpr const char* kListTooShort = "文件只有%s个字节";
 inline constexpr const char* kPathTooLong =
     "文件%s:路径超过511个字节，列表记录无法保存，请移到路径较短的文件夹后再增加";
 

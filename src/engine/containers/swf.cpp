@@ -227,9 +227,17 @@ SwfResult parseSwf(std::vector<uint8_t> file, SwfInflate inflate, SwfMovie& m) {
         }
         // A stream cut short still gives what it inflated.
         if ((rc != 0 && room == 0) || room > room64) return SwfResult::InflateFailed;
-        std::vector<uint8_t> body(8 + room);
+        // The movie is inflated once more straight into its place, the
+        // first buffer gone: one copy of the inflated data in memory, never
+        // two (the first pass touched only what it inflated).
+        out.reset();
+        const unsigned long size = room;
+        std::vector<uint8_t> body(8 + size);
         std::memcpy(body.data(), file.data(), 8);
-        std::memcpy(body.data() + 8, out.get(), room);
+        room = size;
+        inflate(body.data() + 8, &room, file.data() + 8,
+                static_cast<unsigned long>(file.size() - 8));
+        if (room != size) return SwfResult::InflateFailed;
         m.data = std::move(body);
         m.compressed = true;
     } else {

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestrel {
@@ -221,15 +222,32 @@ int avi_close(AviWriter& w) {
         le32(p + 12, e.size);
         p += 16;
     }
-    uint64_t end = w.position;
-    if (std::fseek(w.file, static_cast<long>(w.position), SEEK_SET) != 0 ||
-        !writeAll(w.file, idx.data(), idx.size())) {
+    auto writeIndex = [&] {
+        return std::fseek(w.file, static_cast<long>(w.position), SEEK_SET) == 0 &&
+               writeAll(w.file, idx.data(), 8 + 16 * w.index.size());
+    };
+    bool indexed = writeIndex();
+    if (!indexed) {
+        // A full disk: the last chunks give their room to the index, so that
+        // the file stays a whole AVI of what it keeps.
         std::clearerr(w.file);
-        avi_errno = kAviWriteIndex;
-        w.indexFailed = true;
-    } else {
-        end += idx.size();
+        struct stat st;
+        const uint64_t room = ::fstat(fileno(w.file), &st) == 0 ? uint64_t(st.st_size) : 0;
+        while (!w.index.empty() && uint64_t(w.position) + 8 + 16 * w.index.size() > room) {
+            w.position = w.index.back().offset;
+            w.audioBytes -= w.index.back().size;
+            w.index.pop_back();
+        }
+        le32(idx.data() + 4, static_cast<uint32_t>(16 * w.index.size()));
+        indexed = !w.index.empty() && writeIndex();
+        if (!indexed) {
+            std::clearerr(w.file);
+            avi_errno = kAviWriteIndex;
+            w.indexFailed = true;
+        }
     }
+    uint64_t end = w.position;
+    if (indexed) end += 8 + 16 * w.index.size();
     const auto header = aviHeader(w);
     if (std::fseek(w.file, 0, SEEK_SET) != 0 || !writeAll(w.file, header.data(), header.size()) ||
         std::fflush(w.file) != 0 || ::ftruncate(fileno(w.file), static_cast<off_t>(end)) != 0 ||

@@ -53,9 +53,10 @@ namespace kestrel {
 struct ConversionJob::Output {
     PcmOutput pcm;
     OutputWriterState writer; // the WAV count and MP3 encoder of `pcm`
-    AtomicFile file;          // written under its ".part" name, never replacing a file
+    AtomicFile file;          // written under a temporary name, placed when finished
     std::string finalName;    // where the output goes once finished
     MediaTags tags;           // what the output carries
+    std::string keptEarlier;  // the earlier file this output left in place (not whole)
     bool open = false;
     bool stopJob = false; // its encoder could not start: the job ends after this entry
 };
@@ -123,8 +124,8 @@ bool abandonOutput(OpenOutput& o, const std::string& message) {
 // name beside the final one and moved to it when finished (a WMA is encoded
 // there from its intermediate WAV; the AAC and AMR libraries write it); none
 // replaces an existing file (AtomicFile::Mode::NoReplace) unless the job
-// asks for it (`replace`: the earlier file goes only once the new one is in
-// place). The stream is unbuffered, so a failed write leaves exactly the
+// asks for it (`replace`: the earlier file goes only once a whole new one
+// is in place). The stream is unbuffered, so a failed write leaves exactly the
 // bytes that reached the file. `seconds` is the output's expected playing
 // time (an MP3 encoder may spread a long one over threads).
 bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace, int seconds) {
@@ -132,11 +133,13 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace, 
     o.writer = OutputWriterState();
     o.file = AtomicFile();
     o.finalName.clear();
+    o.keptEarlier.clear();
     o.open = false;
     o.stopJob = false;
     o.pcm.type = type;
-    const int opened = replace ? o.file.open(name, AtomicFile::Mode::Replace, {.moveAside = true})
-                               : o.file.open(name, AtomicFile::Mode::NoReplace);
+    const int opened =
+        replace ? o.file.open(name, AtomicFile::Mode::Replace, {.moveAside = true, .output = true})
+                : o.file.open(name, AtomicFile::Mode::NoReplace);
     if (opened != 0) {
         showMessage(caption::kMain, formatText(text::kOutputOpenFailed, name), o.file.error());
         return false;
@@ -279,18 +282,29 @@ int finishOutput(OpenOutput& o) {
     }
     o.pcm.stream = nullptr;
     o.open = false;
+    // An output without sound or cut short never takes the place of an
+    // earlier file: it is kept beside it under the next free name.
+    const bool whole = !writeFailed && !finishError && o.pcm.pcmBytes > 0;
     const std::string partName = o.file.tempName();
-    if (o.file.commit() != 0) {
+    struct stat st;
+    if (writeFailed && ::stat(partName.c_str(), &st) == 0 && st.st_size == 0) {
+        // Not a byte reached the file (a full disk): no file at all.
+        o.file.abandon();
+        o.finalName.clear();
+        return -1;
+    }
+    const int placed = o.file.commit(whole);
+    o.keptEarlier = o.file.keptBeside() ? o.file.target() : std::string();
+    if (placed != 0 && (o.file.finalName().empty() || o.file.finalName() == partName)) {
         showMessage(caption::kMain, formatText(text::kOutputPlaceFailed, partName, o.finalName,
                                                writeFailureReason(o.file.error()), partName));
         o.finalName = partName;
         return -1;
     }
-    const std::string& placed = o.file.finalName();
-    o.finalName = placed;
+    o.finalName = o.file.finalName();
     if (finishError && !writeFailed) {
-        showMessage(caption::kMain,
-                    formatText(text::kOutputFinishFailed, placed, writeFailureReason(finishError)));
+        showMessage(caption::kMain, formatText(text::kOutputFinishFailed, o.finalName,
+                                               writeFailureReason(finishError)));
     }
     return writeFailed || finishError ? -1 : 0;
 }
@@ -649,6 +663,7 @@ int ConversionJob::run() {
                 e.result = EntryResult::Incomplete;
             if (out.finalName.empty()) e.result = EntryResult::NoOutput; // its encoding failed
             e.outputName = out.finalName;
+            e.keptEarlier = out.keptEarlier;
         }
         if (outputRecords.size() < kMaxOutputRecords) {
             OutputRecord r;
@@ -676,6 +691,7 @@ int ConversionJob::run() {
             if (!whole && e.result == EntryResult::Converted) e.result = EntryResult::Incomplete;
             if (out.finalName.empty()) e.result = EntryResult::NoOutput; // its encoding failed
             e.outputName = out.finalName;
+            e.keptEarlier = out.keptEarlier;
         }
         for (auto& r : outputRecords)
             if (r.outputPath == joinedName) r.outputPath = out.finalName;

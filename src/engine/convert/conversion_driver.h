@@ -62,6 +62,9 @@ struct JobEntry : EntryFacts {
     std::string outputName;
     EntryResult result = EntryResult::NotRun;
     uint64_t pcmBytes = 0; // PCM bytes of this entry in its output
+    // An earlier file of the output's name that stayed because the output is
+    // not whole (it went beside it, under outputName).
+    std::string keptEarlier;
 };
 
 struct OutputRecord {

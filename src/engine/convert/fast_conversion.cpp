@@ -89,7 +89,8 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
     if (sameFile(out.outputPath, src.path)) {
         showMessage(caption::kMain, format(text::kFastSameAsSource, out.outputPath.c_str()));
         out.status = FastStatus::SameAsSource;
-    } else if (outFile.open(out.outputPath, AtomicFile::Mode::Replace, {.moveAside = true}) != 0) {
+    } else if (outFile.open(out.outputPath, AtomicFile::Mode::Replace,
+                            {.moveAside = true, .output = true}) != 0) {
         showMessage(caption::kMain, format(text::kFastOpenOutputFailed, out.outputPath.c_str()),
                     outFile.error());
         out.status = FastStatus::OutputFailed;
@@ -173,22 +174,26 @@ int fast_conversion_thread(const FastSource& src, FastOutcome* outcome) {
             out.status = FastStatus::WriteFailed;
         }
         bool keep = out.status == FastStatus::Done || out.status == FastStatus::Stopped;
-        if (keep && out.frames == 0 && fileExists(out.outputPath)) {
-            // Nothing was copied: an earlier output of this name is worth more
-            // than an empty file.
+        if (keep && out.frames == 0) {
+            // Nothing was copied: no file, and an earlier output of this name
+            // stays as it is.
             keep = false;
-            out.keptEarlier = true;
+            out.keptEarlier = fileExists(out.outputPath);
         }
-        if (keep && outFile.commit() != 0) {
+        // A copy cut short never replaces an earlier file: it goes beside it.
+        if (keep && outFile.commit(out.status == FastStatus::Done) != 0) {
             showMessage(caption::kMain, format(text::kFastOpenOutputFailed, out.outputPath.c_str()),
                         outFile.error());
             out.status = FastStatus::OutputFailed;
             keep = false;
         }
-        if (!keep)
+        if (!keep) {
             outFile.abandon();
-        else
+        } else {
             out.bytesWritten = written > 0 ? uint64_t(written) : 0;
+            if (outFile.keptBeside()) out.besideOf = out.outputPath;
+            out.outputPath = outFile.finalName();
+        }
     }
 
     demux.setFastCopy(nullptr);

@@ -35,6 +35,9 @@ struct FastOutcome {
     // No frame was copied and a file of the output's name already existed:
     // that file was left as it was.
     bool keptEarlier = false;
+    // A copy that was stopped went beside the earlier file of its name, which
+    // stays (outputPath is where the copy is).
+    std::string besideOf;
 };
 
 // Kinds fast conversion accepts: 0, 3 (transport stream), 6 (program or PES

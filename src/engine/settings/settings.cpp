@@ -2,7 +2,11 @@
 
 #include "engine/settings/tables.h"
 #include "engine/settings/texts.h"
+#include "engine/core/captions.h"
+#include "engine/core/text_format.h"
+#include "platform/file_lock.h"
 #include "platform/paths.h"
+#include "platform/ports.h"
 #include "platform/profile.h"
 
 #include <cstdlib>
@@ -25,11 +29,22 @@ int read_int(const char* k) {
 std::string read_text(const char* k, size_t fieldSize) {
     return getPrivateProfileString(key::kSection, k, "", fieldSize, settingsPath());
 }
+// Loading writes defaults back only where its caller lets it (the window
+// does; the command line reads without writing).
+bool g_loadWrites = true;
 void write_int(const char* k, int v) {
-    writePrivateProfileString(key::kSection, k, std::to_string(v), settingsPath());
+    if (g_loadWrites)
+        writePrivateProfileString(key::kSection, k, std::to_string(v), settingsPath());
 }
 void write_text(const char* k, const std::string& v) {
     writePrivateProfileString(key::kSection, k, v, settingsPath());
+}
+// Notes a stored value that could not be used: "key=value".
+std::vector<std::string>* g_unread = nullptr;
+void noteUnread(const char* k) {
+    if (!g_unread || !hasPrivateProfileKey(key::kSection, k, settingsPath())) return;
+    g_unread->push_back(std::string(k) + "=" +
+                        getPrivateProfileString(key::kSection, k, "", 255, settingsPath()));
 }
 
 // Cuts a text to at most `maxBytes` bytes in the file's encoding, on a
@@ -184,12 +199,13 @@ void loadRow(const SettingKey& r, Settings& s) {
             s.*r.text = cutToField(v, r.fieldSize - 1);
         } else {
             s.*r.text = def;
-            write_text(r.key, def);
+            if (g_loadWrites) write_text(r.key, def);
         }
         return;
     }
     int v = read_int(r.key);
     if (v < r.lo || v > r.hi) {
+        noteUnread(r.key);
         v = r.def;
         write_int(r.key, v);
     }
@@ -215,14 +231,24 @@ std::span<const SettingKey> settingKeys() {
     return kKeys;
 }
 
-void loadSettings() {
+SettingsLoadReport loadSettings(bool writeBack) {
     Settings& s = settings;
+    SettingsLoadReport report;
+    std::vector<std::string>& unread = report.unusable;
+    g_loadWrites = writeBack;
+    g_unread = &unread;
+    if (const char* what = notRegularFileKind(settingsPath())) {
+        // Read as a missing file, never written.
+        showMessage(caption::kMain, formatText(text::kSettingsNotRegular, settingsPath(), what));
+        g_loadWrites = false;
+    }
     for (const auto& r : kKeys)
         loadRow(r, s);
     for (const auto& r : kKeys) {
         if (!r.listCheck) continue;
         int v = r.listCheck(s, s.*r.number, r.def);
         if (v != s.*r.number) {
+            noteUnread(r.key);
             s.*r.number = v;
             write_int(r.key, v);
         }
@@ -230,8 +256,13 @@ void loadSettings() {
     // The save path must name a folder that exists.
     if (!fileExists(withoutLastCharacter(s.save_path))) {
         s.save_path = defaultSavePath();
-        write_text(key::kSavePath, s.save_path);
+        if (g_loadWrites) write_text(key::kSavePath, s.save_path);
     }
+    g_loadWrites = true;
+    g_unread = nullptr;
+    for (const auto& r : kKeys)
+        report.keysFound += hasPrivateProfileKey(key::kSection, r.key, settingsPath()) ? 1 : 0;
+    return report;
 }
 
 EffectiveOutputFormat deriveOutputFormat(const Settings& s, const EffectiveOutputFormat& prev) {

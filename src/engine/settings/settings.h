@@ -76,9 +76,17 @@ inline constexpr size_t kPathField = 512;
 inline constexpr size_t kPasswordField = 16;
 inline constexpr size_t kDescriptionField = 256;
 
-// Fills `settings` from the file (programFolder()/tavolin.ini) and writes back
-// the default of every key that is missing or out of range.
-void loadSettings();
+// Fills `settings` from the file (programFolder()/tavolin.ini) and, with
+// `writeBack`, writes back the default of every key that is missing or out of
+// range. Reports the stored values that could not be used ("key=value") and
+// how many keys the file held, for callers that name them. A settings file
+// name that leads to anything but a regular file is refused with a message:
+// every key takes its default and nothing is written.
+struct SettingsLoadReport {
+    std::vector<std::string> unusable;
+    int keysFound = 0;
+};
+SettingsLoadReport loadSettings(bool writeBack = true);
 
 // The default save path: the program folder with a trailing "/".
 std::string defaultSavePath();

@@ -45,6 +45,8 @@ inline constexpr const char* kSavePath = "转换文件保存路径";
 namespace kestrel::text {
 
 inline constexpr const char* kDefaultExePassword = "573921";
+inline constexpr const char* kSettingsNotRegular =
+    "设置文件%s不是普通文件（%s），各项设置取默认值，也不会保存";
 inline constexpr const char* kDefaultExeDescription = "岚石 岚石多媒体MP3转换器制作";
 
 // Output types 0..9 as the main window's drop-down shows them.
