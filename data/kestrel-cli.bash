@@ -79,13 +79,13 @@ _kestrel_cli() {
         --wma-codec) COMPREPLY=($(compgen -W "0 1" -- "$cur")); return ;;
         --tag-charset) COMPREPLY=($(compgen -W "auto latin1 gb18030" -- "$cur")); return ;;
         --tag) COMPREPLY=($(compgen -S = -W "title artist album album_artist track disc year genre comment" -- "$cur")); compopt -o nospace; return ;;
-        -b | --abr | --vbr | --min | --max | -j | --wma-format | --exe-password | --exe-description | --name) return ;;
+        -b | --abr | --vbr | --min | --max | -j | --threads | --wma-format | --exe-password | --exe-description | --name) return ;;
         esac
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W "-t -o -b -r -j -y -q --join --mode --vbr --min --max
                 --abr --mono --stamp --progress --json --aac-rate --aac-profile --amr-mode
                 --wma-codec --wma-format --exe-password --exe-speed --exe-description
-                --no-tags --tag --tag-charset --name --help" -- "$cur"))
+                --no-tags --tag --tag-charset --name --threads --help" -- "$cur"))
             return
         fi
         ;;

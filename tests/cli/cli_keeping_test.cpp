@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <iconv.h>
@@ -261,10 +262,12 @@ TEST(CliKeeping, SettingsReadAsMeantAndAreNotWrittenByReading) {
         CommandResult r = cli(home, "settings get output_type");
         EXPECT_EQ(r.status, 0);
         EXPECT_NE(r.out.find(c.type), std::string::npos) << r.out;
-        if (std::string(c.what) == "out of range")
+        if (std::string(c.what) == "out of range") {
             EXPECT_NE(r.err.find("转换文件类型=12"), std::string::npos) << r.err;
-        if (std::string(c.what) == "garbage")
+        }
+        if (std::string(c.what) == "garbage") {
             EXPECT_NE(r.err.find("no settings"), std::string::npos) << r.err;
+        }
         cli(home, "info '" + media.file("a.mp3") + "'");
         cli(home, "settings");
         EXPECT_EQ(text(home.file("tavolin.ini")), c.file);
@@ -297,9 +300,10 @@ TEST(CliKeeping, SettingsAndListThatAreNoRegularFilesAreRefused) {
                 if (a == "info") a += " '" + media.file("a.mp3") + "'";
                 CommandResult r = cli(home, a);
                 EXPECT_EQ(r.status, 0) << args << ": " << r.err;
-                if (std::string(name) == "tavolin.ini" || a == "list")
+                if (std::string(name) == "tavolin.ini" || a == "list") {
                     EXPECT_NE(r.err.find("不是普通文件"), std::string::npos)
                         << args << ": " << r.err;
+                }
             }
             CommandResult r = cli(home, std::string(name) == "mpginfo.dat"
                                             ? "list add '" + media.file("a.mp3") + "'"
@@ -335,8 +339,9 @@ TEST(CliKeeping, TheListFileKeepsItsTextsInGb18030) {
         put32(556, 10);
         put32(560, 2);
         std::memcpy(&r[720], type.data(), type.size());
-        std::vector<uint8_t> file = {1, 0, 0, 0};
-        file.insert(file.end(), r.begin(), r.end());
+        std::vector<uint8_t> file(4 + r.size(), 0);
+        file[0] = 1; // one record
+        std::copy(r.begin(), r.end(), file.begin() + 4);
         return file;
     };
     const auto designed = record(gbk(song), gbk("其他"));
@@ -394,7 +399,9 @@ TEST(CliKeeping, AFullDiskLeavesEveryOutputTypeValid) {
         EXPECT_EQ(d.status, 0);
         EXPECT_EQ(d.err, "") << file;
         // (An AVI states no playing time FFmpeg reads, whole or not.)
-        if (std::string(c.type) != "avi") EXPECT_GT(ffprobeDuration(file), 0.1) << file;
+        if (std::string(c.type) != "avi") {
+            EXPECT_GT(ffprobeDuration(file), 0.1) << file;
+        }
     }
     // Nothing fits at all: no empty files under the outputs' names, in one
     // process or in several; a setting that cannot be written says why.

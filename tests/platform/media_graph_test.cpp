@@ -96,8 +96,8 @@ TEST(MediaGraph, ReportsTheFormatAndDurationOfEveryFamily) {
         EXPECT_EQ(g.format.avgBytesPerSec, f.rate * f.channels * 2);
         // The length of the sound the file holds (FFmpeg's decode), also where
         // the header states none (the RealAudio 14.4 file).
-        const double decoded =
-            double(test::ffmpegDecode(path, f.rate, f.channels).size()) / (double(f.rate) * f.channels);
+        const double decoded = double(test::ffmpegDecode(path, f.rate, f.channels).size()) /
+                               (double(f.rate) * f.channels);
         EXPECT_NEAR(g.duration / 1e7, decoded, 1.0);
         EXPECT_EQ(g.durationSec, static_cast<int>(g.duration / kGraphTimeUnits));
         EXPECT_EQ(g.durationLow, static_cast<uint32_t>(g.duration));

@@ -226,9 +226,8 @@ struct CliRun {
 CliRun convertRun(const TempDir& home, const std::string& outDir, const std::string& args,
                   const std::string& prefix = "") {
     std::string errFile = home.file("stderr.txt");
-    std::string cmd =
-        prefix + "'" + kCli + "' --home '" + home.path() + "' convert --stamp -o '" + outDir + "' " +
-        args;
+    std::string cmd = prefix + "'" + kCli + "' --home '" + home.path() + "' convert --stamp -o '" +
+                      outDir + "' " + args;
     std::string text = capture("SDL_AUDIODRIVER=dummy bash -c \"trap '' XFSZ; " + cmd + "\" 2>'" +
                                errFile + "'; echo \"rc=$?\"");
     CliRun r;
