@@ -6,6 +6,7 @@
 #include "cli/texts_en_libraries.h"
 #include "cli/texts_en_pipeline.h"
 #include "cli/texts_en_playback.h"
+#include "cli/texts_en_settings.h"
 #include "cli/texts_zh_usage.h"
 
 #include <cctype>
@@ -81,6 +82,7 @@ const std::vector<TextTwin>& allTwins() {
         v.insert(v.end(), std::begin(kLibrariesTwins), std::end(kLibrariesTwins));
         v.insert(v.end(), std::begin(kPipelineTwins), std::end(kPipelineTwins));
         v.insert(v.end(), std::begin(kPlaybackTwins), std::end(kPlaybackTwins));
+        v.insert(v.end(), std::begin(kSettingsTwins), std::end(kSettingsTwins));
         return v;
     }();
     return all;

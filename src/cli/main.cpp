@@ -474,11 +474,15 @@ void startEngine(bool withList, bool withProbe) {
         std::string names;
         for (const auto& u : loaded.unusable)
             names += (names.empty() ? "" : ", ") + u;
-        std::fprintf(stderr, "kestrel-cli: %s: values not usable, their defaults apply: %s\n",
+        std::fprintf(stderr,
+                     cliText("kestrel-cli: %s: values not usable, their defaults apply: %s\n",
+                             "kestrel-cli: %s：以下设置值不能使用，取默认值：%s\n"),
                      settingsPath().c_str(), names.c_str());
     }
     if (loaded.keysFound == 0 && fileSize(settingsPath()) > 0)
-        std::fprintf(stderr, "kestrel-cli: %s holds no settings: the defaults apply\n",
+        std::fprintf(stderr,
+                     cliText("kestrel-cli: %s holds no settings: the defaults apply\n",
+                             "kestrel-cli: %s 中没有设置，各项取默认值\n"),
                      settingsPath().c_str());
     // The stream probe is loaded once for the whole run, as at start-up.
     if (withProbe && !mxscanLoaded() && loadMxscan() < 0) std::exit(kRefused);

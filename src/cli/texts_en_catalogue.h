@@ -24,6 +24,16 @@ inline constexpr TextTwin kCatalogueTwins[] = {
     {kestrel::text::kListFull,
      "the media list is full (128 records at most): delete records not needed first"},
     {kestrel::text::kListSaveFailed, "saving the media list %s failed; the old list file is kept"},
+    {kestrel::text::kListNotRegular,
+     "the media list %s is not a regular file (%s): the list cannot be read and is not saved"},
+    {kestrel::text::kListDamaged,
+     "the media list %s is damaged (%s): %s whole records kept, %s damaged records dropped; "
+     "the damaged file is copied to %s before the list is next saved"},
+    {kestrel::text::kListCountWrong,
+     "the record count %s does not match the %s records in the file"},
+    {kestrel::text::kListTailCut, "the last %s bytes are no whole record"},
+    {kestrel::text::kListPathUnended, "the path of record %s has no terminating NUL"},
+    {kestrel::text::kListTooShort, "the file holds only %s bytes"},
     {kestrel::text::kPathTooLong,
      "%s: the path is longer than 511 bytes and cannot be kept in the list; "
      "move the file to a folder with a shorter path and add it again"},
@@ -56,6 +66,8 @@ inline constexpr TextTwin kCatalogueTwins[] = {
      "%s: no decoder for it is installed (a Real Play decoder is needed)"},
     {kestrel::text::kQuickTimeDecoderMissing,
      "%s: no decoder for it is installed (a QuickTime decoder is needed)"},
+    // Last: it would split any text with the sign in it.
+    {kestrel::text::kListProblemsJoined, "%s; %s"},
 };
 
 } // namespace kestrel::cli

@@ -19,8 +19,8 @@ namespace {
 const std::string kCli = std::string(KESTREL_BIN_DIR) + "/kestrel-cli";
 
 CommandResult cli(const TempDir& home, const std::string& args, const std::string& cwd = "/") {
-    return runApart("cd '" + cwd + "' && SDL_AUDIODRIVER=dummy timeout 60 '" + kCli + "' --home '" +
-                    home.path() + "' " + args);
+    return runApart("cd '" + cwd + "' && LC_ALL=C SDL_AUDIODRIVER=dummy timeout 60 '" + kCli +
+                    "' --home '" + home.path() + "' " + args);
 }
 
 std::string text(const std::string& path) {
@@ -220,7 +220,7 @@ TEST(CliKeeping, ADamagedListKeepsItsIntactRecords) {
 
         CommandResult r = cli(home, "list");
         EXPECT_EQ(lineCount(r.out), c.kept) << r.out;
-        EXPECT_NE(r.err.find("已损坏"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(" is damaged ("), std::string::npos) << r.err;
         EXPECT_EQ(readFile(home.file("mpginfo.dat")), bytes); // listing writes nothing
 
         r = cli(home, "list add '" + media.file("s6.mp3") + "'");
@@ -301,7 +301,7 @@ TEST(CliKeeping, SettingsAndListThatAreNoRegularFilesAreRefused) {
                 CommandResult r = cli(home, a);
                 EXPECT_EQ(r.status, 0) << args << ": " << r.err;
                 if (std::string(name) == "tavolin.ini" || a == "list") {
-                    EXPECT_NE(r.err.find("不是普通文件"), std::string::npos)
+                    EXPECT_NE(r.err.find(" is not a regular file ("), std::string::npos)
                         << args << ": " << r.err;
                 }
             }

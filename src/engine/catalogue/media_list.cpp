@@ -229,12 +229,13 @@ struct ListFileContents {
     std::vector<MediaRecord> records;
     bool damaged = false;
     int dropped = 0;
-    std::string problems; // "；"-separated
+    std::string problems; // kListProblemsJoined
 };
 
 void addProblem(ListFileContents& c, const std::string& text) {
     c.damaged = true;
-    c.problems += (c.problems.empty() ? "" : "；") + text;
+    c.problems =
+        c.problems.empty() ? text : formatText(text::kListProblemsJoined, c.problems, text);
 }
 
 // Reads every intact record: the count comes from the file's size when the

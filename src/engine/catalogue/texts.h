@@ -22,6 +22,8 @@ inline constexpr const char* kListCountWrong = "记录数%s与文件中的%s个�
 inline constexpr const char* kListTailCut = "末尾%s个字节不成完整记录";
 inline constexpr const char* kListPathUnended = "第%s个记录的路径没有结束符";
 inline constexpr const char* kListTooShort = "文件只有%s个字节";
+// Two of the problems above, one after the other.
+inline constexpr const char* kListProblemsJoined = "%s；%s";
 inline constexpr const char* kPathTooLong =
     "文件%s:路径超过511个字节，列表记录无法保存，请移到路径较短的文件夹后再增加";
 
