@@ -74,16 +74,49 @@ TEST(CliExe, ConvertInfoAndExtract) {
               "extract -y --password 'pw 1' -o exe_short_mono.mp3 '" + exe + "'");
     EXPECT_EQ(r.status, 0) << r.err;
 
-    // A damaged EXE: info says so, extract refuses it.
-    file[file.size() - 10] ^= 0x40;
-    writeFile(work.file("bad.exe"), file);
-    r = cliIn(work.path(), home, "info bad.exe");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(has(r.out, "damaged")) << r.out;
-    r = cliIn(work.path(), home, "extract --password 'pw 1' -o bad.mp3 bad.exe");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(has(r.err, "damaged")) << r.err;
-    EXPECT_FALSE(std::filesystem::exists(work.file("bad.mp3")));
+    // A damaged EXE: info says so, extract refuses it. One whose descriptor
+    // states no sound (its CRC made to match, or not) gives no empty MP3.
+    namespace layout = kestrel::exe;
+    auto withDescriptor = [&](void (*change)(layout::Descriptor&)) {
+        std::vector<uint8_t> b = file;
+        uint8_t* desc = b.data() + layout::kPlayerBytes;
+        layout::decipherDescriptor(desc);
+        layout::Descriptor d;
+        EXPECT_EQ(layout::parseDescriptor(desc, d), 0);
+        change(d);
+        layout::buildDescriptor(d, desc);
+        layout::encipherDescriptor(desc);
+        return b;
+    };
+    std::vector<uint8_t> flipped = file;
+    flipped[flipped.size() - 10] ^= 0x40;
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        const char* says;
+    } bad[] = {
+        {"a flipped bit", flipped, "damaged"},
+        {"a length of 0", withDescriptor([](layout::Descriptor& d) {
+             d.maskedBytes = 0;
+             d.dataCrc = layout::kCrcInit;
+         }),
+         "no sound"},
+        {"a length of 0 and the CRC of the data",
+         withDescriptor([](layout::Descriptor& d) { d.maskedBytes = 0; }), "damaged"},
+    };
+    for (const auto& c : bad) {
+        SCOPED_TRACE(c.name);
+        writeFile(work.file("bad.exe"), c.bytes);
+        if (std::string(c.says) == "damaged") {
+            r = cliIn(work.path(), home, "info bad.exe");
+            EXPECT_EQ(r.status, 2);
+            EXPECT_TRUE(has(r.out, "damaged")) << r.out;
+        }
+        r = cliIn(work.path(), home, "extract --password 'pw 1' -o bad.mp3 bad.exe");
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(has(r.err, c.says)) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(work.file("bad.mp3")));
+    }
 }
 
 TEST(CliExe, ExeOptionsAreCheckedAndGoWithTheExeType) {
