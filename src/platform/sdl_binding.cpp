@@ -19,7 +19,8 @@
       (a0, a1, a2, a3, a4))                                                                        \
     X(void, SDL_PauseAudioDevice, (SDL_AudioDeviceID a0, int a1), (a0, a1))                        \
     X(void, SDL_QuitSubSystem, (Uint32 a0), (a0))                                                  \
-    X(SDL_bool, SDL_SetHint, (const char* a0, const char* a1), (a0, a1))
+    X(SDL_bool, SDL_SetHint, (const char* a0, const char* a1), (a0, a1))                           \
+    X(void, SDL_TLSCleanup, (void), ())
 
 namespace {
 

@@ -14,6 +14,20 @@ namespace {
 // read afresh whenever no device is open.
 std::mutex g_sdlLock;
 
+// Holds g_sdlLock for a sequence of SDL calls. SDL keeps data of the calling
+// thread (its error text) that it frees by itself only in threads it created;
+// ours call it from their own threads, so the sequence ends by freeing it.
+class SdlLock {
+  public:
+    SdlLock() : lock_(g_sdlLock) {}
+    ~SdlLock() { SDL_TLSCleanup(); }
+    SdlLock(const SdlLock&) = delete;
+    SdlLock& operator=(const SdlLock&) = delete;
+
+  private:
+    std::lock_guard<std::mutex> lock_;
+};
+
 bool startAudioLocked() {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
@@ -41,7 +55,7 @@ class SdlWaveOut : public WaveOutDevice {
     int open(int rate, int channels, WaveOutPull pull, void* user) override {
         close();
         if (rate <= 0 || channels < 1 || channels > 2 || !pull) return -1;
-        std::lock_guard<std::mutex> lock(g_sdlLock);
+        SdlLock lock;
         if (!startAudioLocked()) return -1;
         audio_ = true;
         pull_ = pull;
@@ -62,14 +76,14 @@ class SdlWaveOut : public WaveOutDevice {
     }
 
     int start() override {
-        std::lock_guard<std::mutex> lock(g_sdlLock);
+        SdlLock lock;
         if (id_ == 0) return -1;
         SDL_PauseAudioDevice(id_, 0);
         return 0;
     }
 
     void close() override {
-        std::lock_guard<std::mutex> lock(g_sdlLock);
+        SdlLock lock;
         stopLocked();
     }
 
@@ -108,7 +122,7 @@ std::atomic<WaveOutDeviceFactory> g_factory{&makeSdl};
 } // namespace
 
 int waveOutDeviceCount() {
-    std::lock_guard<std::mutex> lock(g_sdlLock);
+    SdlLock lock;
     if (!startAudioLocked()) return 0;
     int n = SDL_GetNumAudioDevices(0);
     stopAudioLocked();
