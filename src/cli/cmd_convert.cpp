@@ -336,6 +336,9 @@ void collectResults(std::vector<Input>& inputs, const std::vector<bool>& stopped
             break;
         case EntryResult::NoOutput:
             r.status = RecordStatus::Failed;
+            if (r.reason.empty() && e.lostError != 0)
+                r.reason = cliText("no output: ", "没有生成文件：") +
+                           localize(writeFailureReason(e.lostError));
             if (r.reason.empty())
                 r.reason = cliText("no output: its file could not be created or written whole",
                                    "没有生成文件：无法建立或完整写入该文件");

@@ -102,11 +102,13 @@ class WorkerWindow : public WindowPort {
     std::atomic<long> entry{-1};
 };
 
-// `kept`: the earlier file the output left in place (it is not whole).
+// `lostError`: the system error that left no file; `kept`: the earlier file
+// the output left in place (it is not whole).
 void reportResult(long index, EntryResult result, uint64_t pcmBytes, const std::string& name,
-                  const std::string& kept = std::string()) {
+                  int lostError = 0, const std::string& kept = std::string()) {
     report("R " + std::to_string(index) + " " + std::to_string(static_cast<int>(result)) + " " +
-           std::to_string(pcmBytes) + " " + toHex(name) + (kept.empty() ? "" : " " + toHex(kept)));
+           std::to_string(pcmBytes) + " " + std::to_string(lostError) + " " + toHex(name) +
+           (kept.empty() ? "" : " " + toHex(kept)));
 }
 
 // ---- parent side ----
@@ -295,21 +297,23 @@ class Batch {
             if (parseIndex(a, last, idx) && parseIndex(b, 1L << 30, sec))
                 pos_[idx] = std::max(pos_[idx], static_cast<int>(sec)); // the end resets it to 0
         } else if (tag == "R") {
-            std::string k;
-            in >> b >> c >> d >> k;
-            long result = 0;
+            std::string k, l;
+            in >> b >> c >> l >> d >> k;
+            long result = 0, lost = 0;
             std::string name, kept;
             char* end = nullptr;
             unsigned long long pcm = std::strtoull(c.c_str(), &end, 10);
             if (!parseIndex(a, last, idx) || idx != w.entry ||
-                !parseIndex(b, static_cast<long>(EntryResult::Incomplete), result) || c.empty() ||
-                *end != '\0' || !fromHex(d, name) || (!k.empty() && !fromHex(k, kept)))
+                !parseIndex(b, static_cast<long>(EntryResult::Incomplete), result) ||
+                !parseIndex(l, 4095, lost) || c.empty() || *end != '\0' || !fromHex(d, name) ||
+                (!k.empty() && !fromHex(k, kept)))
                 return;
             JobEntry& e = mainJob().jobTable[idx];
             e.result = static_cast<EntryResult>(result);
             e.pcmBytes = pcm;
             e.outputName = name;
             e.keptEarlier = kept;
+            e.lostError = static_cast<int>(lost);
             ++done_;
             w.entry = -1;
             giveNext(w);
@@ -488,7 +492,7 @@ int runBatchWorker() {
         waitConversion();
         w.entry = -1;
         const JobEntry& e = mainJob().jobTable.front();
-        reportResult(idx, e.result, e.pcmBytes, e.outputName, e.keptEarlier);
+        reportResult(idx, e.result, e.pcmBytes, e.outputName, e.lostError, e.keptEarlier);
     }
     std::free(buf);
     return kOk;

@@ -57,6 +57,7 @@ struct ConversionJob::Output {
     std::string finalName;    // where the output goes once finished
     MediaTags tags;           // what the output carries
     std::string keptEarlier;  // the earlier file this output left in place (not whole)
+    int lostError = 0;        // the system error that left no file at all (0: none known)
     bool open = false;
     bool stopJob = false; // its encoder could not start: the job ends after this entry
 };
@@ -134,6 +135,7 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace, 
     o.file = AtomicFile();
     o.finalName.clear();
     o.keptEarlier.clear();
+    o.lostError = 0;
     o.open = false;
     o.stopJob = false;
     o.pcm.type = type;
@@ -245,9 +247,12 @@ int finishOutput(OpenOutput& o) {
             finishError = errno ? errno : EIO;
     } else if (o.pcm.type == kOutWma) {
         if (writeFailed) cutWavToWhole(f, o.writer.wav.dataBytes);
-        const int rc = finishWmaOutput(f, o.writer.wav, o.file.tempName(), metadataPairs(o.tags));
+        int encodeError = 0;
+        const int rc =
+            finishWmaOutput(f, o.writer.wav, o.file.tempName(), metadataPairs(o.tags), encodeError);
         if (rc == kWmaNotEncoded) {
             // The encoding failed (its message has been shown): no output.
+            o.lostError = encodeError ? encodeError : o.pcm.writeError;
             o.pcm.stream = nullptr;
             o.open = false;
             o.file.abandon();
@@ -289,6 +294,7 @@ int finishOutput(OpenOutput& o) {
     struct stat st;
     if (writeFailed && ::stat(partName.c_str(), &st) == 0 && st.st_size == 0) {
         // Not a byte reached the file (a full disk): no file at all.
+        o.lostError = o.pcm.writeError;
         o.file.abandon();
         o.finalName.clear();
         return -1;
@@ -661,7 +667,10 @@ int ConversionJob::run() {
         if (!joined) {
             if (finishOutput(out) < 0 && e.result == EntryResult::Converted)
                 e.result = EntryResult::Incomplete;
-            if (out.finalName.empty()) e.result = EntryResult::NoOutput; // its encoding failed
+            if (out.finalName.empty()) { // its encoding or every write failed
+                e.result = EntryResult::NoOutput;
+                e.lostError = out.lostError;
+            }
             e.outputName = out.finalName;
             e.keptEarlier = out.keptEarlier;
         }
@@ -689,7 +698,10 @@ int ConversionJob::run() {
         for (auto& e : jobTable) {
             if (e.outputName != joinedName) continue;
             if (!whole && e.result == EntryResult::Converted) e.result = EntryResult::Incomplete;
-            if (out.finalName.empty()) e.result = EntryResult::NoOutput; // its encoding failed
+            if (out.finalName.empty()) { // its encoding or every write failed
+                e.result = EntryResult::NoOutput;
+                e.lostError = out.lostError;
+            }
             e.outputName = out.finalName;
             e.keptEarlier = out.keptEarlier;
         }

@@ -65,6 +65,9 @@ struct JobEntry : EntryFacts {
     // An earlier file of the output's name that stayed because the output is
     // not whole (it went beside it, under outputName).
     std::string keptEarlier;
+    // The system error that left the entry without any file (a full disk,
+    // say); 0 when none is known.
+    int lostError = 0;
 };
 
 struct OutputRecord {

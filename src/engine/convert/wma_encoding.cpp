@@ -1,6 +1,7 @@
 #include "engine/convert/wma_encoding.h"
 
 #include "engine/convert/encoder_threads.h"
+#include "engine/convert/output_naming.h"
 #include "engine/convert/texts.h"
 #include "engine/convert/wav_writer.h"
 #include "engine/core/text_format.h"
@@ -179,7 +180,8 @@ void noteWmaConstantRate(int codec, int formatValue) {
 }
 
 int encodeWma(const std::string& wavPath, const std::string& outPath, int codec, int formatValue,
-              const std::vector<std::pair<std::string, std::string>>& metadata) {
+              const std::vector<std::pair<std::string, std::string>>& metadata, int* writeError) {
+    if (writeError) *writeError = 0;
     window().wmaProgress(0);
     WmProfile profile = createProfile(codec, formatValue);
 
@@ -205,7 +207,10 @@ int encodeWma(const std::string& wavPath, const std::string& outPath, int codec,
     if (hr < 0) {
         showMessage(caption::kMain, text::kWmaInitFailed);
         rc = -1;
-    } else if (convertSamples(*src, *writer) < 0) {
+    } else if ((hr = convertSamples(*src, *writer)) < 0) {
+        // A write that failed for room gives its reason.
+        if (writeError && (hr == AVERROR(ENOSPC) || hr == AVERROR(EDQUOT) || hr == AVERROR(EFBIG)))
+            *writeError = -hr;
         writer->abandon();
         showMessage(caption::kMain, text::kWmaEncodeFailed);
         rc = -2;
@@ -228,7 +233,14 @@ FILE* openWmaIntermediate(WavWriter& wav) {
 
 int openWmaOutput(PcmOutput& out, WavWriter& wav, AtomicFile& file) {
     if (out.stream) std::fclose(out.stream);
+    errno = 0;
     out.stream = openWmaIntermediate(wav);
+    if (out.stream && std::ferror(out.stream)) {
+        // Not even the header fits (a full disk): the output takes nothing.
+        out.writeError = errno ? errno : EIO;
+        showMessage(caption::kMain, formatText(text::kOutputWriteFailed, out.name,
+                                               writeFailureReason(out.writeError)));
+    }
     if (out.stream) return 0;
     const int err = errno;
     file.abandon();
@@ -237,10 +249,11 @@ int openWmaOutput(PcmOutput& out, WavWriter& wav, AtomicFile& file) {
 }
 
 int finishWmaOutput(FILE* f, WavWriter& wav, const std::string& outPath,
-                    const std::vector<std::pair<std::string, std::string>>& metadata) {
+                    const std::vector<std::pair<std::string, std::string>>& metadata,
+                    int& encodeError) {
     int rc = wav.finish(f);
-    const int encoded =
-        encodeWma(tempWavPath(), outPath, settings.wma_codec, settings.wma_format, metadata);
+    const int encoded = encodeWma(tempWavPath(), outPath, settings.wma_codec, settings.wma_format,
+                                  metadata, &encodeError);
     return encoded < 0 ? kWmaNotEncoded : rc < 0 ? -1 : 0;
 }
 

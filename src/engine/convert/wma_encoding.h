@@ -26,10 +26,12 @@ FILE* openWmaIntermediate(WavWriter& wav);
 // Patches and closes the intermediate WAV `f` and encodes it into `outPath`
 // with the WMA settings (encodeWma). 0; -1 when the header could not be
 // patched (the WMA holds what the file told); kWmaNotEncoded when the encoding
-// failed (its messages shown, no file at `outPath`).
+// failed (its messages shown, no file at `outPath`; `encodeError` is the
+// system error of a write of the WMA that failed, 0 for any other failure).
 inline constexpr int kWmaNotEncoded = -2;
 int finishWmaOutput(FILE* f, WavWriter& wav, const std::string& outPath,
-                    const std::vector<std::pair<std::string, std::string>>& metadata = {});
+                    const std::vector<std::pair<std::string, std::string>>& metadata,
+                    int& encodeError);
 
 // The WMA writer encodes at constant bit rate only: a variable-bit-rate
 // format value (kWmaVbrOffset or more) is encoded as the constant format of
@@ -43,8 +45,10 @@ void noteWmaConstantRate(int codec, int formatValue);
 // `wavPath` is removed in every case. Returns 0; negative when the profile or
 // the converter failed (the failure's messages have been shown; a file begun
 // at `outPath` is removed). `metadata` (FFmpeg's generic keys) goes into the
-// file's content descriptions.
+// file's content descriptions. When a write of the WMA failed, `*writeError`
+// (if given) gets its system error (a full disk, say), else 0.
 int encodeWma(const std::string& wavPath, const std::string& outPath, int codec, int formatValue,
-              const std::vector<std::pair<std::string, std::string>>& metadata = {});
+              const std::vector<std::pair<std::string, std::string>>& metadata = {},
+              int* writeError = nullptr);
 
 } // namespace kestrel
