@@ -403,6 +403,23 @@ TEST(CliKeeping, AFullDiskLeavesEveryOutputTypeValid) {
             EXPECT_GT(ffprobeDuration(file), 0.1) << file;
         }
     }
+    // A disk that is full indeed (a small file system of the test's own, where
+    // the system lets a user have one): the WMA's intermediate file took all
+    // room, and its tail gives the WMA what it needs.
+    if (run("unshare -rm true >/dev/null 2>&1") == 0) {
+        const std::string disk = work.file("disk"), wma = disk + "/o/mpeg_vcd.wma";
+        std::filesystem::create_directory(disk);
+        CommandResult r = runApart(
+            "unshare -rm sh -c \"mount -t tmpfs -o size=300k tmpfs '" + disk + "' && mkdir '" +
+            disk + "/o' '" + disk + "/home' && SDL_AUDIODRIVER=dummy '" + kCli + "' --home '" +
+            disk + "/home' -q convert --mode silent -t wma -o '" + disk + "/o/' '" + src +
+            "'; echo status \\$?; echo decoded \\$(ffmpeg -nostdin -v error -i '" + wma +
+            "' -f null - 2>&1 | wc -c)\"");
+        EXPECT_NE(r.out.find(wma + "\t" + src), std::string::npos) << r.out << r.err;
+        EXPECT_NE(r.out.find("\tincomplete\t"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("status 2\ndecoded 0\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find("the disk is full"), std::string::npos) << r.err;
+    }
     // Nothing fits at all (a WMA: not its header and first packet): no
     // empty files under the outputs' names, in one process or in several,
     // and the report says why (through a pipe, which the limit does not

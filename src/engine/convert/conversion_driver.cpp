@@ -247,6 +247,10 @@ int finishOutput(OpenOutput& o) {
             finishError = errno ? errno : EIO;
     } else if (o.pcm.type == kOutWma) {
         if (writeFailed) cutWavToWhole(f, o.writer.wav.dataBytes);
+        if (o.pcm.writeError == ENOSPC || o.pcm.writeError == EDQUOT) {
+            makeRoomForWma(f, o.writer.wav.dataBytes, o.file.tempName());
+            o.pcm.pcmBytes = std::min<uint64_t>(o.pcm.pcmBytes, o.writer.wav.dataBytes);
+        }
         int encodeError = 0;
         const int rc =
             finishWmaOutput(f, o.writer.wav, o.file.tempName(), metadataPairs(o.tags), encodeError);
@@ -667,6 +671,7 @@ int ConversionJob::run() {
         if (!joined) {
             if (finishOutput(out) < 0 && e.result == EntryResult::Converted)
                 e.result = EntryResult::Incomplete;
+            written = e.pcmBytes = std::min(written, out.pcm.pcmBytes); // what the file kept
             if (out.finalName.empty()) { // its encoding or every write failed
                 e.result = EntryResult::NoOutput;
                 e.lostError = out.lostError;

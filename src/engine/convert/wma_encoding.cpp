@@ -24,6 +24,7 @@ extern "C" {
 #include <cstring>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace kestrel {
@@ -246,6 +247,28 @@ int openWmaOutput(PcmOutput& out, WavWriter& wav, AtomicFile& file) {
     file.abandon();
     showMessage(caption::kMain, formatText(text::kOutputOpenFailed, out.name), err);
     return -1;
+}
+
+void makeRoomForWma(FILE* f, uint32_t& dataBytes, const std::string& outPath) {
+    const WmaFormat* format = wmaFormatOf(settings.wma_codec, settings.wma_format);
+    struct stat wav, out;
+    if (!format || ::fstat(fileno(f), &wav) != 0 || ::stat(outPath.c_str(), &out) != 0 ||
+        wav.st_dev != out.st_dev)
+        return;
+    // The WMA of the sound kept takes its bit rate's share of it, and its
+    // header, packets and index some more.
+    constexpr uint64_t kWmaOverhead = 64 * 1024;
+    const uint64_t frame = 2u * static_cast<uint64_t>(outputFormat.out_channels);
+    const uint64_t pcmPerSecond = frame * static_cast<uint64_t>(outputFormat.out_rate);
+    const uint64_t wmaPerSecond = static_cast<uint64_t>(format->bitRate) / 8;
+    const uint64_t have = dataBytes;
+    uint64_t keep = have > kWmaOverhead
+                        ? (have - kWmaOverhead) * pcmPerSecond / (pcmPerSecond + wmaPerSecond)
+                        : 0;
+    keep -= keep % frame;
+    if (keep >= have) return;
+    if (::ftruncate(fileno(f), static_cast<off_t>(44 + keep)) != 0) return;
+    dataBytes = static_cast<uint32_t>(keep);
 }
 
 int finishWmaOutput(FILE* f, WavWriter& wav, const std::string& outPath,

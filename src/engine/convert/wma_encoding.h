@@ -29,6 +29,11 @@ FILE* openWmaIntermediate(WavWriter& wav);
 // failed (its messages shown, no file at `outPath`; `encodeError` is the
 // system error of a write of the WMA that failed, 0 for any other failure).
 inline constexpr int kWmaNotEncoded = -2;
+// After a full disk stopped the intermediate WAV `f` (holding `dataBytes` of
+// sound), when the WMA at `outPath` goes to the same file system: cuts the
+// WAV so that the WMA of the sound that stays finds room, and sets
+// `dataBytes` to what stays.
+void makeRoomForWma(FILE* f, uint32_t& dataBytes, const std::string& outPath);
 int finishWmaOutput(FILE* f, WavWriter& wav, const std::string& outPath,
                     const std::vector<std::pair<std::string, std::string>>& metadata,
                     int& encodeError);
