@@ -5,6 +5,8 @@
 #include "platform/ports.h"
 #include "platform/profile.h"
 
+#include "fuzz_scratch.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -32,13 +34,16 @@ void put(const std::string& path, const uint8_t* data, size_t size) {
 // A folder of its own: writing a setting replaces the file through a
 // temporary beside it, and looks for leftovers there.
 std::string scratchInFolder() {
-    static char dir[] = "/tmp/kestrel_fuzz_kept_XXXXXX";
+    static char dir[64];
+    std::snprintf(dir, sizeof dir, "%s/kestrel_fuzz_kept_XXXXXX", fuzz::scratchFolder());
     if (!::mkdtemp(dir)) std::abort();
     std::atexit([] { std::filesystem::remove_all(dir); });
     return std::string(dir) + "/tavolin.ini";
 }
 
 } // namespace
+
+constexpr size_t kMaxSettingsBytes = 8192;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Quiet quiet;
@@ -51,6 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (kestrel::mediaList.rows.size() != static_cast<size_t>(kestrel::mediaList.count))
         std::abort();
 
+    // A settings file is a few hundred bytes; its reader takes each line
+    // apart, so the first 8 KiB (any number of lines) show all that more
+    // would.
+    if (size > kMaxSettingsBytes) put(path, data, kMaxSettingsBytes);
     const std::string section = "岚石多媒体MP3转换器";
     (void)kestrel::getPrivateProfileInt(section, "转换文件类型", -1, path);
     const std::string save =
