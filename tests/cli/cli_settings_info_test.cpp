@@ -34,11 +34,6 @@ Result cli(const TempDir& home, const std::string& args) {
     return r;
 }
 
-std::string ini(const TempDir& home) {
-    auto bytes = readFile(home.file("tavolin.ini"));
-    return std::string(bytes.begin(), bytes.end());
-}
-
 int iniInt(const TempDir& home, const char* key) {
     return kestrel::getPrivateProfileInt(kestrel::key::kSection, key, -1, home.file("tavolin.ini"));
 }

@@ -210,7 +210,9 @@ TEST(AtomicFile, AnIncompleteOutputNeverReplacesAFile) {
         EXPECT_EQ(f.finalName(), dir.file(c.finalName));
         EXPECT_EQ(f.keptBeside(), c.beside);
         EXPECT_EQ(text(f.finalName()), "new output");
-        if (c.earlier && !c.complete) EXPECT_EQ(text(target), "good");
+        if (c.earlier && !c.complete) {
+            EXPECT_EQ(text(target), "good");
+        }
     }
     // A stream that cannot be closed whole (a full disk) counts as incomplete.
     test::TempDir dir;
