@@ -52,7 +52,8 @@ std::string suffixedName(const std::string& name, int k) {
     size_t dot = name.rfind('.');
     if (dot == std::string::npos || dot < start) dot = name.size();
     std::string stem = name.substr(0, dot), ext = name.substr(dot);
-    std::string suffix = "_" + std::to_string(k);
+    std::string suffix = "_";
+    suffix += std::to_string(k);
     size_t keep = stem.size();
     if (keep + suffix.size() + ext.size() > kMaxNameBytes)
         keep = kMaxNameBytes - suffix.size() - ext.size();

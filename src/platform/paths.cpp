@@ -213,8 +213,11 @@ std::string tempNameFor(const std::string& path, int k) {
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::string tail =
-        (k > 0 ? "~" + std::to_string(k) : std::string()) + "." + runTag() + ".part";
+    std::string tail;
+    if (k > 0) tail += '~' + std::to_string(k);
+    tail += '.';
+    tail += runTag();
+    tail += ".part";
     // "." + base + tail within one name's bytes, the base cut on a character
     // boundary (a UTF-8 sequence is never split).
     const size_t room =
@@ -312,8 +315,10 @@ std::string absolutePath(const std::string& path) {
     addAll(base);
     addAll(path);
     std::string out;
-    for (const auto& p : parts)
-        out += "/" + p;
+    for (const auto& p : parts) {
+        out += '/';
+        out += p;
+    }
     if (out.empty()) out = "/";
     if (path.size() > 1 && path.back() == '/' && out != "/") out += '/';
     return out;

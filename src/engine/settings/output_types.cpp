@@ -25,8 +25,10 @@ int outputTypeOfName(const std::string& name) {
 
 std::string outputTypeNames() {
     std::string all;
-    for (int t = 0; t < kTypes; ++t)
-        all += (t ? " " : "") + std::string(kNames[t]);
+    for (int t = 0; t < kTypes; ++t) {
+        if (t) all += ' ';
+        all += kNames[t];
+    }
     return all;
 }
 
