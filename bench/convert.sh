@@ -42,8 +42,8 @@ hyperfine --warmup 1 --runs 3 --export-markdown "$work/convert.md" \
     -n "ffmpeg mp3 -V 4" "$f -c:a libmp3lame -q:a 4 $work/out-ffmpeg/out.mp3" \
     -n "kestrel m4a 128k" "$k -t m4a --aac-rate 128000 --aac-profile lc $src" \
     -n "ffmpeg m4a 128k" "$f -c:a aac -b:a 128k $work/out-ffmpeg/out.m4a" \
-    -n "kestrel wma" "$k -t wma $src" \
-    -n "ffmpeg wma" "$f -c:a wmav2 -b:a 128k $work/out-ffmpeg/out.wma" \
+    -n "kestrel wma 128k" "$k -t wma --wma-codec 0 --wma-format 5 $src" \
+    -n "ffmpeg wma 128k" "$f -c:a wmav2 -b:a 128k $work/out-ffmpeg/out.wma" \
     -n "kestrel wav" "$k -t wav $src" \
     -n "ffmpeg wav" "$f $work/out-ffmpeg/out.wav"
 cat "$work/convert.md"
