@@ -1,6 +1,7 @@
 #include "orvoaacenc/orvoaacenc.h"
 
 #include "common/av_codec.h"
+#include "common/av_segments.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -12,6 +13,7 @@ extern "C" {
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <sys/stat.h>
@@ -20,9 +22,52 @@ extern "C" {
 
 namespace {
 
+// What every encoder of one output is set up with.
+struct Params {
+    int rate = 0, channels = 0, bitRate = 0, type = 0, profile = 0;
+};
+
+// Opens an encoder with `p`; 0, or a negative FFmpeg code.
+int openCodec(const Params& p, AVCodecContext*& c) {
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    if (!codec) return AVERROR_ENCODER_NOT_FOUND;
+    c = avcodec_alloc_context3(codec);
+    if (!c) return AVERROR(ENOMEM);
+    c->sample_rate = p.rate;
+    av_channel_layout_default(&c->ch_layout, p.channels);
+    c->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    c->bit_rate = p.bitRate;
+    c->time_base = AVRational{1, p.rate};
+    c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    c->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL; // LTP and Main prediction
+    // Raw AAC is the ADTS output without its headers: the same access units,
+    // made with the same (MPEG-2) coding tools.
+    const bool mpeg2Tools = p.type == AACENC_ADTS_MPEG2 || p.type == AACENC_RAW;
+    switch (p.profile) {
+    case AACENC_PROFILE_MAIN:
+        c->profile = FF_PROFILE_AAC_MAIN;
+        break;
+    case AACENC_PROFILE_LTP:
+        // MPEG-2 AAC has no long-term prediction: Main is its nearest profile.
+        c->profile = mpeg2Tools ? FF_PROFILE_AAC_MAIN : FF_PROFILE_AAC_LTP;
+        break;
+    default: // LC; SSR has no encoder and is encoded as LC
+        c->profile = mpeg2Tools ? FF_PROFILE_MPEG2_AAC_LOW : FF_PROFILE_AAC_LOW;
+        break;
+    }
+    AVDictionary* codecOpts = nullptr;
+    if (mpeg2Tools)
+        av_dict_set(&codecOpts, "aac_pns", "0", 0); // noise substitution is an MPEG-4 tool
+    int r = avcodec_open2(c, codec, &codecOpts);
+    av_dict_free(&codecOpts);
+    if (r < 0) avcodec_free_context(&c);
+    return r;
+}
+
 struct Encoder {
     int type = 0;
     int channels = 0;
+    Params params;
     orvo::AvCodecSet codec;         // context, frame and packet
     AVFormatContext* fmt = nullptr; // ADTS and MP4
     AVStream* stream = nullptr;
@@ -42,8 +87,13 @@ struct Encoder {
         int size;
     };
     std::vector<Unit> units;
+    // Spread over threads: the segments' encoders, and the bytes their
+    // packets have put in the file.
+    std::unique_ptr<orvo::AvSegments> segments;
+    int segmentBytes = 0;
 
     ~Encoder() {
+        segments.reset();
         if (fmt) {
             if (!(fmt->oformat->flags & AVFMT_NOFILE)) avio_closep(&fmt->pb);
             avformat_free_context(fmt);
@@ -54,6 +104,21 @@ struct Encoder {
 
 std::mutex g_mutex;
 Encoder* g_enc = nullptr;
+
+// Spreading an output over threads. The encoder's bit allocation follows the
+// perceptual entropy it has seen (its running minimum forgets over about
+// twelve seconds) and its rate control settles slowly: an encoder started
+// cold codes its first seconds several dB worse than one that has run. So
+// each segment's encoder starts half a minute early, and the segments are
+// long: the output split evenly between the threads, each part between one
+// and five minutes, and no more than about 512 MiB of PCM waiting for the
+// encoders. Frames are fed past a segment's end for the window decisions of
+// its last frames, which look ahead.
+constexpr int kPreRollSeconds = 30;
+constexpr int kOverlapFrames = 2;
+constexpr int kMinSegmentSeconds = 2 * kPreRollSeconds;
+constexpr int kMaxSegmentSeconds = 300;
+constexpr int64_t kMaxWaitingBytes = int64_t(512) << 20;
 
 int rebuildMp4(Encoder& e);
 
@@ -70,9 +135,37 @@ int failWrite(Encoder& e, int64_t wholeEnd) {
     return AVERROR(e.writeError);
 }
 
+// Writes one access unit (timestamps in samples); its size or a negative
+// error. Each unit reaches the file before the next is written, so that a
+// failed write cuts the file at a unit's end.
+int writePacket(Encoder& e, AVPacket* pkt) {
+    if (e.writeError) return AVERROR(e.writeError);
+    const int size = pkt->size;
+    errno = 0;
+    if (e.raw) {
+        const int64_t before = ftello(e.raw);
+        if (std::fwrite(pkt->data, 1, static_cast<size_t>(size), e.raw) !=
+            static_cast<size_t>(size))
+            return failWrite(e, before);
+        return size;
+    }
+    pkt->stream_index = 0;
+    av_packet_rescale_ts(pkt, e.codec.ctx->time_base, e.stream->time_base);
+    const int64_t pts = pkt->pts, duration = pkt->duration;
+    const int64_t before = avio_tell(e.fmt->pb);
+    int r = av_write_frame(e.fmt, pkt);
+    if (r >= 0) avio_flush(e.fmt->pb);
+    if (r < 0 || e.fmt->pb->error) {
+        if (e.fmt->pb->error < 0) errno = AVUNERROR(e.fmt->pb->error);
+        return failWrite(e, before);
+    }
+    if (e.type == AACENC_MP4)
+        e.units.push_back({pts, duration, avio_tell(e.fmt->pb) - size, size});
+    return size;
+}
+
 // Writes every packet the encoder has ready; bytes written or a negative
-// error. Each access unit reaches the file before the next is written, so
-// that a failed write cuts the file at a unit's end.
+// error.
 int drainPackets(Encoder& e) {
     int bytes = 0;
     for (;;) {
@@ -80,32 +173,10 @@ int drainPackets(Encoder& e) {
         int r = avcodec_receive_packet(e.codec.ctx, e.codec.pkt);
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return bytes;
         if (r < 0) return r;
-        int size = e.codec.pkt->size;
-        errno = 0;
-        if (e.raw) {
-            const int64_t before = ftello(e.raw);
-            r = std::fwrite(e.codec.pkt->data, 1, static_cast<size_t>(size), e.raw) ==
-                        static_cast<size_t>(size)
-                    ? 0
-                    : AVERROR(EIO);
-            av_packet_unref(e.codec.pkt);
-            if (r < 0) return failWrite(e, before);
-        } else {
-            e.codec.pkt->stream_index = 0;
-            av_packet_rescale_ts(e.codec.pkt, e.codec.ctx->time_base, e.stream->time_base);
-            const int64_t pts = e.codec.pkt->pts, duration = e.codec.pkt->duration;
-            const int64_t before = avio_tell(e.fmt->pb);
-            r = av_write_frame(e.fmt, e.codec.pkt);
-            av_packet_unref(e.codec.pkt);
-            if (r >= 0) avio_flush(e.fmt->pb);
-            if (r < 0 || e.fmt->pb->error) {
-                if (e.fmt->pb->error < 0) errno = AVUNERROR(e.fmt->pb->error);
-                return failWrite(e, before);
-            }
-            if (e.type == AACENC_MP4)
-                e.units.push_back({pts, duration, avio_tell(e.fmt->pb) - size, size});
-        }
-        bytes += size;
+        r = writePacket(e, e.codec.pkt);
+        av_packet_unref(e.codec.pkt);
+        if (r < 0) return r;
+        bytes += r;
     }
 }
 
@@ -193,8 +264,28 @@ int rebuildMp4(Encoder& e) {
     return rc;
 }
 
+// Hands `samples` samples per channel from the front of `pending` to the
+// segments' encoders; the bytes written meanwhile, or a negative error.
+int feedSegments(Encoder& e, int samples, bool last) {
+    std::vector<float> planes[2];
+    const float* p[2] = {nullptr, nullptr};
+    for (int c = 0; c < e.channels; ++c) {
+        planes[c].resize(static_cast<size_t>(samples));
+        for (int i = 0; i < samples; ++i)
+            planes[c][size_t(i)] = e.pending[size_t(i) * e.channels + c] / 32768.0f;
+        p[c] = planes[c].data();
+    }
+    e.pending.erase(e.pending.begin(), e.pending.begin() + long(samples) * e.channels);
+    e.pts += samples;
+    e.segmentBytes = 0;
+    int r = e.segments->feed(p, samples);
+    if (r >= 0 && last) r = e.segments->finish();
+    return r < 0 ? r : e.segmentBytes;
+}
+
 // Encodes `samples` samples per channel from the front of `pending`.
 int encodeFrame(Encoder& e, int samples) {
+    if (e.segments) return feedSegments(e, samples, false);
     av_frame_unref(e.codec.frame);
     e.codec.frame->nb_samples = samples;
     e.codec.frame->format = e.codec.ctx->sample_fmt;
@@ -221,8 +312,13 @@ int closeLocked() {
     g_enc = nullptr;
     int result = 0;
     int perChannel = static_cast<int>(e->pending.size()) / e->channels;
-    if (perChannel > 0 && encodeFrame(*e, perChannel) < 0) result = -2;
-    if (avcodec_send_frame(e->codec.ctx, nullptr) < 0 || drainPackets(*e) < 0) result = -2;
+    if (e->segments) {
+        if (feedSegments(*e, perChannel, true) < 0) result = -2;
+        e->segments.reset();
+    } else {
+        if (perChannel > 0 && encodeFrame(*e, perChannel) < 0) result = -2;
+        if (avcodec_send_frame(e->codec.ctx, nullptr) < 0 || drainPackets(*e) < 0) result = -2;
+    }
     if (e->fmt && e->headerWritten && !e->writeError && av_write_trailer(e->fmt) < 0) result = -2;
     if (e->fmt && e->fmt->pb && e->fmt->pb->error < 0 && !e->writeError) result = -2;
     if (e->raw && std::fflush(e->raw) != 0) result = -2;
@@ -246,49 +342,22 @@ ORVOAACENC_API int aac_init(int sample_rate, int channels, int bit_rate, int out
     if (sample_rate < 7350 || sample_rate > 96000 || channels < 1 || channels > 2 ||
         bit_rate <= 0 || output_type < AACENC_RAW || output_type > AACENC_MP4 || !path || !*path)
         return -1;
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    if (!codec) return -2;
-
     auto* e = new Encoder;
     e->type = output_type;
     e->channels = channels;
-    if (e->codec.allocate(codec) < 0) {
+    e->params = {sample_rate, channels, bit_rate, output_type, profile};
+    if (e->codec.allocate(nullptr) < 0) {
+        delete e;
+        return -2;
+    }
+    avcodec_free_context(&e->codec.ctx); // opened by openCodec instead
+    if (openCodec(e->params, e->codec.ctx) < 0) {
         delete e;
         return -2;
     }
     AVCodecContext* c = e->codec.ctx;
-    c->sample_rate = sample_rate;
-    av_channel_layout_default(&c->ch_layout, channels);
-    c->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    c->bit_rate = bit_rate;
-    c->time_base = AVRational{1, sample_rate};
-    c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    c->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL; // LTP and Main prediction
-    bool mpeg2 = output_type == AACENC_ADTS_MPEG2;
-    // Raw AAC is the ADTS output without its headers: the same access units,
-    // made with the same (MPEG-2) coding tools.
-    bool mpeg2Tools = mpeg2 || output_type == AACENC_RAW;
-    switch (profile) {
-    case AACENC_PROFILE_MAIN:
-        c->profile = FF_PROFILE_AAC_MAIN;
-        break;
-    case AACENC_PROFILE_LTP:
-        // MPEG-2 AAC has no long-term prediction: Main is its nearest profile.
-        c->profile = mpeg2Tools ? FF_PROFILE_AAC_MAIN : FF_PROFILE_AAC_LTP;
-        break;
-    default: // LC; SSR has no encoder and is encoded as LC
-        c->profile = mpeg2Tools ? FF_PROFILE_MPEG2_AAC_LOW : FF_PROFILE_AAC_LOW;
-        break;
-    }
-    AVDictionary* codecOpts = nullptr;
-    if (mpeg2Tools)
-        av_dict_set(&codecOpts, "aac_pns", "0", 0); // noise substitution is an MPEG-4 tool
-    int r = avcodec_open2(c, codec, &codecOpts);
-    av_dict_free(&codecOpts);
-    if (r < 0) {
-        delete e;
-        return -2;
-    }
+    const bool mpeg2 = output_type == AACENC_ADTS_MPEG2;
+    int r = 0;
 
     e->path = path;
     if (output_type == AACENC_RAW) {
@@ -352,6 +421,44 @@ ORVOAACENC_API int aac_encode(const unsigned char* pcm, int bytes) {
         written += r;
     }
     return written;
+}
+
+ORVOAACENC_API int aac_threads(int threads, int seconds) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    Encoder* e = g_enc;
+    if (!e || threads < 1 || e->pts != 0 || !e->pending.empty() || e->oddByte >= 0) return -1;
+    if (e->segments) return 0;
+    // Main prediction's predictors run on in the decoder across a join from
+    // the frames of the encoder before it, which the next encoder never saw:
+    // its first predicted frames would be decoded with the wrong state.
+    if (e->codec.ctx->profile == FF_PROFILE_AAC_MAIN) return 1;
+    const int parts = std::min(threads, seconds / kMinSegmentSeconds);
+    if (parts <= 1) return 1;
+    const int64_t rate = e->params.rate;
+    const int frame = e->codec.ctx->frame_size > 0 ? e->codec.ctx->frame_size : 1024;
+    const int64_t bytesPerSecond = rate * e->params.channels * int64_t(sizeof(float));
+    int64_t segSeconds = (seconds + parts - 1) / parts;
+    segSeconds = std::min<int64_t>(segSeconds, kMaxSegmentSeconds);
+    segSeconds = std::min<int64_t>(segSeconds, kMaxWaitingBytes / (bytesPerSecond * (parts + 1)));
+    segSeconds = std::max<int64_t>(segSeconds, kMinSegmentSeconds);
+    orvo::AvSegments::Layout layout;
+    layout.rate = e->params.rate;
+    layout.channels = e->params.channels;
+    layout.frameSamples = frame;
+    layout.segmentFrames = (segSeconds * rate + frame - 1) / frame;
+    layout.preRollFrames = static_cast<int>((kPreRollSeconds * rate + frame - 1) / frame);
+    layout.overlapFrames = kOverlapFrames;
+    layout.shortLastFrame = true;
+    const Params params = e->params;
+    e->segments = std::make_unique<orvo::AvSegments>(
+        [params](AVCodecContext*& ctx) { return openCodec(params, ctx); },
+        [e](AVPacket* pkt) {
+            const int n = writePacket(*e, pkt);
+            if (n > 0) e->segmentBytes += n;
+            return n < 0 ? n : 0;
+        },
+        layout, parts);
+    return parts;
 }
 
 ORVOAACENC_API int aac_close(void) {

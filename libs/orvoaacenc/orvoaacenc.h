@@ -19,7 +19,7 @@
  * sampling rate (6144 bits per channel per 1024 samples); the encoder aims at
  * it on average.
  *
- * One encoder at a time in the process; its calls must not overlap.
+ * One output at a time in the process; its calls must not overlap.
  */
 #ifndef KESTREL_ORVOAACENC_H
 #define KESTREL_ORVOAACENC_H
@@ -58,6 +58,22 @@ ORVOAACENC_API int aac_init(int sample_rate, int channels, int bit_rate, int out
  * encoding or writing failed.
  */
 ORVOAACENC_API int aac_encode(const unsigned char* pcm, int bytes);
+
+/*
+ * Optional: encodes the output on up to `threads` threads at once; `seconds`
+ * is the output's expected playing time (an estimate: any length is encoded
+ * whole). Called after aac_init and before the first aac_encode. The PCM is
+ * cut into segments of minutes, each encoded by an encoder of its own that
+ * starts half a minute early so that its bit allocation has settled, and the
+ * segments' access units are joined in order: the file has the access units,
+ * timestamps and length of a one-thread encoding of the same PCM, and
+ * aac_encode reports the bytes of joined segments as they reach the file.
+ * Outputs shorter than two minutes, and the Main profile (whose predictors
+ * run on in the decoder across a join), are encoded on one thread. Returns
+ * the threads the output is encoded on (1 or more); -1 without an open
+ * encoder, for a bad count or after the first aac_encode.
+ */
+ORVOAACENC_API int aac_threads(int threads, int seconds);
 
 /*
  * Encodes what is left, finishes the file (the MP4 index) and closes it.

@@ -1,6 +1,6 @@
 #include "platform/wm_writer.h"
 
-#include "platform/wm_segments.h"
+#include "common/av_segments.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -163,12 +163,15 @@ int WmWriter::beginWriting() {
     pending_[1].clear();
     if (threads_ > 1) {
         const WmProfile profile = profile_;
-        segments_ = std::make_unique<WmSegments>(
+        orvo::AvSegments::Layout layout;
+        layout.rate = f.sampleRate;
+        layout.channels = f.channels;
+        layout.frameSamples = c->frame_size > 0 ? c->frame_size : 2048;
+        segments_ = std::make_unique<orvo::AvSegments>(
             [profile, globalHeader](AVCodecContext*& ctx) {
                 return openEncoder(profile, globalHeader, ctx);
             },
-            [this](AVPacket* pkt) { return writePacket(pkt); }, f.sampleRate, f.channels,
-            c->frame_size > 0 ? c->frame_size : 2048, threads_);
+            [this](AVPacket* pkt) { return writePacket(pkt); }, layout, threads_);
     }
     return 0;
 }

@@ -26,6 +26,10 @@ struct AVPacket;
 struct AVStream;
 struct SwrContext;
 
+namespace orvo {
+class AvSegments;
+}
+
 namespace kestrel {
 
 inline constexpr int kWmaVbrOffset = 5000;
@@ -67,8 +71,6 @@ struct WmProfile {
     bool valid() const { return codec >= 0; }
 };
 
-class WmSegments;
-
 class WmWriter {
   public:
     WmWriter();
@@ -86,7 +88,7 @@ class WmWriter {
         metadata_ = std::move(pairs);
     }
     // Encodes on `threads` threads at once (segment-parallel encoding, see
-    // wm_segments.h) when above 1; set before beginWriting. 1 by default.
+    // common/av_segments.h) when above 1; set before beginWriting. 1 by default.
     void setThreads(int threads) { threads_ = threads; }
     // Opens the file and writes the header. AVERROR_ENCODER_NOT_FOUND when the
     // codec is missing, AVERROR(EINVAL) when it refuses the format.
@@ -116,7 +118,7 @@ class WmWriter {
     int64_t pts_ = 0;
     bool begun_ = false;
     int threads_ = 1;
-    std::unique_ptr<WmSegments> segments_;
+    std::unique_ptr<orvo::AvSegments> segments_;
 };
 
 } // namespace kestrel

@@ -155,7 +155,8 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace, 
     o.finalName = chosen;
     o.open = true;
     if (libraryWritesOutput(type)) {
-        if (openLibraryOutput(o.pcm, o.file) < 0) return o.open = false, o.stopJob = true, false;
+        if (openLibraryOutput(o.pcm, o.file, seconds) < 0)
+            return o.open = false, o.stopJob = true, false;
     } else if (type == kOutWma) {
         if (openWmaOutput(o.pcm, o.writer.wav, o.file) < 0) return o.open = false, false;
     } else if (type == kOutWav) {

@@ -1,5 +1,5 @@
 // How many threads an encoder may spread one output over (segment-parallel
-// encoding of MP3, EXE and WMA outputs): a process-wide choice, the
+// encoding of MP3, EXE, WMA and AAC outputs): a process-wide choice, the
 // processors by default.
 #pragma once
 

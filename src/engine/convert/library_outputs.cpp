@@ -1,5 +1,6 @@
 #include "engine/convert/library_outputs.h"
 
+#include "engine/convert/encoder_threads.h"
 #include "engine/libraries/lib_orvoaacenc.h"
 #include "engine/libraries/lib_orvoamrenc.h"
 #include "engine/pipeline/pcm_stage.h"
@@ -38,7 +39,7 @@ int startLibraryOutput(int t, const std::string& path) {
     return -1;
 }
 
-int openLibraryOutput(PcmOutput& out, AtomicFile& file) {
+int openLibraryOutput(PcmOutput& out, AtomicFile& file, int seconds) {
     if (out.stream) std::fclose(out.stream);
     out.stream = nullptr;
     out.encoderFile = true;
@@ -46,6 +47,9 @@ int openLibraryOutput(PcmOutput& out, AtomicFile& file) {
         file.abandon();
         return -1;
     }
+    // A library that cannot spread the output encodes it on one thread.
+    const int threads = isAac(out.type) ? encoderThreadsFor(seconds) : 1;
+    if (threads > 1 && orvoaacenc.aac_threads) orvoaacenc.aac_threads(threads, seconds);
     return 0;
 }
 

@@ -24,7 +24,9 @@ bool libraryWritesOutput(int outputType);
 // Hands the output `file` (opened, its stream released into `out`) to the
 // encoder of `out.type`: the stream is closed and the library writes the
 // temporary file itself. On failure the temporary file is removed; negative.
-int openLibraryOutput(PcmOutput& out, AtomicFile& file);
+// An AAC output of `seconds` (its expected playing time) is encoded on the
+// threads encoderThreadsFor gives it, where the library can.
+int openLibraryOutput(PcmOutput& out, AtomicFile& file, int seconds = 0);
 
 // Starts the encoder of `outputType` writing `path`, with the output format
 // and the AAC or AMR settings. 0, or the library's negative result.

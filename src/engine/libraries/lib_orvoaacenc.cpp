@@ -17,6 +17,7 @@ LibraryBinding& binding() {
                                 bindExport("aac_init", orvoaacenc.aac_init),
                                 bindExport("aac_encode", orvoaacenc.aac_encode),
                                 bindExport("aac_close", orvoaacenc.aac_close),
+                                bindOptionalExport("aac_threads", orvoaacenc.aac_threads),
                             }};
     return b;
 }

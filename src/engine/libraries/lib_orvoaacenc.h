@@ -12,6 +12,8 @@ struct OrvoaacencApi {
     decltype(&::aac_init) aac_init = nullptr;
     decltype(&::aac_encode) aac_encode = nullptr;
     decltype(&::aac_close) aac_close = nullptr;
+    // Optional: encoding on several threads.
+    decltype(&::aac_threads) aac_threads = nullptr;
 };
 extern OrvoaacencApi orvoaacenc;
 

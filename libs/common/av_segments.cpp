@@ -1,4 +1,4 @@
-#include "platform/wm_segments.h"
+#include "common/av_segments.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -7,17 +7,15 @@ extern "C" {
 
 #include <algorithm>
 
-namespace kestrel {
+namespace orvo {
 
 namespace {
 
-constexpr int64_t kPreRollFrames = 4;
-constexpr int64_t kOverlapFrames = 2;
 constexpr int kSegmentSeconds = 20;
 
 } // namespace
 
-struct WmSegments::Segment {
+struct AvSegments::Segment {
     int64_t start = 0;    // first sample frame
     int64_t end = 0;      // one past the last sample frame it wants
     int64_t keepFrom = 0; // its first frame that goes into the stream
@@ -28,7 +26,7 @@ struct WmSegments::Segment {
     std::unique_ptr<Run> run;
 };
 
-struct WmSegments::Run {
+struct AvSegments::Run {
     struct Packet {
         std::vector<uint8_t> data;
         int64_t pts = 0; // in samples, from the stream's start
@@ -40,20 +38,22 @@ struct WmSegments::Run {
     int64_t end() const { return base + static_cast<int64_t>(packets.size()); }
 };
 
-WmSegments::WmSegments(OpenFn open, WriteFn write, int rate, int channels, int frameSamples,
-                       int threads)
-    : open_(std::move(open)), write_(std::move(write)), channels_(channels),
-      frameSamples_(frameSamples), threads_(std::max(1, threads)) {
-    segFrames_ = std::max<int64_t>(4 * (kPreRollFrames + kOverlapFrames),
-                                   int64_t(kSegmentSeconds) * rate / frameSamples);
+AvSegments::AvSegments(OpenFn open, WriteFn write, const Layout& layout, int threads)
+    : open_(std::move(open)), write_(std::move(write)), layout_(layout),
+      channels_(layout.channels), frameSamples_(layout.frameSamples),
+      threads_(std::max(1, threads)) {
+    segFrames_ = std::max<int64_t>(
+        layout.preRollFrames + layout.overlapFrames,
+        layout.segmentFrames > 0 ? layout.segmentFrames
+                                 : int64_t(kSegmentSeconds) * layout.rate / layout.frameSamples);
     auto first = std::make_shared<Segment>();
-    first->end = (segFrames_ + kOverlapFrames) * frameSamples_;
+    first->end = (segFrames_ + layout_.overlapFrames) * frameSamples_;
     filling_.push_back(first);
     for (int i = 0; i < threads_; ++i)
         workers_.emplace_back([this] { worker(); });
 }
 
-WmSegments::~WmSegments() {
+AvSegments::~AvSegments() {
     {
         std::lock_guard<std::mutex> lk(m_);
         stopping_ = true;
@@ -63,7 +63,7 @@ WmSegments::~WmSegments() {
         t.join();
 }
 
-void WmSegments::worker() {
+void AvSegments::worker() {
     for (;;) {
         std::shared_ptr<Segment> s;
         {
@@ -98,7 +98,9 @@ void WmSegments::worker() {
             const int64_t n = std::min<int64_t>(frameSamples_, total - at);
             if (n < frameSamples_ && !s->last) break;
             av_frame_unref(frame);
-            frame->nb_samples = frameSamples_; // the last one padded with silence
+            // The last one short, or padded with silence.
+            const int64_t size = layout_.shortLastFrame ? n : frameSamples_;
+            frame->nb_samples = static_cast<int>(size);
             frame->format = ctx->sample_fmt;
             frame->sample_rate = ctx->sample_rate;
             if ((r = av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout)) < 0 ||
@@ -106,7 +108,7 @@ void WmSegments::worker() {
                 break;
             for (int c = 0; c < channels_; ++c) {
                 auto* dst = reinterpret_cast<float*>(frame->extended_data[c]);
-                for (int64_t i = 0; i < frameSamples_; ++i)
+                for (int64_t i = 0; i < size; ++i)
                     dst[i] = i < n ? s->pcm[static_cast<size_t>((at + i) * channels_ + c)] : 0.0f;
             }
             frame->pts = at;
@@ -126,7 +128,7 @@ void WmSegments::worker() {
     }
 }
 
-void WmSegments::dispatch(std::shared_ptr<Segment> s) {
+void AvSegments::dispatch(std::shared_ptr<Segment> s) {
     {
         std::lock_guard<std::mutex> lk(m_);
         queue_.push_back(s);
@@ -139,11 +141,11 @@ void WmSegments::dispatch(std::shared_ptr<Segment> s) {
     joinReady(false);
 }
 
-int WmSegments::feed(const float* const* planes, int64_t frames) {
+int AvSegments::feed(const float* const* planes, int64_t frames) {
     if (error_ || finished_) return error_ ? error_ : AVERROR(EINVAL);
     int64_t at = 0;
     while (at < frames) {
-        const int64_t nextStart = (nextIndex_ * segFrames_ - kPreRollFrames) * frameSamples_;
+        const int64_t nextStart = (nextIndex_ * segFrames_ - layout_.preRollFrames) * frameSamples_;
         int64_t upTo = std::min(fed_ + frames - at, nextStart);
         for (auto& s : filling_)
             upTo = std::min(upTo, s->end);
@@ -158,7 +160,7 @@ int WmSegments::feed(const float* const* planes, int64_t frames) {
             auto s = std::make_shared<Segment>();
             s->start = nextStart;
             s->keepFrom = nextIndex_ * segFrames_;
-            s->end = ((nextIndex_ + 1) * segFrames_ + kOverlapFrames) * frameSamples_;
+            s->end = ((nextIndex_ + 1) * segFrames_ + layout_.overlapFrames) * frameSamples_;
             ++nextIndex_;
             filling_.push_back(s);
         }
@@ -176,7 +178,7 @@ int WmSegments::feed(const float* const* planes, int64_t frames) {
     return error_;
 }
 
-int WmSegments::finish() {
+int AvSegments::finish() {
     if (finished_) return error_;
     finished_ = true;
     if (!error_) {
@@ -195,7 +197,7 @@ int WmSegments::finish() {
     return error_;
 }
 
-void WmSegments::joinReady(bool wait) {
+void AvSegments::joinReady(bool wait) {
     while (!unjoined_.empty() && !error_) {
         std::shared_ptr<Segment> s = unjoined_.front();
         {
@@ -220,7 +222,7 @@ void WmSegments::joinReady(bool wait) {
     }
 }
 
-int WmSegments::emit(Run& run, int64_t upTo) {
+int AvSegments::emit(Run& run, int64_t upTo) {
     AVPacket* pkt = av_packet_alloc();
     if (!pkt) return AVERROR(ENOMEM);
     int r = 0;
@@ -238,4 +240,4 @@ int WmSegments::emit(Run& run, int64_t upTo) {
     return r < 0 ? r : 0;
 }
 
-} // namespace kestrel
+} // namespace orvo
