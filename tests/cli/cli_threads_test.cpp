@@ -1,9 +1,9 @@
-// kestrel-cli convert --threads: a long MP3 or AAC output encoded on several
-// threads plays as long as the one-thread output, to the sample, decodes
-// without an error and, around each join, comes within 1 dB of the one-thread
-// output's signal-to-noise ratio; an MP3 keeps every frame's reservoir in
-// bounds and carries the one-thread output's ReplayGain; -j jobs share the
-// processors; bad values are refused.
+// kestrel-cli convert --threads: a long MP3, AAC, FLV or AVI output encoded on
+// several threads plays as long as the one-thread output, to the sample,
+// decodes without an error and, around each join, comes within 1 dB of the
+// one-thread output's signal-to-noise ratio; an MP3 keeps every frame's
+// reservoir in bounds and carries the one-thread output's ReplayGain; -j jobs
+// share the processors; bad values are refused.
 #include "support/test_support.h"
 
 #include "engine/core/mp3_side_info.h"
@@ -131,6 +131,8 @@ TEST(CliThreads, LongOutputsMatchTheOneThreadOutputs) {
     } cases[] = {{"cbr.mp3", "-t mp3 -b 128", 0, 20L * 44100 / 1152 * 1152, true},
                  {"vbr.mp3", "-t mp3 --vbr 4", 0, 20L * 44100 / 1152 * 1152, true},
                  {"abr.mp3", "-t mp3 --abr 112", 0, 20L * 44100 / 1152 * 1152, true},
+                 {"mp3.flv", "-t flv", 0, 20L * 44100 / 1152 * 1152, false},
+                 {"mp3.avi", "-t avi", 0, 20L * 44100 / 1152 * 1152, false},
                  {"lc.m4a", "-t m4a --aac-profile lc", 1, 3230L * 1024, true},
                  {"ltp.m4a", "-t m4a --aac-profile ltp", 1, 3230L * 1024, true},
                  {"lc.aac", "-t adts --aac-profile lc", 1, 3230L * 1024, false},

@@ -192,12 +192,14 @@ bool openOutput(OpenOutput& o, const std::string& name, int type, bool replace, 
     } else if (type == kOutFlv) {
         if (flvOutputOpen(o.writer.flv, o.writer.mp3, tempWavPath()) < 0)
             return abandonOutput(o, formatText(text::kOutputOpenFailed, chosen));
+        mp3EncoderSpread(o.writer.mp3, type, seconds);
         o.writer.flv.texts = {o.tags.title, o.tags.artist};
     } else if (type == kOutAvi) {
         if (aviOutputOpen(o.writer.avi, o.writer.mp3, f, settings.mp3_cbr_kbps) < 0) {
             o.stopJob = true; // the job ends after this entry
             return abandonOutput(o, text::kAviOpenFailed);
         }
+        mp3EncoderSpread(o.writer.mp3, type, seconds);
     } else if (type == kOutExe) {
         if (exeOpenOutput(o.writer.exe, o.writer.mp3, f, chosen) < 0) {
             std::fclose(f); // the message is shown; no file is left

@@ -1,5 +1,6 @@
 #include "engine/convert/flv_output.h"
 
+#include "engine/core/mpeg_audio_header.h"
 #include "engine/settings/settings.h"
 
 #include <cerrno>
@@ -369,7 +370,17 @@ namespace {
 
 void flvFrameSink(const uint8_t* bytes, int length, void* context) {
     auto& o = *static_cast<FlvOutput*>(context);
-    o.mp3.insert(o.mp3.end(), bytes, bytes + length);
+    if (!o.tagPerFrame) {
+        o.mp3.insert(o.mp3.end(), bytes, bytes + length);
+        return;
+    }
+    // One frame: its tag, and the PCM it stands for moves the time stamp on.
+    MpegAudioHeader h;
+    const uint64_t pcm =
+        length >= 4 && parseMpegAudioHeader(bytes, h)
+            ? static_cast<uint64_t>(h.samplesPerFrame) * static_cast<uint64_t>(o.tags.channels) * 2
+            : 0;
+    flvTagsWrite(o.tags, bytes, static_cast<size_t>(length), pcm);
 }
 
 } // namespace
@@ -392,7 +403,13 @@ int flvOutputBlock(FlvOutput& o, Mp3EncoderState& mp3, const uint8_t* pcm, int l
         return -1;
     }
     o.mp3.clear();
+    o.tagPerFrame = mp3.threads > 1;
     if (mp3EncodeBlock(mp3, pcm, length, flvFrameSink, &o) < 0) return -1; // encodeFailed
+    if (o.tagPerFrame) {
+        if (!o.tags.writeErrno) return 0;
+        errno = o.tags.writeErrno;
+        return -1;
+    }
     if (flvTagsWrite(o.tags, o.mp3.data(), o.mp3.size(), static_cast<uint64_t>(length)) < 0) {
         errno = o.tags.writeErrno;
         return -1;
@@ -406,8 +423,9 @@ int flvOutputFinish(FlvOutput& o, Mp3EncoderState& mp3, FILE* out) {
     if (o.tags.file && !o.tags.writeErrno) {
         // The encoder's last frames, in a tag at the end of the sound.
         o.mp3.clear();
+        o.tagPerFrame = mp3.threads > 1;
         mp3EncoderFinish(mp3, flvFrameSink, &o, nullptr);
-        flvTagsWrite(o.tags, o.mp3.data(), o.mp3.size(), 0);
+        if (!o.tagPerFrame) flvTagsWrite(o.tags, o.mp3.data(), o.mp3.size(), 0);
     } else {
         mp3EncoderAbandon(mp3);
     }

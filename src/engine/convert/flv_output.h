@@ -103,12 +103,16 @@ struct FlvOutput {
     FlvTagWriter tags;
     std::vector<uint8_t> mp3; // MP3 bytes of the block being encoded
     FlvMetaTexts texts;       // the title and artist its metadata carries
+    // An encoder spread over threads gives its frames a segment at a time,
+    // long after their blocks: each frame then gets a tag of its own, stamped
+    // with the frame's place in the stream.
+    bool tagPerFrame = false;
 };
 
 // Opens the intermediate tag file `tagsPath` for out_rate and out_channels
 // and sets up the MP3 encoder of the FLV/AVI types. 0, or -1 (errno set).
 int flvOutputOpen(FlvOutput& o, Mp3EncoderState& mp3, const std::string& tagsPath);
-// Encodes one PCM block into one tag. 0, or -1 with errno set after a failed
+// Encodes one PCM block into one tag (or its frames into a tag each). 0, or -1 with errno set after a failed
 // write.
 int flvOutputBlock(FlvOutput& o, Mp3EncoderState& mp3, const uint8_t* pcm, int length);
 // Flushes the encoder into a last tag (unless a write failed), closes the tag

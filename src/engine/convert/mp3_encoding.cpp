@@ -13,7 +13,9 @@ namespace kestrel {
 
 int mp3EncoderSpread(Mp3EncoderState& st, int outputType, int seconds) {
     st.threads = 1;
-    if (!st.ready || (outputType != kOutMp3 && outputType != kOutExe)) return 1;
+    if (!st.ready || (outputType != kOutMp3 && outputType != kOutExe && outputType != kOutFlv &&
+                      outputType != kOutAvi))
+        return 1;
     const int threads = encoderThreadsFor(seconds);
     if (threads <= 1 || !mp3enc.wave_enmp3_threads) return 1;
     if (mp3enc.wave_enmp3_threads(threads) < 0) return 1;
@@ -72,6 +74,17 @@ void deliver(Mp3EncoderState& st, int n, Mp3FrameSink sink, void* context) {
             n -= h.frameBytes;
         }
         st.dropFirstFrame = false;
+        if (n <= 0) return;
+    }
+    // A spread encoder's frames come a segment at a time: a container that
+    // carries them gets them a frame at a time.
+    if (st.threads > 1 && !st.tagged) {
+        MpegAudioHeader h;
+        while (n >= 4 && parseMpegAudioHeader(p, h) && h.frameBytes > 0 && h.frameBytes <= n) {
+            sink(p, h.frameBytes, context);
+            p += h.frameBytes;
+            n -= h.frameBytes;
+        }
         if (n <= 0) return;
     }
     sink(p, n, context);

@@ -12,13 +12,13 @@
 // serves; the mp3enc library itself holds one encoder per process, so one
 // conversion job encodes at a time (see ConversionJob).
 //
-// A silent conversion of an MP3 or EXE output longer than a minute spreads
-// its encoding over the processors (encoder_threads.h): the library cuts the
-// stream into segments, encodes them on threads of its own and joins their
-// frames into one stream with the same frame count, length and tag values
-// (mp3EncoderSpread). Its frames then come in runs of a segment at a time.
-// FLV and AVI outputs keep one thread: their tags and chunks are cut by the
-// blocks the frames were encoded from.
+// A silent conversion of an output longer than a minute spreads its encoding
+// over the processors (encoder_threads.h): the library cuts the stream into
+// segments, encodes them on threads of its own and joins their frames into
+// one stream with the same frame count, length and tag values
+// (mp3EncoderSpread). Its frames then come in runs of a segment at a time;
+// for FLV and AVI outputs, whose tags and chunks carry the frames, the sink
+// is then given one frame at a time.
 //
 // Threading: used by the thread of the job that owns the state, and while an
 // MP3 output's blocks are queued by its encoder thread alone
@@ -80,7 +80,7 @@ inline constexpr int kEncoderFailed = -1;
 int mp3EncoderSetup(Mp3EncoderState& st, int outputType);
 
 // Spreads the encoding of `st` (set up, not fed yet) over the encoder
-// threads (encoderThreadsFor) when the output is an MP3 or EXE output.
+// threads (encoderThreadsFor).
 // Returns the threads the encoder uses (1: one).
 int mp3EncoderSpread(Mp3EncoderState& st, int outputType, int seconds);
 
