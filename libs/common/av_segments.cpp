@@ -12,15 +12,22 @@ namespace orvo {
 namespace {
 
 constexpr int kSegmentSeconds = 20;
+// Frames a worker takes at a time.
+constexpr int64_t kBatchFrames = 32;
 
 } // namespace
 
+// A segment is handed to a worker as soon as its first sample arrives; the
+// worker encodes what has come while the rest is being fed. Guarded by m_
+// from `pcm` on.
 struct AvSegments::Segment {
     int64_t start = 0;    // first sample frame
     int64_t end = 0;      // one past the last sample frame it wants
     int64_t keepFrom = 0; // its first frame that goes into the stream
-    bool last = false;
-    std::vector<float> pcm; // interleaved
+    std::vector<float> pcm; // interleaved, fed and not yet taken by the worker
+    bool closed = false;    // fed up to its end, or cut short by the end of the input
+    bool last = false;      // it ends the stream: its encoder is flushed
+    bool cancelled = false; // not needed after all
     bool done = false;
     int error = 0;
     std::unique_ptr<Run> run;
@@ -42,15 +49,17 @@ AvSegments::AvSegments(OpenFn open, WriteFn write, const Layout& layout, int thr
     : open_(std::move(open)), write_(std::move(write)), layout_(layout),
       channels_(layout.channels), frameSamples_(layout.frameSamples),
       threads_(std::max(1, threads)) {
+    // Longer than its pre-roll and overlap: only the newest two segments are
+    // ever being fed.
     segFrames_ = std::max<int64_t>(
-        layout.preRollFrames + layout.overlapFrames,
+        2 * (layout.preRollFrames + layout.overlapFrames),
         layout.segmentFrames > 0 ? layout.segmentFrames
                                  : int64_t(kSegmentSeconds) * layout.rate / layout.frameSamples);
-    auto first = std::make_shared<Segment>();
-    first->end = (segFrames_ + layout_.overlapFrames) * frameSamples_;
-    filling_.push_back(first);
     for (int i = 0; i < threads_; ++i)
         workers_.emplace_back([this] { worker(); });
+    auto first = std::make_shared<Segment>();
+    first->end = (segFrames_ + layout_.overlapFrames) * frameSamples_;
+    dispatch(first);
 }
 
 AvSegments::~AvSegments() {
@@ -59,6 +68,7 @@ AvSegments::~AvSegments() {
         stopping_ = true;
     }
     work_.notify_all();
+    arrived_.notify_all();
     for (auto& t : workers_)
         t.join();
 }
@@ -93,28 +103,53 @@ void AvSegments::worker() {
                 av_packet_unref(pkt);
             }
         };
-        const int64_t total = static_cast<int64_t>(s->pcm.size()) / channels_;
-        for (int64_t at = 0; r >= 0 && at < total; at += frameSamples_) {
-            const int64_t n = std::min<int64_t>(frameSamples_, total - at);
-            if (n < frameSamples_ && !s->last) break;
-            av_frame_unref(frame);
-            // The last one short, or padded with silence.
-            const int64_t size = layout_.shortLastFrame ? n : frameSamples_;
-            frame->nb_samples = static_cast<int>(size);
-            frame->format = ctx->sample_fmt;
-            frame->sample_rate = ctx->sample_rate;
-            if ((r = av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout)) < 0 ||
-                (r = av_frame_get_buffer(frame, 0)) < 0)
-                break;
-            for (int c = 0; c < channels_; ++c) {
-                auto* dst = reinterpret_cast<float*>(frame->extended_data[c]);
-                for (int64_t i = 0; i < size; ++i)
-                    dst[i] = i < n ? s->pcm[static_cast<size_t>((at + i) * channels_ + c)] : 0.0f;
+        std::vector<float> chunk;
+        int64_t at = 0; // sample frames of the segment sent to the encoder
+        bool last = false;
+        while (r >= 0) {
+            bool closed = false;
+            {
+                std::unique_lock<std::mutex> lk(m_);
+                // Samples come a block at a time: they are taken in batches.
+                arrived_.wait(lk, [&] {
+                    return stopping_ || s->closed ||
+                           static_cast<int64_t>(s->pcm.size()) >=
+                               kBatchFrames * frameSamples_ * channels_;
+                });
+                if (stopping_ || s->cancelled) break;
+                closed = s->closed;
+                last = s->last;
+                // Every whole frame there is; at the end of the stream the rest too.
+                size_t take = s->pcm.size() / channels_;
+                if (!last) take -= take % static_cast<size_t>(frameSamples_);
+                take *= static_cast<size_t>(channels_);
+                chunk.assign(s->pcm.begin(), s->pcm.begin() + static_cast<long>(take));
+                s->pcm.erase(s->pcm.begin(), s->pcm.begin() + static_cast<long>(take));
             }
-            frame->pts = at;
-            if ((r = avcodec_send_frame(ctx, frame)) >= 0) r = drain();
+            const int64_t total = static_cast<int64_t>(chunk.size()) / channels_;
+            for (int64_t i0 = 0; r >= 0 && i0 < total; i0 += frameSamples_) {
+                const int64_t n = std::min<int64_t>(frameSamples_, total - i0);
+                av_frame_unref(frame);
+                // The last one short, or padded with silence.
+                const int64_t size = layout_.shortLastFrame ? n : frameSamples_;
+                frame->nb_samples = static_cast<int>(size);
+                frame->format = ctx->sample_fmt;
+                frame->sample_rate = ctx->sample_rate;
+                if ((r = av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout)) < 0 ||
+                    (r = av_frame_get_buffer(frame, 0)) < 0)
+                    break;
+                for (int c = 0; c < channels_; ++c) {
+                    auto* dst = reinterpret_cast<float*>(frame->extended_data[c]);
+                    for (int64_t i = 0; i < size; ++i)
+                        dst[i] = i < n ? chunk[static_cast<size_t>((i0 + i) * channels_ + c)] : 0.0f;
+                }
+                frame->pts = at;
+                at += n;
+                if ((r = avcodec_send_frame(ctx, frame)) >= 0) r = drain();
+            }
+            if (closed) break;
         }
-        if (r >= 0 && s->last && (r = avcodec_send_frame(ctx, nullptr)) >= 0) r = drain();
+        if (r >= 0 && last && (r = avcodec_send_frame(ctx, nullptr)) >= 0) r = drain();
         av_frame_free(&frame);
         av_packet_free(&pkt);
         avcodec_free_context(&ctx);
@@ -134,9 +169,11 @@ void AvSegments::dispatch(std::shared_ptr<Segment> s) {
         queue_.push_back(s);
     }
     work_.notify_one();
+    filling_.push_back(s);
     unjoined_.push_back(std::move(s));
-    // No more segments in hand than the workers can take and one waiting.
-    while (static_cast<int>(unjoined_.size()) > threads_ && !error_)
+    // No more segments in hand than the workers can take and one waiting; a
+    // segment still being fed is never waited for.
+    while (static_cast<int>(unjoined_.size()) > threads_ && unjoined_.front()->closed && !error_)
         joinReady(true);
     joinReady(false);
 }
@@ -150,30 +187,29 @@ int AvSegments::feed(const float* const* planes, int64_t frames) {
         for (auto& s : filling_)
             upTo = std::min(upTo, s->end);
         const int64_t n = upTo - fed_;
-        for (auto& s : filling_)
-            for (int64_t i = 0; i < n; ++i)
-                for (int c = 0; c < channels_; ++c)
-                    s->pcm.push_back(planes[c][at + i]);
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            for (auto& s : filling_) {
+                for (int64_t i = 0; i < n; ++i)
+                    for (int c = 0; c < channels_; ++c)
+                        s->pcm.push_back(planes[c][at + i]);
+            }
+            fed_ = upTo;
+            for (auto& s : filling_)
+                if (s->end == fed_) s->closed = true;
+        }
+        arrived_.notify_all();
         at += n;
-        fed_ = upTo;
+        std::erase_if(filling_, [](const std::shared_ptr<Segment>& s) { return s->closed; });
         if (fed_ == nextStart) {
             auto s = std::make_shared<Segment>();
             s->start = nextStart;
             s->keepFrom = nextIndex_ * segFrames_;
             s->end = ((nextIndex_ + 1) * segFrames_ + layout_.overlapFrames) * frameSamples_;
             ++nextIndex_;
-            filling_.push_back(s);
-        }
-        for (size_t i = 0; i < filling_.size();) {
-            if (filling_[i]->end != fed_) {
-                ++i;
-                continue;
-            }
-            auto s = filling_[i];
-            filling_.erase(filling_.begin() + static_cast<long>(i));
             dispatch(s);
-            if (error_) return error_;
         }
+        if (error_) return error_;
     }
     return error_;
 }
@@ -181,18 +217,21 @@ int AvSegments::feed(const float* const* planes, int64_t frames) {
 int AvSegments::finish() {
     if (finished_) return error_;
     finished_ = true;
-    if (!error_) {
-        // The segment begun last holds nothing the one before does not.
-        if (filling_.size() > 1) filling_.resize(1);
-        if (!filling_.empty()) {
-            filling_[0]->last = true;
-            auto s = filling_[0];
-            filling_.clear();
-            dispatch(s);
+    {
+        // The oldest segment being fed ends the stream; one begun after it
+        // holds nothing it does not.
+        std::lock_guard<std::mutex> lk(m_);
+        for (size_t i = 0; i < filling_.size(); ++i) {
+            filling_[i]->closed = true;
+            filling_[i]->last = i == 0;
+            filling_[i]->cancelled = i > 0;
         }
-        while (!unjoined_.empty() && !error_)
-            joinReady(true);
     }
+    arrived_.notify_all();
+    std::erase_if(unjoined_, [](const std::shared_ptr<Segment>& s) { return s->cancelled; });
+    filling_.clear();
+    while (!unjoined_.empty() && !error_)
+        joinReady(true);
     if (cur_ && !error_) error_ = emit(*cur_, cur_->end());
     return error_;
 }

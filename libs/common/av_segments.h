@@ -1,7 +1,8 @@
 // Segment-parallel encoding with a libavcodec encoder (internal).
 //
-// The PCM is cut into segments of about twenty seconds on frame boundaries;
-// each is encoded by an encoder of its own on a worker thread, starting a few
+// The PCM is cut into segments (about twenty seconds unless the layout says)
+// on frame boundaries; each is encoded by an encoder of its own on a worker
+// thread, which takes the segment's samples as they are fed, starting a few
 // frames early (pre-roll) so that the encoder's state (its rate control, its
 // window decisions) has settled, and running a few frames past its end so
 // that its last kept frames saw the sound after them. For codecs whose frames
@@ -81,7 +82,7 @@ class AvSegments {
     bool finished_ = false;
 
     std::mutex m_;
-    std::condition_variable work_, done_;
+    std::condition_variable work_, done_, arrived_;
     std::deque<std::shared_ptr<Segment>> queue_;
     bool stopping_ = false;
     std::vector<std::thread> workers_;

@@ -110,8 +110,8 @@ Encoder* g_enc = nullptr;
 // twelve seconds) and its rate control settles slowly: an encoder started
 // cold codes its first seconds several dB worse than one that has run. So
 // each segment's encoder starts half a minute early, and the segments are
-// long: the output split evenly between the threads, each part between one
-// and five minutes, and no more than about 512 MiB of PCM waiting for the
+// long: the output split evenly between the threads (with the pre-roll
+// counted), each part between one and five minutes, and no more than about 512 MiB of PCM waiting for the
 // encoders. Frames are fed past a segment's end for the window decisions of
 // its last frames, which look ahead.
 constexpr int kPreRollSeconds = 30;
@@ -285,7 +285,6 @@ int feedSegments(Encoder& e, int samples, bool last) {
 
 // Encodes `samples` samples per channel from the front of `pending`.
 int encodeFrame(Encoder& e, int samples) {
-    if (e.segments) return feedSegments(e, samples, false);
     av_frame_unref(e.codec.frame);
     e.codec.frame->nb_samples = samples;
     e.codec.frame->format = e.codec.ctx->sample_fmt;
@@ -415,6 +414,12 @@ ORVOAACENC_API int aac_encode(const unsigned char* pcm, int bytes) {
     int written = 0;
     const size_t frame =
         static_cast<size_t>(e->codec.ctx->frame_size > 0 ? e->codec.ctx->frame_size : 1024);
+    if (e->segments) {
+        // Every whole frame at once.
+        const size_t whole = e->pending.size() / e->channels / frame * frame;
+        const int r = whole ? feedSegments(*e, static_cast<int>(whole), false) : 0;
+        return r < 0 ? -2 : r;
+    }
     while (e->pending.size() >= frame * e->channels) {
         int r = encodeFrame(*e, static_cast<int>(frame));
         if (r < 0) return -2;
@@ -437,7 +442,9 @@ ORVOAACENC_API int aac_threads(int threads, int seconds) {
     const int64_t rate = e->params.rate;
     const int frame = e->codec.ctx->frame_size > 0 ? e->codec.ctx->frame_size : 1024;
     const int64_t bytesPerSecond = rate * e->params.channels * int64_t(sizeof(float));
-    int64_t segSeconds = (seconds + parts - 1) / parts;
+    // Every segment but the first is encoded with its pre-roll: the first is
+    // made that much longer, so that the first two take as long.
+    int64_t segSeconds = (seconds + kPreRollSeconds + parts - 1) / parts;
     segSeconds = std::min<int64_t>(segSeconds, kMaxSegmentSeconds);
     segSeconds = std::min<int64_t>(segSeconds, kMaxWaitingBytes / (bytesPerSecond * (parts + 1)));
     segSeconds = std::max<int64_t>(segSeconds, kMinSegmentSeconds);
