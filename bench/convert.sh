@@ -1,7 +1,8 @@
 #!/bin/sh
 # Silent conversion of a 10-minute VCD-like file (MPEG-1 program stream with
 # MP2 224 kbit/s, 44100 Hz stereo) to MP3 128 kbit/s, MP3 VBR quality 4, M4A
-# (AAC 128 kbit/s), WMA and WAV, against ffmpeg doing the same, with
+# (AAC LC 128 kbit/s, the profile ffmpeg encodes; the Main profile, kestrel's
+# default, is encoded on one thread), WMA and WAV, against ffmpeg doing the same, with
 # hyperfine; and how the MP3 encoder joined its segments on this machine's
 # processors (joins that found no frame to join at in the planned overlap are
 # "widened").
