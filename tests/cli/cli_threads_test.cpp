@@ -1,7 +1,7 @@
-// kestrel-cli convert --threads: a long MP3, AAC, FLV or AVI output encoded on
-// several threads plays as long as the one-thread output, to the sample,
-// decodes without an error and, around each join, comes within 1 dB of the
-// one-thread output's signal-to-noise ratio; an MP3 keeps every frame's
+// kestrel-cli convert --threads: a long MP3, EXE, AAC, FLV or AVI output
+// encoded on several threads plays as long as the one-thread output, to the
+// sample, decodes without an error and, around each join, comes within 1 dB
+// of the one-thread output's signal-to-noise ratio; an MP3 keeps every frame's
 // reservoir in bounds and carries the one-thread output's ReplayGain; -j jobs
 // share the processors; bad values are refused.
 #include "support/test_support.h"
@@ -131,6 +131,7 @@ TEST(CliThreads, LongOutputsMatchTheOneThreadOutputs) {
     } cases[] = {{"cbr.mp3", "-t mp3 -b 128", 0, 20L * 44100 / 1152 * 1152, true},
                  {"vbr.mp3", "-t mp3 --vbr 4", 0, 20L * 44100 / 1152 * 1152, true},
                  {"abr.mp3", "-t mp3 --abr 112", 0, 20L * 44100 / 1152 * 1152, true},
+                 {"cbr.exe", "-t exe -b 128", 0, 20L * 44100 / 1152 * 1152, true},
                  {"mp3.flv", "-t flv", 0, 20L * 44100 / 1152 * 1152, false},
                  {"mp3.avi", "-t avi", 0, 20L * 44100 / 1152 * 1152, false},
                  {"lc.m4a", "-t m4a --aac-profile lc", 1, 3876L * 1024, true},
@@ -139,17 +140,24 @@ TEST(CliThreads, LongOutputsMatchTheOneThreadOutputs) {
                  {"main.m4a", "-t m4a --aac-profile main", 1, 0, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const bool mp3 = std::string(c.options).find("mp3") != std::string::npos;
+        const std::string options = c.options;
+        const bool exe = options.find("exe") != std::string::npos;
+        const bool mp3 = exe || options.find("mp3") != std::string::npos;
         const std::string src = dir.file(sources[c.source].name);
         const std::vector<short>& ref = refs[c.source];
-        const std::string one = dir.file(std::string("1-") + c.name);
-        const std::string two = dir.file(std::string("2-") + c.name);
-        ASSERT_EQ(
-            convert(home, std::string(c.options) + " --threads 1 -o '" + one + "' '" + src + "'"),
-            0);
-        ASSERT_EQ(
-            convert(home, std::string(c.options) + " --threads 2 -o '" + two + "' '" + src + "'"),
-            0);
+        std::string one = dir.file(std::string("1-") + c.name);
+        std::string two = dir.file(std::string("2-") + c.name);
+        ASSERT_EQ(convert(home, options + " --threads 1 -o '" + one + "' '" + src + "'"), 0);
+        ASSERT_EQ(convert(home, options + " --threads 2 -o '" + two + "' '" + src + "'"), 0);
+        if (exe) {
+            // The MP3 stream the player carries.
+            for (std::string* f : {&one, &two}) {
+                ASSERT_EQ(run("'" + kCli + "' -q --home '" + home.path() + "' extract -y -o '" +
+                              *f + ".mp3' '" + *f + "' >/dev/null 2>&1"),
+                          0);
+                *f += ".mp3";
+            }
+        }
         const auto a = framesOf(readFile(one)), b = framesOf(readFile(two));
         if (!c.segment) {
             EXPECT_EQ(a, b); // one thread all the same
