@@ -21,9 +21,9 @@ constexpr int64_t kBatchFrames = 32;
 // worker encodes what has come while the rest is being fed. Guarded by m_
 // from `pcm` on.
 struct AvSegments::Segment {
-    int64_t start = 0;    // first sample frame
-    int64_t end = 0;      // one past the last sample frame it wants
-    int64_t keepFrom = 0; // its first frame that goes into the stream
+    int64_t start = 0;      // first sample frame
+    int64_t end = 0;        // one past the last sample frame it wants
+    int64_t keepFrom = 0;   // its first frame that goes into the stream
     std::vector<float> pcm; // interleaved, fed and not yet taken by the worker
     bool closed = false;    // fed up to its end, or cut short by the end of the input
     bool last = false;      // it ends the stream: its encoder is flushed
@@ -46,17 +46,14 @@ struct AvSegments::Run {
 };
 
 AvSegments::AvSegments(OpenFn open, WriteFn write, const Layout& layout, int threads)
-    : open_(std::move(open)), write_(std::move(write)), layout_(layout),
-      channels_(layout.channels), frameSamples_(layout.frameSamples),
-      threads_(std::max(1, threads)) {
+    : open_(std::move(open)), write_(std::move(write)), layout_(layout), channels_(layout.channels),
+      frameSamples_(layout.frameSamples), threads_(std::max(1, threads)), workers_(threads_) {
     // Longer than its pre-roll and overlap: only the newest two segments are
     // ever being fed.
     segFrames_ = std::max<int64_t>(
         2 * (layout.preRollFrames + layout.overlapFrames),
         layout.segmentFrames > 0 ? layout.segmentFrames
                                  : int64_t(kSegmentSeconds) * layout.rate / layout.frameSamples);
-    for (int i = 0; i < threads_; ++i)
-        workers_.emplace_back([this] { worker(); });
     auto first = std::make_shared<Segment>();
     first->end = (segFrames_ + layout_.overlapFrames) * frameSamples_;
     dispatch(first);
@@ -67,108 +64,91 @@ AvSegments::~AvSegments() {
         std::lock_guard<std::mutex> lk(m_);
         stopping_ = true;
     }
-    work_.notify_all();
     arrived_.notify_all();
-    for (auto& t : workers_)
-        t.join();
 }
 
-void AvSegments::worker() {
-    for (;;) {
-        std::shared_ptr<Segment> s;
+void AvSegments::encode(const std::shared_ptr<Segment>& s) {
+    auto run = std::make_unique<Run>();
+    run->base = s->start / frameSamples_;
+    run->keepFrom = s->keepFrom;
+    AVCodecContext* ctx = nullptr;
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    int r = pkt && frame ? open_(ctx) : AVERROR(ENOMEM);
+    auto drain = [&] {
+        for (;;) {
+            int e = avcodec_receive_packet(ctx, pkt);
+            if (e == AVERROR(EAGAIN) || e == AVERROR_EOF) return 0;
+            if (e < 0) return e;
+            Run::Packet p;
+            p.data.assign(pkt->data, pkt->data + pkt->size);
+            p.pts = pkt->pts + s->start;
+            p.duration = pkt->duration;
+            run->packets.push_back(std::move(p));
+            av_packet_unref(pkt);
+        }
+    };
+    std::vector<float> chunk;
+    int64_t at = 0; // sample frames of the segment sent to the encoder
+    bool last = false;
+    while (r >= 0) {
+        bool closed = false;
         {
             std::unique_lock<std::mutex> lk(m_);
-            work_.wait(lk, [this] { return stopping_ || !queue_.empty(); });
-            if (queue_.empty()) return;
-            s = queue_.front();
-            queue_.pop_front();
+            // Samples come a block at a time: they are taken in batches.
+            arrived_.wait(lk, [&] {
+                return stopping_ || s->closed ||
+                       static_cast<int64_t>(s->pcm.size()) >=
+                           kBatchFrames * frameSamples_ * channels_;
+            });
+            if (stopping_ || s->cancelled) break;
+            closed = s->closed;
+            last = s->last;
+            // Every whole frame there is; at the end of the stream the rest too.
+            size_t take = s->pcm.size() / channels_;
+            if (!last) take -= take % static_cast<size_t>(frameSamples_);
+            take *= static_cast<size_t>(channels_);
+            chunk.assign(s->pcm.begin(), s->pcm.begin() + static_cast<long>(take));
+            s->pcm.erase(s->pcm.begin(), s->pcm.begin() + static_cast<long>(take));
         }
-        auto run = std::make_unique<Run>();
-        run->base = s->start / frameSamples_;
-        run->keepFrom = s->keepFrom;
-        AVCodecContext* ctx = nullptr;
-        AVPacket* pkt = av_packet_alloc();
-        AVFrame* frame = av_frame_alloc();
-        int r = pkt && frame ? open_(ctx) : AVERROR(ENOMEM);
-        auto drain = [&] {
-            for (;;) {
-                int e = avcodec_receive_packet(ctx, pkt);
-                if (e == AVERROR(EAGAIN) || e == AVERROR_EOF) return 0;
-                if (e < 0) return e;
-                Run::Packet p;
-                p.data.assign(pkt->data, pkt->data + pkt->size);
-                p.pts = pkt->pts + s->start;
-                p.duration = pkt->duration;
-                run->packets.push_back(std::move(p));
-                av_packet_unref(pkt);
+        const int64_t total = static_cast<int64_t>(chunk.size()) / channels_;
+        for (int64_t i0 = 0; r >= 0 && i0 < total; i0 += frameSamples_) {
+            const int64_t n = std::min<int64_t>(frameSamples_, total - i0);
+            av_frame_unref(frame);
+            // The last one short, or padded with silence.
+            const int64_t size = layout_.shortLastFrame ? n : frameSamples_;
+            frame->nb_samples = static_cast<int>(size);
+            frame->format = ctx->sample_fmt;
+            frame->sample_rate = ctx->sample_rate;
+            if ((r = av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout)) < 0 ||
+                (r = av_frame_get_buffer(frame, 0)) < 0)
+                break;
+            for (int c = 0; c < channels_; ++c) {
+                auto* dst = reinterpret_cast<float*>(frame->extended_data[c]);
+                for (int64_t i = 0; i < size; ++i)
+                    dst[i] = i < n ? chunk[static_cast<size_t>((i0 + i) * channels_ + c)] : 0.0f;
             }
-        };
-        std::vector<float> chunk;
-        int64_t at = 0; // sample frames of the segment sent to the encoder
-        bool last = false;
-        while (r >= 0) {
-            bool closed = false;
-            {
-                std::unique_lock<std::mutex> lk(m_);
-                // Samples come a block at a time: they are taken in batches.
-                arrived_.wait(lk, [&] {
-                    return stopping_ || s->closed ||
-                           static_cast<int64_t>(s->pcm.size()) >=
-                               kBatchFrames * frameSamples_ * channels_;
-                });
-                if (stopping_ || s->cancelled) break;
-                closed = s->closed;
-                last = s->last;
-                // Every whole frame there is; at the end of the stream the rest too.
-                size_t take = s->pcm.size() / channels_;
-                if (!last) take -= take % static_cast<size_t>(frameSamples_);
-                take *= static_cast<size_t>(channels_);
-                chunk.assign(s->pcm.begin(), s->pcm.begin() + static_cast<long>(take));
-                s->pcm.erase(s->pcm.begin(), s->pcm.begin() + static_cast<long>(take));
-            }
-            const int64_t total = static_cast<int64_t>(chunk.size()) / channels_;
-            for (int64_t i0 = 0; r >= 0 && i0 < total; i0 += frameSamples_) {
-                const int64_t n = std::min<int64_t>(frameSamples_, total - i0);
-                av_frame_unref(frame);
-                // The last one short, or padded with silence.
-                const int64_t size = layout_.shortLastFrame ? n : frameSamples_;
-                frame->nb_samples = static_cast<int>(size);
-                frame->format = ctx->sample_fmt;
-                frame->sample_rate = ctx->sample_rate;
-                if ((r = av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout)) < 0 ||
-                    (r = av_frame_get_buffer(frame, 0)) < 0)
-                    break;
-                for (int c = 0; c < channels_; ++c) {
-                    auto* dst = reinterpret_cast<float*>(frame->extended_data[c]);
-                    for (int64_t i = 0; i < size; ++i)
-                        dst[i] = i < n ? chunk[static_cast<size_t>((i0 + i) * channels_ + c)] : 0.0f;
-                }
-                frame->pts = at;
-                at += n;
-                if ((r = avcodec_send_frame(ctx, frame)) >= 0) r = drain();
-            }
-            if (closed) break;
+            frame->pts = at;
+            at += n;
+            if ((r = avcodec_send_frame(ctx, frame)) >= 0) r = drain();
         }
-        if (r >= 0 && last && (r = avcodec_send_frame(ctx, nullptr)) >= 0) r = drain();
-        av_frame_free(&frame);
-        av_packet_free(&pkt);
-        avcodec_free_context(&ctx);
-        {
-            std::lock_guard<std::mutex> lk(m_);
-            s->run = std::move(run);
-            s->error = r < 0 ? r : 0;
-            s->done = true;
-        }
-        done_.notify_all();
+        if (closed) break;
     }
+    if (r >= 0 && last && (r = avcodec_send_frame(ctx, nullptr)) >= 0) r = drain();
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&ctx);
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        s->run = std::move(run);
+        s->error = r < 0 ? r : 0;
+        s->done = true;
+    }
+    done_.notify_all();
 }
 
 void AvSegments::dispatch(std::shared_ptr<Segment> s) {
-    {
-        std::lock_guard<std::mutex> lk(m_);
-        queue_.push_back(s);
-    }
-    work_.notify_one();
+    workers_.submit([this, s] { encode(s); });
     filling_.push_back(s);
     unjoined_.push_back(std::move(s));
     // No more segments in hand than the workers can take and one waiting; a

@@ -15,13 +15,14 @@
 // encoding and go to `write` in order.
 #pragma once
 
+#include "common/segment_workers.h"
+
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 struct AVCodecContext;
@@ -38,10 +39,10 @@ class AvSegments {
     using WriteFn = std::function<int(AVPacket*)>;
     struct Layout {
         int rate = 0, channels = 0;
-        int frameSamples = 0;   // samples per channel in a frame
+        int frameSamples = 0;      // samples per channel in a frame
         int64_t segmentFrames = 0; // frames per segment; 0: about twenty seconds
-        int preRollFrames = 4;  // encoded before a segment and dropped
-        int overlapFrames = 2;  // fed past a segment's end
+        int preRollFrames = 4;     // encoded before a segment and dropped
+        int overlapFrames = 2;     // fed past a segment's end
         // The last frame goes to the encoder as short as it is (an encoder
         // that takes a small last frame); else padded with silence.
         bool shortLastFrame = false;
@@ -61,7 +62,7 @@ class AvSegments {
     struct Run;
 
   private:
-    void worker();
+    void encode(const std::shared_ptr<Segment>& s);
     void dispatch(std::shared_ptr<Segment> s);
     void joinReady(bool wait);
     int emit(Run& run, int64_t upTo);
@@ -82,10 +83,9 @@ class AvSegments {
     bool finished_ = false;
 
     std::mutex m_;
-    std::condition_variable work_, done_, arrived_;
-    std::deque<std::shared_ptr<Segment>> queue_;
+    std::condition_variable done_, arrived_;
     bool stopping_ = false;
-    std::vector<std::thread> workers_;
+    SegmentWorkers workers_; // last: its threads end before the rest goes
 };
 
 } // namespace orvo

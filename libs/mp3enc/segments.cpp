@@ -210,7 +210,7 @@ struct SegmentEncoder::Segment {
 };
 
 SegmentEncoder::SegmentEncoder(const Config& config, int threads)
-    : cfg_(config), threads_(std::max(1, threads)) {
+    : cfg_(config), threads_(std::max(1, threads)), workers_(threads_) {
     frameSamples_ = config.rate >= 32000 ? 1152 : 576;
     segFrames_ = std::max<int64_t>(4 * (kPreRollFrames + kOverlapFrames),
                                    int64_t(kSegmentSeconds) * config.rate / frameSamples_);
@@ -228,55 +228,31 @@ SegmentEncoder::SegmentEncoder(const Config& config, int threads)
         lame_close(gf);
     }
     gain_ = std::make_unique<GainAnalysis>(config.rate, config.channels, scale[0], scale[1]);
-    for (int i = 0; i < threads_; ++i)
-        workers_.emplace_back([this] { worker(); });
 }
 
-SegmentEncoder::~SegmentEncoder() {
+SegmentEncoder::~SegmentEncoder() = default;
+
+void SegmentEncoder::encode(const std::shared_ptr<Segment>& s) {
+    auto run = std::make_unique<Run>();
+    run->channels = cfg_.channels;
+    run->tag = s->index == 0;
+    run->gf = createLame(cfg_, run->tag);
+    run->base = s->start / frameSamples_;
+    run->fedEnd = s->start;
+    run->keepFrom = s->keepFrom;
+    bool ok = run->gf && run->encode(s->pcm.data(), s->have(cfg_.channels));
+    if (ok && s->last) ok = run->flush();
     {
         std::lock_guard<std::mutex> lk(m_);
-        stopping_ = true;
+        s->run = std::move(run);
+        s->ok = ok;
+        s->done = true;
     }
-    work_.notify_all();
-    for (auto& t : workers_)
-        t.join();
-}
-
-void SegmentEncoder::worker() {
-    for (;;) {
-        std::shared_ptr<Segment> s;
-        {
-            std::unique_lock<std::mutex> lk(m_);
-            work_.wait(lk, [this] { return stopping_ || !queue_.empty(); });
-            if (queue_.empty()) return;
-            s = queue_.front();
-            queue_.pop_front();
-        }
-        auto run = std::make_unique<Run>();
-        run->channels = cfg_.channels;
-        run->tag = s->index == 0;
-        run->gf = createLame(cfg_, run->tag);
-        run->base = s->start / frameSamples_;
-        run->fedEnd = s->start;
-        run->keepFrom = s->keepFrom;
-        bool ok = run->gf && run->encode(s->pcm.data(), s->have(cfg_.channels));
-        if (ok && s->last) ok = run->flush();
-        {
-            std::lock_guard<std::mutex> lk(m_);
-            s->run = std::move(run);
-            s->ok = ok;
-            s->done = true;
-        }
-        done_.notify_all();
-    }
+    done_.notify_all();
 }
 
 void SegmentEncoder::dispatch(std::shared_ptr<Segment> s) {
-    {
-        std::lock_guard<std::mutex> lk(m_);
-        queue_.push_back(s);
-    }
-    work_.notify_one();
+    workers_.submit([this, s] { encode(s); });
     unjoined_.push_back(std::move(s));
     // No more segments in hand than the workers can take and one waiting.
     while (static_cast<int>(unjoined_.size()) > threads_ && !failed_)

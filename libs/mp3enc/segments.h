@@ -26,6 +26,7 @@
 // them (the encoders of later segments measure nothing).
 #pragma once
 
+#include "common/segment_workers.h"
 #include "replaygain.h"
 
 #include <lame/lame.h>
@@ -35,7 +36,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace mp3enc {
@@ -83,7 +83,7 @@ class SegmentEncoder {
     struct Segment;
 
   private:
-    void worker();
+    void encode(const std::shared_ptr<Segment>& s);
     void dispatch(std::shared_ptr<Segment> s);
     void joinReady(bool wait);
     void joinNext(Segment& next);
@@ -101,12 +101,9 @@ class SegmentEncoder {
     bool failed_ = false;
     bool finished_ = false;
 
-    // Workers.
+    // The workers' results.
     std::mutex m_;
-    std::condition_variable work_, done_;
-    std::deque<std::shared_ptr<Segment>> queue_;
-    bool stopping_ = false;
-    std::vector<std::thread> workers_;
+    std::condition_variable done_;
 
     // The joined stream.
     std::vector<uint8_t> out_;
@@ -120,6 +117,7 @@ class SegmentEncoder {
     std::unique_ptr<GainAnalysis> gain_; // over the whole input
     int radioGain_ = 0;                  // its result, in 0.1 dB
     JoinStats stats_;
+    orvo::SegmentWorkers workers_; // last: its threads end before the rest goes
 };
 
 } // namespace mp3enc
