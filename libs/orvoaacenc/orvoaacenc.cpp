@@ -111,9 +111,9 @@ Encoder* g_enc = nullptr;
 // cold codes its first seconds several dB worse than one that has run. So
 // each segment's encoder starts half a minute early, and the segments are
 // long: the output split evenly between the threads (with the pre-roll
-// counted), each part between one and five minutes, and no more than about 512 MiB of PCM waiting for the
-// encoders. Frames are fed past a segment's end for the window decisions of
-// its last frames, which look ahead.
+// counted), each part between one and five minutes, and no more than about
+// 512 MiB of PCM waiting for the encoders. Frames are fed past a segment's end
+// for the window decisions of its last frames, which look ahead.
 constexpr int kPreRollSeconds = 30;
 constexpr int kOverlapFrames = 2;
 constexpr int kMinSegmentSeconds = 2 * kPreRollSeconds;
@@ -159,8 +159,7 @@ int writePacket(Encoder& e, AVPacket* pkt) {
         if (e.fmt->pb->error < 0) errno = AVUNERROR(e.fmt->pb->error);
         return failWrite(e, before);
     }
-    if (e.type == AACENC_MP4)
-        e.units.push_back({pts, duration, avio_tell(e.fmt->pb) - size, size});
+    if (e.type == AACENC_MP4) e.units.push_back({pts, duration, avio_tell(e.fmt->pb) - size, size});
     return size;
 }
 

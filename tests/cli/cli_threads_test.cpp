@@ -111,12 +111,13 @@ TEST(CliThreads, LongOutputsMatchTheOneThreadOutputs) {
                     "0.3*sin(2*PI*660*t)*sin(2*PI*0.3*t)+0.02*random(1))"}};
     std::vector<short> refs[2];
     for (int i = 0; i < 2; ++i) {
-        const std::string src = dir.file(sources[i].name), wav = dir.file(std::to_string(i) + ".wav");
-        ASSERT_EQ(run("ffmpeg -nostdin -v error -f lavfi -i 'aevalsrc=" +
-                      std::string(sources[i].expr) + ":s=44100:d=" +
-                      std::to_string(sources[i].seconds) + "' -c:a libmp3lame -b:a 256k '" +
-                      src + "'"),
-                  0);
+        const std::string src = dir.file(sources[i].name),
+                          wav = dir.file(std::to_string(i) + ".wav");
+        ASSERT_EQ(
+            run("ffmpeg -nostdin -v error -f lavfi -i 'aevalsrc=" + std::string(sources[i].expr) +
+                ":s=44100:d=" + std::to_string(sources[i].seconds) +
+                "' -c:a libmp3lame -b:a 256k '" + src + "'"),
+            0);
         // The PCM the encoders are given.
         ASSERT_EQ(convert(home, "-t wav -o '" + wav + "' '" + src + "'"), 0);
         refs[i] = samplesOf(readFile(wav), 44);
@@ -202,8 +203,8 @@ TEST(CliThreads, LongOutputsMatchTheOneThreadOutputs) {
     std::vector<uint8_t> units;
     const std::vector<uint8_t> adts = readFile(dir.file("2-lc.aac"));
     for (size_t at = 0; at + 7 <= adts.size();) {
-        const size_t len = size_t(adts[at + 3] & 3) << 11 | size_t(adts[at + 4]) << 3 |
-                           adts[at + 5] >> 5;
+        const size_t len =
+            size_t(adts[at + 3] & 3) << 11 | size_t(adts[at + 4]) << 3 | adts[at + 5] >> 5;
         ASSERT_GE(len, 7u);
         units.insert(units.end(), adts.begin() + long(at + 7),
                      adts.begin() + long(std::min(adts.size(), at + len)));

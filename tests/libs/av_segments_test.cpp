@@ -92,9 +92,16 @@ TEST(AvSegments, JoinedStreamHasTheOneThreadLayout) {
     const struct {
         int64_t frames; // sample frames of input
         int block;      // fed this many at a time
-    } cases[] = {{0, 100},         {500, 100},          {kFrame, kFrame},  {12 * kFrame, 333},
-                 {12 * kFrame + 1, 4096}, {16 * kFrame, 16 * kFrame}, {18 * kFrame, 777},
-                 {18 * kFrame - 5, 5000}, {50 * kFrame + 17, 1000},  {75 * kFrame, 75 * kFrame}};
+    } cases[] = {{0, 100},
+                 {500, 100},
+                 {kFrame, kFrame},
+                 {12 * kFrame, 333},
+                 {12 * kFrame + 1, 4096},
+                 {16 * kFrame, 16 * kFrame},
+                 {18 * kFrame, 777},
+                 {18 * kFrame - 5, 5000},
+                 {50 * kFrame + 17, 1000},
+                 {75 * kFrame, 75 * kFrame}};
     for (const auto& c : cases) {
         for (int threads : {2, 3}) {
             SCOPED_TRACE(::testing::Message() << c.frames << " frames in blocks of " << c.block

@@ -112,8 +112,8 @@ struct FlvOutput {
 // Opens the intermediate tag file `tagsPath` for out_rate and out_channels
 // and sets up the MP3 encoder of the FLV/AVI types. 0, or -1 (errno set).
 int flvOutputOpen(FlvOutput& o, Mp3EncoderState& mp3, const std::string& tagsPath);
-// Encodes one PCM block into one tag (or its frames into a tag each). 0, or -1 with errno set after a failed
-// write.
+// Encodes one PCM block into one tag (or its frames into a tag each). 0, or -1 with errno set after
+// a failed write.
 int flvOutputBlock(FlvOutput& o, Mp3EncoderState& mp3, const uint8_t* pcm, int length);
 // Flushes the encoder into a last tag (unless a write failed), closes the tag
 // file, writes the final file into `out` and removes the tag file. 0, or -1
