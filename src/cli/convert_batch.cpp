@@ -106,9 +106,19 @@ class WorkerWindow : public WindowPort {
 // the output left in place (it is not whole).
 void reportResult(long index, EntryResult result, uint64_t pcmBytes, const std::string& name,
                   int lostError = 0, const std::string& kept = std::string()) {
-    report("R " + std::to_string(index) + " " + std::to_string(static_cast<int>(result)) + " " +
-           std::to_string(pcmBytes) + " " + std::to_string(lostError) + " " + toHex(name) +
-           (kept.empty() ? "" : " " + toHex(kept)));
+    std::string line = "R ";
+    for (const std::string& field :
+         {std::to_string(index), std::to_string(static_cast<int>(result)),
+          std::to_string(pcmBytes), std::to_string(lostError), toHex(name)}) {
+        line += field;
+        line += ' ';
+    }
+    line.pop_back();
+    if (!kept.empty()) {
+        line += ' ';
+        line += toHex(kept);
+    }
+    report(line);
 }
 
 // ---- parent side ----

@@ -21,8 +21,10 @@ bool parseNumber(const std::string& s, int& out) {
 
 std::string aacRates() {
     std::string t;
-    for (int r : AAC_BIT_RATES)
-        t += (t.empty() ? "" : " ") + std::to_string(r);
+    for (int r : AAC_BIT_RATES) {
+        if (!t.empty()) t += ' ';
+        t += std::to_string(r);
+    }
     return t;
 }
 

@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cstring>
 #include <iterator>
+#include <span>
 
 namespace kestrel::cli {
 
@@ -77,12 +78,14 @@ bool matchAt(const char* f, const char* s, std::vector<std::string>& values) {
 const std::vector<TextTwin>& allTwins() {
     static const std::vector<TextTwin> all = [] {
         std::vector<TextTwin> v;
-        v.insert(v.end(), std::begin(kCatalogueTwins), std::end(kCatalogueTwins));
-        v.insert(v.end(), std::begin(kConvertTwins), std::end(kConvertTwins));
-        v.insert(v.end(), std::begin(kLibrariesTwins), std::end(kLibrariesTwins));
-        v.insert(v.end(), std::begin(kPipelineTwins), std::end(kPipelineTwins));
-        v.insert(v.end(), std::begin(kPlaybackTwins), std::end(kPlaybackTwins));
-        v.insert(v.end(), std::begin(kSettingsTwins), std::end(kSettingsTwins));
+        for (const auto& table : {std::span<const TextTwin>(kCatalogueTwins),
+                                  std::span<const TextTwin>(kConvertTwins),
+                                  std::span<const TextTwin>(kLibrariesTwins),
+                                  std::span<const TextTwin>(kPipelineTwins),
+                                  std::span<const TextTwin>(kPlaybackTwins),
+                                  std::span<const TextTwin>(kSettingsTwins)})
+            for (const TextTwin& t : table)
+                v.push_back(t);
         return v;
     }();
     return all;

@@ -111,7 +111,8 @@ void printRecords(const std::vector<Record>& records, bool json) {
             std::string line;
             bool first = true;
             for (const auto& f : kFields) {
-                line += (first ? "" : "\t") + tsvField(f.text(*shown));
+                if (!first) line += '\t';
+                line += tsvField(f.text(*shown));
                 first = false;
             }
             std::printf("%s\n", line.c_str());

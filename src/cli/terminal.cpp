@@ -484,8 +484,11 @@ std::string formatProgressLine(const ProgressInfo& p, int width) {
     const bool known = p.length > 0;
     const double pos = known ? std::min(p.position, p.length) : p.position;
     char b[64];
-    std::string count = "[" + std::to_string(p.entry) + "/" + std::to_string(p.entries) +
-                        (p.countsDone ? " done]" : "]");
+    std::string count = "[";
+    count += std::to_string(p.entry);
+    count += '/';
+    count += std::to_string(p.entries);
+    count += p.countsDone ? " done]" : "]";
     std::string pct;
     if (known) {
         std::snprintf(b, sizeof b, "%3d%%", static_cast<int>(std::floor(100 * pos / p.length)));
@@ -511,7 +514,10 @@ std::string formatProgressLine(const ProgressInfo& p, int width) {
         // The name keeps at least eight columns before a field is dropped.
         if (room >= std::min(8, displayWidth(p.name)) || tail.size() <= 1) {
             std::string line = count;
-            if (room > 0 && !p.name.empty()) line += " " + fitTail(p.name, room);
+            if (room > 0 && !p.name.empty()) {
+                line += ' ';
+                line += fitTail(p.name, room);
+            }
             line += rest;
             if (displayWidth(line) <= width) return line;
             if (tail.size() <= 1) return fitTail(count + rest, width);

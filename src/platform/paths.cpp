@@ -319,7 +319,7 @@ std::string absolutePath(const std::string& path) {
         out += '/';
         out += p;
     }
-    if (out.empty()) out = "/";
+    if (out.empty()) out.push_back('/');
     if (path.size() > 1 && path.back() == '/' && out != "/") out += '/';
     return out;
 }

@@ -23,8 +23,10 @@ void put32le(std::vector<uint8_t>& v, uint32_t x) {
     v.push_back(uint8_t(x >> 24));
 }
 void putBytes(std::vector<uint8_t>& v, const void* p, size_t n) {
-    const auto* b = static_cast<const uint8_t*>(p);
-    v.insert(v.end(), b, b + n);
+    if (n == 0) return;
+    const size_t at = v.size();
+    v.resize(at + n);
+    std::memcpy(v.data() + at, p, n);
 }
 uint32_t be32(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
