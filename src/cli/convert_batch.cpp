@@ -108,8 +108,8 @@ void reportResult(long index, EntryResult result, uint64_t pcmBytes, const std::
                   int lostError = 0, const std::string& kept = std::string()) {
     std::string line = "R ";
     for (const std::string& field :
-         {std::to_string(index), std::to_string(static_cast<int>(result)),
-          std::to_string(pcmBytes), std::to_string(lostError), toHex(name)}) {
+         {std::to_string(index), std::to_string(static_cast<int>(result)), std::to_string(pcmBytes),
+          std::to_string(lostError), toHex(name)}) {
         line += field;
         line += ' ';
     }

@@ -78,12 +78,10 @@ bool matchAt(const char* f, const char* s, std::vector<std::string>& values) {
 const std::vector<TextTwin>& allTwins() {
     static const std::vector<TextTwin> all = [] {
         std::vector<TextTwin> v;
-        for (const auto& table : {std::span<const TextTwin>(kCatalogueTwins),
-                                  std::span<const TextTwin>(kConvertTwins),
-                                  std::span<const TextTwin>(kLibrariesTwins),
-                                  std::span<const TextTwin>(kPipelineTwins),
-                                  std::span<const TextTwin>(kPlaybackTwins),
-                                  std::span<const TextTwin>(kSettingsTwins)})
+        for (const auto& table :
+             {std::span<const TextTwin>(kCatalogueTwins), std::span<const TextTwin>(kConvertTwins),
+              std::span<const TextTwin>(kLibrariesTwins), std::span<const TextTwin>(kPipelineTwins),
+              std::span<const TextTwin>(kPlaybackTwins), std::span<const TextTwin>(kSettingsTwins)})
             for (const TextTwin& t : table)
                 v.push_back(t);
         return v;
